@@ -1,0 +1,91 @@
+#pragma once
+
+// The file-system seam. Paths cross it in the program's own form ("\"
+// separators); this layer turns them into system paths and back.
+
+#include "app/WString.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace qv::platform {
+
+// Attribute bits as the program's file layer knows them.
+inline constexpr std::uint32_t kAttributeReadOnly = 0x1;
+inline constexpr std::uint32_t kAttributeHidden = 0x2;
+inline constexpr std::uint32_t kAttributeDirectory = 0x10;
+inline constexpr std::uint32_t kAttributeNormal = 0x80;
+inline constexpr std::uint32_t kAttributeTemporary = 0x100; // a storage card's mount point
+
+std::string to_system_path(WStringView program_path);
+WString from_system_path(std::string_view system_path);
+
+struct LocalTime {
+    std::uint16_t year { 0 };
+    std::uint16_t month { 0 };
+    std::uint16_t day_of_week { 0 };
+    std::uint16_t day { 0 };
+    std::uint16_t hour { 0 };
+    std::uint16_t minute { 0 };
+    std::uint16_t second { 0 };
+    std::uint16_t millisecond { 0 };
+};
+
+struct FindEntry {
+    WString name;
+    std::uint32_t attributes { 0 };
+    std::uint64_t size { 0 };
+    LocalTime created;  // birth time where the file system keeps one, else modification time
+    LocalTime modified;
+};
+
+// Lists the entries matching the last component of `pattern_path`
+// ("\dir\*.jpg"), case-insensitively, sorted by name. Hidden names (leading
+// "."), names containing "\" and symbolic links to directories are left out.
+std::vector<FindEntry> find_files(WStringView pattern_path);
+
+// One entry for an existing path (no wildcards), following symbolic links.
+std::optional<FindEntry> stat_path(WStringView path);
+
+bool matches_pattern(WStringView name, WStringView pattern);
+
+enum class OpenMode { Read = 0, Write = 1, Append = 2, ReadWrite = 3 };
+
+// Owner-only (for files in shared places such as Temp): opened without
+// following a symbolic link, created with permissions 0600, refused unless it
+// is a regular file of ours, and written at the end only.
+enum class FileAccess { Shared, OwnerOnly };
+
+class File {
+public:
+    File() = default;
+    ~File();
+    File(File const&) = delete;
+    File& operator=(File const&) = delete;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+
+    bool open(WStringView path, OpenMode mode, FileAccess access = FileAccess::Shared);
+    bool is_open() const { return m_fd >= 0; }
+    void close();
+
+    std::size_t read(void* buffer, std::size_t count);
+    std::size_t write(void const* buffer, std::size_t count);
+    std::int64_t seek_relative(std::int64_t distance); // new position, or -1
+    bool seek(std::uint64_t position);
+    std::uint64_t size() const;
+    std::uint64_t tell() const;
+    void flush();
+
+private:
+    int m_fd { -1 };
+};
+
+bool remove_file(WStringView path);
+bool remove_directory(WStringView path);
+bool move_file(WStringView from, WStringView to);
+bool create_directory(WStringView path);
+int last_error(); // errno of the last failed call on this thread
+
+}

@@ -1,0 +1,296 @@
+#include "platform/Files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qv::platform {
+
+std::string to_system_path(WStringView program_path)
+{
+    auto out = to_utf8(program_path);
+    std::replace(out.begin(), out.end(), '\\', '/');
+    return out;
+}
+
+WString from_system_path(std::string_view system_path)
+{
+    auto out = from_utf8(system_path);
+    std::replace(out.begin(), out.end(), u'/', u'\\');
+    return out;
+}
+
+namespace {
+
+LocalTime to_local_time(struct timespec ts)
+{
+    struct tm fields {};
+    time_t seconds = ts.tv_sec;
+    localtime_r(&seconds, &fields);
+    LocalTime t;
+    t.year = static_cast<std::uint16_t>(fields.tm_year + 1900);
+    t.month = static_cast<std::uint16_t>(fields.tm_mon + 1);
+    t.day_of_week = static_cast<std::uint16_t>(fields.tm_wday);
+    t.day = static_cast<std::uint16_t>(fields.tm_mday);
+    t.hour = static_cast<std::uint16_t>(fields.tm_hour);
+    t.minute = static_cast<std::uint16_t>(fields.tm_min);
+    t.second = static_cast<std::uint16_t>(std::min(fields.tm_sec, 59));
+    t.millisecond = static_cast<std::uint16_t>(ts.tv_nsec / 1000000);
+    return t;
+}
+
+std::optional<FindEntry> entry_for(std::string const& system_path, WString name)
+{
+    struct statx sx {};
+    if (statx(AT_FDCWD, system_path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
+        return std::nullopt;
+    FindEntry e;
+    e.name = std::move(name);
+    bool is_dir = S_ISDIR(sx.stx_mode);
+    e.attributes = is_dir ? kAttributeDirectory : kAttributeNormal;
+    if (!(sx.stx_mode & S_IWUSR))
+        e.attributes |= kAttributeReadOnly;
+    e.size = is_dir ? 0 : sx.stx_size;
+    struct timespec mtime { static_cast<time_t>(sx.stx_mtime.tv_sec), static_cast<long>(sx.stx_mtime.tv_nsec) };
+    e.modified = to_local_time(mtime);
+    if (sx.stx_mask & STATX_BTIME) {
+        struct timespec btime { static_cast<time_t>(sx.stx_btime.tv_sec), static_cast<long>(sx.stx_btime.tv_nsec) };
+        e.created = to_local_time(btime);
+    } else {
+        e.created = e.modified;
+    }
+    return e;
+}
+
+bool is_symlink_to_directory(std::string const& system_path)
+{
+    struct stat l {};
+    if (lstat(system_path.c_str(), &l) != 0 || !S_ISLNK(l.st_mode))
+        return false;
+    struct stat s {};
+    return stat(system_path.c_str(), &s) == 0 && S_ISDIR(s.st_mode);
+}
+
+thread_local int t_last_error = 0;
+
+bool record(bool ok)
+{
+    t_last_error = ok ? 0 : errno;
+    return ok;
+}
+
+}
+
+bool matches_pattern(WStringView name, WStringView pattern)
+{
+    // Iterative wildcard match with one backtrack point, case-insensitive.
+    size_t n = 0, p = 0, star = WStringView::npos, resume = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == u'?' || to_lower(pattern[p]) == to_lower(name[n]))) {
+            ++n;
+            ++p;
+        } else if (p < pattern.size() && pattern[p] == u'*') {
+            star = p++;
+            resume = n;
+        } else if (star != WStringView::npos) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == u'*')
+        ++p;
+    return p == pattern.size();
+}
+
+std::vector<FindEntry> find_files(WStringView pattern_path)
+{
+    std::vector<FindEntry> entries;
+    auto slash = pattern_path.find_last_of(u"\\/");
+    WString directory = slash == WStringView::npos ? WString() : WString(pattern_path.substr(0, slash));
+    WString pattern(slash == WStringView::npos ? pattern_path : pattern_path.substr(slash + 1));
+    std::string system_dir = directory.empty() ? (slash == WStringView::npos ? "." : "/") : to_system_path(directory);
+
+    DIR* dir = opendir(system_dir.c_str());
+    if (!dir) {
+        t_last_error = errno;
+        return entries;
+    }
+    while (auto* d = readdir(dir)) {
+        std::string name = d->d_name;
+        if (name.empty() || name[0] == '.')
+            continue;
+        if (name.find('\\') != std::string::npos)
+            continue; // cannot be named in the program's path form
+        WString wide = from_utf8(name);
+        if (!matches_pattern(wide, pattern))
+            continue;
+        std::string full = system_dir == "/" ? "/" + name : system_dir + "/" + name;
+        if (is_symlink_to_directory(full))
+            continue;
+        if (auto e = entry_for(full, std::move(wide)))
+            entries.push_back(std::move(*e));
+    }
+    closedir(dir);
+    std::sort(entries.begin(), entries.end(), [](auto const& a, auto const& b) { return a.name < b.name; });
+    return entries;
+}
+
+std::optional<FindEntry> stat_path(WStringView path)
+{
+    auto system_path = to_system_path(path);
+    auto slash = path.find_last_of(u"\\/");
+    WString name(slash == WStringView::npos ? path : path.substr(slash + 1));
+    auto e = entry_for(system_path.empty() ? "." : system_path, std::move(name));
+    t_last_error = e ? 0 : errno;
+    return e;
+}
+
+File::~File() { close(); }
+
+File::File(File&& other) noexcept
+    : m_fd(other.m_fd)
+{
+    other.m_fd = -1;
+}
+
+File& File::operator=(File&& other) noexcept
+{
+    if (this != &other) {
+        close();
+        m_fd = other.m_fd;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+bool File::open(WStringView path, OpenMode mode, FileAccess access)
+{
+    close();
+    int flags = O_CLOEXEC;
+    switch (mode) {
+    case OpenMode::Read: flags |= O_RDONLY; break;
+    case OpenMode::Write: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    case OpenMode::Append: flags |= O_WRONLY | O_CREAT; break;
+    case OpenMode::ReadWrite: flags |= O_RDWR | O_CREAT; break;
+    }
+    mode_t permissions = 0666;
+    if (access == FileAccess::OwnerOnly) {
+        // Appending: a writer that outlives a truncation by a newer one
+        // still lands at the end instead of leaving a hole of zeros.
+        flags |= O_NOFOLLOW | (mode == OpenMode::Read ? 0 : O_APPEND);
+        permissions = 0600;
+    }
+    auto system_path = to_system_path(path);
+    int fd = ::open(system_path.c_str(), flags, permissions);
+    if (fd < 0) {
+        t_last_error = errno;
+        return false;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)
+        || (access == FileAccess::OwnerOnly && (!S_ISREG(st.st_mode) || st.st_uid != geteuid()))) {
+        t_last_error = S_ISDIR(st.st_mode) ? EISDIR : EPERM;
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    if (mode == OpenMode::Append && lseek(m_fd, 0, SEEK_END) < 0) {
+        close();
+        return false;
+    }
+    return true;
+}
+
+void File::close()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+std::size_t File::read(void* buffer, std::size_t count)
+{
+    if (m_fd < 0 || count == 0)
+        return 0;
+    std::size_t done = 0;
+    auto* out = static_cast<char*>(buffer);
+    while (done < count) {
+        ssize_t n = ::read(m_fd, out + done, count - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+std::size_t File::write(void const* buffer, std::size_t count)
+{
+    if (m_fd < 0 || count == 0)
+        return 0;
+    std::size_t done = 0;
+    auto const* in = static_cast<char const*>(buffer);
+    while (done < count) {
+        ssize_t n = ::write(m_fd, in + done, count - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+std::int64_t File::seek_relative(std::int64_t distance)
+{
+    if (m_fd < 0)
+        return -1;
+    return lseek(m_fd, distance, SEEK_CUR);
+}
+
+bool File::seek(std::uint64_t position)
+{
+    return m_fd >= 0 && lseek(m_fd, static_cast<off_t>(position), SEEK_SET) >= 0;
+}
+
+std::uint64_t File::size() const
+{
+    struct stat st {};
+    if (m_fd < 0 || fstat(m_fd, &st) != 0)
+        return 0;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::uint64_t File::tell() const
+{
+    if (m_fd < 0)
+        return 0;
+    off_t pos = lseek(m_fd, 0, SEEK_CUR);
+    return pos < 0 ? 0 : static_cast<std::uint64_t>(pos);
+}
+
+void File::flush()
+{
+    if (m_fd >= 0)
+        fsync(m_fd);
+}
+
+bool remove_file(WStringView path) { return record(::unlink(to_system_path(path).c_str()) == 0); }
+bool remove_directory(WStringView path) { return record(::rmdir(to_system_path(path).c_str()) == 0); }
+bool move_file(WStringView from, WStringView to)
+{
+    return record(::rename(to_system_path(from).c_str(), to_system_path(to).c_str()) == 0);
+}
+bool create_directory(WStringView path) { return record(::mkdir(to_system_path(path).c_str(), 0777) == 0); }
+int last_error() { return t_last_error; }
+
+}

@@ -1,0 +1,306 @@
+#include "platform/Settings.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <mutex>
+#include <sstream>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace qv::platform {
+
+namespace {
+
+struct Value {
+    WString name;
+    SettingValue data;
+};
+
+struct Key {
+    WString path;
+    std::vector<Value> values;
+};
+
+using Document = std::vector<Key>;
+
+std::string const kHeader = "Windows Registry Editor Version 5.00";
+
+std::string quote(WStringView text)
+{
+    std::string out = "\"";
+    for (char c : to_utf8(text)) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        if (c == '\n') {
+            out += "\\n";
+            continue;
+        }
+        out += c;
+    }
+    return out + "\"";
+}
+
+// Reads a quoted string starting at `pos` (on the opening quote); leaves
+// `pos` after the closing quote.
+std::optional<std::string> unquote(std::string const& line, size_t& pos)
+{
+    if (pos >= line.size() || line[pos] != '"')
+        return std::nullopt;
+    std::string out;
+    for (++pos; pos < line.size(); ++pos) {
+        char c = line[pos];
+        if (c == '\\' && pos + 1 < line.size()) {
+            char next = line[++pos];
+            out += next == 'n' ? '\n' : next;
+        } else if (c == '"') {
+            ++pos;
+            return out;
+        } else {
+            out += c;
+        }
+    }
+    return std::nullopt;
+}
+
+Document parse(std::string const& text)
+{
+    Document doc;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+            doc.push_back({ from_utf8(line.substr(1, line.size() - 2)), {} });
+            continue;
+        }
+        if (doc.empty() || line.empty() || line[0] != '"')
+            continue;
+        size_t pos = 0;
+        auto name = unquote(line, pos);
+        if (!name || pos >= line.size() || line[pos] != '=')
+            continue;
+        ++pos;
+        if (line.compare(pos, 6, "dword:") == 0) {
+            char* end = nullptr;
+            auto digits = line.substr(pos + 6);
+            unsigned long value = std::strtoul(digits.c_str(), &end, 16);
+            if (digits.empty() || *end != '\0' || digits.size() > 8)
+                continue;
+            doc.back().values.push_back({ from_utf8(*name), static_cast<std::uint32_t>(value) });
+        } else if (auto text_value = unquote(line, pos)) {
+            doc.back().values.push_back({ from_utf8(*name), from_utf8(*text_value) });
+        }
+    }
+    return doc;
+}
+
+std::string serialise(Document const& doc)
+{
+    std::string out = kHeader + "\n";
+    for (auto const& key : doc) {
+        out += "\n[" + to_utf8(key.path) + "]\n";
+        for (auto const& value : key.values) {
+            out += quote(value.name) + "=";
+            if (auto const* dword = std::get_if<std::uint32_t>(&value.data)) {
+                char hex[16];
+                std::snprintf(hex, sizeof hex, "dword:%08x", *dword);
+                out += hex;
+            } else {
+                out += quote(std::get<WString>(value.data));
+            }
+            out += "\n";
+        }
+    }
+    return out;
+}
+
+Key* find_key(Document& doc, WStringView path)
+{
+    for (auto& key : doc) {
+        if (equals_ignore_case(key.path, path))
+            return &key;
+    }
+    return nullptr;
+}
+
+void make_parent_directories(std::string const& file)
+{
+    for (size_t slash = file.find('/', 1); slash != std::string::npos; slash = file.find('/', slash + 1))
+        ::mkdir(file.substr(0, slash).c_str(), 0700);
+}
+
+std::string read_file(std::string const& path)
+{
+    std::string text;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return text;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+        text.append(buffer, n);
+    std::fclose(f);
+    return text;
+}
+
+// The parsed file, kept while the file on disk does not change, so that the
+// log switch (read on every log statement) costs one stat.
+struct Cache {
+    std::mutex mutex;
+    std::string path;
+    bool valid { false };
+    struct timespec mtime {};
+    ino_t inode { 0 };
+    off_t size { 0 };
+    Document doc;
+};
+
+Cache& cache()
+{
+    static Cache c;
+    return c;
+}
+
+bool same_stat(Cache const& c, struct stat const& st)
+{
+    return c.valid && c.inode == st.st_ino && c.size == st.st_size && c.mtime.tv_sec == st.st_mtim.tv_sec
+        && c.mtime.tv_nsec == st.st_mtim.tv_nsec;
+}
+
+Document const& current_document(Cache& c, std::string const& path)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        c.doc.clear();
+        c.valid = false;
+        return c.doc;
+    }
+    if (c.path != path || !same_stat(c, st)) {
+        c.doc = parse(read_file(path));
+        c.path = path;
+        c.valid = true;
+        c.inode = st.st_ino;
+        c.size = st.st_size;
+        c.mtime = st.st_mtim;
+    }
+    return c.doc;
+}
+
+// Holds an exclusive lock on the store's lock file for one read-modify-write.
+class StoreLock {
+public:
+    explicit StoreLock(std::string const& path)
+    {
+        make_parent_directories(path);
+        m_fd = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (m_fd >= 0 && flock(m_fd, LOCK_EX) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~StoreLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    StoreLock(StoreLock const&) = delete;
+    StoreLock& operator=(StoreLock const&) = delete;
+    bool is_held() const { return m_fd >= 0; }
+
+private:
+    int m_fd { -1 };
+};
+
+bool write_atomically(std::string const& path, std::string const& text)
+{
+    auto temp = path + ".tmp." + std::to_string(getpid());
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+template<typename Change>
+bool modify(Change change)
+{
+    auto path = settings_file_path();
+    StoreLock lock(path);
+    if (!lock.is_held())
+        return false;
+    auto& c = cache();
+    std::lock_guard guard(c.mutex);
+    c.valid = false; // always re-read under the lock: another process may have written
+    Document doc = current_document(c, path);
+    change(doc);
+    if (!write_atomically(path, serialise(doc)))
+        return false;
+    c.valid = false;
+    return true;
+}
+
+}
+
+std::string settings_file_path()
+{
+    if (char const* path = std::getenv("QUILVANE_REGISTRY"); path && *path)
+        return path;
+    std::string config;
+    if (char const* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+        config = xdg;
+    else
+        config = std::string(std::getenv("HOME") ? std::getenv("HOME") : "") + "/.config";
+    return config + "/zenk/registry.reg";
+}
+
+std::optional<SettingValue> read_setting(WStringView key_path, WStringView name)
+{
+    auto path = settings_file_path();
+    {
+        auto& c = cache();
+        std::lock_guard guard(c.mutex);
+        auto& doc = const_cast<Document&>(current_document(c, path));
+        if (auto* key = find_key(doc, key_path)) {
+            for (auto const& value : key->values) {
+                if (equals_ignore_case(value.name, name))
+                    return value.data;
+            }
+            return std::nullopt;
+        }
+    }
+    modify([&](Document& doc) {
+        if (!find_key(doc, key_path))
+            doc.push_back({ WString(key_path), {} });
+    });
+    return std::nullopt;
+}
+
+bool write_setting(WStringView key_path, WStringView name, SettingValue const& value)
+{
+    return modify([&](Document& doc) {
+        auto* key = find_key(doc, key_path);
+        if (!key) {
+            doc.push_back({ WString(key_path), {} });
+            key = &doc.back();
+        }
+        for (auto& existing : key->values) {
+            if (equals_ignore_case(existing.name, name)) {
+                existing.data = value;
+                return;
+            }
+        }
+        key->values.push_back({ WString(name), value });
+    });
+}
+
+}

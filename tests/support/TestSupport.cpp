@@ -1,0 +1,81 @@
+#include "support/TestSupport.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace qv::test {
+
+TempDir::TempDir()
+{
+    std::random_device random;
+    auto base = std::filesystem::temp_directory_path();
+    for (;;) {
+        auto candidate = base / ("quilvane-test-" + std::to_string(random()));
+        if (std::filesystem::create_directory(candidate)) {
+            m_path = candidate;
+            break;
+        }
+    }
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+WString TempDir::program_path(std::string const& name) const
+{
+    return program_form(name.empty() ? m_path : m_path / name);
+}
+
+ScopedEnv::ScopedEnv(char const* name, std::optional<std::string> value)
+    : m_name(name)
+{
+    if (char const* old = std::getenv(name))
+        m_old = old;
+    if (value)
+        setenv(name, value->c_str(), 1);
+    else
+        unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv()
+{
+    if (m_old)
+        setenv(m_name.c_str(), m_old->c_str(), 1);
+    else
+        unsetenv(m_name.c_str());
+}
+
+std::vector<unsigned char> read_bytes(std::filesystem::path const& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
+}
+
+void write_bytes(std::filesystem::path const& path, std::vector<unsigned char> const& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<char const*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void write_bytes(std::filesystem::path const& path, std::string const& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+WString program_form(std::filesystem::path const& path)
+{
+    auto text = from_utf8(path.string());
+    for (auto& c : text) {
+        if (c == u'/')
+            c = u'\\';
+    }
+    return text;
+}
+
+}

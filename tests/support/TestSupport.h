@@ -1,0 +1,51 @@
+#pragma once
+
+// Shared by every test program: temporary directories, environment
+// overrides and whole-file reads.
+
+#include "app/WString.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qv::test {
+
+// A fresh directory under the system's temp folder, removed afterwards.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(TempDir const&) = delete;
+    TempDir& operator=(TempDir const&) = delete;
+
+    std::filesystem::path const& path() const { return m_path; }
+    std::filesystem::path operator/(std::string const& name) const { return m_path / name; }
+    // The directory (or a name inside it) in the program's "\" form.
+    WString program_path(std::string const& name = {}) const;
+
+private:
+    std::filesystem::path m_path;
+};
+
+// Sets an environment variable for one scope and restores it afterwards.
+class ScopedEnv {
+public:
+    ScopedEnv(char const* name, std::optional<std::string> value);
+    ~ScopedEnv();
+    ScopedEnv(ScopedEnv const&) = delete;
+    ScopedEnv& operator=(ScopedEnv const&) = delete;
+
+private:
+    std::string m_name;
+    std::optional<std::string> m_old;
+};
+
+std::vector<unsigned char> read_bytes(std::filesystem::path const& path);
+void write_bytes(std::filesystem::path const& path, std::vector<unsigned char> const& bytes);
+void write_bytes(std::filesystem::path const& path, std::string const& bytes);
+
+WString program_form(std::filesystem::path const& path);
+
+}
