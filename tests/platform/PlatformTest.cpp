@@ -1,0 +1,89 @@
+#include "platform/Files.h"
+#include "platform/System.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+using namespace qv;
+using namespace qv::platform;
+
+TEST(Patterns, match_wildcards_without_regard_to_case)
+{
+    EXPECT_TRUE(matches_pattern(u"A.JPG", u"*.jpg"));
+    EXPECT_TRUE(matches_pattern(u"photo.jpeg", u"*.JPEG"));
+    EXPECT_FALSE(matches_pattern(u"photo.jpeg", u"*.jpg"));
+    EXPECT_TRUE(matches_pattern(u"x", u"*"));
+    EXPECT_TRUE(matches_pattern(u"img_1.jpg", u"img_?.jpg"));
+    EXPECT_FALSE(matches_pattern(u"img_12.jpg", u"img_?.jpg"));
+    EXPECT_TRUE(matches_pattern(u"a.b.c.jpg", u"*.*.jpg"));
+    EXPECT_FALSE(matches_pattern(u"jpg", u"*.jpg"));
+    EXPECT_FALSE(matches_pattern(u"anything", u"do_not_search"));
+}
+
+TEST(SystemPaths, slashes_turn_at_the_boundary)
+{
+    EXPECT_EQ(to_system_path(u"\\tmp\\a b\\ü.jpg"), "/tmp/a b/ü.jpg");
+    EXPECT_EQ(from_system_path("/tmp/a b/ü.jpg"), u"\\tmp\\a b\\ü.jpg");
+}
+
+TEST(SystemPaths, my_documents_follows_the_environment_then_xdg)
+{
+    test::TempDir dir;
+    {
+        test::ScopedEnv docs("QUILVANE_DOCUMENTS", (dir / "docs/").string());
+        EXPECT_EQ(special_folder(5), test::program_form(dir / "docs"));
+    }
+    test::ScopedEnv no_docs("QUILVANE_DOCUMENTS", std::nullopt);
+    test::ScopedEnv home("HOME", dir.path().string());
+    test::ScopedEnv config("XDG_CONFIG_HOME", (dir / "config").string());
+    std::filesystem::create_directories(dir / "config");
+    EXPECT_EQ(special_folder(5), test::program_form(dir / "Pictures"));
+    test::write_bytes(dir / "config" / "user-dirs.dirs", std::string("# comment\nXDG_PICTURES_DIR=\"$HOME/Bilder\"\n"));
+    EXPECT_EQ(special_folder(5), test::program_form(dir / "Bilder"));
+    EXPECT_EQ(special_folder(36), u"");
+}
+
+TEST(SystemPaths, storage_cards_can_be_given_by_the_environment)
+{
+    test::ScopedEnv cards("QUILVANE_CARDS", "/media/a/:/mnt/b::");
+    EXPECT_EQ(storage_cards(), std::vector<WString>({ u"\\media\\a", u"\\mnt\\b" }));
+    test::ScopedEnv none("QUILVANE_CARDS", "");
+    EXPECT_TRUE(storage_cards().empty());
+}
+
+TEST(SystemPaths, the_executable_is_this_test_program)
+{
+    auto name = module_file_name();
+    ASSERT_FALSE(name.empty());
+    EXPECT_EQ(name[0], u'\\');
+    EXPECT_EQ(name.substr(name.rfind(u'\\') + 1), u"test_platform");
+}
+
+TEST(Listing, skips_hidden_names_and_links_to_directories)
+{
+    test::TempDir dir;
+    std::filesystem::create_directory(dir / "sub");
+    test::write_bytes(dir / "b.jpg", std::string("12345"));
+    test::write_bytes(dir / ".a.jpg", std::string("1"));
+    std::filesystem::create_directory_symlink(dir / "sub", dir / "link");
+    std::filesystem::create_symlink(dir / "b.jpg", dir / "c.jpg");
+    auto entries = find_files(dir.program_path() + u"\\*");
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].name, u"b.jpg");
+    EXPECT_EQ(entries[0].size, 5u);
+    EXPECT_EQ(entries[1].name, u"c.jpg") << "links to files are followed";
+    EXPECT_EQ(entries[2].name, u"sub");
+    EXPECT_TRUE(entries[2].attributes & kAttributeDirectory);
+}
+
+TEST(Clock, tick_count_moves_forward_in_milliseconds)
+{
+    auto start = tick_count();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    auto elapsed = static_cast<std::uint32_t>(tick_count() - start);
+    EXPECT_GE(elapsed, 19u);
+    EXPECT_LT(elapsed, 5000u);
+}
