@@ -216,14 +216,15 @@ void File::close()
     }
 }
 
-std::size_t File::read(void* buffer, std::size_t count)
+namespace {
+
+// Repeats a read or write until the count is done, the file ends or it fails.
+template<typename Byte, typename Call>
+std::size_t transfer_all(Byte* buffer, std::size_t count, Call call)
 {
-    if (m_fd < 0 || count == 0)
-        return 0;
     std::size_t done = 0;
-    auto* out = static_cast<char*>(buffer);
     while (done < count) {
-        ssize_t n = ::read(m_fd, out + done, count - done);
+        ssize_t n = call(buffer + done, count - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -233,21 +234,21 @@ std::size_t File::read(void* buffer, std::size_t count)
     return done;
 }
 
+}
+
+std::size_t File::read(void* buffer, std::size_t count)
+{
+    if (m_fd < 0 || count == 0)
+        return 0;
+    return transfer_all(static_cast<char*>(buffer), count, [this](char* p, std::size_t n) { return ::read(m_fd, p, n); });
+}
+
 std::size_t File::write(void const* buffer, std::size_t count)
 {
     if (m_fd < 0 || count == 0)
         return 0;
-    std::size_t done = 0;
-    auto const* in = static_cast<char const*>(buffer);
-    while (done < count) {
-        ssize_t n = ::write(m_fd, in + done, count - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    return done;
+    return transfer_all(static_cast<char const*>(buffer), count,
+        [this](char const* p, std::size_t n) { return ::write(m_fd, p, n); });
 }
 
 std::int64_t File::seek_relative(std::int64_t distance)
