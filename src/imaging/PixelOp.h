@@ -63,6 +63,7 @@ template<typename Rule>
     std::uint16_t const* __restrict s)
 {
     std::size_t whole = n & ~(kSpanTail - 1);
+#pragma GCC unroll 4
     for (std::size_t k = 0; k < whole; ++k)
         d[k] = rule.apply(s[k], d[k]);
     if (std::size_t rest = n - whole) {

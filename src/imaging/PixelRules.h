@@ -50,9 +50,9 @@ struct KeyCopy {
 // blend adds the fraction of the background that shows through.
 constexpr std::uint16_t key_blend(std::uint16_t s, std::uint16_t d, std::uint16_t background)
 {
-    auto blended = static_cast<std::uint16_t>(s + background);
-    auto solid_or_blended = select(all_ones_if(s & kSolidFlag), s, blended);
-    return select(all_ones_if(s == kKeyColour), d, solid_or_blended);
+    // A solid pixel adds nothing of the background.
+    auto shown = static_cast<std::uint16_t>(background & all_ones_if((s & kSolidFlag) == 0));
+    return select(all_ones_if(s == kKeyColour), d, static_cast<std::uint16_t>(s + shown));
 }
 
 struct KeyBlendQuarter {
