@@ -99,21 +99,25 @@ public:
     void scaled_span(std::uint16_t* first, std::uint16_t* last, std::uint16_t const* source_row,
         std::int32_t start, std::int32_t step, std::int32_t) const override
     {
-        std::uint32_t position = static_cast<std::uint32_t>(start);
-        for (std::uint16_t* d = first; d < last; ++d, position += static_cast<std::uint32_t>(step))
-            *d = m_rule.apply(source_row[position >> 10], *d);
+        // The index walkers hold their state by value so it stays in registers.
+        gather_apply(first, static_cast<std::int32_t>(last - first), source_row,
+            [position = static_cast<std::uint32_t>(start), step = static_cast<std::uint32_t>(step)]() mutable {
+                std::uint32_t at = position >> 10;
+                position += step;
+                return at;
+            });
     }
 
     void shifted_span(std::uint16_t* destination, std::uint16_t const* source, std::int32_t start,
         std::int32_t count, std::int32_t shift) const override
     {
         shift = detail::clamp_shift(shift);
-        if (shift == 0 && count > 0) {
-            detail::rule_span(m_rule, destination, static_cast<std::size_t>(count), source + start);
+        if (shift == 0) {
+            if (count > 0)
+                detail::rule_span(m_rule, destination, static_cast<std::size_t>(count), source + start);
             return;
         }
-        for (std::int32_t i = 0; i < count; ++i)
-            destination[i] = m_rule.apply(source[(start + i) >> shift], destination[i]);
+        gather_apply(destination, count, source, [start, shift]() mutable { return start++ >> shift; });
     }
 
     void wrapped_span(std::uint16_t* destination, std::uint16_t const* source, std::int32_t index,
@@ -131,15 +135,34 @@ public:
             }
             return;
         }
-        for (std::int32_t i = 0; i < count; ++i) {
-            destination[i] = m_rule.apply(source[index >> shift], destination[i]);
+        gather_apply(destination, count, source, [index, shift, wrap_to, wrap_at]() mutable {
+            std::int32_t at = index >> shift;
             index = index + 1 == wrap_at ? wrap_to : index + 1;
-        }
+            return at;
+        });
     }
 
     std::unique_ptr<PixelOp> clone() const override { return std::make_unique<RuleOp>(m_rule); }
 
 private:
+    // Sampled source pixels are gathered into a row in scratch memory first,
+    // so that the rule itself always runs as a vectorised contiguous span.
+    template<typename NextIndex>
+    void gather_apply(std::uint16_t* destination, std::int32_t count, std::uint16_t const* source,
+        NextIndex next) const
+    {
+        constexpr std::int32_t chunk = 256;
+        std::uint16_t scratch[chunk];
+        while (count > 0) {
+            std::int32_t n = std::min(count, chunk);
+            for (std::int32_t i = 0; i < n; ++i)
+                scratch[i] = source[next()];
+            detail::rule_span(m_rule, destination, static_cast<std::size_t>(n), scratch);
+            destination += n;
+            count -= n;
+        }
+    }
+
     [[no_unique_address]] Rule m_rule {};
 };
 

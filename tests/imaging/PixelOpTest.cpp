@@ -65,7 +65,7 @@ std::vector<std::uint16_t> random_pixels(std::size_t n, unsigned seed)
 void check_all_span_forms(NamedRule const& named)
 {
     SCOPED_TRACE(named.name);
-    constexpr int n = 53; // not a multiple of any vector width
+    constexpr int n = 301; // not a multiple of any vector width, longer than a gather chunk
     auto source = random_pixels(2 * n + 8, 1);
     auto background = random_pixels(n, 2);
     auto expect = [&](auto source_index, char const* form, std::vector<std::uint16_t> const& got) {
@@ -103,6 +103,11 @@ void check_all_span_forms(NamedRule const& named)
     d = background;
     named.op->wrapped_span(d.data(), source.data(), 13, n, 1, 10, 17);
     expect([](int i) { return (i < 4 ? 13 + i : 10 + (i - 4) % 7) >> 1; }, "wrapped_span shift 1", d);
+
+    // A wide repeat at 1:1 goes as whole runs: 30..39 once, then 20..39.
+    d = background;
+    named.op->wrapped_span(d.data(), source.data(), 30, n, 0, 20, 40);
+    expect([](int i) { return i < 10 ? 30 + i : 20 + (i - 10) % 20; }, "wrapped_span wide", d);
 
     auto copy = named.op->clone();
     d = background;
