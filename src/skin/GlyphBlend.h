@@ -6,24 +6,31 @@
 
 namespace qv {
 
-// d moved toward colour by coverage / 255 in each channel; coverage 0
-// leaves d exactly as it was, 255 gives exactly the colour.
-// Rounds toward zero, so that faint coverage moves a channel neither way.
-constexpr int scale_toward(int from, int to, int a)
+// The three channels spread apart with guard bits between them
+// (green in the top half), so one multiply blends all three.
+constexpr std::uint32_t spread_565(std::uint16_t p)
 {
-    int const delta = (to - from) * a;
-    return from + (delta >= 0 ? delta >> 8 : -((-delta) >> 8));
+    return (p | (std::uint32_t { p } << 16)) & 0x07E0F81Fu;
+}
+
+constexpr std::uint16_t join_565(std::uint32_t x)
+{
+    return static_cast<std::uint16_t>((x & 0xF81Fu) | ((x >> 16) & 0x07E0u));
+}
+
+// d moved toward the colour by coverage / 255, in 32 steps: coverage below
+// 4 leaves d exactly as it was, 252 and above give exactly the colour, and
+// a colour equal to d changes nothing.
+constexpr std::uint16_t blend_spread(std::uint16_t d, std::uint32_t colour_spread, std::uint8_t coverage)
+{
+    std::uint32_t const a = (coverage + 4u) >> 3; // 0..32
+    std::uint32_t const back = spread_565(d);
+    return join_565((((colour_spread - back) * a) >> 5) + back);
 }
 
 constexpr std::uint16_t blend_coverage(std::uint16_t d, std::uint16_t colour, std::uint8_t coverage)
 {
-    int const a = coverage + (coverage >> 7); // 0..256
-    int const dr = d >> 11, dg = (d >> 5) & 0x3F, db = d & 0x1F;
-    int const cr = colour >> 11, cg = (colour >> 5) & 0x3F, cb = colour & 0x1F;
-    int const r = scale_toward(dr, cr, a);
-    int const g = scale_toward(dg, cg, a);
-    int const b = scale_toward(db, cb, a);
-    return static_cast<std::uint16_t>(r << 11 | g << 5 | b);
+    return blend_spread(d, spread_565(colour), coverage);
 }
 
 }

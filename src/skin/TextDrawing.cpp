@@ -40,15 +40,16 @@ void blend_glyph(PixelBuffer& surface, Rect const& visible, platform::GlyphImage
     Rect const area = intersect(visible, Rect { x, y, x + glyph.width, y + glyph.height });
     if (area.is_empty())
         return;
+    std::uint32_t const spread = spread_565(colour);
     for (int row = area.top; row < area.bottom; ++row) {
         std::uint8_t const* coverage = glyph.coverage.data() + std::size_t(row - y) * glyph.width - x;
         std::uint16_t* pixels = surface.row(row);
         for (int column = area.left; column < area.right; ++column) {
             std::uint8_t const a = coverage[column];
-            if (a == 255)
+            if (a >= 252)
                 pixels[column] = colour;
-            else if (a != 0)
-                pixels[column] = blend_coverage(pixels[column], colour, a);
+            else if (a >= 4)
+                pixels[column] = blend_spread(pixels[column], spread, a);
         }
     }
 }

@@ -228,4 +228,24 @@ TEST(GlyphBlend, coverage_moves_each_channel_toward_the_colour)
     // Same colour: unchanged at any coverage.
     for (int a = 0; a < 256; ++a)
         ASSERT_EQ(blend_coverage(0x8410, 0x8410, std::uint8_t(a)), 0x8410);
+
+    // Every channel within one step of the exact mix d + (c - d) * a / 255,
+    // with no carry into a neighbouring channel, for mixes both ways.
+    std::uint16_t const pairs[][2] = { { 0x0000, 0xFFFF }, { 0xFFFF, 0x0000 }, { 0xF800, 0x07FF },
+        { 0x1234, 0xFEDC }, { 0x07E0, 0xF81F } };
+    for (auto const& pair : pairs) {
+        for (int a = 0; a < 256; ++a) {
+            std::uint16_t const p = blend_coverage(pair[0], pair[1], std::uint8_t(a));
+            int const shifts[] = { 11, 5, 0 };
+            int const masks[] = { 0x1F, 0x3F, 0x1F };
+            for (int ch = 0; ch < 3; ++ch) {
+                double const d = (pair[0] >> shifts[ch]) & masks[ch];
+                double const c = (pair[1] >> shifts[ch]) & masks[ch];
+                double const exact = d + (c - d) * a / 255.0;
+                int const got = (p >> shifts[ch]) & masks[ch];
+                ASSERT_LE(std::abs(got - exact), 1.0 + 1e-9 + std::abs(c - d) / 32.0)
+                    << std::hex << pair[0] << " " << pair[1] << std::dec << " a=" << a << " ch=" << ch;
+            }
+        }
+    }
 }
