@@ -22,16 +22,33 @@ std::atomic<long> g_allocations { 0 };
 
 }
 
-[[gnu::noinline]] void* operator new(std::size_t size)
+// Every plain form is replaced, so that no allocation escapes the count and
+// no block is freed by another family's delete (the sanitiser checks).
+namespace {
+
+[[gnu::noinline]] void* counted_allocation(std::size_t size) noexcept
 {
     g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1))
+    return std::malloc(size ? size : 1);
+}
+
+}
+
+void* operator new(std::size_t size)
+{
+    if (void* p = counted_allocation(size))
         return p;
     throw std::bad_alloc();
 }
-
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, std::nothrow_t const&) noexcept { return counted_allocation(size); }
+void* operator new[](std::size_t size, std::nothrow_t const&) noexcept { return counted_allocation(size); }
 [[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
-[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { operator delete(p); }
+void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
+void operator delete(void* p, std::nothrow_t const&) noexcept { operator delete(p); }
+void operator delete[](void* p, std::nothrow_t const&) noexcept { operator delete(p); }
 
 namespace {
 
