@@ -1,10 +1,17 @@
 #include "FakeFontEngine.h"
 
+#include "app/Log.h"
+#include "app/Registry.h"
 #include "app/ResolutionListener.h"
 #include "skin/FontRep.h"
 #include "skin/TextDrawing.h"
 
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
 
 using namespace qv;
 using qv::test::FakeFontEngine;
@@ -178,4 +185,51 @@ TEST(ResolutionListenerList, calls_live_listeners_only)
     }
     notify_resolution_change(); // must not reach the destroyed listener
     EXPECT_EQ(kept.calls, 2);
+}
+
+namespace {
+
+// The log file's text (UTF-16 with its mark), read after switching the log
+// off so the file is closed.
+WString read_log()
+{
+    std::string path = to_utf8(log_file_path());
+    std::replace(path.begin(), path.end(), '\\', '/');
+    auto bytes = test::read_bytes(path);
+    WString text;
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
+        text.push_back(char16_t(bytes[i] | bytes[i + 1] << 8));
+    return text;
+}
+
+}
+
+TEST(FontRep, logs_the_request_and_the_creation)
+{
+    test::TempDir dir;
+    test::ScopedEnv registry("QUILVANE_REGISTRY", (dir / "registry.reg").string());
+    test::ScopedEnv temp("TMPDIR", dir.path().string());
+    ASSERT_TRUE(write_dword(kMakerKey, u"Log", 1));
+    {
+        FakeFontEngine engine;
+        FontRep made(description(12, 2), engine);
+        engine.fail_creation = true;
+        FontRep failed(description(10), engine);
+        FontRep empty(description(0), engine);
+    }
+    ASSERT_TRUE(write_dword(kMakerKey, u"Log", 0));
+    Log::get(); // the switch-off closes the file
+
+    WString const log = read_log();
+    // 96 is the fake engine's screen density.
+    EXPECT_NE(log.find(u"dpiy=96 log_font.lfHeight=-32}\nCreating font: {Tahoma} elapsed="), WString::npos) << to_utf8(log);
+    EXPECT_NE(log.find(u"dpiy=96 log_font.lfHeight=-13}\nERROR: FontRep::FontRep() Failed to create font\n"
+                       u"Creating font: {Tahoma} elapsed="),
+        WString::npos)
+        << to_utf8(log);
+    // Size 0 makes no font and logs nothing: exactly two requests logged.
+    std::size_t count = 0;
+    for (std::size_t at = log.find(u"dpiy="); at != WString::npos; at = log.find(u"dpiy=", at + 1))
+        ++count;
+    EXPECT_EQ(count, 2u);
 }
