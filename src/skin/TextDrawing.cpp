@@ -113,7 +113,8 @@ void draw_text(FontRep& font, DrawTarget& target, TextColour colour, WStringView
     Size size, HAlign halign, VAlign valign, TextWrap wrap, Point clip_origin, Size clip_size)
 {
     PixelBuffer* const buffer = target.buffer();
-    if (!buffer || size.width <= 0 || size.height <= 0)
+    // An empty text would copy the block out and back unchanged.
+    if (!buffer || text.empty() || size.width <= 0 || size.height <= 0)
         return;
 
     // The block limited to the buffer; (offset_x, offset_y) is where the
