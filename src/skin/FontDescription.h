@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 
 namespace qv {
 
@@ -25,11 +26,15 @@ struct FontDescription {
 // Kept within 32 bits for any description a skin file can hold.
 constexpr std::int32_t font_request_height(std::int32_t size, std::int32_t scale)
 {
-    std::int64_t height = std::int64_t { size } * scale * -96 / 72;
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(height, INT32_MIN, INT32_MAX));
+    using Limits = std::numeric_limits<std::int32_t>;
+    std::int64_t const bound = std::int64_t { 1 } << 40; // keeps the product below in 64 bits
+    std::int64_t const points = std::clamp<std::int64_t>(std::int64_t { size } * scale, -bound, bound);
+    std::int64_t const height = points * -96 / 72;
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(height, Limits::min(), Limits::max()));
 }
 
 static_assert(font_request_height(12, 1) == -16);
 static_assert(font_request_height(10, 1) == -13);
+static_assert(font_request_height(std::numeric_limits<std::int32_t>::max(), 2) < -(1 << 30));
 
 }

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 
 using namespace qv;
@@ -39,6 +40,17 @@ TEST(FontRep, asks_for_a_negative_pixel_height_at_96_dpi_truncated)
     EXPECT_EQ(engine.log.requests[0].height, -32);
     EXPECT_EQ(engine.log.requests[1].height, -13); // 13.33 pixels
     EXPECT_EQ(engine.log.requests[2].height, -9);  // 9.33 pixels
+}
+
+TEST(FontRep, a_size_from_a_damaged_skin_is_bounded_without_overflow)
+{
+    FakeFontEngine engine;
+    FontRep huge(description(INT32_MAX, 2), engine);
+    FontRep negative(description(-100000), engine);
+    ASSERT_EQ(engine.log.requests.size(), 2u);
+    EXPECT_EQ(engine.log.requests[0].height, -2048);
+    EXPECT_EQ(engine.log.requests[1].height, 2048);
+    EXPECT_EQ(font_request_height(INT32_MAX, INT32_MAX), INT32_MIN);
 }
 
 TEST(FontRep, passes_style_and_at_most_31_characters_of_the_face)
