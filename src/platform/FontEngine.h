@@ -69,6 +69,10 @@ public:
     // back to the installed sans face. Null only when no face can be loaded.
     virtual std::unique_ptr<EngineFont> create_font(FontRequest const& request) = 0;
 
+    // What text is set in when no font is selected: the sans face, 16
+    // pixels high. Owned by the engine; null only when no face can be loaded.
+    virtual EngineFont* default_font() = 0;
+
     // Vertical dots per inch of the screen the text is drawn for.
     virtual int screen_dpi_y() = 0;
 

@@ -270,6 +270,10 @@ private:
 
 class SystemFontEngine final : public FontEngine {
 public:
+    // The library must outlive the default font: made first, it is
+    // destroyed last.
+    SystemFontEngine() { freetype(); }
+
     std::unique_ptr<EngineFont> create_font(FontRequest const& request) override
     {
         auto& ft = freetype();
@@ -291,6 +295,16 @@ public:
         return std::make_unique<FreeTypeFont>(face, *resolved, request);
     }
 
+    EngineFont* default_font() override
+    {
+        std::call_once(m_default_once, [this] {
+            FontRequest request;
+            request.height = -16;
+            m_default = create_font(request);
+        });
+        return m_default.get();
+    }
+
     // The screen description the window layer reads ("480x640@192"); the
     // pixel density defaults to that of the design screen.
     int screen_dpi_y() override
@@ -303,6 +317,10 @@ public:
             return dpi;
         return 192;
     }
+
+private:
+    std::once_flag m_default_once;
+    std::unique_ptr<EngineFont> m_default;
 };
 
 }
