@@ -166,7 +166,10 @@ private:
         SourceNode* parent = stack.back();
         if (keyword == "node") {
             auto node = std::make_unique<SourceNode>();
-            node->label = parent->label + "/" + (rest.empty() ? "#" + std::to_string(parent->children.size()) : std::string(rest));
+            std::string id(rest);
+            if (id.empty())
+                id.append(1, '#').append(std::to_string(parent->children.size()));
+            node->label = parent->label + "/" + id;
             node->line = line;
             node->indent = indent;
             if (!rest.empty())
@@ -250,10 +253,13 @@ private:
             for (int i = 0; i < 3; ++i)
                 record.bytes[4 + i] = static_cast<std::uint8_t>(v[i]);
         } else if (kind == "font") {
+            // size [bold italic underline [face]]: a face is only read after
+            // all four numbers, so a shorter spec may not carry one.
             auto words = split_words(value);
-            if (words.size() < 4)
-                throw CompileError(line, "font takes size, bold, italic, underline and a face");
-            for (int i = 0; i < 4; ++i)
+            size_t numbers_given = std::min<size_t>(words.size(), 4);
+            if (words.empty())
+                throw CompileError(line, "font needs at least a size");
+            for (size_t i = 0; i < numbers_given; ++i)
                 number(words[i], line, -1000, 1000);
             auto index = intern(m_fonts, m_font_order, std::string(value));
             put_u32(new_record(node, name, Table::Font, line).bytes + 4, index);
