@@ -525,6 +525,7 @@ public:
                 m_store.get_integer(node, u"wrap", 0) ? TextWrap::WordBreak : TextWrap::SingleLine,
                 { box.left, box.top }, { box.width(), box.height() });
         } else if (type == u"vlist" && fill_list) {
+            ClipScope clip(target, box);
             fill_list(node, target, box);
         } else if (type == u"button" && !m_skin.string(node, u"text").empty()) {
             texts[u"#text"] = m_language.text(m_skin.string(node, u"text"));
@@ -615,7 +616,10 @@ public:
         for (std::int32_t y = 0; y < box.height(); ++y) {
             for (std::int32_t x = 0; x < box.width(); ++x) {
                 auto s = mask_buffer->at(x, y);
-                if (is_key(s))
+                Rect const& clip = target.clip();
+                bool inside = box.left + x >= clip.left && box.left + x < clip.right && box.top + y >= clip.top
+                    && box.top + y < clip.bottom;
+                if (is_key(s) || !inside)
                     continue;
                 target.buffer()->at(box.left + x, box.top + y) = is_solid(s) ? photo_buffer->at(x, y) : s;
             }
