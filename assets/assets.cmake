@@ -1,0 +1,63 @@
+# Everything the program reads beside its executable: the compiled default
+# skin with its pictures, the language files and the help pages. A plain
+# build leaves ${QUILVANE_APP_DIR} complete.
+
+set(QUILVANE_ASSETS_DIR ${CMAKE_SOURCE_DIR}/assets)
+set(QUILVANE_SKIN_OUT ${QUILVANE_APP_DIR}/skins/bin)
+
+# The skin: skinc renders the SVG pictures to 16-bit BMP and writes the
+# binary skin beside them.
+file(GLOB_RECURSE skin_pictures CONFIGURE_DEPENDS ${QUILVANE_ASSETS_DIR}/skin/pictures/*.svg)
+add_custom_command(
+    OUTPUT ${QUILVANE_SKIN_OUT}/default.skin
+    COMMAND skinc ${QUILVANE_ASSETS_DIR}/skin/default.txt ${QUILVANE_ASSETS_DIR}/skin/pictures ${QUILVANE_SKIN_OUT}
+    DEPENDS skinc ${QUILVANE_ASSETS_DIR}/skin/default.txt ${skin_pictures}
+    COMMENT "Compiling the default skin"
+    VERBATIM)
+
+# Language files are kept as UTF-8 text and written as UTF-16 LE with the
+# byte-order mark, the form the program writes its own text files in.
+find_program(QUILVANE_ICONV iconv REQUIRED)
+set(language_outputs)
+file(GLOB language_sources CONFIGURE_DEPENDS ${QUILVANE_ASSETS_DIR}/lang/*.txt)
+foreach(source ${language_sources})
+    get_filename_component(name ${source} NAME_WE)
+    set(target ${QUILVANE_APP_DIR}/${name}.lng)
+    add_custom_command(
+        OUTPUT ${target}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${QUILVANE_APP_DIR}
+        COMMAND sh -c "printf '\\377\\376' > \"$1\" && \"$2\" -f UTF-8 -t UTF-16LE \"$3\" >> \"$1\" || { rm -f \"$1\"; exit 1; }"
+            lng ${target} ${QUILVANE_ICONV} ${source}
+        DEPENDS ${source}
+        COMMENT "Writing ${name}.lng"
+        VERBATIM)
+    list(APPEND language_outputs ${target})
+endforeach()
+
+# Help pages sit beside the language files that name them ("Help_link").
+set(help_outputs)
+file(GLOB help_sources CONFIGURE_DEPENDS ${QUILVANE_ASSETS_DIR}/help/*.html)
+foreach(source ${help_sources})
+    get_filename_component(file ${source} NAME)
+    add_custom_command(
+        OUTPUT ${QUILVANE_APP_DIR}/${file}
+        COMMAND ${CMAKE_COMMAND} -E copy_if_different ${source} ${QUILVANE_APP_DIR}/${file}
+        DEPENDS ${source}
+        VERBATIM)
+    list(APPEND help_outputs ${QUILVANE_APP_DIR}/${file})
+endforeach()
+
+add_custom_target(quilvane_assets ALL
+    DEPENDS ${QUILVANE_SKIN_OUT}/default.skin ${language_outputs} ${help_outputs})
+
+# Tests that read the compiled skin or the language files need them built
+# first; the test targets are made after this file is included, so the
+# dependency is added once the directory is processed.
+function(quilvane_assets_link_tests)
+    foreach(test_target test_skin test_screens)
+        if(TARGET ${test_target})
+            add_dependencies(${test_target} quilvane_assets)
+        endif()
+    endforeach()
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL quilvane_assets_link_tests)

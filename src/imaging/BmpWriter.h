@@ -1,0 +1,16 @@
+#pragma once
+
+#include "app/WString.h"
+#include "imaging/PixelBuffer.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace qv {
+
+// A 16-bit bottom-up BMP with 5-6-5 bit-field masks: what read_bmp_565
+// takes, and what ordinary image viewers show in the right colours.
+std::vector<std::uint8_t> encode_bmp_565(PixelBuffer const& buffer);
+bool write_bmp_565(PixelBuffer const& buffer, WStringView path);
+
+}

@@ -1,0 +1,113 @@
+#pragma once
+
+// The skin store. It keeps the whole skin image in memory and answers every
+// question about a node by reading the image in place; only pictures, fonts
+// and strings are prepared, once per load.
+
+#include "app/Language.h"
+#include "app/WString.h"
+#include "imaging/Picture.h"
+#include "imaging/Rect.h"
+#include "skin/FontRep.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace qv {
+
+// A node body inside the skin image.
+using SkinNode = std::uint8_t const*;
+
+struct SkinColor {
+    std::uint8_t red { 0 };
+    std::uint8_t green { 0 };
+    std::uint8_t blue { 0 };
+    std::uint8_t alpha { 255 };
+    friend bool operator==(SkinColor, SkinColor) = default;
+};
+
+struct DisplayInfo {
+    std::int32_t width { 0 };
+    std::int32_t height { 0 };
+    std::int32_t dpi_y { 96 };
+};
+
+class PropertiesImpl;
+
+class SkinListener {
+public:
+    virtual ~SkinListener();
+    virtual void on_skin_reload(PropertiesImpl& store) = 0;
+
+    // Enters the listener in the store's list; it leaves when destroyed.
+    void listen_to(PropertiesImpl& store);
+
+private:
+    friend class PropertiesImpl;
+    PropertiesImpl* m_store { nullptr };
+};
+
+class PropertiesImpl {
+public:
+    PropertiesImpl() = default;
+    PropertiesImpl(WStringView path, DisplayInfo const& display);
+    ~PropertiesImpl();
+    PropertiesImpl(PropertiesImpl const&) = delete;
+    PropertiesImpl& operator=(PropertiesImpl const&) = delete;
+
+    bool is_loaded() const { return m_header != nullptr; }
+    std::int32_t scale_shift() const { return m_scale_shift; }
+
+    std::int32_t get_integer(SkinNode node, WStringView key, std::int32_t fallback) const;
+    FontHandle const& get_font(SkinNode node, WStringView key, FontHandle const& fallback) const;
+    Point get_point(SkinNode node, WStringView key, Point fallback) const;
+    WString const& get_string(SkinNode node, WStringView key, WString const& fallback) const;
+    PictureRef get_picture(SkinNode node, WStringView key, PictureRef const& fallback) const;
+    SkinColor get_color(SkinNode node, WStringView key, SkinColor fallback) const;
+
+    SkinNode find_node(WStringView name) const;
+    SkinNode node_at(std::int32_t offset) const { return m_image.data() + offset; }
+    std::uint16_t child_count(SkinNode node) const;
+    SkinNode child(SkinNode node, std::uint16_t index) const;
+
+    void send_reload_skin();
+
+    // The language that text properties are translated through.
+    LanguageTable& language() { return m_language; }
+    LanguageTable const& language() const { return m_language; }
+    WString const& text(WString const& key) const { return m_language.text(key); }
+
+protected:
+    void swap_skin(PropertiesImpl& other);
+
+private:
+    friend class SkinListener;
+    std::uint8_t const* find_record(SkinNode node, int table, WStringView key) const;
+    bool load_pictures(WStringView skin_directory, std::uint8_t const*& names);
+    void load_fonts(std::uint8_t const*& names);
+
+    std::vector<std::uint8_t> m_image;
+    std::uint8_t const* m_header { nullptr };
+    std::vector<PictureRef> m_pictures;
+    std::vector<BitmapPicture*> m_bitmaps;
+    std::vector<FontHandle> m_fonts;
+    std::vector<WString> m_strings;
+    std::int32_t m_scale_shift { 0 };
+    std::vector<SkinListener*> m_listeners;
+    LanguageTable m_language;
+};
+
+// The application's one store: loading a skin swaps the image and its
+// tables in, keeping the listeners and the language.
+class Properties : public PropertiesImpl {
+public:
+    // False when the skin could not be loaded; the previous one stays.
+    bool load_skin(WStringView path, DisplayInfo const& display);
+};
+
+// Parses "size bold italic underline face" over `description`; fields after
+// an early stop keep their values, and the face is taken only after all four
+// numbers.
+void parse_font_spec(WStringView spec, FontDescription& description);
+
+}

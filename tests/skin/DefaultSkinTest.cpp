@@ -1,0 +1,787 @@
+// The default skin and the language files as the build leaves them in the
+// application directory: every node and element the screens look up is
+// there with a type the shell can build, the pictures are usable for what
+// the screens do with them, and every language has every text.
+//
+// Setting QUILVANE_SKIN_PREVIEW to a file name also writes a rough picture
+// of the screens (a simplified layout of the skin's nodes) for a look.
+
+#include "app/Language.h"
+#include "imaging/Picture.h"
+#include "imaging/PixelOp.h"
+#include "imaging/RenderSurface.h"
+#include "platform/PngFile.h"
+#include "skin/Layout.h"
+#include "skin/Properties.h"
+#include "skin/TextDrawing.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+using namespace qv;
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path const kAppDir { QUILVANE_APP_DIR };
+fs::path const kSkinPath = kAppDir / "skins" / "bin" / "default.skin";
+
+// The element types the shell registers, and the viewer's picture element.
+std::set<WString> const kKnownTypes { u"node", u"text", u"color", u"image", u"edit", u"htable", u"vtable",
+    u"button", u"vlist", u"checkbox", u"progress", u"oldtext", u"label_edit", u"clip", u"bigpicture" };
+
+struct Expected {
+    char16_t const* form;
+    std::vector<char16_t const*> ids;
+};
+
+// What the screens look up, by top-level node.
+std::vector<Expected> const kScreens {
+    { u"Splash", {} },
+    { u"Main", { u"btnSearch", u"btnMenu", u"listApps", u"progress", u"#line", u"warning_image", u"warning_text" } },
+    { u"AlbumElement",
+        { u"image", u"loading", u"bad", u"name", u"count", u"#vlist_normal", u"#vlist_pressed", u"#vlist_selected" } },
+    { u"Folder", { u"btnBack", u"listFolder", u"progress", u"#line", u"btnText", u"bad", u"loading" } },
+    { u"FolderElement",
+        { u"bad", u"loading", u"button0", u"button1", u"button2", u"button3", u"button4", u"button5" } },
+    { u"Image",
+        { u"btnBack", u"btnMinus", u"btnPlus", u"btnLandscape", u"btnNumText", u"btnLog2", u"left", u"center",
+            u"right" } },
+    { u"MenuForm", { u"btnBack", u"btnExit", u"btnCollapse", u"btnHelp", u"btnAbout", u"btnLanguage" } },
+    { u"MenuPanel", { u"panel", u"caption", u"vlist" } },
+    { u"ReloadForm", {} },
+    { u"AboutForm", {} },
+};
+
+std::vector<WString> const kRowTemplates { u"MenuElement", u"MenuElementRed", u"MenuElementCancel" };
+
+// Keys the program itself looks up, beside the texts the skin names.
+std::vector<WString> const kProgramKeys { u"NoSkins", u"WARNING_MESSAGE", u"ExitCaption", u"ReallyExit", u"Cancel",
+    u"Back", u"Exit", u"Minimize", u"Help", u"About", u"Language", u"MainMenu", u"of", u"Help_link" };
+
+WString const kEmpty;
+
+bool is_key(std::uint16_t p) { return p == 0xF81F; }
+bool is_solid(std::uint16_t p) { return (p & 0x0020) != 0; }
+
+WString program_path(fs::path const& path) { return test::program_form(path); }
+
+class Skin {
+public:
+    explicit Skin(std::int32_t dpi)
+    {
+        m_loaded = m_store.load_skin(program_path(kSkinPath), { 240 << (dpi > 191), 320 << (dpi > 191), dpi });
+    }
+
+    bool loaded() const { return m_loaded; }
+    Properties& store() { return m_store; }
+
+    WString const& string(SkinNode node, WStringView key) const { return m_store.get_string(node, key, kEmpty); }
+
+    // Depth first, direct children before deeper ones, as the forms search.
+    SkinNode find_child(SkinNode node, WStringView id) const
+    {
+        auto count = m_store.child_count(node);
+        for (std::uint16_t i = 0; i < count; ++i) {
+            if (string(m_store.child(node, i), u"id") == id)
+                return m_store.child(node, i);
+        }
+        for (std::uint16_t i = 0; i < count; ++i) {
+            if (auto found = find_child(m_store.child(node, i), id))
+                return found;
+        }
+        return nullptr;
+    }
+
+    void for_each_descendant(SkinNode node, std::function<void(SkinNode)> const& visit) const
+    {
+        for (std::uint16_t i = 0; i < m_store.child_count(node); ++i) {
+            visit(m_store.child(node, i));
+            for_each_descendant(m_store.child(node, i), visit);
+        }
+    }
+
+    std::vector<WString> form_names() const
+    {
+        std::vector<WString> names;
+        for (auto const& screen : kScreens)
+            names.push_back(screen.form);
+        for (auto const& row : kRowTemplates) {
+            names.push_back(row);
+            names.push_back(row + u"Disabled");
+        }
+        return names;
+    }
+
+private:
+    Properties m_store;
+    bool m_loaded { false };
+};
+
+class DefaultSkinTest : public ::testing::TestWithParam<std::int32_t> { };
+
+TEST_P(DefaultSkinTest, EveryScreenFindsItsNodesAndElements)
+{
+    Skin skin(GetParam());
+    ASSERT_TRUE(skin.loaded()) << to_utf8(program_path(kSkinPath));
+    EXPECT_EQ(skin.store().scale_shift(), GetParam() > 191 ? 1 : 0);
+
+    for (auto const& screen : kScreens) {
+        SkinNode form = skin.store().find_node(screen.form);
+        ASSERT_NE(form, nullptr) << to_utf8(screen.form);
+        for (auto id : screen.ids) {
+            SkinNode node = skin.find_child(form, id);
+            ASSERT_NE(node, nullptr) << to_utf8(screen.form) << " lacks " << to_utf8(id);
+            EXPECT_TRUE(kKnownTypes.count(skin.string(node, u"type")))
+                << to_utf8(screen.form) << "/" << to_utf8(id) << " has type \""
+                << to_utf8(skin.string(node, u"type")) << "\"";
+        }
+    }
+
+    // What the screens do with each element fixes its class.
+    auto expect_type = [&](char16_t const* form, char16_t const* id, std::set<WString> const& types) {
+        SkinNode node = skin.find_child(skin.store().find_node(form), id);
+        ASSERT_NE(node, nullptr) << to_utf8(form) << "/" << to_utf8(id);
+        EXPECT_TRUE(types.count(skin.string(node, u"type"))) << to_utf8(form) << "/" << to_utf8(id);
+    };
+    std::set<WString> const label { u"text", u"oldtext" };
+    for (auto const& screen : kScreens) {
+        for (WString id : screen.ids) {
+            if (id.starts_with(u"btn") && !id.ends_with(u"Text") && id != u"btnLog2")
+                expect_type(screen.form, id.c_str(), { u"button" });
+            else if (id.starts_with(u"list") || id == u"vlist")
+                expect_type(screen.form, id.c_str(), { u"vlist" });
+        }
+    }
+    for (auto [form, id] : { std::pair { u"Main", u"warning_text" }, { u"Folder", u"btnText" },
+             { u"Image", u"btnNumText" }, { u"Image", u"btnLog2" }, { u"AlbumElement", u"name" },
+             { u"AlbumElement", u"count" }, { u"MenuPanel", u"caption" } })
+        expect_type(form, id, label);
+    for (auto [form, id] : { std::pair { u"Main", u"warning_image" }, { u"AlbumElement", u"image" },
+             { u"AlbumElement", u"loading" }, { u"AlbumElement", u"bad" }, { u"Folder", u"loading" },
+             { u"Folder", u"bad" }, { u"FolderElement", u"loading" }, { u"FolderElement", u"bad" } })
+        expect_type(form, id, { u"image" });
+    // The main menu's buttons show their captions through a "#text" label.
+    for (auto id : kScreens[6].ids) {
+        SkinNode button = skin.find_child(skin.store().find_node(u"MenuForm"), id);
+        SkinNode caption = skin.find_child(button, u"#text");
+        ASSERT_NE(caption, nullptr) << to_utf8(id);
+        EXPECT_TRUE(label.count(skin.string(caption, u"type"))) << to_utf8(id);
+    }
+
+    // The progress line belongs to the bar, not elsewhere in the screen.
+    for (auto form : { u"Main", u"Folder" }) {
+        SkinNode bar = skin.find_child(skin.store().find_node(form), u"progress");
+        EXPECT_EQ(skin.string(bar, u"type"), u"progress");
+        EXPECT_NE(skin.find_child(bar, u"#line"), nullptr) << to_utf8(form);
+    }
+    // Every thumbnail button of a row has its own picture element.
+    SkinNode row = skin.store().find_node(u"FolderElement");
+    for (int i = 0; i < 6; ++i) {
+        SkinNode button = skin.find_child(row, u"button" + from_utf8(std::to_string(i)));
+        EXPECT_EQ(skin.string(button, u"type"), u"button");
+        SkinNode image = skin.find_child(button, u"image");
+        ASSERT_NE(image, nullptr) << "button" << i;
+        EXPECT_EQ(skin.string(image, u"type"), u"image");
+    }
+    SkinNode viewer = skin.store().find_node(u"Image");
+    for (auto id : { u"left", u"center", u"right" }) {
+        SkinNode view = skin.find_child(viewer, id);
+        EXPECT_EQ(skin.string(view, u"type"), u"bigpicture");
+        EXPECT_FALSE(skin.string(view, u"empty_text").empty()) << to_utf8(id);
+        SkinColor const unset { 1, 2, 3 };
+        EXPECT_FALSE(skin.store().get_color(view, u"empty_color", unset) == unset) << to_utf8(id);
+        EXPECT_NE(skin.store().get_font(view, u"empty_font", empty_font()), empty_font());
+    }
+    for (auto const& name : kRowTemplates) {
+        for (auto const& form : { name, name + u"Disabled" }) {
+            SkinNode node = skin.store().find_node(form);
+            ASSERT_NE(node, nullptr) << to_utf8(form);
+            for (auto id : { u"#text", u"separator", u"checked" })
+                EXPECT_NE(skin.find_child(node, id), nullptr) << to_utf8(form) << " lacks " << to_utf8(id);
+        }
+    }
+}
+
+TEST_P(DefaultSkinTest, EveryElementHasATypeTheShellBuilds)
+{
+    Skin skin(GetParam());
+    ASSERT_TRUE(skin.loaded());
+    for (auto const& form : skin.form_names()) {
+        skin.for_each_descendant(skin.store().find_node(form), [&](SkinNode node) {
+            EXPECT_TRUE(kKnownTypes.count(skin.string(node, u"type")))
+                << to_utf8(form) << "/" << to_utf8(skin.string(node, u"id")) << ": \""
+                << to_utf8(skin.string(node, u"type")) << "\"";
+        });
+    }
+}
+
+TEST_P(DefaultSkinTest, RowsAreLargeTouchTargets)
+{
+    Skin skin(GetParam());
+    ASSERT_TRUE(skin.loaded());
+    std::int32_t const least = 48 << skin.store().scale_shift();
+    std::vector<WString> rows { u"AlbumElement", u"FolderElement" };
+    for (auto const& name : kRowTemplates) {
+        rows.push_back(name);
+        rows.push_back(name + u"Disabled");
+    }
+    for (auto const& name : rows)
+        EXPECT_GE(skin.store().get_point(skin.store().find_node(name), u"design_size", {}).y, least) << to_utf8(name);
+}
+
+INSTANTIATE_TEST_SUITE_P(Dpi, DefaultSkinTest, ::testing::Values(96, 192));
+
+PixelBuffer const* pixels_of(PictureRef const& picture)
+{
+    auto const* bitmap = dynamic_cast<BitmapPicture const*>(picture.picture.get());
+    return bitmap ? bitmap->buffer() : nullptr;
+}
+
+// A thumbnail is drawn through its mask: transparent where the mask holds
+// the key, the thumbnail (marked solid) where the mask pixel is solid, and
+// the mask's own colour elsewhere. A mask must let the picture through
+// everywhere inside its rounded outline and hide the corners.
+void expect_thumbnail_mask(PictureRef const& mask, char const* what)
+{
+    // As the screens use it: drawn over a whole 44 x 44 thumbnail.
+    std::int32_t const w = 44, h = 44;
+    auto drawn = PixelBuffer::create(w, h);
+    DrawTarget target(drawn.get());
+    fill_rect(target, 0, 0, w, h, ColourFillOp(0x1234));
+    mask.draw(target, { 0, 0 }, { w, h }, copy_op());
+    auto const* buffer = drawn.get();
+    EXPECT_TRUE(is_key(buffer->at(0, 0)) && is_key(buffer->at(w - 1, 0)) && is_key(buffer->at(0, h - 1))
+        && is_key(buffer->at(w - 1, h - 1)))
+        << what << ": corners are not rounded off";
+    int covered = 0, opaque = 0;
+    for (std::int32_t y = 0; y < h; ++y) {
+        for (std::int32_t x = 0; x < w; ++x) {
+            auto p = buffer->at(x, y);
+            ASSERT_NE(p, 0x1234) << what << ": (" << x << ", " << y << ") left undrawn";
+            covered += is_key(p) ? 0 : 1;
+            opaque += is_key(p) || is_solid(p) ? 0 : 1;
+        }
+    }
+    EXPECT_EQ(opaque, 0) << what << ": pixels without the solid flag would cover the photo";
+    EXPECT_GT(covered, w * h * 9 / 10) << what << ": the photo shows through too little of the mask";
+}
+
+TEST(DefaultSkinPictures, ThumbnailMasksShowThePhotoWithRoundedCorners)
+{
+    Skin skin(96);
+    ASSERT_TRUE(skin.loaded());
+    auto& store = skin.store();
+    // The album row keeps its image's picture as the mask; the thumbnail
+    // screen uses its "bad" placeholder as the mask.
+    auto album_mask = store.get_picture(skin.find_child(store.find_node(u"AlbumElement"), u"image"), u"src", {});
+    expect_thumbnail_mask(album_mask, "album mask");
+    auto folder_mask = store.get_picture(skin.find_child(store.find_node(u"Folder"), u"bad"), u"src", {});
+    expect_thumbnail_mask(folder_mask, "folder mask");
+}
+
+// Images are drawn with a plain copy unless they ask for an "alpha"; a
+// picture with transparent pixels drawn that way would show the key colour.
+TEST(DefaultSkinPictures, TransparentPicturesAreDrawnWithTheKey)
+{
+    Skin skin(96);
+    ASSERT_TRUE(skin.loaded());
+    auto& store = skin.store();
+    int transparent = 0;
+    for (auto const& form : skin.form_names()) {
+        skin.for_each_descendant(store.find_node(form), [&](SkinNode node) {
+            if (skin.string(node, u"type") != u"image")
+                return;
+            auto const* buffer = pixels_of(store.get_picture(node, u"src", {}));
+            ASSERT_NE(buffer, nullptr) << to_utf8(form) << "/" << to_utf8(skin.string(node, u"id"));
+            bool has_key = false;
+            for (std::int32_t y = 0; y < buffer->height() && !has_key; ++y)
+                for (std::int32_t x = 0; x < buffer->width() && !has_key; ++x)
+                    has_key = is_key(buffer->at(x, y));
+            if (has_key) {
+                ++transparent;
+                EXPECT_NE(store.get_integer(node, u"alpha", -1), -1)
+                    << to_utf8(form) << "/" << to_utf8(skin.string(node, u"id"));
+            }
+        });
+    }
+    EXPECT_GT(transparent, 10);
+}
+
+// The viewer reads its placeholders straight from the skin directory and
+// shows each as the one tile of a 45 x 45 picture.
+TEST(DefaultSkinPictures, ViewerPlaceholdersAre45By45Bitmaps)
+{
+    for (auto name : { "load", "bad" }) {
+        PictureRef ref;
+        auto* picture = load_565(ref, program_path(kSkinPath.parent_path() / name));
+        ASSERT_NE(picture, nullptr) << name;
+        EXPECT_EQ(picture->size(), (Size { 45, 45 })) << name;
+        auto const* buffer = picture->buffer();
+        for (std::int32_t y = 0; y < 45; ++y)
+            for (std::int32_t x = 0; x < 45; ++x)
+                ASSERT_FALSE(is_key(buffer->at(x, y))) << name << ": a tile has no transparency";
+    }
+}
+
+double luminance(std::uint16_t p)
+{
+    double r = ((p >> 11) & 0x1F) / 31.0, g = ((p >> 5) & 0x3F) / 63.0, b = (p & 0x1F) / 31.0;
+    return 0.2126 * r + 0.7152 * g + 0.0722 * b;
+}
+
+// Each icon of a button stands out from the look it sits on: the average
+// brightness of its strokes and of the look's middle differ clearly.
+TEST(DefaultSkinPictures, IconsStandOutFromTheirButtons)
+{
+    Skin skin(96);
+    ASSERT_TRUE(skin.loaded());
+    auto& store = skin.store();
+    int checked = 0;
+    for (auto const& form : skin.form_names()) {
+        skin.for_each_descendant(store.find_node(form), [&](SkinNode look) {
+            auto const& id = skin.string(look, u"id");
+            if (id != u"#normal" && id != u"#pressed")
+                return;
+            std::vector<PixelBuffer const*> layers;
+            for (std::uint16_t i = 0; i < store.child_count(look); ++i) {
+                if (skin.string(store.child(look, i), u"type") == u"image")
+                    layers.push_back(pixels_of(store.get_picture(store.child(look, i), u"src", {})));
+            }
+            if (layers.size() != 2)
+                return;
+            auto const* back = layers[0];
+            auto const* icon = layers[1];
+            double background = luminance(back->at(back->width() / 2, back->height() / 2));
+            double sum = 0;
+            int strokes = 0;
+            for (std::int32_t y = 0; y < icon->height(); ++y) {
+                for (std::int32_t x = 0; x < icon->width(); ++x) {
+                    if (!is_key(icon->at(x, y))) {
+                        sum += luminance(icon->at(x, y));
+                        ++strokes;
+                    }
+                }
+            }
+            ASSERT_GT(strokes, 0);
+            EXPECT_GT(std::abs(sum / strokes - background), 0.35) << to_utf8(form) << " " << to_utf8(id);
+            ++checked;
+        });
+    }
+    EXPECT_GE(checked, 10);
+}
+
+// Texts the skin names are language keys; a few of them are product names
+// that every language spells alike, still looked up so that none is special.
+std::set<WString> skin_text_keys(Skin& skin)
+{
+    std::set<WString> keys;
+    for (auto const& form : skin.form_names()) {
+        skin.for_each_descendant(skin.store().find_node(form), [&](SkinNode node) {
+            for (auto property : { u"text", u"empty_text" }) {
+                auto const& value = skin.string(node, property);
+                if (!value.empty())
+                    keys.insert(value);
+            }
+        });
+    }
+    return keys;
+}
+
+TEST(DefaultLanguages, EveryLanguageHasEveryText)
+{
+    Skin skin(96);
+    ASSERT_TRUE(skin.loaded());
+    auto keys = skin_text_keys(skin);
+    EXPECT_TRUE(keys.count(u"WARNING_MESSAGE"));
+    keys.insert(kProgramKeys.begin(), kProgramKeys.end());
+
+    std::set<WString> english_keys;
+    for (auto name : { "english", "russian", "german" }) {
+        auto path = kAppDir / (std::string(name) + ".lng");
+        auto bytes = test::read_bytes(path);
+        ASSERT_GE(bytes.size(), 2u) << name;
+        EXPECT_TRUE(bytes[0] == 0xFF && bytes[1] == 0xFE) << name << ": no UTF-16 byte-order mark";
+
+        LanguageTable table;
+        ASSERT_TRUE(table.load(program_path(path))) << name;
+        for (auto const& key : keys) {
+            auto found = table.entries().find(key);
+            ASSERT_NE(found, table.entries().end()) << name << " lacks " << to_utf8(key);
+            EXPECT_FALSE(found->second.empty()) << name << ": " << to_utf8(key);
+            EXPECT_EQ(found->second.find(u'\uFFFD'), WString::npos) << name << ": " << to_utf8(key);
+        }
+        std::set<WString> own;
+        for (auto const& [key, text] : table.entries())
+            own.insert(key);
+        if (english_keys.empty())
+            english_keys = own;
+        else
+            EXPECT_EQ(own, english_keys) << name << " and english name different texts";
+
+        auto help = table.text(u"Help_link");
+        EXPECT_TRUE(fs::exists(kAppDir / to_utf8(help))) << name << ": help page " << to_utf8(help);
+    }
+}
+
+TEST(DefaultLanguages, TranslationsAreNotEnglishLeftovers)
+{
+    LanguageTable english, russian, german;
+    ASSERT_TRUE(english.load(program_path(kAppDir / "english.lng")));
+    ASSERT_TRUE(russian.load(program_path(kAppDir / "russian.lng")));
+    ASSERT_TRUE(german.load(program_path(kAppDir / "german.lng")));
+    // Texts that must differ between languages: the screens' words.
+    for (auto key : { u"WARNING_MESSAGE", u"Cancel", u"Back", u"Language", u"ExitCaption", u"Help_link" }) {
+        EXPECT_NE(russian.text(key), english.text(key)) << to_utf8(key);
+        EXPECT_NE(german.text(key), english.text(key)) << to_utf8(key);
+    }
+    // Russian texts are written in Cyrillic.
+    auto const& back = russian.text(u"Back");
+    EXPECT_TRUE(!back.empty() && back[0] >= 0x0400 && back[0] < 0x0500);
+}
+
+// ---- preview ---------------------------------------------------------------
+// A simplified layout of the skin's nodes (base and table rules, made-up
+// list rows) drawn into one PNG, to judge the look. Not a model of the
+// widget toolkit.
+
+class Preview {
+public:
+    Preview(Skin& skin, LanguageTable const& language)
+        : m_skin(skin)
+        , m_store(skin.store())
+        , m_language(language)
+    {
+    }
+
+    std::set<WString> hidden { u"#pressed", u"#disabled", u"#vlist_pressed", u"#vlist_selected", u"separator",
+        u"checked", u"btnLog2", u"loading", u"bad" };
+    std::map<WString, WString> texts;
+    std::function<void(SkinNode list, DrawTarget&, Rect)> fill_list;
+    double progress { 0.6 };
+
+    AxisChild axis_child(SkinNode node, int axis)
+    {
+        auto mode = anchor_from_name(m_skin.string(node, axis == 0 ? u"anchor_x" : u"anchor_y"));
+        auto bmin = m_store.get_point(node, u"border_min", {});
+        auto bmax = m_store.get_point(node, u"border_max", {});
+        return { mode, axis == 0 ? bmin.x : bmin.y, axis == 0 ? bmax.x : bmax.y, measure(node, axis),
+            m_store.get_integer(node, u"table_ratio", 0) };
+    }
+
+    bool visible(SkinNode node) { return !hidden.count(m_skin.string(node, u"id")); }
+
+    MeasurePair measure(SkinNode node, int axis)
+    {
+        auto design = m_store.get_point(node, u"design_size", {});
+        std::vector<AxisChild> children;
+        for (std::uint16_t i = 0; i < m_store.child_count(node); ++i) {
+            if (visible(m_store.child(node, i)))
+                children.push_back(axis_child(m_store.child(node, i), axis));
+        }
+        auto const& type = m_skin.string(node, u"type");
+        if ((type == u"htable" && axis == 0) || (type == u"vtable" && axis == 1))
+            return measure_table({}, axis == 0 ? design.x : design.y, children);
+        auto pair = measure_base({}, axis == 0 ? design.x : design.y, children);
+        if (type == u"vlist" && axis == 1 && m_store.get_integer(node, u"grow", 0))
+            pair.preferred = std::max(pair.preferred, list_height);
+        return pair;
+    }
+
+    std::int32_t list_height { 0 };
+
+    void draw(SkinNode node, DrawTarget& target, Rect box)
+    {
+        auto const& type = m_skin.string(node, u"type");
+        auto const& id = m_skin.string(node, u"id");
+        if (type == u"color") {
+            auto c = m_store.get_color(node, u"color", {});
+            std::uint16_t p = static_cast<std::uint16_t>((c.red >> 3) << 11 | (c.green >> 2) << 5 | c.blue >> 3);
+            if (m_store.get_integer(node, u"cache_alpha", -1) >= 128)
+                darken(target, box);
+            else
+                fill_rect(target, box.left, box.top, box.width(), box.height(), ColourFillOp(p));
+        } else if (type == u"image") {
+            auto picture = m_store.get_picture(node, u"src", {});
+            auto op = make_alpha_op(std::max(0, m_store.get_integer(node, u"alpha", -1)));
+            PixelOp const& chosen = m_store.get_integer(node, u"alpha", -1) == -1 ? copy_op() : *op;
+            picture.draw(target, { box.left, box.top }, { box.width(), box.height() }, chosen);
+        } else if (type == u"text") {
+            auto font = m_store.get_font(node, u"font", empty_font());
+            auto c = m_store.get_color(node, u"color", {});
+            WString text = texts.count(id) ? texts[id] : m_language.text(m_skin.string(node, u"text"));
+            draw_text(*font, target, { c.red, c.green, c.blue }, text, { box.left, box.top },
+                { box.width(), box.height() }, halign_from_name(m_skin.string(node, u"halign")),
+                valign_from_name(m_skin.string(node, u"valign")),
+                m_store.get_integer(node, u"wrap", 0) ? TextWrap::WordBreak : TextWrap::SingleLine,
+                { box.left, box.top }, { box.width(), box.height() });
+        } else if (type == u"vlist" && fill_list) {
+            ClipScope clip(target, box);
+            fill_list(node, target, box);
+        } else if (type == u"button" && !m_skin.string(node, u"text").empty()) {
+            texts[u"#text"] = m_language.text(m_skin.string(node, u"text"));
+        } else if (type == u"bigpicture" && id == u"center") {
+            photo(target, box);
+        }
+        place_children(node, target, box, type);
+    }
+
+    void place_children(SkinNode node, DrawTarget& target, Rect box, WString const& type)
+    {
+        std::vector<SkinNode> shown;
+        for (std::uint16_t i = 0; i < m_store.child_count(node); ++i) {
+            if (visible(m_store.child(node, i)))
+                shown.push_back(m_store.child(node, i));
+        }
+        std::vector<Placement> along[2];
+        for (int axis = 0; axis < 2; ++axis) {
+            std::int32_t length = axis == 0 ? box.width() : box.height();
+            bool table = (type == u"htable" && axis == 0) || (type == u"vtable" && axis == 1);
+            std::vector<AxisChild> children;
+            for (auto child : shown)
+                children.push_back(axis_child(child, axis));
+            if (table) {
+                along[axis] = place_table(children, length);
+                continue;
+            }
+            for (size_t i = 0; i < shown.size(); ++i) {
+                if (type == u"progress" && m_skin.string(shown[i], u"id") == u"#line")
+                    along[axis].push_back(place_progress_line(children[i], length, axis == 0 ? progress : 1.0));
+                else
+                    along[axis].push_back(place_in_slot(children[i], children[i].pair.preferred, length));
+            }
+        }
+        for (size_t i = 0; i < shown.size(); ++i) {
+            Rect child { box.left + along[0][i].start, box.top + along[1][i].start, 0, 0 };
+            child.right = child.left + along[0][i].size;
+            child.bottom = child.top + along[1][i].size;
+            ClipScope clip(target, box);
+            draw(shown[i], target, child);
+        }
+    }
+
+    // A row template drawn free-standing at the list's width.
+    std::int32_t draw_row(WStringView name, DrawTarget& target, Point at, std::int32_t width)
+    {
+        SkinNode row = m_store.find_node(name);
+        std::int32_t height = measure(row, 1).preferred;
+        ClipScope clip(target, { at.x, at.y, at.x + width, at.y + height });
+        draw(row, target, { at.x, at.y, at.x + width, at.y + height });
+        return height;
+    }
+
+    static void photo(DrawTarget& target, Rect box, int seed = 0)
+    {
+        auto* buffer = target.buffer();
+        Rect r = intersect(box, target.clip());
+        for (std::int32_t y = r.top; y < r.bottom; ++y) {
+            for (std::int32_t x = r.left; x < r.right; ++x) {
+                double u = double(x - box.left) / std::max(1, box.width());
+                double v = double(y - box.top) / std::max(1, box.height());
+                double sky = v < 0.55 + 0.1 * std::sin(u * 6 + seed) ? 1.0 : 0.0;
+                int red = int(sky ? 120 + 100 * v : 60 + 40 * u + seed * 20);
+                int green = int(sky ? 170 + 60 * v : 110 + 30 * v);
+                int blue = int(sky ? 230 - 20 * u : 50 + seed * 15);
+                buffer->at(x, y) = static_cast<std::uint16_t>((std::min(red, 255) >> 3) << 11
+                    | (std::min(green, 255) >> 2) << 5 | std::min(blue, 255) >> 3);
+            }
+        }
+    }
+
+    static void darken(DrawTarget& target, Rect box)
+    {
+        Rect r = intersect(box, target.clip());
+        for (std::int32_t y = r.top; y < r.bottom; ++y)
+            for (std::int32_t x = r.left; x < r.right; ++x)
+                target.buffer()->at(x, y) = static_cast<std::uint16_t>((target.buffer()->at(x, y) >> 1) & 0x7BEF);
+    }
+
+    // The thumbnail mask rule of the album rows, for the made-up photos.
+    static void masked_photo(DrawTarget& target, Rect box, PictureRef const& mask, int seed)
+    {
+        auto photo_buffer = PixelBuffer::create(box.width(), box.height());
+        auto mask_buffer = PixelBuffer::create(box.width(), box.height());
+        DrawTarget photo_target(photo_buffer.get()), mask_target(mask_buffer.get());
+        photo(photo_target, { 0, 0, box.width(), box.height() }, seed);
+        mask.draw(mask_target, { 0, 0 }, { box.width(), box.height() }, copy_op());
+        for (std::int32_t y = 0; y < box.height(); ++y) {
+            for (std::int32_t x = 0; x < box.width(); ++x) {
+                auto s = mask_buffer->at(x, y);
+                Rect const& clip = target.clip();
+                bool inside = box.left + x >= clip.left && box.left + x < clip.right && box.top + y >= clip.top
+                    && box.top + y < clip.bottom;
+                if (is_key(s) || !inside)
+                    continue;
+                target.buffer()->at(box.left + x, box.top + y) = is_solid(s) ? photo_buffer->at(x, y) : s;
+            }
+        }
+    }
+
+private:
+    Skin& m_skin;
+    Properties& m_store;
+    LanguageTable const& m_language;
+};
+
+TEST(DefaultSkinPreview, DrawsTheScreensWhenAsked)
+{
+    char const* out = std::getenv("QUILVANE_SKIN_PREVIEW");
+    if (!out)
+        GTEST_SKIP() << "set QUILVANE_SKIN_PREVIEW to a PNG file name";
+    std::int32_t dpi = std::getenv("QUILVANE_SKIN_PREVIEW_DPI") ? std::atoi(std::getenv("QUILVANE_SKIN_PREVIEW_DPI")) : 96;
+    Skin skin(dpi);
+    ASSERT_TRUE(skin.loaded());
+    LanguageTable language;
+    char const* lang = std::getenv("QUILVANE_SKIN_PREVIEW_LANG");
+    ASSERT_TRUE(language.load(program_path(kAppDir / (std::string(lang ? lang : "english") + ".lng"))));
+    auto& store = skin.store();
+    std::int32_t s = store.scale_shift();
+    bool landscape = std::getenv("QUILVANE_SKIN_PREVIEW_LANDSCAPE") != nullptr;
+    std::int32_t W = (landscape ? 320 : 240) << s, H = (landscape ? 240 : 320) << s, gap = 8 << s;
+
+    std::vector<std::function<void(Preview&, DrawTarget&, Rect)>> screens;
+    auto screen = [&](WStringView form) {
+        return [&, name = WString(form)](Preview& preview, DrawTarget& target, Rect box) {
+            preview.draw(store.find_node(name), target, box);
+        };
+    };
+    // Album list with three albums.
+    screens.push_back([&](Preview& p, DrawTarget& t, Rect box) {
+        p.hidden.insert({ u"warning_image", u"warning_text" });
+        p.fill_list = [&](SkinNode, DrawTarget& target, Rect list) {
+            std::int32_t y = list.top + (4 << s);
+            char16_t const* names[] = { u"Holidays 2026", u"Camera", u"Screenshots" };
+            char16_t const* counts[] = { u"214", u"1 387", u"12" };
+            for (int i = 0; i < 3; ++i) {
+                p.texts[u"name"] = names[i];
+                p.texts[u"count"] = counts[i];
+                if (i == 1)
+                    p.hidden.erase(u"#vlist_pressed"), p.hidden.insert(u"#vlist_normal");
+                SkinNode row = store.find_node(u"AlbumElement");
+                auto mask = store.get_picture(skin.find_child(row, u"image"), u"src", {});
+                std::int32_t top = y;
+                y += p.draw_row(u"AlbumElement", target, { list.left, y }, list.width());
+                // The row's image sits 12 from the left, centred, 44 square.
+                std::int32_t side = 44 << s;
+                Rect thumb { list.left + (12 << s), top + (y - top - side) / 2, 0, 0 };
+                thumb.right = thumb.left + side;
+                thumb.bottom = thumb.top + side;
+                Preview::masked_photo(target, thumb, mask, i);
+                p.hidden.insert(u"#vlist_pressed"), p.hidden.erase(u"#vlist_normal");
+            }
+        };
+        p.draw(store.find_node(u"Main"), t, box);
+        p.hidden.erase(u"warning_image");
+        p.hidden.erase(u"warning_text");
+        p.fill_list = nullptr;
+    });
+    // Empty catalog.
+    screens.push_back([&](Preview& p, DrawTarget& t, Rect box) {
+        p.hidden.insert(u"progress");
+        p.draw(store.find_node(u"Main"), t, box);
+        p.hidden.erase(u"progress");
+    });
+    // Thumbnails: a few photos, one loading, one bad.
+    screens.push_back([&](Preview& p, DrawTarget& t, Rect box) {
+        p.texts[u"btnText"] = u"Holidays 2026";
+        p.hidden.insert(u"button4");
+        p.hidden.insert(u"button5");
+        p.fill_list = [&](SkinNode, DrawTarget& target, Rect list) {
+            std::int32_t y = list.top + (4 << s);
+            SkinNode folder = store.find_node(u"Folder");
+            auto mask = store.get_picture(skin.find_child(folder, u"bad"), u"src", {});
+            auto loading = store.get_picture(skin.find_child(folder, u"loading"), u"src", {});
+            for (int r = 0; r < 4; ++r) {
+                std::int32_t top = y;
+                y += p.draw_row(u"FolderElement", target, { list.left, y }, list.width());
+                for (int c = 0; c < 4; ++c) {
+                    std::int32_t side = 44 << s, cell = 58 << s;
+                    Rect thumb { list.left + (4 << s) + c * cell + (cell - side) / 2, top + (y - top - side) / 2, 0, 0 };
+                    thumb.right = thumb.left + side;
+                    thumb.bottom = thumb.top + side;
+                    int n = r * 4 + c;
+                    if (n == 6)
+                        loading.draw(target, { thumb.left, thumb.top }, { side, side }, *make_alpha_op(0));
+                    else if (n == 9)
+                        mask.draw(target, { thumb.left, thumb.top }, { side, side }, *make_alpha_op(0));
+                    else
+                        Preview::masked_photo(target, thumb, mask, n % 5);
+                }
+            }
+        };
+        p.draw(store.find_node(u"Folder"), t, box);
+        p.fill_list = nullptr;
+        p.hidden.erase(u"button4");
+        p.hidden.erase(u"button5");
+    });
+    // Viewer with its controls.
+    screens.push_back([&](Preview& p, DrawTarget& t, Rect box) {
+        p.texts[u"btnNumText"] = u"3 " + language.text(u"of") + u" 214";
+        p.draw(store.find_node(u"Image"), t, box);
+    });
+    screens.push_back(screen(u"MenuForm"));
+    // The exit menu over the album list.
+    screens.push_back([&](Preview& p, DrawTarget& t, Rect box) {
+        p.hidden.insert({ u"warning_image", u"warning_text", u"progress" });
+        p.draw(store.find_node(u"Main"), t, box);
+        p.texts[u"caption"] = language.text(u"ExitCaption");
+        struct Row {
+            char16_t const* style;
+            char16_t const* key;
+            bool separator;
+            bool checked;
+        };
+        std::vector<Row> rows { { u"MenuElement", u"Language", false, true },
+            { u"MenuElementDisabled", u"Help", true, false }, { u"MenuElementRed", u"ReallyExit", true, false },
+            { u"MenuElementCancel", u"Cancel", false, false } };
+        p.list_height = 0;
+        for (auto const& row : rows)
+            p.list_height += p.measure(store.find_node(row.style), 1).preferred;
+        p.list_height += 2 << s;
+        p.fill_list = [&](SkinNode, DrawTarget& target, Rect list) {
+            std::int32_t y = list.top;
+            for (auto const& row : rows) {
+                p.texts[u"#text"] = language.text(row.key);
+                if (row.separator)
+                    p.hidden.erase(u"separator");
+                if (row.checked)
+                    p.hidden.erase(u"checked");
+                y += p.draw_row(row.style, target, { list.left, y }, list.width());
+                p.hidden.insert(u"separator");
+                p.hidden.insert(u"checked");
+            }
+        };
+        p.draw(store.find_node(u"MenuPanel"), t, box);
+        p.fill_list = nullptr;
+        p.texts.erase(u"#text");
+    });
+    screens.push_back(screen(u"AboutForm"));
+    screens.push_back(screen(u"Splash"));
+
+    std::int32_t columns = 4;
+    std::int32_t rows = (static_cast<std::int32_t>(screens.size()) + columns - 1) / columns;
+    auto sheet = PixelBuffer::create(columns * (W + gap) + gap, rows * (H + gap) + gap);
+    DrawTarget target(sheet.get());
+    fill_rect(target, 0, 0, sheet->width(), sheet->height(), ColourFillOp(0x8410));
+    for (size_t i = 0; i < screens.size(); ++i) {
+        Preview preview(skin, language);
+        std::int32_t x = gap + static_cast<std::int32_t>(i % columns) * (W + gap);
+        std::int32_t y = gap + static_cast<std::int32_t>(i / columns) * (H + gap);
+        Rect box { x, y, x + W, y + H };
+        ClipScope clip(target, box);
+        fill_rect(target, x, y, W, H, ColourFillOp(0x0000));
+        screens[i](preview, target, box);
+    }
+    ASSERT_TRUE(platform::save_png(*sheet, from_utf8(out)));
+}
+
+}
