@@ -24,6 +24,8 @@ public:
 
     // One source pixel per destination pixel, left to right. `row` is the
     // row within the clipped rectangle; no built-in operation uses it.
+    // Source and destination pixels of one call must not overlap, except
+    // for copy_op, which moves rows as memmove does (scrolling in place).
     virtual void span(std::uint16_t* first, std::uint16_t* last, std::uint16_t const* source,
         std::int32_t row) const = 0;
     // Destination pixel i takes source pixel (start + i * step) >> 10.

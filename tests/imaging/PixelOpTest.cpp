@@ -158,15 +158,6 @@ TEST(PixelOp, key_and_solid_pixels_under_the_blends)
     }
 }
 
-TEST(PixelOp, tint_with_full_factors_keeps_every_pixel)
-{
-    auto tint = make_tint_op(256, 256, 256);
-    auto source = random_pixels(64, 3);
-    std::vector<std::uint16_t> d(64, 0);
-    tint->span(d.data(), d.data() + 64, source.data(), 0);
-    EXPECT_EQ(d, source);
-}
-
 TEST(PixelOp, tint_factors_beyond_the_16_bit_range_are_limited)
 {
     auto source = random_pixels(64, 4);
