@@ -1,6 +1,13 @@
 // The recording read over arbitrary bytes. Besides not crashing, it must
 // agree with the library's own decode: whenever both read every row, the
 // rows are the same.
+//
+// Except after fill bytes that end in a stuffed zero (0xFF 0xFF 0x00, which
+// T.81 B.1.1.2 does not allow: fill bytes may only precede a marker). There
+// libjpeg-turbo's fast path takes the second 0xFF for a marker, decodes the
+// MCU from zero bits, then redoes it on its careful path without clearing
+// the block, so coefficients of the first attempt survive. The own decoder
+// reads the bytes as the careful path does and does not copy that.
 
 #include "imaging/JpegCodec.h"
 #include "imaging/JpegEntry.h"
@@ -11,6 +18,14 @@
 namespace {
 
 constexpr long kMaxPixels = 1 << 20;
+
+bool has_fill_before_stuffing(std::span<std::uint8_t const> bytes)
+{
+    for (std::size_t i = 2; i < bytes.size(); ++i)
+        if (bytes[i] == 0x00 && bytes[i - 1] == 0xFF && bytes[i - 2] == 0xFF)
+            return true;
+    return false;
+}
 
 std::vector<std::uint8_t> read_all(qv::JpegReader& reader)
 {
@@ -40,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     if (!plain)
         std::abort();
     auto const reference = read_all(*plain);
-    if (!reference.empty() && reference != recorded)
+    if (!reference.empty() && reference != recorded && !has_fill_before_stuffing(bytes))
         std::abort();
     return 0;
 }
