@@ -42,7 +42,7 @@ public:
     void draw_scaled_onto(DrawTarget& target, Point position, Size size, PixelOp const& op) const;
 
 private:
-    void swap_buffer(std::unique_ptr<PixelBuffer> buffer, Rect clip, char16_t const* where);
+    std::unique_ptr<PixelBuffer> swap_buffer(std::unique_ptr<PixelBuffer> buffer, Rect clip, char16_t const* where);
 
     DrawTarget m_target;
     std::unique_ptr<PixelBuffer> m_owned_buffer;
