@@ -131,8 +131,8 @@ void BM_tile(benchmark::State& state)
 
 }
 
-BENCHMARK(BM_floor)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(BM_recording)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(BM_tile)->Unit(benchmark::kMicrosecond)->MinTime(3.0);
+BENCHMARK(BM_floor)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_recording)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_tile)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 
 BENCHMARK_MAIN();

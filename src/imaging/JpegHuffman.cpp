@@ -289,7 +289,21 @@ void HuffmanDecoder::decode_blocks(JBLOCKROW* blocks)
     auto ensure = [&] {
         if (bits >= 32)
             return;
-        // The common case, no 0xFF in sight, stays inline.
+        // The common case, no 0xFF in sight, stays inline: whole words
+        // when the next 8 bytes hold none, else byte by byte.
+        if (m_avail >= 8 && m_marker == 0) {
+            std::uint64_t word;
+            std::memcpy(&word, m_next, 8);
+            std::uint64_t const inverted = ~word;
+            if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
+                int const count = (63 - bits) >> 3;
+                buffer = buffer << (8 * count) | __builtin_bswap64(word) >> (64 - 8 * count);
+                bits += 8 * count;
+                m_next += count;
+                m_avail -= static_cast<std::size_t>(count);
+                return;
+            }
+        }
         while (bits <= 56 && m_avail > 0 && *m_next != 0xFF && m_marker == 0) {
             buffer = buffer << 8 | *m_next++;
             --m_avail;
