@@ -58,6 +58,19 @@ bool derive_table(JHUFF_TBL const* table, bool is_dc, DerivedTable& out)
         code <<= 1;
     }
     out.max_code[17] = 0x7FFFFFFF;
+    if (!is_dc) {
+        for (int peek = 0; peek < 512; ++peek) {
+            unsigned const look = out.lookahead[peek];
+            int const length = static_cast<int>(look >> 8);
+            int const symbol = static_cast<int>(look & 0xFF);
+            int const size = symbol & 15;
+            if (!look || size == 0 || length + size > 9)
+                continue;
+            int const raw = (peek >> (9 - length - size)) & ((1 << size) - 1);
+            out.fast_ac[peek] = static_cast<std::int32_t>(static_cast<std::uint32_t>(extend(raw, size)) << 16)
+                | (symbol >> 4) << 8 | (length + size);
+        }
+    }
     return true;
 }
 
@@ -335,6 +348,13 @@ void HuffmanDecoder::decode_blocks(JBLOCKROW* blocks)
         // T.81 F.2.2.2, Figure F.13.
         for (int k = 1; k < 64; ++k) {
             ensure();
+            std::int32_t const fast = ac.fast_ac[(buffer >> (bits - 9)) & 0x1FF];
+            if (fast) {
+                bits -= fast & 0xFF;
+                k += (fast >> 8) & 15;
+                block[kNaturalOrder[k]] = static_cast<JCOEF>(fast >> 16);
+                continue;
+            }
             s = decode_symbol(ac, buffer, bits);
             int r = s >> 4;
             s &= 15;

@@ -48,6 +48,9 @@ struct ResumePoint {
 
 struct DerivedTable {
     std::uint16_t lookahead[512];   // (length << 8) | value for codes of at most 9 bits
+    // AC codes whose code and magnitude bits together fit in 9 bits, decoded
+    // in one look: coefficient << 16 | run << 8 | bits used; 0 otherwise.
+    std::int32_t fast_ac[512];
     std::int32_t max_code[18];      // largest code of each length, -1 when none
     std::int32_t value_offset[18];
     std::uint8_t values[256];
