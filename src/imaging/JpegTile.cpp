@@ -86,7 +86,9 @@ struct EntryDecompressor {
             jpeg_destroy_decompress(&cinfo);
     }
 
-    bool start(std::span<std::uint8_t const> header)
+    // RGB565 output comes straight from the library's colour conversion,
+    // which packs by dropping low bits as convert_rgb_to_rgb565 does.
+    bool start(std::span<std::uint8_t const> header, bool rgb565 = false)
     {
         if (setjmp(errors.jump))
             return false;
@@ -98,6 +100,10 @@ struct EntryDecompressor {
         if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK)
             return false;
         set_output_format(&cinfo);
+        if (rgb565) {
+            cinfo.out_color_space = JCS_RGB565;
+            cinfo.dither_mode = JDITHER_NONE;
+        }
         if (cinfo.inputctl->has_multiple_scans || cinfo.arith_code)
             return false;
         if (!jpeg_start_decompress(&cinfo) || cinfo.output_components != 3)
@@ -109,17 +115,16 @@ struct EntryDecompressor {
         return true;
     }
 
-    // Rows go one at a time through `row` to `deliver`, which must not
-    // allocate or throw: a library error jumps over it.
-    bool read_rows(int count, std::uint8_t* row, void (*deliver)(void*, int, std::uint8_t const*), void* context)
+    // Row y is decoded to target(context, y), which must not allocate or
+    // throw: a library error jumps over it.
+    bool read_rows(int count, std::uint8_t* (*target)(void*, int), void* context)
     {
         if (setjmp(errors.jump))
             return false;
         for (int y = 0; y < count; ++y) {
-            JSAMPROW rows[1] = { row };
+            JSAMPROW rows[1] = { target(context, y) };
             if (jpeg_read_scanlines(&cinfo, rows, 1) != 1)
                 return false;
-            deliver(context, y, row);
         }
         return true;
     }
@@ -232,12 +237,12 @@ struct JpegTileDecoder::Impl {
 
     // Reused from tile to tile.
     std::vector<std::vector<std::uint8_t>> chunks;
-    std::vector<std::uint8_t> row_buffer;
 
     struct TileSink {
         void* context;
+        bool rgb565;
         bool (*begin)(void*, int, int);   // tile width and height; false refuses
-        void (*deliver)(void*, int, std::uint8_t const*);
+        std::uint8_t* (*target)(void*, int);   // where row y goes
     };
     bool decode(int column, int row, TileSink const& sink);
 
@@ -329,7 +334,7 @@ bool JpegTileDecoder::Impl::decode(int column, int row, TileSink const& sink)
     if (!header)
         return false;
     auto decompressor = std::make_unique<EntryDecompressor>();
-    if (!decompressor->start(*header))
+    if (!decompressor->start(*header, sink.rgb565))
         return false;
     if (static_cast<int>(decompressor->cinfo.output_width) != tile_width
         || static_cast<int>(decompressor->cinfo.output_height) != tile_height
@@ -337,8 +342,7 @@ bool JpegTileDecoder::Impl::decode(int column, int row, TileSink const& sink)
         || decompressor->geometry.mcu_width != g.mcu_width || decompressor->geometry.mcu_height != g.mcu_height)
         return false;
     decompressor->huffman.set_row_starts(starts);
-    row_buffer.resize(static_cast<std::size_t>(tile_width) * 3);
-    return decompressor->read_rows(tile_height, row_buffer.data(), sink.deliver, sink.context);
+    return decompressor->read_rows(tile_height, sink.target, sink.context);
 }
 
 std::optional<RgbImage> JpegTileDecoder::decode_tile_rgb(int column, int row)
@@ -346,6 +350,7 @@ std::optional<RgbImage> JpegTileDecoder::decode_tile_rgb(int column, int row)
     RgbImage tile;
     Impl::TileSink const sink {
         &tile,
+        false,
         [](void* context, int w, int h) {
             auto& image = *static_cast<RgbImage*>(context);
             image.width = w;
@@ -353,10 +358,9 @@ std::optional<RgbImage> JpegTileDecoder::decode_tile_rgb(int column, int row)
             image.rgb.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 3);
             return true;
         },
-        [](void* context, int y, std::uint8_t const* rgb) {
+        [](void* context, int y) {
             auto& image = *static_cast<RgbImage*>(context);
-            std::size_t const stride = static_cast<std::size_t>(image.width) * 3;
-            std::copy_n(rgb, stride, image.rgb.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(y) * stride));
+            return image.rgb.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width) * 3;
         },
     };
     if (!m_impl->decode(column, row, sink))
@@ -366,21 +370,14 @@ std::optional<RgbImage> JpegTileDecoder::decode_tile_rgb(int column, int row)
 
 bool JpegTileDecoder::decode_tile(int column, int row, PixelBuffer& out)
 {
-    struct Target {
-        PixelBuffer& buffer;
-        int width { 0 };
-    } target { out };
     Impl::TileSink const sink {
-        &target,
+        &out,
+        true,
         [](void* context, int w, int h) {
-            auto& t = *static_cast<Target*>(context);
-            t.width = w;
-            return t.buffer.width() >= w && t.buffer.height() >= h;
+            auto const& buffer = *static_cast<PixelBuffer*>(context);
+            return buffer.width() >= w && buffer.height() >= h;
         },
-        [](void* context, int y, std::uint8_t const* rgb) {
-            auto& t = *static_cast<Target*>(context);
-            convert_rgb_to_rgb565(std::span<std::uint8_t const>(rgb, static_cast<std::size_t>(t.width) * 3), t.buffer.row(y));
-        },
+        [](void* context, int y) { return reinterpret_cast<std::uint8_t*>(static_cast<PixelBuffer*>(context)->row(y)); },
     };
     return m_impl->decode(column, row, sink);
 }
