@@ -89,7 +89,16 @@ TEST(JpegCodec, full_and_recording_reads_give_the_library_rows_and_one_entry_per
         std::filesystem::remove(dir / "entries");
         auto recording = JpegReader::open_recording(dir.program_path("p.jpg"), dir.program_path("entries"));
         ASSERT_TRUE(recording);
-        EXPECT_TRUE(read_all(*recording) == reference->rgb);
+        // Row by row: each MCU row adds its band starts as it is decoded.
+        std::vector<std::uint8_t> rows(reference->rgb.size());
+        std::size_t const stride = static_cast<std::size_t>(layout.spec.width) * 3;
+        int const mcu_height = layout.spec.grayscale ? 8 : 8 * layout.spec.v_sampling;
+        std::size_t const per_row = expected_entries(layout.spec) / static_cast<std::size_t>((layout.spec.height + mcu_height - 1) / mcu_height);
+        for (int y = 0; y < layout.spec.height; ++y) {
+            ASSERT_TRUE(recording->read_row(std::span(rows).subspan(static_cast<std::size_t>(y) * stride, stride)));
+            ASSERT_EQ(recording->appended_bytes(), static_cast<std::size_t>(y / mcu_height + 1) * per_row * kJpegEntrySize) << y;
+        }
+        EXPECT_TRUE(rows == reference->rgb);
         std::vector<std::uint8_t> extra(static_cast<std::size_t>(layout.spec.width) * 3);
         EXPECT_FALSE(recording->read_row(extra));
         std::size_t const count = expected_entries(layout.spec);
@@ -174,6 +183,15 @@ TEST(JpegCodec, encoder_writes_the_library_defaults_at_quality_75)
 
     EXPECT_FALSE(JpegEncoder::open(dir.program_path("no_such_dir\\out.jpg"), w, h));
     EXPECT_FALSE(JpegEncoder::open(dir.program_path("zero.jpg"), 0, h));
+}
+
+TEST(JpegCodec, recording_into_an_unwritable_entry_file_fails)
+{
+    test::TempDir dir;
+    test::write_bytes(dir / "p.jpg", test::make_jpeg({ 300, 40, 2, 2 }));
+    auto reader = JpegReader::open_recording(dir.program_path("p.jpg"), dir.program_path("missing_dir\\entries"));
+    ASSERT_TRUE(reader);
+    EXPECT_TRUE(read_all(*reader).empty());
 }
 
 // A file cut in the middle of its scan, a file with garbage in its scan, a
