@@ -233,19 +233,20 @@ std::unique_ptr<PixelBuffer> decode_scaled(WStringView path, int denominator)
 {
     if (denominator != 1 && denominator != 2 && denominator != 4 && denominator != 8)
         return nullptr;
-    JpegReader::Impl impl;
-    if (!impl.open_file(path) || !impl.start(Mode::Plain, denominator))
+    // On the heap: the decoder's tables are too large for a worker's stack.
+    auto impl = std::make_unique<JpegReader::Impl>();
+    if (!impl->open_file(path) || !impl->start(Mode::Plain, denominator))
         return nullptr;
-    return decode_to_buffer(impl);
+    return decode_to_buffer(*impl);
 }
 
 std::unique_ptr<PixelBuffer> decode_memory(std::span<std::uint8_t const> bytes)
 {
-    JpegReader::Impl impl;
-    impl.open_memory(bytes);
-    if (!impl.start(Mode::Plain, 1))
+    auto impl = std::make_unique<JpegReader::Impl>();
+    impl->open_memory(bytes);
+    if (!impl->start(Mode::Plain, 1))
         return nullptr;
-    return decode_to_buffer(impl);
+    return decode_to_buffer(*impl);
 }
 
 // The encoder writes through the program's file layer rather than stdio,

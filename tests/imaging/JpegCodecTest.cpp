@@ -115,6 +115,13 @@ TEST(JpegCodec, full_and_recording_reads_give_the_library_rows_and_one_entry_per
             EXPECT_LE((*table)[i].position, (*table)[i - 1].position);
         for (auto const& entry : *table)
             EXPECT_LT(entry.bits_left, 8);
+        // Through the 4096-byte file buffer or from one block in memory,
+        // the entries are the same.
+        std::vector<std::uint8_t> in_memory;
+        auto from_memory = JpegReader::open_recording(bytes, in_memory);
+        ASSERT_TRUE(from_memory);
+        EXPECT_FALSE(read_all(*from_memory).empty());
+        EXPECT_TRUE(in_memory == test::read_bytes(dir / "entries"));
     }
 }
 
