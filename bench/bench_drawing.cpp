@@ -100,21 +100,27 @@ void stretch_from(benchmark::State& state, int source_width, int source_height)
 void BM_stretch_x2(benchmark::State& state) { stretch_from(state, kWidth / 2, kHeight / 2); }
 void BM_stretch_x0_5(benchmark::State& state) { stretch_from(state, kWidth * 2, kHeight * 2); }
 
-// A 64 x 64 skin frame with 16-pixel borders filling the whole destination.
-void BM_nine_slice(benchmark::State& state)
+// A 64 x 64 skin frame with 16-pixel borders filling the whole destination,
+// at 1:1 and magnified twice (the skin's scale shift on a 192 dpi screen).
+void nine_slice(benchmark::State& state, std::int32_t shift)
 {
     Scene scene;
     DrawTarget target(scene.destination.get());
     PictureRef ref;
     picture_from_buffer(ref, skin_pixels(64, 64, 4));
-    ref.grid.inner_start = { 16, 16 };
-    ref.grid.inner_end = { 48, 48 };
+    ref.scale_shift = shift;
+    ref.grid.inner_start = { 16 << shift, 16 << shift };
+    ref.grid.inner_end = { 48 << shift, 48 << shift };
+    ref.grid.outer_end = { 64 << shift, 64 << shift };
     for (auto _ : state) {
         ref.draw(target, { 0, 0 }, { kWidth, kHeight }, key_copy_op());
         benchmark::ClobberMemory();
     }
     finish(state);
 }
+
+void BM_nine_slice(benchmark::State& state) { nine_slice(state, 0); }
+void BM_nine_slice_x2(benchmark::State& state) { nine_slice(state, 1); }
 
 }
 
@@ -128,5 +134,6 @@ BENCHMARK(BM_fade_level_8);
 BENCHMARK(BM_stretch_x2);
 BENCHMARK(BM_stretch_x0_5);
 BENCHMARK(BM_nine_slice);
+BENCHMARK(BM_nine_slice_x2);
 
 BENCHMARK_MAIN();

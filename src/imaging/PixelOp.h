@@ -24,6 +24,8 @@ public:
 
     // One source pixel per destination pixel, left to right. `row` is the
     // row within the clipped rectangle; no built-in operation uses it.
+    // Source and destination pixels of one call must not overlap, except
+    // for copy_op, which moves rows as memmove does (scrolling in place).
     virtual void span(std::uint16_t* first, std::uint16_t* last, std::uint16_t const* source,
         std::int32_t row) const = 0;
     // Destination pixel i takes source pixel (start + i * step) >> 10.
@@ -99,21 +101,25 @@ public:
     void scaled_span(std::uint16_t* first, std::uint16_t* last, std::uint16_t const* source_row,
         std::int32_t start, std::int32_t step, std::int32_t) const override
     {
-        std::uint32_t position = static_cast<std::uint32_t>(start);
-        for (std::uint16_t* d = first; d < last; ++d, position += static_cast<std::uint32_t>(step))
-            *d = m_rule.apply(source_row[position >> 10], *d);
+        // The index walkers hold their state by value so it stays in registers.
+        gather_apply(first, static_cast<std::int32_t>(last - first), source_row,
+            [position = static_cast<std::uint32_t>(start), step = static_cast<std::uint32_t>(step)]() mutable {
+                std::uint32_t at = position >> 10;
+                position += step;
+                return at;
+            });
     }
 
     void shifted_span(std::uint16_t* destination, std::uint16_t const* source, std::int32_t start,
         std::int32_t count, std::int32_t shift) const override
     {
         shift = detail::clamp_shift(shift);
-        if (shift == 0 && count > 0) {
-            detail::rule_span(m_rule, destination, static_cast<std::size_t>(count), source + start);
+        if (shift == 0) {
+            if (count > 0)
+                detail::rule_span(m_rule, destination, static_cast<std::size_t>(count), source + start);
             return;
         }
-        for (std::int32_t i = 0; i < count; ++i)
-            destination[i] = m_rule.apply(source[(start + i) >> shift], destination[i]);
+        gather_apply(destination, count, source, [start, shift]() mutable { return start++ >> shift; });
     }
 
     void wrapped_span(std::uint16_t* destination, std::uint16_t const* source, std::int32_t index,
@@ -131,15 +137,48 @@ public:
             }
             return;
         }
-        for (std::int32_t i = 0; i < count; ++i) {
-            destination[i] = m_rule.apply(source[index >> shift], destination[i]);
-            index = index + 1 == wrap_at ? wrap_to : index + 1;
+        std::int32_t period = wrap_at - wrap_to;
+        if (index >= wrap_to && index < wrap_at && period <= kGatherChunk && count > period) {
+            // Inside the repeat the sampled pixels recur every `period`
+            // destination pixels: gather one period, then apply it in turn.
+            std::uint16_t scratch[kGatherChunk];
+            for (std::int32_t i = 0; i < period; ++i) {
+                scratch[i] = source[index >> shift];
+                index = index + 1 == wrap_at ? wrap_to : index + 1;
+            }
+            for (; count > 0; count -= period, destination += period)
+                detail::rule_span(m_rule, destination, static_cast<std::size_t>(std::min(count, period)), scratch);
+            return;
         }
+        gather_apply(destination, count, source, [index, shift, wrap_to, wrap_at]() mutable {
+            std::int32_t at = index >> shift;
+            index = index + 1 == wrap_at ? wrap_to : index + 1;
+            return at;
+        });
     }
 
     std::unique_ptr<PixelOp> clone() const override { return std::make_unique<RuleOp>(m_rule); }
 
 private:
+    static constexpr std::int32_t kGatherChunk = 256;
+
+    // Sampled source pixels are gathered into a row in scratch memory first,
+    // so that the rule itself always runs as a vectorised contiguous span.
+    template<typename NextIndex>
+    void gather_apply(std::uint16_t* destination, std::int32_t count, std::uint16_t const* source,
+        NextIndex next) const
+    {
+        std::uint16_t scratch[kGatherChunk];
+        while (count > 0) {
+            std::int32_t n = std::min(count, kGatherChunk);
+            for (std::int32_t i = 0; i < n; ++i)
+                scratch[i] = source[next()];
+            detail::rule_span(m_rule, destination, static_cast<std::size_t>(n), scratch);
+            destination += n;
+            count -= n;
+        }
+    }
+
     [[no_unique_address]] Rule m_rule {};
 };
 

@@ -65,7 +65,7 @@ std::vector<std::uint16_t> random_pixels(std::size_t n, unsigned seed)
 void check_all_span_forms(NamedRule const& named)
 {
     SCOPED_TRACE(named.name);
-    constexpr int n = 53; // not a multiple of any vector width
+    constexpr int n = 301; // not a multiple of any vector width, longer than a gather chunk
     auto source = random_pixels(2 * n + 8, 1);
     auto background = random_pixels(n, 2);
     auto expect = [&](auto source_index, char const* form, std::vector<std::uint16_t> const& got) {
@@ -103,6 +103,21 @@ void check_all_span_forms(NamedRule const& named)
     d = background;
     named.op->wrapped_span(d.data(), source.data(), 13, n, 1, 10, 17);
     expect([](int i) { return (i < 4 ? 13 + i : 10 + (i - 4) % 7) >> 1; }, "wrapped_span shift 1", d);
+
+    // A wide repeat at 1:1 goes as whole runs: 30..39 once, then 20..39.
+    d = background;
+    named.op->wrapped_span(d.data(), source.data(), 30, n, 0, 20, 40);
+    expect([](int i) { return i < 10 ? 30 + i : 20 + (i - 10) % 20; }, "wrapped_span wide", d);
+
+    // Starting before the repeat: 5..16 once, then 10..16 over and over.
+    d = background;
+    named.op->wrapped_span(d.data(), source.data(), 5, n, 0, 10, 17);
+    expect([](int i) { return i < 12 ? 5 + i : 10 + (i - 12) % 7; }, "wrapped_span from before the repeat", d);
+
+    // Magnified repeat: units 20..59 read source pixels 10..29, each twice.
+    d = background;
+    named.op->wrapped_span(d.data(), source.data(), 25, n, 1, 20, 60);
+    expect([](int i) { return (20 + (5 + i) % 40) >> 1; }, "wrapped_span magnified", d);
 
     auto copy = named.op->clone();
     d = background;
@@ -143,13 +158,13 @@ TEST(PixelOp, key_and_solid_pixels_under_the_blends)
     }
 }
 
-TEST(PixelOp, tint_with_full_factors_keeps_every_pixel)
+TEST(PixelOp, tint_factors_beyond_the_16_bit_range_are_limited)
 {
-    auto tint = make_tint_op(256, 256, 256);
-    auto source = random_pixels(64, 3);
-    std::vector<std::uint16_t> d(64, 0);
-    tint->span(d.data(), d.data() + 64, source.data(), 0);
-    EXPECT_EQ(d, source);
+    auto source = random_pixels(64, 4);
+    std::vector<std::uint16_t> limited(64, 0), huge(64, 0);
+    make_tint_op(kMaxTintFactor, 0, 300)->span(limited.data(), limited.data() + 64, source.data(), 0);
+    make_tint_op(70000, 0, 300)->span(huge.data(), huge.data() + 64, source.data(), 0);
+    EXPECT_EQ(huge, limited);
 }
 
 TEST(PixelOp, alpha_levels_follow_transparency_in_steps_of_64)
