@@ -18,7 +18,7 @@ struct Layout {
     PictureSpec spec;
 };
 
-// Every layout the description names: sampling, grayscale, restart
+// The layouts that matter: every sampling, grayscale, restart
 // intervals and odd sizes.
 std::vector<Layout> layouts()
 {

@@ -37,7 +37,7 @@ Recorded record(std::vector<std::uint8_t> bytes)
     return r;
 }
 
-// Picture variants: the layouts of the description, and some whose scan
+// Picture variants: every sampling and restart layout, and some whose scan
 // ends early at an end-of-image marker.
 std::vector<std::pair<std::string, std::vector<std::uint8_t>>> pictures()
 {
