@@ -1,0 +1,379 @@
+#include "imaging/JpegCodec.h"
+
+#include "imaging/JpegHuffman.h"
+#include "imaging/JpegLibrary.h"
+#include "imaging/PixelRules.h"
+
+#include <algorithm>
+
+namespace qv {
+
+using namespace jpeg;
+
+namespace {
+
+enum class Mode { Plain, Recording };
+
+constexpr std::size_t kWriteBufferSize = 4096;
+
+}
+
+// Every library call below sits in a member function that arms the error
+// manager's jump first and keeps no destructible locals, so a fatal library
+// error returns here as a failure.
+struct JpegReader::Impl final : EntryRecorder {
+    jpeg_decompress_struct cinfo {};
+    ErrorManager errors;
+    bool created { false };
+    bool failed { false };
+    SourceBase* source { nullptr };
+    std::unique_ptr<FileSource> file_source;
+    MemorySource memory_source;
+    HuffmanDecoder huffman;
+
+    // Recording target: a file opened at the first entry, or a vector.
+    WString entry_path;
+    FileStream entry_file;
+    std::vector<std::uint8_t>* entry_vector { nullptr };
+    std::vector<std::uint8_t> pending;
+    std::uint32_t appended { 0 };
+
+    Impl() { install_error_manager(reinterpret_cast<j_common_ptr>(&cinfo), errors); }
+
+    ~Impl() override
+    {
+        flush_entries();
+        if (created)
+            jpeg_destroy_decompress(&cinfo);
+    }
+
+    bool open_file(WStringView path)
+    {
+        file_source = std::make_unique<FileSource>();
+        if (!open_file_source(*file_source, path))
+            return false;
+        source = &file_source->base;
+        return true;
+    }
+
+    void open_memory(std::span<std::uint8_t const> bytes)
+    {
+        init_memory_source(memory_source, bytes);
+        source = &memory_source.base;
+    }
+
+    bool start(Mode mode, int denominator)
+    {
+        if (setjmp(errors.jump)) {
+            failed = true;
+            return false;
+        }
+        jpeg_create_decompress(&cinfo);
+        created = true;
+        attach_source(&cinfo, *source);
+        if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK)
+            return fail();
+        set_output_format(&cinfo);
+        cinfo.scale_denom = static_cast<unsigned>(denominator);
+        // A multi-scan picture would be read whole by the start call; the
+        // recording read turns it away first.
+        if (mode == Mode::Recording && (cinfo.inputctl->has_multiple_scans || cinfo.arith_code))
+            return fail();
+        if (!jpeg_start_decompress(&cinfo) || cinfo.output_components != 3)
+            return fail();
+        if (mode == Mode::Recording) {
+            auto const geometry = entry_geometry(&cinfo);
+            if (!geometry || !huffman.install(&cinfo, *geometry))
+                return fail();
+            huffman.set_recorder(this, source);
+        }
+        return true;
+    }
+
+    bool fail()
+    {
+        failed = true;
+        return false;
+    }
+
+    bool read_row(std::uint8_t* row)
+    {
+        if (failed || cinfo.output_scanline >= cinfo.output_height)
+            return false;
+        if (setjmp(errors.jump))
+            return fail();
+        JSAMPROW rows[1] = { row };
+        if (jpeg_read_scanlines(&cinfo, rows, 1) != 1 || huffman.recording_failed())
+            return fail();
+        return true;
+    }
+
+    void record(JpegEntry const& entry) override
+    {
+        auto const bytes = serialize_entry(entry);
+        pending.insert(pending.end(), bytes.begin(), bytes.end());
+        appended += static_cast<std::uint32_t>(kJpegEntrySize);
+        if (pending.size() >= kWriteBufferSize)
+            flush_entries();
+    }
+
+    // Unlike a silent skip, a target that cannot be written fails the read:
+    // a cache file with a hole in its entry table would send tiles to the
+    // wrong bytes.
+    void flush_entries()
+    {
+        if (pending.empty())
+            return;
+        if (entry_vector) {
+            entry_vector->insert(entry_vector->end(), pending.begin(), pending.end());
+        } else {
+            if (!entry_file.is_open() && !entry_file.open(entry_path, OpenMode::Append))
+                failed = true;
+            else if (entry_file.write(pending.data(), pending.size()) != pending.size())
+                failed = true;
+            else
+                entry_file.flush();
+        }
+        pending.clear();
+    }
+};
+
+JpegReader::JpegReader(std::unique_ptr<Impl> impl)
+    : m_impl(std::move(impl))
+{
+}
+
+JpegReader::~JpegReader() = default;
+
+std::unique_ptr<JpegReader> JpegReader::open_file(WStringView path)
+{
+    auto impl = std::make_unique<Impl>();
+    if (!impl->open_file(path) || !impl->start(Mode::Plain, 1))
+        return nullptr;
+    return std::unique_ptr<JpegReader>(new JpegReader(std::move(impl)));
+}
+
+std::unique_ptr<JpegReader> JpegReader::open_memory(std::span<std::uint8_t const> bytes)
+{
+    auto impl = std::make_unique<Impl>();
+    impl->open_memory(bytes);
+    if (!impl->start(Mode::Plain, 1))
+        return nullptr;
+    return std::unique_ptr<JpegReader>(new JpegReader(std::move(impl)));
+}
+
+std::unique_ptr<JpegReader> JpegReader::open_recording(WStringView path, WStringView entry_file)
+{
+    auto impl = std::make_unique<Impl>();
+    impl->entry_path = WString(entry_file);
+    if (!impl->open_file(path) || !impl->start(Mode::Recording, 1))
+        return nullptr;
+    return std::unique_ptr<JpegReader>(new JpegReader(std::move(impl)));
+}
+
+std::unique_ptr<JpegReader> JpegReader::open_recording(std::span<std::uint8_t const> bytes,
+    std::vector<std::uint8_t>& entries)
+{
+    auto impl = std::make_unique<Impl>();
+    impl->entry_vector = &entries;
+    impl->open_memory(bytes);
+    if (!impl->start(Mode::Recording, 1))
+        return nullptr;
+    return std::unique_ptr<JpegReader>(new JpegReader(std::move(impl)));
+}
+
+int JpegReader::width() const { return static_cast<int>(m_impl->cinfo.output_width); }
+int JpegReader::height() const { return static_cast<int>(m_impl->cinfo.output_height); }
+int JpegReader::rows_read() const { return static_cast<int>(m_impl->cinfo.output_scanline); }
+
+bool JpegReader::read_row(std::span<std::uint8_t> rgb)
+{
+    if (rgb.size() < static_cast<std::size_t>(width()) * 3)
+        return false;
+    bool const ok = m_impl->read_row(rgb.data());
+    if (ok && rows_read() == height())
+        m_impl->flush_entries();
+    return ok && !m_impl->failed;
+}
+
+std::uint32_t JpegReader::appended_bytes() const { return m_impl->appended; }
+
+void convert_rgb_to_rgb565(std::span<std::uint8_t const> rgb, std::uint16_t* out)
+{
+    std::size_t const count = rgb.size() / 3;
+    for (std::size_t i = 0; i < count; ++i)
+        out[i] = pack_rgb565(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
+}
+
+namespace {
+
+std::unique_ptr<PixelBuffer> decode_to_buffer(JpegReader::Impl& impl)
+{
+    auto const width = static_cast<int>(impl.cinfo.output_width);
+    auto const height = static_cast<int>(impl.cinfo.output_height);
+    auto buffer = PixelBuffer::create(width, height);
+    if (!buffer)
+        return nullptr;
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 3);
+    for (int y = 0; y < height; ++y) {
+        if (!impl.read_row(row.data()))
+            return nullptr;
+        convert_rgb_to_rgb565(row, buffer->row(y));
+    }
+    return buffer;
+}
+
+}
+
+std::unique_ptr<PixelBuffer> decode_scaled(WStringView path, int denominator)
+{
+    if (denominator != 1 && denominator != 2 && denominator != 4 && denominator != 8)
+        return nullptr;
+    JpegReader::Impl impl;
+    if (!impl.open_file(path) || !impl.start(Mode::Plain, denominator))
+        return nullptr;
+    return decode_to_buffer(impl);
+}
+
+std::unique_ptr<PixelBuffer> decode_memory(std::span<std::uint8_t const> bytes)
+{
+    JpegReader::Impl impl;
+    impl.open_memory(bytes);
+    if (!impl.start(Mode::Plain, 1))
+        return nullptr;
+    return decode_to_buffer(impl);
+}
+
+// The encoder writes through the program's file layer rather than stdio,
+// so paths take the same road as every other file of the program.
+struct JpegEncoder::Impl {
+    struct Destination {
+        jpeg_destination_mgr pub {};
+        Impl* owner { nullptr };
+    };
+
+    jpeg_compress_struct cinfo {};
+    ErrorManager errors;
+    Destination destination;
+    FileStream file;
+    std::uint8_t buffer[kWriteBufferSize];
+    bool created { false };
+    bool started { false };
+    bool failed { false };
+
+    Impl() { install_error_manager(reinterpret_cast<j_common_ptr>(&cinfo), errors); }
+    ~Impl()
+    {
+        if (created)
+            jpeg_destroy_compress(&cinfo);
+    }
+
+    static Impl& of(j_compress_ptr cinfo) { return *reinterpret_cast<Destination*>(cinfo->dest)->owner; }
+
+    static void init_destination(j_compress_ptr cinfo)
+    {
+        Impl& self = of(cinfo);
+        self.destination.pub.next_output_byte = self.buffer;
+        self.destination.pub.free_in_buffer = sizeof self.buffer;
+    }
+
+    static boolean empty_output_buffer(j_compress_ptr cinfo)
+    {
+        Impl& self = of(cinfo);
+        if (self.file.write(self.buffer, sizeof self.buffer) != sizeof self.buffer)
+            ERREXIT(cinfo, JERR_FILE_WRITE);
+        init_destination(cinfo);
+        return TRUE;
+    }
+
+    static void term_destination(j_compress_ptr cinfo)
+    {
+        Impl& self = of(cinfo);
+        std::size_t const used = sizeof self.buffer - self.destination.pub.free_in_buffer;
+        if (self.file.write(self.buffer, used) != used)
+            ERREXIT(cinfo, JERR_FILE_WRITE);
+        self.file.flush();
+    }
+
+    bool start(int width, int height)
+    {
+        if (setjmp(errors.jump)) {
+            failed = true;
+            return false;
+        }
+        jpeg_create_compress(&cinfo);
+        created = true;
+        destination.owner = this;
+        destination.pub.init_destination = init_destination;
+        destination.pub.empty_output_buffer = empty_output_buffer;
+        destination.pub.term_destination = term_destination;
+        cinfo.dest = &destination.pub;
+        cinfo.image_width = static_cast<JDIMENSION>(width);
+        cinfo.image_height = static_cast<JDIMENSION>(height);
+        cinfo.input_components = 3;
+        cinfo.in_color_space = JCS_RGB;
+        jpeg_set_defaults(&cinfo);
+        jpeg_set_quality(&cinfo, 75, FALSE);
+        jpeg_start_compress(&cinfo, TRUE);
+        started = true;
+        return true;
+    }
+
+    bool write_row(std::uint8_t const* row)
+    {
+        if (failed || !started || cinfo.next_scanline >= cinfo.image_height)
+            return false;
+        if (setjmp(errors.jump)) {
+            failed = true;
+            return false;
+        }
+        JSAMPROW rows[1] = { const_cast<JSAMPROW>(row) };
+        if (jpeg_write_scanlines(&cinfo, rows, 1) != 1) {
+            failed = true;
+            return false;
+        }
+        return true;
+    }
+
+    bool finish()
+    {
+        if (failed || !started || cinfo.next_scanline < cinfo.image_height)
+            return false;
+        if (setjmp(errors.jump)) {
+            failed = true;
+            return false;
+        }
+        jpeg_finish_compress(&cinfo);
+        started = false;
+        file.close();
+        return true;
+    }
+};
+
+JpegEncoder::JpegEncoder(std::unique_ptr<Impl> impl)
+    : m_impl(std::move(impl))
+{
+}
+
+JpegEncoder::~JpegEncoder() = default;
+
+std::unique_ptr<JpegEncoder> JpegEncoder::open(WStringView path, int width, int height)
+{
+    if (width < 1 || height < 1 || width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION)
+        return nullptr;
+    auto impl = std::make_unique<Impl>();
+    if (!impl->file.open(path, OpenMode::Write) || !impl->start(width, height))
+        return nullptr;
+    return std::unique_ptr<JpegEncoder>(new JpegEncoder(std::move(impl)));
+}
+
+bool JpegEncoder::write_row(std::span<std::uint8_t const> rgb)
+{
+    if (rgb.size() < static_cast<std::size_t>(m_impl->cinfo.image_width) * 3)
+        return false;
+    return m_impl->write_row(rgb.data());
+}
+
+bool JpegEncoder::finish() { return m_impl->finish(); }
+
+}

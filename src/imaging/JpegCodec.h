@@ -1,0 +1,91 @@
+#pragma once
+
+// The JPEG codec adapter: every JPEG decode and encode of the program. A
+// broken or truncated picture is a failed operation (a false or a null
+// result), never a stopped process.
+
+#include "app/WString.h"
+#include "imaging/PixelBuffer.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace qv {
+
+// Reads a picture one row of R, G, B bytes at a time, at full size.
+// One-component pictures are delivered as RGB too. Chroma is upsampled by
+// replication, the same in every decode of the program, so tiles decoded
+// from entry points match whole decodes pixel for pixel.
+class JpegReader {
+public:
+    // The picture file through the file source (decode_full).
+    static std::unique_ptr<JpegReader> open_file(WStringView path);
+    // A picture already in memory; `bytes` must outlive the reader.
+    static std::unique_ptr<JpegReader> open_memory(std::span<std::uint8_t const> bytes);
+    // The recording read (decode_recording): rows as open_file gives them,
+    // and the 17-byte entry of every 256-pixel band start appended to
+    // `entry_file`. Null for pictures the entry points cannot describe
+    // (several scans, arithmetic coding, four components, MCUs other than
+    // 8 or 16 pixels).
+    static std::unique_ptr<JpegReader> open_recording(WStringView path, WStringView entry_file);
+    // The same over bytes in memory, entries appended to `entries`.
+    static std::unique_ptr<JpegReader> open_recording(std::span<std::uint8_t const> bytes,
+        std::vector<std::uint8_t>& entries);
+
+    ~JpegReader();
+    JpegReader(JpegReader const&) = delete;
+    JpegReader& operator=(JpegReader const&) = delete;
+
+    int width() const;
+    int height() const;
+    int rows_read() const;
+    // Fills `rgb` (width() × 3 bytes) with the next row. False when the data
+    // is broken or ran out, or when every row has been read; the reader is
+    // unusable after a failure.
+    bool read_row(std::span<std::uint8_t> rgb);
+    // Bytes appended to the entry file or vector so far (17 per entry).
+    std::uint32_t appended_bytes() const;
+
+    struct Impl;
+
+private:
+    explicit JpegReader(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> m_impl;
+};
+
+// The picture reduced by the library's DCT scaling to 1 / denominator
+// (1, 2, 4 or 8), in RGB565. Null on any failure and for other denominators.
+std::unique_ptr<PixelBuffer> decode_scaled(WStringView path, int denominator);
+
+// A picture held in memory (the cache files' thumbnails), at full size.
+std::unique_ptr<PixelBuffer> decode_memory(std::span<std::uint8_t const> bytes);
+
+// R, G, B bytes to RGB565 by dropping the low bits, no dithering.
+void convert_rgb_to_rgb565(std::span<std::uint8_t const> rgb, std::uint16_t* out);
+
+// Writes a picture from rows of R, G, B bytes: quality 75, library
+// defaults (YCbCr, 2 × 2 chroma subsampling, standard tables), all tables
+// written.
+class JpegEncoder {
+public:
+    // Null when the file cannot be created or the size is not encodable.
+    static std::unique_ptr<JpegEncoder> open(WStringView path, int width, int height);
+    ~JpegEncoder();
+    JpegEncoder(JpegEncoder const&) = delete;
+    JpegEncoder& operator=(JpegEncoder const&) = delete;
+
+    // `rgb` holds width × 3 bytes. False after any failure.
+    bool write_row(std::span<std::uint8_t const> rgb);
+    // Completes and closes the file; false when it was not all written.
+    bool finish();
+
+    struct Impl;
+
+private:
+    explicit JpegEncoder(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> m_impl;
+};
+
+}

@@ -1,0 +1,360 @@
+#include "imaging/JpegTile.h"
+
+#include "app/FileStream.h"
+#include "imaging/JpegCodec.h"
+#include "imaging/JpegHuffman.h"
+#include "imaging/JpegLibrary.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qv {
+
+using namespace jpeg;
+
+namespace {
+
+// Bytes the reader may look ahead past a band's last MCU.
+constexpr std::size_t kChunkSlack = 400;
+// Bytes kept in front of an entry for rebuilding its bit buffer.
+constexpr std::size_t kChunkBackOff = 6;
+
+class FileStreamBytes final : public JpegStreamBytes {
+public:
+    bool open(WStringView path, std::uint64_t offset, std::uint64_t length)
+    {
+        if (!m_file.open(path, OpenMode::Read) || m_file.size() < offset || m_file.size() - offset < length)
+            return false;
+        m_offset = offset;
+        m_length = length;
+        return true;
+    }
+    std::uint64_t length() const override { return m_length; }
+    bool read(std::uint64_t offset, std::span<std::uint8_t> out) override
+    {
+        if (offset > m_length || out.size() > m_length - offset)
+            return false;
+        return m_file.seek(m_offset + offset) && m_file.read(out.data(), out.size()) == out.size();
+    }
+
+private:
+    FileStream m_file;
+    std::uint64_t m_offset { 0 };
+    std::uint64_t m_length { 0 };
+};
+
+class MemoryStreamBytes final : public JpegStreamBytes {
+public:
+    explicit MemoryStreamBytes(std::span<std::uint8_t const> bytes)
+        : m_bytes(bytes)
+    {
+    }
+    std::uint64_t length() const override { return m_bytes.size(); }
+    bool read(std::uint64_t offset, std::span<std::uint8_t> out) override
+    {
+        if (offset > m_bytes.size() || out.size() > m_bytes.size() - offset)
+            return false;
+        std::copy_n(m_bytes.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
+        return true;
+    }
+
+private:
+    std::span<std::uint8_t const> m_bytes;
+};
+
+bool is_sof_we_decode(int marker) { return marker == 0xC0 || marker == 0xC1; }
+bool is_other_sof(int marker)
+{
+    return marker >= 0xC2 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}
+
+// A decompressor over a tile picture's header, with the program's decoder
+// taking over the entropy data. Library calls follow the arming of the
+// error jump, with no destructible locals in between.
+struct EntryDecompressor {
+    jpeg_decompress_struct cinfo {};
+    ErrorManager errors;
+    ChunkSource source;
+    HuffmanDecoder huffman;
+    ScanGeometry geometry;
+    bool created { false };
+
+    EntryDecompressor() { install_error_manager(reinterpret_cast<j_common_ptr>(&cinfo), errors); }
+    ~EntryDecompressor()
+    {
+        if (created)
+            jpeg_destroy_decompress(&cinfo);
+    }
+
+    bool start(std::span<std::uint8_t const> header)
+    {
+        if (setjmp(errors.jump))
+            return false;
+        jpeg_create_decompress(&cinfo);
+        created = true;
+        init_chunk_source(source);
+        point_chunk_source(source, header.data(), header.size());
+        attach_source(&cinfo, source.base);
+        if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK)
+            return false;
+        set_output_format(&cinfo);
+        if (cinfo.inputctl->has_multiple_scans || cinfo.arith_code)
+            return false;
+        if (!jpeg_start_decompress(&cinfo) || cinfo.output_components != 3)
+            return false;
+        auto const g = entry_geometry(&cinfo);
+        if (!g || !huffman.install(&cinfo, *g))
+            return false;
+        geometry = *g;
+        return true;
+    }
+
+    bool read_rows(int count, int width, std::uint8_t* out)
+    {
+        if (setjmp(errors.jump))
+            return false;
+        for (int y = 0; y < count; ++y) {
+            JSAMPROW rows[1] = { out + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 3 };
+            if (jpeg_read_scanlines(&cinfo, rows, 1) != 1)
+                return false;
+        }
+        return true;
+    }
+
+    bool decode_mcus(int count, JBLOCK* blocks, ResumePoint const& point)
+    {
+        if (setjmp(errors.jump))
+            return false;
+        huffman.restore(point);
+        return huffman.decode_mcus(count, blocks);
+    }
+};
+
+std::uint16_t read16(std::span<std::uint8_t const> bytes, std::size_t at)
+{
+    return static_cast<std::uint16_t>(bytes[at] << 8 | bytes[at + 1]);
+}
+
+}
+
+std::unique_ptr<JpegStreamBytes> open_stream_bytes(WStringView path, std::uint64_t offset, std::uint64_t length)
+{
+    auto stream = std::make_unique<FileStreamBytes>();
+    if (!stream->open(path, offset, length))
+        return nullptr;
+    return stream;
+}
+
+std::unique_ptr<JpegStreamBytes> memory_stream_bytes(std::span<std::uint8_t const> bytes)
+{
+    return std::make_unique<MemoryStreamBytes>(bytes);
+}
+
+namespace {
+
+struct FrameSize {
+    int width { 0 };
+    int height { 0 };
+};
+
+// width or height 0 keeps the frame's own size.
+std::optional<std::vector<std::uint8_t>> build_tile_header(std::span<std::uint8_t const> prefix, int width, int height,
+    FrameSize& original)
+{
+    if (prefix.size() < 4 || prefix[0] != 0xFF || prefix[1] != 0xD8 || width < 0 || height < 0 || width > 0xFFFF || height > 0xFFFF)
+        return std::nullopt;
+    std::vector<std::uint8_t> out { 0xFF, 0xD8 };
+    bool saw_frame = false;
+    std::size_t at = 2;
+    // Marker segments of T.81 B.2: 0xFF, code, 2-byte length counting itself.
+    for (;;) {
+        while (at < prefix.size() && prefix[at] == 0xFF && at + 1 < prefix.size() && prefix[at + 1] == 0xFF)
+            ++at;
+        if (at + 4 > prefix.size() || prefix[at] != 0xFF)
+            return std::nullopt;
+        int const marker = prefix[at + 1];
+        std::size_t const length = read16(prefix, at + 2);
+        if (length < 2 || at + 2 + length > prefix.size())
+            return std::nullopt;
+        auto const segment = prefix.subspan(at, 2 + length);
+        at += 2 + length;
+        if (marker == 0xE1 || marker == 0xE2 || marker == 0xFE)
+            continue;
+        if (is_other_sof(marker))
+            return std::nullopt;
+        std::size_t const start = out.size();
+        out.insert(out.end(), segment.begin(), segment.end());
+        if (is_sof_we_decode(marker)) {
+            if (length < 8 || saw_frame)
+                return std::nullopt;
+            original.height = read16(segment, 5);
+            original.width = read16(segment, 7);
+            if (width == 0 || height == 0) {
+                width = original.width;
+                height = original.height;
+            }
+            out[start + 5] = static_cast<std::uint8_t>(height >> 8);
+            out[start + 6] = static_cast<std::uint8_t>(height);
+            out[start + 7] = static_cast<std::uint8_t>(width >> 8);
+            out[start + 8] = static_cast<std::uint8_t>(width);
+            saw_frame = true;
+        }
+        if (marker == 0xDA)
+            break;
+    }
+    if (!saw_frame)
+        return std::nullopt;
+    out.push_back(0xFF);
+    out.push_back(0xD9);
+    return out;
+}
+
+}
+
+std::optional<std::vector<std::uint8_t>> make_tile_header(std::span<std::uint8_t const> prefix, int width, int height)
+{
+    if (width < 1 || height < 1)
+        return std::nullopt;
+    FrameSize original;
+    return build_tile_header(prefix, width, height, original);
+}
+
+struct JpegTileDecoder::Impl {
+    std::vector<std::uint8_t> prefix;
+    std::vector<JpegEntry> entries;
+    std::unique_ptr<JpegStreamBytes> stream;
+    int width { 0 };
+    int height { 0 };
+    ScanGeometry geometry;
+
+    // The chunk of bytes from shortly before entry e to a little past the
+    // next one.
+    bool read_chunk(std::size_t e, std::vector<std::uint8_t>& chunk, std::size_t& offset) const
+    {
+        std::uint64_t const length = stream->length();
+        std::uint64_t const position = entries[e].position;
+        if (position > length)
+            return false;
+        std::uint64_t const absolute = length - position;
+        bool const last = e + 1 == entries.size();
+        std::uint64_t const next = last ? 0 : entries[e + 1].position;
+        if (next > position)
+            return false;
+        std::uint64_t const back = e == 0 ? 0 : std::min<std::uint64_t>(kChunkBackOff, absolute);
+        std::uint64_t const count = std::min(back + (position - next) + (last ? 0 : kChunkSlack), length - (absolute - back));
+        chunk.resize(static_cast<std::size_t>(count));
+        offset = static_cast<std::size_t>(back);
+        return stream->read(absolute - back, chunk);
+    }
+};
+
+JpegTileDecoder::JpegTileDecoder(std::unique_ptr<Impl> impl)
+    : m_impl(std::move(impl))
+{
+}
+
+JpegTileDecoder::~JpegTileDecoder() = default;
+
+std::unique_ptr<JpegTileDecoder> JpegTileDecoder::create(std::vector<std::uint8_t> prefix,
+    std::vector<JpegEntry> entries, std::unique_ptr<JpegStreamBytes> stream)
+{
+    if (!stream)
+        return nullptr;
+    auto impl = std::make_unique<Impl>();
+    impl->prefix = std::move(prefix);
+    impl->entries = std::move(entries);
+    impl->stream = std::move(stream);
+    FrameSize original;
+    auto const full = build_tile_header(impl->prefix, 0, 0, original);
+    auto probe = std::make_unique<EntryDecompressor>();
+    if (!full || original.width < 1 || original.height < 1 || !probe->start(*full))
+        return nullptr;
+    impl->width = original.width;
+    impl->height = original.height;
+    impl->geometry = probe->geometry;
+    auto const expected = static_cast<std::size_t>(impl->geometry.bands_per_row) * static_cast<std::size_t>(impl->geometry.mcu_rows);
+    if (impl->entries.size() != expected)
+        return nullptr;
+    return std::unique_ptr<JpegTileDecoder>(new JpegTileDecoder(std::move(impl)));
+}
+
+int JpegTileDecoder::width() const { return m_impl->width; }
+int JpegTileDecoder::height() const { return m_impl->height; }
+int JpegTileDecoder::columns() const { return (m_impl->width + kTileSize - 1) / kTileSize; }
+int JpegTileDecoder::rows() const { return (m_impl->height + kTileSize - 1) / kTileSize; }
+
+std::optional<RgbImage> JpegTileDecoder::decode_tile_rgb(int column, int row)
+{
+    Impl& d = *m_impl;
+    if (column < 0 || row < 0 || column >= columns() || row >= rows())
+        return std::nullopt;
+    RgbImage tile;
+    tile.width = std::min(kTileSize, d.width - kTileSize * column);
+    tile.height = std::min(kTileSize, d.height - kTileSize * row);
+    ScanGeometry const& g = d.geometry;
+    int const first_row = row * (kTileSize / g.mcu_height);
+    int const mcu_rows = (tile.height + g.mcu_height - 1) / g.mcu_height;
+    if (first_row + mcu_rows > g.mcu_rows)
+        return std::nullopt;
+
+    std::vector<std::vector<std::uint8_t>> chunks(static_cast<std::size_t>(mcu_rows));
+    std::vector<ResumePoint> starts(static_cast<std::size_t>(mcu_rows));
+    for (int i = 0; i < mcu_rows; ++i) {
+        auto const e = static_cast<std::size_t>(column) + static_cast<std::size_t>(g.bands_per_row) * static_cast<std::size_t>(first_row + i);
+        auto& point = starts[static_cast<std::size_t>(i)];
+        auto& chunk = chunks[static_cast<std::size_t>(i)];
+        if (!d.read_chunk(e, chunk, point.offset))
+            return std::nullopt;
+        point.entry = d.entries[e];
+        point.chunk = chunk;
+    }
+
+    auto header = make_tile_header(d.prefix, tile.width, tile.height);
+    if (!header)
+        return std::nullopt;
+    auto decompressor = std::make_unique<EntryDecompressor>();
+    if (!decompressor->start(*header))
+        return std::nullopt;
+    if (static_cast<int>(decompressor->cinfo.output_width) != tile.width
+        || static_cast<int>(decompressor->cinfo.output_height) != tile.height
+        || decompressor->geometry.mcu_rows != mcu_rows
+        || decompressor->geometry.mcu_width != g.mcu_width || decompressor->geometry.mcu_height != g.mcu_height)
+        return std::nullopt;
+    decompressor->huffman.set_row_starts(starts);
+    tile.rgb.resize(static_cast<std::size_t>(tile.width) * static_cast<std::size_t>(tile.height) * 3);
+    if (!decompressor->read_rows(tile.height, tile.width, tile.rgb.data()))
+        return std::nullopt;
+    return tile;
+}
+
+bool JpegTileDecoder::decode_tile(int column, int row, PixelBuffer& out)
+{
+    auto tile = decode_tile_rgb(column, row);
+    if (!tile || out.width() < tile->width || out.height() < tile->height)
+        return false;
+    std::size_t const stride = static_cast<std::size_t>(tile->width) * 3;
+    for (int y = 0; y < tile->height; ++y)
+        convert_rgb_to_rgb565(std::span<std::uint8_t const>(tile->rgb).subspan(static_cast<std::size_t>(y) * stride, stride), out.row(y));
+    return true;
+}
+
+std::optional<std::vector<std::int16_t>> decode_band_coefficients(std::span<std::uint8_t const> prefix,
+    std::span<std::uint8_t const> chunk, std::size_t entry_offset, JpegEntry const& entry, int mcu_count)
+{
+    if (mcu_count < 0 || mcu_count > 4096 || entry_offset > chunk.size())
+        return std::nullopt;
+    FrameSize original;
+    auto const header = build_tile_header(prefix, 0, 0, original);
+    auto decompressor = std::make_unique<EntryDecompressor>();
+    if (!header || !decompressor->start(*header))
+        return std::nullopt;
+    int const blocks_per_mcu = decompressor->huffman.blocks_in_mcu();
+    std::vector<std::int16_t> coefficients(static_cast<std::size_t>(mcu_count) * static_cast<std::size_t>(blocks_per_mcu) * DCTSIZE2);
+    static_assert(sizeof(JCOEF) == sizeof(std::int16_t));
+    ResumePoint point { entry, chunk, entry_offset };
+    if (!decompressor->decode_mcus(mcu_count, reinterpret_cast<JBLOCK*>(coefficients.data()), point))
+        return std::nullopt;
+    return coefficients;
+}
+
+}

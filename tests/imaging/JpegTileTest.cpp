@@ -1,0 +1,213 @@
+#include "imaging/JpegCodec.h"
+#include "imaging/JpegTestPictures.h"
+#include "imaging/JpegTile.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace qv {
+namespace {
+
+using test::PictureSpec;
+
+struct Recorded {
+    std::vector<std::uint8_t> bytes;
+    std::vector<JpegEntry> entries;
+    std::vector<std::uint8_t> prefix;
+};
+
+Recorded record(std::vector<std::uint8_t> bytes)
+{
+    Recorded r;
+    r.bytes = std::move(bytes);
+    std::vector<std::uint8_t> table;
+    auto reader = JpegReader::open_recording(r.bytes, table);
+    if (!reader)
+        return r;
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(reader->width()) * 3);
+    while (reader->read_row(row)) { }
+    if (reader->rows_read() != reader->height())
+        return r;
+    r.entries = *parse_entry_table(table);
+    if (!r.entries.empty())
+        r.prefix.assign(r.bytes.begin(), r.bytes.end() - r.entries.front().position);
+    return r;
+}
+
+// Picture variants: the layouts of the description, and some whose scan
+// ends early at an end-of-image marker.
+std::vector<std::pair<std::string, std::vector<std::uint8_t>>> pictures()
+{
+    std::vector<std::pair<std::string, PictureSpec>> const specs {
+        { "420_1001x777", { 1001, 777, 2, 2 } },
+        { "422_257x255", { 257, 255, 2, 1 } },
+        { "444_257x255", { 257, 255, 1, 1 } },
+        { "gray_530x300", { 530, 300, 1, 1, true } },
+        { "420_9x9", { 9, 9, 2, 2 } },
+        { "420_50x40", { 50, 40, 2, 2 } },
+        { "420_restart_1", { 530, 100, 2, 2, false, 1 } },
+        { "444_restart_5", { 600, 70, 1, 1, false, 5 } },
+        { "422_restart_2rows", { 530, 90, 2, 1, false, 0, 2 } },
+        { "420_restart_16", { 530, 300, 2, 2, false, 16 } },
+    };
+    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> out;
+    for (auto const& [name, spec] : specs)
+        out.emplace_back(name, test::make_jpeg(spec));
+    for (auto const& [name, spec] : { specs[0], specs[6], specs[8] }) {
+        auto bytes = test::make_jpeg(spec);
+        std::size_t const scan = test::scan_data_offset(bytes);
+        bytes.resize(scan + (bytes.size() - scan) * 2 / 3);
+        bytes.push_back(0xFF);
+        bytes.push_back(0xD9);
+        out.emplace_back(name + "_ended", std::move(bytes));
+    }
+    return out;
+}
+
+// The chunk a viewer reads for entry e: 6 bytes before it (none for the
+// first), up to 400 bytes after the next entry.
+std::pair<std::vector<std::uint8_t>, std::size_t> chunk_for(Recorded const& r, std::size_t e)
+{
+    std::size_t const at = r.bytes.size() - r.entries[e].position;
+    std::size_t const back = e == 0 ? 0 : std::min<std::size_t>(6, at);
+    std::size_t const end = e + 1 < r.entries.size()
+        ? std::min(r.bytes.size(), r.bytes.size() - r.entries[e + 1].position + 400)
+        : r.bytes.size();
+    return { std::vector<std::uint8_t>(r.bytes.begin() + static_cast<std::ptrdiff_t>(at - back), r.bytes.begin() + static_cast<std::ptrdiff_t>(end)), back };
+}
+
+TEST(JpegTile, every_entry_resumes_to_the_coefficients_of_a_straight_decode)
+{
+    for (auto const& [name, bytes] : pictures()) {
+        SCOPED_TRACE(name);
+        Recorded const r = record(bytes);
+        ASSERT_FALSE(r.entries.empty());
+        auto const reference = test::library_coefficients(r.bytes);
+        ASSERT_FALSE(reference.empty());
+        if (name.ends_with("_ended")) {
+            EXPECT_TRUE(std::any_of(r.entries.begin(), r.entries.end(),
+                [](JpegEntry const& e) { return e.pending_marker == kJpegDataExhausted; }));
+        }
+        bool const single = reference.size() == 1;
+        int const mcu_w = single ? 8 : 8 * reference[0].h_sampling;
+        int const band = 256 / mcu_w;
+        int const across = single ? reference[0].blocks_across : reference[0].blocks_across / reference[0].h_sampling;
+        int const bands = (across + band - 1) / band;
+        for (std::size_t e = 0; e < r.entries.size(); ++e) {
+            int const mcu_row = static_cast<int>(e) / bands;
+            int const first = static_cast<int>(e) % bands * band;
+            int const count = std::min(band, across - first);
+            auto const [chunk, offset] = chunk_for(r, e);
+            auto const got = decode_band_coefficients(r.prefix, chunk, offset, r.entries[e], count);
+            ASSERT_TRUE(got) << "entry " << e;
+            // Blocks in MCU order (T.81 A.2.3): each component's h × v blocks.
+            std::vector<std::int16_t> expected;
+            for (int m = first; m < first + count; ++m) {
+                for (auto const& comp : reference) {
+                    int const h = single ? 1 : comp.h_sampling;
+                    int const v = single ? 1 : comp.v_sampling;
+                    for (int y = 0; y < v; ++y)
+                        for (int x = 0; x < h; ++x) {
+                            auto const* block = comp.block(mcu_row * v + y, m * h + x);
+                            expected.insert(expected.end(), block, block + 64);
+                        }
+                }
+            }
+            ASSERT_TRUE(*got == expected) << "entry " << e;
+        }
+    }
+}
+
+TEST(JpegTile, every_tile_equals_the_same_region_of_a_whole_decode)
+{
+    for (auto const& [name, bytes] : pictures()) {
+        SCOPED_TRACE(name);
+        Recorded const r = record(bytes);
+        ASSERT_FALSE(r.entries.empty());
+        auto const whole = test::library_decode(r.bytes);
+        ASSERT_TRUE(whole);
+        auto decoder = JpegTileDecoder::create(r.prefix, r.entries, memory_stream_bytes(r.bytes));
+        ASSERT_TRUE(decoder);
+        EXPECT_EQ(decoder->width(), whole->width);
+        EXPECT_EQ(decoder->height(), whole->height);
+        ASSERT_EQ(decoder->columns(), (whole->width + 255) / 256);
+        ASSERT_EQ(decoder->rows(), (whole->height + 255) / 256);
+        for (int ty = 0; ty < decoder->rows(); ++ty) {
+            for (int tx = 0; tx < decoder->columns(); ++tx) {
+                auto const tile = decoder->decode_tile_rgb(tx, ty);
+                ASSERT_TRUE(tile) << tx << "," << ty;
+                ASSERT_EQ(tile->width, std::min(256, whole->width - 256 * tx));
+                ASSERT_EQ(tile->height, std::min(256, whole->height - 256 * ty));
+                for (int y = 0; y < tile->height; ++y) {
+                    auto const* expected = &whole->rgb[(static_cast<std::size_t>(256 * ty + y) * static_cast<std::size_t>(whole->width) + static_cast<std::size_t>(256 * tx)) * 3];
+                    auto const* got = &tile->rgb[static_cast<std::size_t>(y) * static_cast<std::size_t>(tile->width) * 3];
+                    ASSERT_TRUE(std::equal(got, got + tile->width * 3, expected)) << "tile " << tx << "," << ty << " row " << y;
+                }
+            }
+        }
+        EXPECT_FALSE(decoder->decode_tile_rgb(decoder->columns(), 0));
+        EXPECT_FALSE(decoder->decode_tile_rgb(0, -1));
+    }
+}
+
+TEST(JpegTile, tiles_come_from_a_stream_inside_a_larger_file)
+{
+    test::TempDir dir;
+    Recorded const r = record(test::make_jpeg({ 600, 300, 2, 2 }));
+    ASSERT_FALSE(r.entries.empty());
+    std::vector<std::uint8_t> file(1000 + r.bytes.size() + 77, 0xAB);
+    std::fill_n(file.begin(), 1000, 0xFF);
+    std::copy(r.bytes.begin(), r.bytes.end(), file.begin() + 1000);
+    test::write_bytes(dir / "cache", file);
+    auto decoder = JpegTileDecoder::create(r.prefix, r.entries, open_stream_bytes(dir.program_path("cache"), 1000, r.bytes.size()));
+    ASSERT_TRUE(decoder);
+    auto const tile = decoder->decode_tile_rgb(2, 1);
+    ASSERT_TRUE(tile);
+    auto const whole = test::library_decode(r.bytes);
+    EXPECT_TRUE(std::equal(tile->rgb.begin(), tile->rgb.begin() + tile->width * 3,
+        whole->rgb.begin() + (256L * whole->width + 512) * 3));
+    auto buffer = PixelBuffer::create(256, 256);
+    ASSERT_TRUE(decoder->decode_tile(2, 1, *buffer));
+    std::uint16_t expected[88] {};
+    convert_rgb_to_rgb565(std::span(tile->rgb).subspan(static_cast<std::size_t>(43) * 88 * 3, 88 * 3), expected);
+    EXPECT_TRUE(std::equal(expected, expected + 88, buffer->row(43)));
+    EXPECT_FALSE(open_stream_bytes(dir.program_path("cache"), 1000, file.size()));
+}
+
+TEST(JpegTile, wrong_or_garbled_entry_tables_fail_without_harm)
+{
+    Recorded const r = record(test::make_jpeg({ 530, 300, 2, 2, false, 3 }));
+    ASSERT_FALSE(r.entries.empty());
+    auto shorter = r.entries;
+    shorter.pop_back();
+    EXPECT_FALSE(JpegTileDecoder::create(r.prefix, shorter, memory_stream_bytes(r.bytes)));
+    EXPECT_FALSE(JpegTileDecoder::create({ 1, 2, 3 }, r.entries, memory_stream_bytes(r.bytes)));
+    EXPECT_FALSE(make_tile_header(r.prefix, 0, 10));
+
+    std::uint32_t state = 99;
+    auto next = [&] {
+        state = state * 1664525u + 1013904223u;
+        return state;
+    };
+    for (int round = 0; round < 40; ++round) {
+        auto garbled = r.entries;
+        for (auto& entry : garbled) {
+            if (next() % 3 != 0)
+                continue;
+            auto bytes = serialize_entry(entry);
+            bytes[next() % 17] = static_cast<std::uint8_t>(next() >> 24);
+            entry = parse_entry(bytes);
+        }
+        auto decoder = JpegTileDecoder::create(r.prefix, garbled, memory_stream_bytes(r.bytes));
+        ASSERT_TRUE(decoder);
+        for (int ty = 0; ty < decoder->rows(); ++ty)
+            for (int tx = 0; tx < decoder->columns(); ++tx)
+                (void)decoder->decode_tile_rgb(tx, ty);
+    }
+}
+
+}
+}
