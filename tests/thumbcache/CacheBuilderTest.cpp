@@ -49,7 +49,7 @@ protected:
         auto thumbnail = load_thumbnail(cache(cache_name));
         ASSERT_TRUE(thumbnail);
         double at_place = test::mean_difference(*thumbnail, 0, 0, source, x, y, 64, 64);
-        EXPECT_LT(at_place, 6.0);
+        EXPECT_LT(at_place, 10.0);
         for (auto [dx, dy] : { std::pair { 4, 0 }, { -4, 0 }, { 0, 4 }, { 0, -4 } }) {
             int sx = x + dx, sy = y + dy;
             if (sx < 0 || sy < 0 || sx + 64 > source.width() || sy + 64 > source.height())
