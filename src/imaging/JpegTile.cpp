@@ -109,14 +109,17 @@ struct EntryDecompressor {
         return true;
     }
 
-    bool read_rows(int count, int width, std::uint8_t* out)
+    // Rows go one at a time through `row` to `deliver`, which must not
+    // allocate or throw: a library error jumps over it.
+    bool read_rows(int count, std::uint8_t* row, void (*deliver)(void*, int, std::uint8_t const*), void* context)
     {
         if (setjmp(errors.jump))
             return false;
         for (int y = 0; y < count; ++y) {
-            JSAMPROW rows[1] = { out + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 3 };
+            JSAMPROW rows[1] = { row };
             if (jpeg_read_scanlines(&cinfo, rows, 1) != 1)
                 return false;
+            deliver(context, y, row);
         }
         return true;
     }
@@ -227,6 +230,17 @@ struct JpegTileDecoder::Impl {
     int height { 0 };
     ScanGeometry geometry;
 
+    // Reused from tile to tile.
+    std::vector<std::vector<std::uint8_t>> chunks;
+    std::vector<std::uint8_t> row_buffer;
+
+    struct TileSink {
+        void* context;
+        bool (*begin)(void*, int, int);   // tile width and height; false refuses
+        void (*deliver)(void*, int, std::uint8_t const*);
+    };
+    bool decode(int column, int row, TileSink const& sink);
+
     // The chunk of bytes from shortly before entry e to a little past the
     // next one.
     bool read_chunk(std::size_t e, std::vector<std::uint8_t>& chunk, std::size_t& offset) const
@@ -283,59 +297,92 @@ int JpegTileDecoder::height() const { return m_impl->height; }
 int JpegTileDecoder::columns() const { return (m_impl->width + kTileSize - 1) / kTileSize; }
 int JpegTileDecoder::rows() const { return (m_impl->height + kTileSize - 1) / kTileSize; }
 
-std::optional<RgbImage> JpegTileDecoder::decode_tile_rgb(int column, int row)
+bool JpegTileDecoder::Impl::decode(int column, int row, TileSink const& sink)
 {
-    Impl& d = *m_impl;
-    if (column < 0 || row < 0 || column >= columns() || row >= rows())
-        return std::nullopt;
-    RgbImage tile;
-    tile.width = std::min(kTileSize, d.width - kTileSize * column);
-    tile.height = std::min(kTileSize, d.height - kTileSize * row);
-    ScanGeometry const& g = d.geometry;
+    int const columns = (width + kTileSize - 1) / kTileSize;
+    int const rows = (height + kTileSize - 1) / kTileSize;
+    if (column < 0 || row < 0 || column >= columns || row >= rows)
+        return false;
+    int const tile_width = std::min(kTileSize, width - kTileSize * column);
+    int const tile_height = std::min(kTileSize, height - kTileSize * row);
+    if (!sink.begin(sink.context, tile_width, tile_height))
+        return false;
+    ScanGeometry const& g = geometry;
     int const first_row = row * (kTileSize / g.mcu_height);
-    int const mcu_rows = (tile.height + g.mcu_height - 1) / g.mcu_height;
+    int const mcu_rows = (tile_height + g.mcu_height - 1) / g.mcu_height;
     if (first_row + mcu_rows > g.mcu_rows)
-        return std::nullopt;
+        return false;
 
-    std::vector<std::vector<std::uint8_t>> chunks(static_cast<std::size_t>(mcu_rows));
+    chunks.resize(static_cast<std::size_t>(mcu_rows));
     std::vector<ResumePoint> starts(static_cast<std::size_t>(mcu_rows));
     for (int i = 0; i < mcu_rows; ++i) {
         auto const e = static_cast<std::size_t>(column) + static_cast<std::size_t>(g.bands_per_row) * static_cast<std::size_t>(first_row + i);
         auto& point = starts[static_cast<std::size_t>(i)];
         auto& chunk = chunks[static_cast<std::size_t>(i)];
-        if (!d.read_chunk(e, chunk, point.offset))
-            return std::nullopt;
-        point.entry = d.entries[e];
+        if (!read_chunk(e, chunk, point.offset))
+            return false;
+        point.entry = entries[e];
         point.chunk = chunk;
     }
 
-    auto header = make_tile_header(d.prefix, tile.width, tile.height);
+    auto header = make_tile_header(prefix, tile_width, tile_height);
     if (!header)
-        return std::nullopt;
+        return false;
     auto decompressor = std::make_unique<EntryDecompressor>();
     if (!decompressor->start(*header))
-        return std::nullopt;
-    if (static_cast<int>(decompressor->cinfo.output_width) != tile.width
-        || static_cast<int>(decompressor->cinfo.output_height) != tile.height
+        return false;
+    if (static_cast<int>(decompressor->cinfo.output_width) != tile_width
+        || static_cast<int>(decompressor->cinfo.output_height) != tile_height
         || decompressor->geometry.mcu_rows != mcu_rows
         || decompressor->geometry.mcu_width != g.mcu_width || decompressor->geometry.mcu_height != g.mcu_height)
-        return std::nullopt;
+        return false;
     decompressor->huffman.set_row_starts(starts);
-    tile.rgb.resize(static_cast<std::size_t>(tile.width) * static_cast<std::size_t>(tile.height) * 3);
-    if (!decompressor->read_rows(tile.height, tile.width, tile.rgb.data()))
+    row_buffer.resize(static_cast<std::size_t>(tile_width) * 3);
+    return decompressor->read_rows(tile_height, row_buffer.data(), sink.deliver, sink.context);
+}
+
+std::optional<RgbImage> JpegTileDecoder::decode_tile_rgb(int column, int row)
+{
+    RgbImage tile;
+    Impl::TileSink const sink {
+        &tile,
+        [](void* context, int w, int h) {
+            auto& image = *static_cast<RgbImage*>(context);
+            image.width = w;
+            image.height = h;
+            image.rgb.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 3);
+            return true;
+        },
+        [](void* context, int y, std::uint8_t const* rgb) {
+            auto& image = *static_cast<RgbImage*>(context);
+            std::size_t const stride = static_cast<std::size_t>(image.width) * 3;
+            std::copy_n(rgb, stride, image.rgb.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(y) * stride));
+        },
+    };
+    if (!m_impl->decode(column, row, sink))
         return std::nullopt;
     return tile;
 }
 
 bool JpegTileDecoder::decode_tile(int column, int row, PixelBuffer& out)
 {
-    auto tile = decode_tile_rgb(column, row);
-    if (!tile || out.width() < tile->width || out.height() < tile->height)
-        return false;
-    std::size_t const stride = static_cast<std::size_t>(tile->width) * 3;
-    for (int y = 0; y < tile->height; ++y)
-        convert_rgb_to_rgb565(std::span<std::uint8_t const>(tile->rgb).subspan(static_cast<std::size_t>(y) * stride, stride), out.row(y));
-    return true;
+    struct Target {
+        PixelBuffer& buffer;
+        int width { 0 };
+    } target { out };
+    Impl::TileSink const sink {
+        &target,
+        [](void* context, int w, int h) {
+            auto& t = *static_cast<Target*>(context);
+            t.width = w;
+            return t.buffer.width() >= w && t.buffer.height() >= h;
+        },
+        [](void* context, int y, std::uint8_t const* rgb) {
+            auto& t = *static_cast<Target*>(context);
+            convert_rgb_to_rgb565(std::span<std::uint8_t const>(rgb, static_cast<std::size_t>(t.width) * 3), t.buffer.row(y));
+        },
+    };
+    return m_impl->decode(column, row, sink);
 }
 
 std::optional<std::vector<std::int16_t>> decode_band_coefficients(std::span<std::uint8_t const> prefix,

@@ -148,14 +148,20 @@ PixelOp const& key_blend_half_op() { return g_key_blend_half; }
 PixelOp const& key_blend_three_quarters_op() { return g_key_blend_three_quarters; }
 PixelOp const& solid_mask_op() { return g_solid_mask; }
 
+namespace {
+
+std::uint16_t tint_factor(std::uint32_t f) { return static_cast<std::uint16_t>(std::min<std::uint32_t>(f, kMaxTintFactor)); }
+
+}
+
 std::unique_ptr<PixelOp> make_tint_op(std::uint32_t r, std::uint32_t g, std::uint32_t b)
 {
-    return std::make_unique<TintOp>(rule::Tint { r, g, b });
+    return std::make_unique<TintOp>(rule::Tint { tint_factor(r), tint_factor(g), tint_factor(b) });
 }
 
 std::unique_ptr<PixelOp> make_tint_over_op(std::uint32_t r, std::uint32_t g, std::uint32_t b)
 {
-    return std::make_unique<TintOverOp>(rule::TintOver { r, g, b });
+    return std::make_unique<TintOverOp>(rule::TintOver { tint_factor(r), tint_factor(g), tint_factor(b) });
 }
 
 std::unique_ptr<PixelOp> make_alpha_op(std::int32_t transparency)

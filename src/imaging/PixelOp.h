@@ -10,8 +10,10 @@
 #include "imaging/PixelBuffer.h"
 #include "imaging/PixelRules.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 namespace qv {
@@ -41,19 +43,37 @@ namespace detail {
 
 constexpr std::int32_t clamp_shift(std::int32_t shift) { return shift < 0 ? 0 : shift > 31 ? 31 : shift; }
 
-// Blocks of a fixed length let the vectoriser work without a cost model
-// that would accept a remainder loop; the remainder runs one by one.
-template<typename Rule>
-inline void rule_span(Rule const& rule, std::uint16_t* __restrict d, std::size_t n, std::uint16_t const* __restrict s)
+template<std::size_t Count, typename Rule>
+inline void rule_block(Rule const& rule, std::uint16_t* __restrict d, std::uint16_t const* __restrict s)
 {
-    constexpr std::size_t block = 16;
-    std::size_t i = 0;
-    for (; i + block <= n; i += block) {
-        for (std::size_t k = 0; k < block; ++k)
-            d[i + k] = rule.apply(s[i + k], d[i + k]);
+    for (std::size_t k = 0; k < Count; ++k)
+        d[k] = rule.apply(s[k], d[k]);
+}
+
+inline constexpr std::size_t kSpanTail = 16;
+
+// The main loop runs a count that is visibly a multiple of any vector width,
+// which lets the vectoriser work without the remainder loop its cheap cost
+// model refuses; the last few pixels go through one block in scratch memory,
+// so that no pixel is handled alone. Kept out of line: inlined into a
+// caller, the promise that d and s do not overlap gets lost and the loop
+// stays scalar.
+template<typename Rule>
+[[gnu::noinline]] void rule_span(Rule const& rule, std::uint16_t* __restrict d, std::size_t n,
+    std::uint16_t const* __restrict s)
+{
+    std::size_t whole = n & ~(kSpanTail - 1);
+#pragma GCC unroll 4
+    for (std::size_t k = 0; k < whole; ++k)
+        d[k] = rule.apply(s[k], d[k]);
+    if (std::size_t rest = n - whole) {
+        std::uint16_t scratch_d[kSpanTail] = {};
+        std::uint16_t scratch_s[kSpanTail] = {};
+        std::memcpy(scratch_d, d + whole, rest * 2);
+        std::memcpy(scratch_s, s + whole, rest * 2);
+        rule_block<kSpanTail>(rule, scratch_d, scratch_s);
+        std::memcpy(d + whole, scratch_d, rest * 2);
     }
-    for (; i < n; ++i)
-        d[i] = rule.apply(s[i], d[i]);
 }
 
 }
@@ -100,6 +120,17 @@ public:
         std::int32_t count, std::int32_t shift, std::int32_t wrap_to, std::int32_t wrap_at) const override
     {
         shift = detail::clamp_shift(shift);
+        if (shift == 0 && index < wrap_at && wrap_at - wrap_to >= 16) {
+            // A wide tile at 1:1 is drawn as contiguous runs, one per repeat.
+            while (count > 0) {
+                std::int32_t run = std::min(count, wrap_at - index);
+                detail::rule_span(m_rule, destination, static_cast<std::size_t>(run), source + index);
+                destination += run;
+                count -= run;
+                index = wrap_to;
+            }
+            return;
+        }
         for (std::int32_t i = 0; i < count; ++i) {
             destination[i] = m_rule.apply(source[index >> shift], destination[i]);
             index = index + 1 == wrap_at ? wrap_to : index + 1;
@@ -123,16 +154,16 @@ PixelOp const& solid_mask_op();
 namespace rule {
 
 struct Tint {
-    std::uint32_t r { 256 };
-    std::uint32_t g { 256 };
-    std::uint32_t b { 256 };
+    std::uint16_t r { 256 };
+    std::uint16_t g { 256 };
+    std::uint16_t b { 256 };
     constexpr std::uint16_t apply(std::uint16_t s, std::uint16_t) const { return tint_pixel(s, r, g, b); }
 };
 
 struct TintOver {
-    std::uint32_t r { 256 };
-    std::uint32_t g { 256 };
-    std::uint32_t b { 256 };
+    std::uint16_t r { 256 };
+    std::uint16_t g { 256 };
+    std::uint16_t b { 256 };
     constexpr std::uint16_t apply(std::uint16_t s, std::uint16_t d) const
     {
         return static_cast<std::uint16_t>(d | tint_pixel(s, r, g, b));
@@ -141,7 +172,8 @@ struct TintOver {
 
 }
 
-// Factors out of 256 per channel; 256 keeps the channel.
+// Factors out of 256 per channel; 256 keeps the channel. Factors are
+// limited to kMaxTintFactor (anything above 256 overflows its channel anyway).
 using TintOp = RuleOp<rule::Tint>;
 using TintOverOp = RuleOp<rule::TintOver>;
 std::unique_ptr<PixelOp> make_tint_op(std::uint32_t r, std::uint32_t g, std::uint32_t b);
