@@ -33,6 +33,10 @@ std::string locale_name();
 // Starts the desktop's opener on the path and does not wait for it.
 bool open_document(WStringView path, WStringView parameters);
 
+int current_process_id();
+
+// Whether standard output is a terminal (progress bars redraw in place).
+bool stdout_is_terminal();
 int current_thread_id();
 // Nice value for one thread; raising priority may be refused to an
 // unprivileged process, which the result reports.

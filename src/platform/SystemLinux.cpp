@@ -204,6 +204,10 @@ bool open_document(WStringView path, WStringView parameters)
     return true;
 }
 
+bool stdout_is_terminal() { return isatty(STDOUT_FILENO) == 1; }
+
+int current_process_id() { return static_cast<int>(getpid()); }
+
 int current_thread_id() { return static_cast<int>(syscall(SYS_gettid)); }
 
 bool set_thread_nice(int thread_id, int nice)

@@ -74,7 +74,18 @@ PropertiesImpl::PropertiesImpl(WStringView path, DisplayInfo const& display)
         Log::get() << u"Error: skin [" << path << u"] failed to load\n";
         return; // a short read is a failed load: the rest of the buffer means nothing
     }
-    if (size < kHeaderSize || !has_magic(m_image))
+    load(path, directory_of(path), display);
+}
+
+PropertiesImpl::PropertiesImpl(std::vector<std::uint8_t> image, WStringView skin_directory, DisplayInfo const& display)
+    : m_image(std::move(image))
+{
+    load(u"(memory)", skin_directory, display);
+}
+
+void PropertiesImpl::load(WStringView path, WStringView skin_directory, DisplayInfo const& display)
+{
+    if (m_image.size() < kHeaderSize || !has_magic(m_image))
         return;
     // Checked once here, so lookups can follow offsets without checks.
     if (auto problem = check_skin_image(m_image); !problem.empty()) {
@@ -84,7 +95,7 @@ PropertiesImpl::PropertiesImpl(WStringView path, DisplayInfo const& display)
 
     m_scale_shift = display.dpi_y > 191 ? 1 : 0;
     auto const* names = m_image.data() + read_i32(m_image.data() + kNameBlock);
-    if (!load_pictures(directory_of(path), names))
+    if (!load_pictures(skin_directory, names))
         return;
     Stopwatch watch;
     load_fonts(names);

@@ -51,6 +51,8 @@ class PropertiesImpl {
 public:
     PropertiesImpl() = default;
     PropertiesImpl(WStringView path, DisplayInfo const& display);
+    // An image already in memory; pictures are read from `skin_directory`.
+    PropertiesImpl(std::vector<std::uint8_t> image, WStringView skin_directory, DisplayInfo const& display);
     ~PropertiesImpl();
     PropertiesImpl(PropertiesImpl const&) = delete;
     PropertiesImpl& operator=(PropertiesImpl const&) = delete;
@@ -82,6 +84,7 @@ protected:
 
 private:
     friend class SkinListener;
+    void load(WStringView path, WStringView skin_directory, DisplayInfo const& display);
     std::uint8_t const* find_record(SkinNode node, int table, WStringView key) const;
     bool load_pictures(WStringView skin_directory, std::uint8_t const*& names);
     void load_fonts(std::uint8_t const*& names);

@@ -79,3 +79,17 @@ WString program_form(std::filesystem::path const& path)
 }
 
 }
+
+namespace qv::test {
+
+std::filesystem::path system_form(WStringView program_path)
+{
+    auto text = to_utf8(program_path);
+    for (auto& c : text) {
+        if (c == '\\')
+            c = '/';
+    }
+    return text;
+}
+
+}

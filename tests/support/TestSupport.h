@@ -47,5 +47,6 @@ void write_bytes(std::filesystem::path const& path, std::vector<unsigned char> c
 void write_bytes(std::filesystem::path const& path, std::string const& bytes);
 
 WString program_form(std::filesystem::path const& path);
+std::filesystem::path system_form(WStringView program_path);
 
 }

@@ -1,0 +1,329 @@
+#include "thumbcache/CacheBuilder.h"
+#include "app/FileInfo.h"
+#include "app/FileStream.h"
+#include "app/Log.h"
+#include "app/Paths.h"
+#include "imaging/JpegCodec.h"
+#include "platform/System.h"
+#include "thumbcache/CacheFile.h"
+#include "thumbcache/HalfEncoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace qv {
+
+namespace {
+
+constexpr int kThumbnailSize = 64;
+
+struct LevelRecord {
+    std::uint32_t entry_offset { 0 };
+    std::uint32_t entry_length { 0 };
+    std::uint32_t jpeg_offset { 0 };
+    std::uint32_t jpeg_length { 0 };
+};
+
+int floor_div(int a, int b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+void put32(std::uint8_t* p, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// One build's scratch files, beside the cache file and named for this
+// process and build, so two builders never share them; gone afterwards.
+class ScratchFiles {
+public:
+    explicit ScratchFiles(WStringView cache_file)
+    {
+        static std::atomic<unsigned> builds { 0 };
+        WString base = directory_of(cache_file) + u"~build-" + to_wstring(platform::current_process_id()) + u"-"
+            + to_wstring(builds++);
+        level = base + u".thumb";
+        next = base + u".temp";
+        thumbnail = base + u".thb";
+    }
+    ~ScratchFiles()
+    {
+        for (auto const* path : { &level, &next, &thumbnail })
+            platform::remove_file(expand_path(*path));
+    }
+    ScratchFiles(ScratchFiles const&) = delete;
+    ScratchFiles& operator=(ScratchFiles const&) = delete;
+
+    WString level;     // the current level's JPEG
+    WString next;      // the next level while it is written
+    WString thumbnail; // the 64 × 64 JPEG
+};
+
+class Builder {
+public:
+    Builder(WStringView cache_file, std::atomic<bool> const* stop)
+        : m_cache(cache_file)
+        , m_scratch(cache_file)
+        , m_stop(stop)
+    {
+    }
+
+    bool run(WStringView picture)
+    {
+        {
+            FileStream cache(m_cache, OpenMode::Write);
+            if (!cache.is_open())
+                return false;
+        }
+        Stopwatch timer;
+        if (!build_level(picture, true, true) || stopped())
+            return false;
+        log_time(u"create cache ", timer);
+        if (m_levels_count == 0) {
+            Log::get() << u"save small thum cache begin\n";
+            if (!make_thumbnail(picture))
+                return false;
+        } else {
+            for (int k = 1; k < m_levels_count; ++k) {
+                Log::get() << u"create cache thum begin\n";
+                if (!build_level(m_scratch.level, true, false) || stopped())
+                    return false;
+                log_time(u"create cache ", timer);
+                if (!append_level(m_scratch.level, true) || stopped())
+                    return false;
+                log_time(u"save thum cache ", timer);
+            }
+            if (!build_level(m_scratch.level, false, false) || stopped())
+                return false;
+            log_time(u"create cache ", timer);
+            Log::get() << u"save thum cache begin\n";
+            if (!append_level(m_scratch.level, false) || stopped())
+                return false;
+            log_time(u"save thum cache ", timer);
+            if (!make_thumbnail(m_scratch.level))
+                return false;
+        }
+        log_time(u"save small thum cache ", timer);
+        bool written = write_header();
+        log_time(u"save handle cache ", timer);
+        return written;
+    }
+
+private:
+    bool stopped() const { return m_stop && m_stop->load(std::memory_order_relaxed); }
+
+    static void log_time(char16_t const* what, Stopwatch const& timer)
+    {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%f", timer.elapsed());
+        Log::get() << what << std::string_view(seconds) << u"\n";
+    }
+
+    std::uint32_t cache_size() const
+    {
+        FileStream cache(m_cache, OpenMode::Read);
+        return static_cast<std::uint32_t>(cache.size());
+    }
+
+    bool build_level(WStringView source, bool make_next, bool first)
+    {
+        // Entries reach the cache file only as rows are read, so the header
+        // placeholder can follow the opening of the recording read.
+        auto reader = JpegReader::open_recording(source, m_cache);
+        if (!reader)
+            return false;
+        if (first) {
+            m_levels_count = level_count(std::max(reader->width(), reader->height()));
+            std::vector<std::uint8_t> placeholder(header_size(m_levels_count), 0);
+            placeholder[4] = static_cast<std::uint8_t>(m_levels_count);
+            FileStream cache(m_cache, OpenMode::Write);
+            if (cache.write(placeholder.data(), placeholder.size()) != placeholder.size())
+                return false;
+            m_records.clear();
+            m_records.push_back({ header_size(m_levels_count), 0, 0, 0 });
+        } else {
+            m_records.push_back({ cache_size(), 0, 0, 0 });
+        }
+
+        std::unique_ptr<HalfEncoder> half;
+        if (make_next) {
+            half = HalfEncoder::open(first ? m_scratch.level : m_scratch.next, reader->width(), reader->height());
+            if (!half)
+                return false;
+        }
+        std::vector<std::uint8_t> row(static_cast<size_t>(reader->width()) * 3);
+        for (int y = 0; y < reader->height(); ++y) {
+            if (!reader->read_row(row) || (half && !half->write_row(row))) {
+                if (half)
+                    half->finish();
+                return false;
+            }
+        }
+        if (half && !half->finish())
+            return false;
+        reader.reset(); // flushes the last entries into the cache file
+
+        // Count what reached the file, not what was meant to.
+        auto appended = cache_size() - m_records.back().entry_offset;
+        if (appended % kEntrySize != 0 || appended == 0)
+            return false;
+        m_records.back().entry_length = appended;
+        return true;
+    }
+
+    bool copy_to_cache(WStringView source, LevelRecord& record)
+    {
+        FileStream cache(m_cache, OpenMode::Append);
+        FileStream in(source, OpenMode::Read);
+        if (!cache.is_open() || !in.is_open())
+            return false;
+        record.jpeg_length = static_cast<std::uint32_t>(in.size());
+        record.jpeg_offset = static_cast<std::uint32_t>(cache.size());
+        std::uint8_t block[4096];
+        for (;;) {
+            auto n = in.read(block, sizeof block);
+            if (n == 0)
+                break;
+            if (cache.write(block, n) != n)
+                return false;
+        }
+        return cache.size() == std::uint64_t { record.jpeg_offset } + record.jpeg_length;
+    }
+
+    bool append_level(WStringView source, bool replace)
+    {
+        if (!copy_to_cache(source, m_records.back()))
+            return false;
+        if (replace) {
+            platform::remove_file(expand_path(source));
+            if (!platform::move_file(expand_path(m_scratch.next), expand_path(source)))
+                return false;
+        }
+        return true;
+    }
+
+    bool make_thumbnail(WStringView source)
+    {
+        WString current(source);
+        int width, height;
+        {
+            auto probe = JpegReader::open_file(current);
+            if (!probe)
+                return false;
+            width = probe->width();
+            height = probe->height();
+        }
+        int smaller = std::min(width, height);
+        int halvings = std::max(0, static_cast<int>(std::floor(std::log2(static_cast<double>(smaller)))) - 6);
+        for (int i = 0; i < halvings; ++i) {
+            if (!halve(current, m_scratch.next))
+                return false;
+            if (current == m_scratch.level)
+                platform::remove_file(expand_path(m_scratch.level));
+            if (!platform::move_file(expand_path(m_scratch.next), expand_path(m_scratch.level)))
+                return false;
+            current = m_scratch.level;
+        }
+        if (!cut_thumbnail(current))
+            return false;
+        LevelRecord record;
+        if (!copy_to_cache(m_scratch.thumbnail, record))
+            return false;
+        m_records.push_back(record);
+        platform::remove_file(expand_path(m_scratch.thumbnail));
+        return true;
+    }
+
+    bool halve(WStringView from, WStringView to)
+    {
+        auto reader = JpegReader::open_file(from);
+        if (!reader)
+            return false;
+        auto half = HalfEncoder::open(to, reader->width(), reader->height());
+        if (!half)
+            return false;
+        std::vector<std::uint8_t> row(static_cast<size_t>(reader->width()) * 3);
+        for (int y = 0; y < reader->height(); ++y) {
+            if (!reader->read_row(row) || !half->write_row(row)) {
+                half->finish();
+                return false;
+            }
+        }
+        return half->finish();
+    }
+
+    // The 64 × 64 window: centred across, nearer the top for portraits. A
+    // picture smaller than the window repeats its edge pixels rather than
+    // reading outside a row.
+    bool cut_thumbnail(WStringView source)
+    {
+        auto reader = JpegReader::open_file(source);
+        if (!reader)
+            return false;
+        int w = reader->width(), h = reader->height();
+        int g = floor_div(h - kThumbnailSize, 2);
+        int first_row = w >= h ? g : g - floor_div(g, 2);
+        int first_column = floor_div(w - kThumbnailSize, 2);
+        auto encoder = JpegEncoder::open(m_scratch.thumbnail, kThumbnailSize, kThumbnailSize);
+        if (!encoder)
+            return false;
+
+        std::vector<std::uint8_t> row(static_cast<size_t>(w) * 3);
+        std::vector<std::uint8_t> window(kThumbnailSize * 3);
+        int next_source_row = 0;
+        bool ok = true;
+        for (int j = 0; j < kThumbnailSize && ok; ++j) {
+            int wanted = std::clamp(first_row + j, 0, h - 1);
+            while (next_source_row <= wanted && ok) {
+                ok = reader->read_row(row);
+                ++next_source_row;
+            }
+            if (!ok)
+                break;
+            for (int i = 0; i < kThumbnailSize; ++i) {
+                int x = std::clamp(first_column + i, 0, w - 1);
+                std::copy_n(row.begin() + 3 * x, 3, window.begin() + 3 * i);
+            }
+            ok = encoder->write_row(window);
+        }
+        return encoder->finish() && ok;
+    }
+
+    bool write_header()
+    {
+        std::vector<std::uint8_t> header(header_size(m_levels_count), 0);
+        put32(header.data(), kCacheMark);
+        header[4] = static_cast<std::uint8_t>(m_levels_count);
+        put32(header.data() + 5, m_records.front().entry_offset);
+        put32(header.data() + 9, m_records.front().entry_length);
+        for (int k = 1; k <= m_levels_count; ++k) {
+            auto const& r = m_records[k];
+            auto* p = header.data() + 13 + 16 * (k - 1);
+            put32(p, r.entry_offset);
+            put32(p + 4, r.entry_length);
+            put32(p + 8, r.jpeg_offset);
+            put32(p + 12, r.jpeg_length);
+        }
+        put32(header.data() + 13 + 16 * m_levels_count, m_records.back().jpeg_offset);
+        put32(header.data() + 17 + 16 * m_levels_count, m_records.back().jpeg_length);
+        // Written last and in place: the mark is what makes the file valid.
+        FileStream cache(m_cache, OpenMode::ReadWrite);
+        return cache.is_open() && cache.write(header.data(), header.size()) == header.size();
+    }
+
+    WString m_cache;
+    ScratchFiles m_scratch;
+    std::atomic<bool> const* m_stop;
+    int m_levels_count { 0 };
+    std::vector<LevelRecord> m_records;
+};
+
+}
+
+bool create_picture_cache(WStringView picture, WStringView cache_file, std::atomic<bool> const* stop)
+{
+    return Builder(cache_file, stop).run(picture);
+}
+
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+// Cache files: one per picture, in "!quilvanecache" at the picture's search
+// root, named after the picture's size and creation time. A complete file
+// starts with the mark 16; an empty one marks a picture that cannot be read.
+//
+//   0   4  mark (16 when complete, 0 while building)
+//   4   1  n, the number of stored levels
+//   5   8  entry table of the full-size picture: offset, length
+//  13  16n per level k = 1 .. n: entry offset, entry length, JPEG offset, JPEG length
+//  13+16n 8  thumbnail JPEG: offset, length
+
+#include "app/WString.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace qv {
+
+inline constexpr std::uint32_t kCacheMark = 16;
+inline constexpr char16_t const* kCacheDirectory = u"!quilvanecache";
+inline constexpr std::size_t kEntrySize = 17;
+
+// Levels stored for a picture whose larger side is `side` pixels: halvings
+// until the larger side fits one 256-pixel tile.
+int level_count(std::int64_t side);
+inline std::uint32_t header_size(int levels) { return 21 + 16 * static_cast<std::uint32_t>(levels); }
+
+// Empty when the picture does not exist.
+WString cache_file_name(WStringView picture, WStringView root);
+bool is_cache_file_valid(WStringView path);
+bool is_bad_picture(WStringView path);
+
+struct CacheRange {
+    std::uint32_t offset { 0 };
+    std::uint32_t length { 0 };
+};
+
+struct CacheLevel {
+    CacheRange entries;
+    CacheRange jpeg; // empty for the full-size picture
+};
+
+struct CacheHeader {
+    std::vector<CacheLevel> levels; // [0] the full-size picture, then 1 .. n
+    CacheRange thumbnail;
+    std::uint64_t file_size { 0 };
+};
+
+// The header of a complete file, every range checked to lie inside the file
+// and every entry table to hold whole records; nothing for anything else.
+std::optional<CacheHeader> read_cache_header(WStringView path);
+
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "app/WString.h"
+#include "imaging/PixelBuffer.h"
+
+#include <memory>
+
+namespace qv {
+
+inline constexpr int kThumbnailSide = 64;
+
+// The 64 × 64 thumbnail of a complete cache file; null when the file is
+// missing, unfinished, damaged, or holds anything but a 64 × 64 picture.
+std::unique_ptr<PixelBuffer> load_thumbnail(WStringView cache_file);
+
+}

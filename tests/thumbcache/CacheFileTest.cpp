@@ -1,0 +1,128 @@
+#include "thumbcache/CacheFile.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+using namespace qv;
+
+namespace {
+
+void put32(std::vector<unsigned char>& out, std::size_t at, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        out[at + i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+// A well-formed file with two levels; each range is filled with its own byte.
+std::vector<unsigned char> two_level_file()
+{
+    std::vector<unsigned char> file(53 + 17 * 3 + 17 * 2 + 100 + 17 + 50 + 30, 0);
+    put32(file, 0, 16);
+    file[4] = 2;
+    std::uint32_t at = 53;
+    auto range = [&](std::size_t field, std::uint32_t length) {
+        put32(file, field, at);
+        put32(file, field + 4, length);
+        at += length;
+    };
+    range(5, 17 * 3);
+    range(13, 17 * 2);
+    range(21, 100);
+    range(29, 17);
+    range(37, 50);
+    range(45, 30);
+    return file;
+}
+
+}
+
+TEST(CacheLevels, halve_until_one_tile_holds_the_larger_side)
+{
+    EXPECT_EQ(level_count(640), 2);
+    EXPECT_EQ(level_count(1024), 2);
+    EXPECT_EQ(level_count(200), 0);
+    EXPECT_EQ(level_count(256), 0);
+    EXPECT_EQ(level_count(257), 1);
+    EXPECT_EQ(level_count(2560), 4);
+    EXPECT_EQ(header_size(2), 53u);
+    EXPECT_EQ(header_size(0), 21u);
+}
+
+TEST(CacheNames, follow_size_and_creation_time)
+{
+    test::TempDir dir;
+    test::write_bytes(dir / "a.jpg", std::string(987, 'x'));
+    auto name = cache_file_name(dir.program_path("a.jpg"), dir.program_path() + u"\\");
+    auto prefix = dir.program_path() + u"\\!quilvanecache\\987";
+    ASSERT_EQ(name.substr(0, prefix.size()), prefix);
+    // year month day hour minute, then seconds with six decimals
+    std::regex shape("20[0-9]{2}[0-9]{1,2}[0-9]{1,2}[0-9]{1,2}[0-9]{1,2}[0-9]{1,2}\\.[0-9]{3}000");
+    EXPECT_TRUE(std::regex_match(to_utf8(name.substr(prefix.size())), shape)) << to_utf8(name);
+
+    std::filesystem::rename(dir / "a.jpg", dir / "b.jpg");
+    EXPECT_EQ(cache_file_name(dir.program_path("b.jpg"), dir.program_path()), name) << "renaming keeps the name";
+    EXPECT_EQ(cache_file_name(dir.program_path("missing.jpg"), dir.program_path()), u"");
+}
+
+TEST(CacheFiles, the_mark_tells_complete_from_unfinished_and_bad)
+{
+    test::TempDir dir;
+    test::write_bytes(dir / "complete", two_level_file());
+    auto unfinished = two_level_file();
+    unfinished[0] = 0;
+    test::write_bytes(dir / "unfinished", unfinished);
+    test::write_bytes(dir / "bad", std::string());
+    EXPECT_TRUE(is_cache_file_valid(dir.program_path("complete")));
+    EXPECT_FALSE(is_cache_file_valid(dir.program_path("unfinished")));
+    EXPECT_FALSE(is_cache_file_valid(dir.program_path("bad")));
+    EXPECT_FALSE(is_cache_file_valid(dir.program_path("missing")));
+    EXPECT_TRUE(is_bad_picture(dir.program_path("bad")));
+    EXPECT_FALSE(is_bad_picture(dir.program_path("complete")));
+    EXPECT_FALSE(is_bad_picture(dir.program_path("missing")));
+}
+
+TEST(CacheHeaders, sound_files_read_whole)
+{
+    test::TempDir dir;
+    test::write_bytes(dir / "c", two_level_file());
+    auto header = read_cache_header(dir.program_path("c"));
+    ASSERT_TRUE(header);
+    ASSERT_EQ(header->levels.size(), 3u);
+    EXPECT_EQ(header->levels[0].entries.offset, 53u);
+    EXPECT_EQ(header->levels[0].entries.length, 51u);
+    EXPECT_EQ(header->levels[1].jpeg.length, 100u);
+    EXPECT_EQ(header->levels[2].entries.length, 17u);
+    EXPECT_EQ(header->thumbnail.length, 30u);
+    EXPECT_EQ(header->thumbnail.offset + header->thumbnail.length, header->file_size);
+}
+
+TEST(CacheHeaders, every_damaged_field_is_refused)
+{
+    test::TempDir dir;
+    auto good = two_level_file();
+    for (std::size_t field = 5; field < 53; field += 4) {
+        for (std::uint32_t value : { 0xFFFFFFF0u, 0x7FFFFFFFu, static_cast<std::uint32_t>(good.size()) }) {
+            auto damaged = good;
+            put32(damaged, field, value);
+            test::write_bytes(dir / "d", damaged);
+            EXPECT_FALSE(read_cache_header(dir.program_path("d"))) << "field " << field << " = " << value;
+        }
+    }
+    auto more_levels = good;
+    more_levels[4] = 200; // a header longer than the file
+    test::write_bytes(dir / "d", more_levels);
+    EXPECT_FALSE(read_cache_header(dir.program_path("d")));
+
+    auto truncated = good;
+    truncated.resize(good.size() - 1);
+    test::write_bytes(dir / "d", truncated);
+    EXPECT_FALSE(read_cache_header(dir.program_path("d")));
+
+    auto partial_record = good;
+    put32(partial_record, 9, 50); // not a whole number of entries
+    test::write_bytes(dir / "d", partial_record);
+    EXPECT_FALSE(read_cache_header(dir.program_path("d")));
+}

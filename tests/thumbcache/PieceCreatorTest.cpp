@@ -1,0 +1,178 @@
+#include "CachePictures.h"
+#include "imaging/JpegCodec.h"
+#include "support/TestSupport.h"
+#include "thumbcache/CacheBuilder.h"
+#include "thumbcache/CacheFile.h"
+#include "thumbcache/PieceCreator.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+using namespace qv;
+namespace fs = std::filesystem;
+
+namespace {
+
+class PieceCreatorTest : public ::testing::Test {
+protected:
+    test::TempDir m_dir;
+
+    WString root() const { return m_dir.program_path(); }
+    WString picture(std::string const& name) const { return m_dir.program_path(name); }
+
+    void make_cached_picture(std::string const& name, int width, int height)
+    {
+        fs::create_directories(m_dir / "!quilvanecache");
+        ASSERT_TRUE(test::write_pattern_jpeg(m_dir / name, width, height));
+        ASSERT_TRUE(create_picture_cache(picture(name), cache_file_name(picture(name), root())));
+    }
+
+    // Level L decoded whole: the picture for the top level, else the
+    // level's own JPEG inside the cache file.
+    std::unique_ptr<PixelBuffer> whole_level(std::string const& name, int level)
+    {
+        auto path = cache_file_name(picture(name), root());
+        auto header = read_cache_header(path);
+        int top = static_cast<int>(header->levels.size()) - 1;
+        if (level == top)
+            return test::decode_whole(picture(name));
+        auto const& jpeg = header->levels[static_cast<size_t>(top - level)].jpeg;
+        auto bytes = test::read_bytes(test::system_form(path));
+        return decode_memory(std::span<std::uint8_t const>(bytes.data() + jpeg.offset, jpeg.length));
+    }
+
+    void expect_tiles_match_whole_levels(std::string const& name)
+    {
+        CachePieceCreator creator(picture(name), root());
+        int top = creator.top_level();
+        for (int level = 0; level <= top; ++level) {
+            auto whole = whole_level(name, level);
+            ASSERT_TRUE(whole) << "level " << level;
+            int columns = (whole->width() + 255) / 256, rows = (whole->height() + 255) / 256;
+            for (int row = 0; row < rows; ++row) {
+                for (int column = 0; column < columns; ++column) {
+                    std::unique_ptr<PixelBuffer> tile;
+                    ASSERT_TRUE(creator.create_piece(level, column, row, tile)) << level << " " << column << " " << row;
+                    int w = std::min(256, whole->width() - 256 * column);
+                    int h = std::min(256, whole->height() - 256 * row);
+                    int differing = 0;
+                    for (int y = 0; y < h; ++y)
+                        for (int x = 0; x < w; ++x)
+                            differing += tile->at(x, y) != whole->at(256 * column + x, 256 * row + y);
+                    ASSERT_EQ(differing, 0) << "level " << level << " tile " << column << "," << row;
+                }
+            }
+            std::unique_ptr<PixelBuffer> outside;
+            EXPECT_FALSE(creator.create_piece(level, columns, 0, outside));
+            EXPECT_FALSE(creator.create_piece(level, 0, rows, outside));
+        }
+        std::unique_ptr<PixelBuffer> none;
+        EXPECT_FALSE(creator.create_piece(top + 1, 0, 0, none));
+        EXPECT_FALSE(creator.create_piece(-1, 0, 0, none));
+    }
+};
+
+}
+
+TEST_F(PieceCreatorTest, cache_tiles_equal_whole_levels_640_by_480)
+{
+    make_cached_picture("a.jpg", 640, 480);
+    CachePieceCreator creator(picture("a.jpg"), root());
+    EXPECT_EQ(creator.width(), 640);
+    EXPECT_EQ(creator.height(), 480);
+    EXPECT_EQ(creator.top_level(), 2);
+    expect_tiles_match_whole_levels("a.jpg");
+}
+
+TEST_F(PieceCreatorTest, cache_tiles_equal_whole_levels_at_odd_and_large_sizes)
+{
+    make_cached_picture("odd.jpg", 1001, 777);
+    expect_tiles_match_whole_levels("odd.jpg");
+    make_cached_picture("big.jpg", 2560, 1920);
+    expect_tiles_match_whole_levels("big.jpg");
+}
+
+TEST_F(PieceCreatorTest, file_tiles_equal_the_scaled_decode)
+{
+    ASSERT_TRUE(test::write_pattern_jpeg(m_dir / "f.jpg", 640, 480));
+    FilePieceCreator creator(picture("f.jpg"));
+    ASSERT_TRUE(creator.is_valid());
+    EXPECT_EQ(creator.top_level(), 2);
+    for (int level = 0; level <= 2; ++level) {
+        auto scaled = decode_scaled(picture("f.jpg"), 1 << (2 - level));
+        ASSERT_TRUE(scaled);
+        std::unique_ptr<PixelBuffer> tile;
+        int last_column = (scaled->width() - 1) / 256;
+        ASSERT_TRUE(creator.create_piece(level, last_column, 0, tile));
+        int w = scaled->width() - 256 * last_column, h = std::min(256, scaled->height());
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                ASSERT_EQ(tile->at(x, y), scaled->at(256 * last_column + x, y));
+    }
+}
+
+TEST_F(PieceCreatorTest, file_creators_refuse_scales_below_an_eighth_for_good)
+{
+    ASSERT_TRUE(test::write_pattern_jpeg(m_dir / "big.jpg", 2560, 1920));
+    FilePieceCreator creator(picture("big.jpg"));
+    ASSERT_EQ(creator.top_level(), 4);
+    std::unique_ptr<PixelBuffer> tile;
+    EXPECT_FALSE(creator.create_piece(0, 0, 0, tile)); // 1/16
+    EXPECT_FALSE(creator.is_valid());
+    EXPECT_FALSE(creator.create_piece(4, 0, 0, tile));
+
+    test::write_bytes(m_dir / "junk.jpg", std::string("junk"));
+    EXPECT_FALSE(FilePieceCreator(picture("junk.jpg")).is_valid());
+}
+
+TEST_F(PieceCreatorTest, damaged_cache_files_fail_tiles_never_the_program)
+{
+    make_cached_picture("a.jpg", 640, 480);
+    auto path = cache_file_name(picture("a.jpg"), root());
+    auto system = test::system_form(path);
+    auto good = test::read_bytes(system);
+
+    auto try_all_tiles = [&](std::vector<unsigned char> const& bytes) {
+        test::write_bytes(system, bytes);
+        CachePieceCreator creator(picture("a.jpg"), root());
+        EXPECT_TRUE(creator.is_valid());
+        for (int level = 0; level <= 2; ++level) {
+            for (int column = 0; column < 3; ++column) {
+                for (int row = 0; row < 2; ++row) {
+                    std::unique_ptr<PixelBuffer> tile;
+                    creator.create_piece(level, column, row, tile);
+                }
+            }
+        }
+    };
+
+    std::mt19937 random(11);
+    for (int round = 0; round < 40; ++round) {
+        auto damaged = good;
+        for (int i = 0; i < 1 + round % 6; ++i)
+            damaged[random() % damaged.size()] = static_cast<unsigned char>(random());
+        try_all_tiles(damaged);
+    }
+    for (std::size_t field = 4; field < 53; ++field) {
+        auto damaged = good;
+        damaged[field] = 0xFF;
+        try_all_tiles(damaged);
+    }
+    // Entry tables whose positions point past the stream.
+    auto damaged = good;
+    for (std::size_t at = 53 + 11; at + 4 < 53 + 17 * 90; at += 17) {
+        damaged[at + 3] = 0x7F;
+    }
+    try_all_tiles(damaged);
+    auto truncated = good;
+    truncated.resize(truncated.size() / 3);
+    try_all_tiles(truncated);
+    std::vector<unsigned char> noise(4096);
+    for (auto& b : noise)
+        b = static_cast<unsigned char>(random());
+    noise[0] = 16;
+    noise[1] = noise[2] = noise[3] = 0;
+    try_all_tiles(noise);
+}

@@ -1,0 +1,230 @@
+// quilvane-cache: builds the cache files of a picture library ahead of
+// time, and looks inside them.
+//
+//   quilvane-cache build [ROOT...]      every *.jpg / *.jpeg under each root
+//                                        (default: the pictures folder and the cards)
+//   quilvane-cache check PICTURE [ROOT]  the picture's cache file: header and sizes
+//   quilvane-cache tile PICTURE LEVEL COLUMN ROW OUT.png [ROOT]
+
+#include "app/Directories.h"
+#include "app/FileInfo.h"
+#include "app/FileStream.h"
+#include "app/Paths.h"
+#include "platform/PngFile.h"
+#include "platform/System.h"
+#include "thumbcache/CacheBuilder.h"
+#include "thumbcache/CacheFile.h"
+#include "thumbcache/PieceCreator.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+using namespace qv;
+
+namespace {
+
+WString absolute(char const* path) { return platform::from_system_path(std::filesystem::absolute(path).string()); }
+
+struct Pictures : DirectoryVisitor {
+    std::vector<WString> paths;
+    bool on_file(WString const& path) override
+    {
+        paths.push_back(path);
+        return true;
+    }
+};
+
+std::vector<WString> default_roots()
+{
+    struct Cards : DirectoryVisitor {
+        std::vector<WString> roots;
+        bool on_directory(WString const& path) override
+        {
+            roots.push_back(path + u"\\");
+            return true;
+        }
+    } cards;
+    find_drives(cards);
+    cards.roots.push_back(expand_path(u"%my_documents%\\"));
+    return cards.roots;
+}
+
+class Progress {
+public:
+    explicit Progress(size_t total)
+        : m_total(total)
+        , m_terminal(platform::stdout_is_terminal())
+    {
+    }
+
+    void show(size_t done, WString const& current)
+    {
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+        double rate = seconds > 0 ? done / seconds : 0;
+        int filled = m_total ? static_cast<int>(30 * done / m_total) : 30;
+        std::string name = to_utf8(file_name_of(current));
+        if (name.size() > 40)
+            name = "..." + name.substr(name.size() - 37);
+        std::printf("%s[%.*s%*s] %zu/%zu  %.1f pictures/s  %s%s", m_terminal ? "\r\033[K" : "", filled,
+            "##############################", 30 - filled, "", done, m_total, rate, name.c_str(),
+            m_terminal ? "" : "\n");
+        std::fflush(stdout);
+    }
+
+    void finish() const
+    {
+        if (m_terminal)
+            std::printf("\n");
+    }
+
+private:
+    size_t m_total;
+    bool m_terminal;
+    std::chrono::steady_clock::time_point m_start { std::chrono::steady_clock::now() };
+};
+
+int build(std::vector<WString> roots)
+{
+    if (roots.empty())
+        roots = default_roots();
+    struct Job {
+        WString picture;
+        WString root;
+    };
+    std::vector<Job> jobs;
+    for (auto const& root : roots) {
+        Pictures pictures;
+        walk_directory(pictures, root, u"*.jpg", u"*", true);
+        walk_directory(pictures, root, u"*.jpeg", u"*", true);
+        for (auto& p : pictures.paths)
+            jobs.push_back({ std::move(p), root });
+    }
+    std::printf("%zu pictures under %zu roots\n", jobs.size(), roots.size());
+    Progress progress(jobs.size());
+    size_t built = 0, kept = 0, bad = 0;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        auto const& job = jobs[i];
+        progress.show(i, job.picture);
+        auto cache = cache_file_name(job.picture, job.root);
+        if (cache.empty())
+            continue;
+        if (is_cache_file_valid(cache)) {
+            ++kept;
+            continue;
+        }
+        create_directories(directory_of(cache));
+        if (create_picture_cache(job.picture, cache)) {
+            ++built;
+        } else {
+            // An empty file marks a picture that cannot be read.
+            FileStream(cache, OpenMode::Write);
+            ++bad;
+        }
+    }
+    progress.show(jobs.size(), {});
+    progress.finish();
+    std::printf("built %zu, already valid %zu, unreadable %zu\n", built, kept, bad);
+    return 0;
+}
+
+// The search root that holds the picture's cache: given, or the nearest
+// folder above the picture whose "!quilvanecache" has it.
+WString root_for(WString const& picture, int argc, char** argv, int index)
+{
+    if (argc > index)
+        return absolute(argv[index]);
+    for (WString folder = strip_trailing_separator(directory_of(picture)); !folder.empty();
+         folder = strip_trailing_separator(directory_of(folder))) {
+        auto cache = cache_file_name(picture, folder);
+        if (FileInfo(cache).exists())
+            return folder;
+    }
+    return directory_of(picture);
+}
+
+int check(WString const& picture, WString const& root)
+{
+    auto cache = cache_file_name(picture, root);
+    if (cache.empty()) {
+        std::fprintf(stderr, "no such picture\n");
+        return 1;
+    }
+    std::printf("cache file: %s\n", to_utf8(cache).c_str());
+    if (is_bad_picture(cache)) {
+        std::printf("marked unreadable (empty)\n");
+        return 1;
+    }
+    auto header = read_cache_header(cache);
+    if (!header) {
+        std::printf("not valid\n");
+        return 1;
+    }
+    std::printf("valid, %zu bytes, %zu levels\n", static_cast<size_t>(header->file_size), header->levels.size() - 1);
+    for (size_t k = 0; k < header->levels.size(); ++k) {
+        auto const& level = header->levels[k];
+        std::printf("  level %zu: %u entries at %u", k, level.entries.length / 17, level.entries.offset);
+        if (k > 0)
+            std::printf(", JPEG %u bytes at %u", level.jpeg.length, level.jpeg.offset);
+        std::printf("\n");
+    }
+    std::printf("  thumbnail: JPEG %u bytes at %u\n", header->thumbnail.length, header->thumbnail.offset);
+    return 0;
+}
+
+int tile(WString const& picture, int level, int column, int row, WString const& out, WString const& root)
+{
+    auto cache = cache_file_name(picture, root);
+    std::unique_ptr<PieceCreator> creator;
+    if (!cache.empty() && is_cache_file_valid(cache))
+        creator = std::make_unique<CachePieceCreator>(picture, root);
+    else
+        creator = std::make_unique<FilePieceCreator>(picture);
+    std::unique_ptr<PixelBuffer> piece;
+    if (!creator->create_piece(level, column, row, piece)) {
+        std::fprintf(stderr, "tile %d, %d, %d cannot be made\n", level, column, row);
+        return 1;
+    }
+    if (!platform::save_png(*piece, out)) {
+        std::fprintf(stderr, "cannot write %s\n", to_utf8(out).c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int usage()
+{
+    std::fprintf(stderr,
+        "usage: quilvane-cache build [ROOT...]\n"
+        "       quilvane-cache check PICTURE [ROOT]\n"
+        "       quilvane-cache tile PICTURE LEVEL COLUMN ROW OUT.png [ROOT]\n");
+    return 2;
+}
+
+}
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+        return usage();
+    std::string command = argv[1];
+    if (command == "build") {
+        std::vector<WString> roots;
+        for (int i = 2; i < argc; ++i)
+            roots.push_back(absolute(argv[i]) + u"\\");
+        return build(roots);
+    }
+    if (command == "check" && argc >= 3) {
+        auto picture = absolute(argv[2]);
+        return check(picture, root_for(picture, argc, argv, 3));
+    }
+    if (command == "tile" && argc >= 7) {
+        auto picture = absolute(argv[2]);
+        return tile(picture, std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]), absolute(argv[6]),
+            root_for(picture, argc, argv, 7));
+    }
+    return usage();
+}
