@@ -419,6 +419,10 @@ void PhotoCatalog::run()
             if (m_map.empty() && !m_need_search)
                 m_work_event.reset();
         }
+        // The destructor raises the flag before it signals: a signal lost to
+        // the reset above is seen here.
+        if (stopping())
+            break;
         m_work_event.wait();
     }
 }
