@@ -431,9 +431,13 @@ bool PhotoCatalog::search()
 {
     Cards cards;
     find_drives(cards);
+    // One after the other, not nested: a screen's listener takes the album
+    // list inside the progress locks.
     {
         QV_LOCK(u"search", m_folders_mutex);
         m_folders.clear();
+    }
+    {
         QV_LOCK(u"search", m_progress_max_mutex);
         m_progress_max = 0;
     }
@@ -465,10 +469,21 @@ void PhotoCatalog::count_in_album(WString const& root, WString const& directory,
 
 bool PhotoCatalog::check_drive(WString const& root)
 {
-    Collector pictures(m_stop);
-    walk_directory(pictures, root, u"*.jpg", u"*", true);
-    if (!stopping())
-        walk_directory(pictures, root, u"*.jpeg", u"*", true);
+    // One walk gathers both kinds; every "*.jpg" picture still comes before
+    // every "*.jpeg" one, each in walk order, as two walks would give them.
+    // The directories are listed once instead of twice.
+    Collector found(m_stop);
+    walk_directory(found, root, u"*.jp*g", u"*", true);
+    std::vector<WString> pictures;
+    std::vector<WString> jpeg_pictures;
+    for (auto& path : found.paths) {
+        if (platform::matches_pattern(path, u"*.jpg"))
+            pictures.push_back(std::move(path));
+        else if (platform::matches_pattern(path, u"*.jpeg"))
+            jpeg_pictures.push_back(std::move(path));
+    }
+    pictures.insert(pictures.end(), std::make_move_iterator(jpeg_pictures.begin()),
+        std::make_move_iterator(jpeg_pictures.end()));
     // A cut walk has not seen every picture: comparing it with the cache
     // directory would delete the cache files of the pictures it missed.
     if (stopping())
@@ -483,7 +498,7 @@ bool PhotoCatalog::check_drive(WString const& root)
     {
         QV_LOCK(u"check_drive", m_map_mutex);
         size_t hint = 0;
-        for (auto const& picture : pictures.paths) {
+        for (auto const& picture : pictures) {
             if (stopping())
                 return false;
             auto name = cache_file_name(picture, root);
