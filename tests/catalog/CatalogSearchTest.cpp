@@ -132,8 +132,9 @@ TEST_F(CatalogSearchTest, ValidCachesAreKeptStaleOnesDeletedBadPicturesRetriedOn
 {
     picture(m_docs / "good.jpg", 1);
     ASSERT_TRUE(test::write_progressive(m_docs / "prog.jpg", 90, 70));
-    PhotoCatalog catalog(m_ini, false);
+    // Outlives the worker that reports to it.
     Builds builds;
+    PhotoCatalog catalog(m_ini, false);
     builds.attach(catalog);
     catalog.start_worker();
     test::Recorder recorder;
@@ -197,8 +198,9 @@ TEST_F(CatalogSearchTest, ViewedPictureAndItsNeighboursAreBuiltFirst)
 {
     // The pictures need not exist: the order of attempts is what counts.
     WString folder = program(m_docs / "Album") + u"\\";
-    PhotoCatalog catalog(m_ini, false);
+    // Outlives the worker that reports to it.
     Builds builds;
+    PhotoCatalog catalog(m_ini, false);
     builds.attach(catalog);
     for (int i = 0; i < 100; ++i)
         catalog.add_picture(folder + u"p" + to_wstring(i) + u".jpg", u"%my_documents%\\");
@@ -301,8 +303,9 @@ TEST_F(CatalogSearchTest, StopEndsALongBuildPromptlyWithoutAValidCacheFile)
     auto start = std::chrono::steady_clock::now();
     double build_seconds = 0, stop_seconds = 0;
     {
-        PhotoCatalog catalog(m_ini, false);
+        // Outlives the worker that reports to it.
         Builds builds;
+        PhotoCatalog catalog(m_ini, false);
         builds.attach(catalog);
         catalog.start_worker();
         catalog.add_picture(big, u"%my_documents%\\");
