@@ -298,7 +298,10 @@ TEST_F(CatalogSearchTest, StopEndsALongSearchPromptlyAndKeepsTheOldList)
 TEST_F(CatalogSearchTest, StopEndsALongBuildPromptlyWithoutAValidCacheFile)
 {
     fs::create_directories(m_docs / "big");
-    ASSERT_TRUE(test::write_jpeg(m_docs / "big" / "huge.jpg", 6000, 4500, 7));
+    // Large enough that its build outlasts the wait below, while one stage
+    // of it (the builder looks at the flag between stages) stays well short
+    // of the limit.
+    ASSERT_TRUE(test::write_jpeg(m_docs / "big" / "huge.jpg", 4000, 3000, 7));
     WString big = u"%my_documents%\\big\\huge.jpg";
     auto start = std::chrono::steady_clock::now();
     double build_seconds = 0, stop_seconds = 0;
@@ -309,7 +312,7 @@ TEST_F(CatalogSearchTest, StopEndsALongBuildPromptlyWithoutAValidCacheFile)
         builds.attach(catalog);
         catalog.start_worker();
         catalog.add_picture(big, u"%my_documents%\\");
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
         start = std::chrono::steady_clock::now();
         build_seconds = builds.size() == 0 ? 1 : 0;
     }
