@@ -318,7 +318,11 @@ TEST_F(CatalogSearchTest, StopEndsALongBuildPromptlyWithoutAValidCacheFile)
     }
     stop_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     ASSERT_EQ(build_seconds, 1) << "the build ended before the stop";
+    // The builder looks at the flag between its stages; in an unoptimised or
+    // instrumented build one stage of this picture alone takes longer.
+#if defined(__OPTIMIZE__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     EXPECT_LT(stop_seconds, 0.5);
+#endif
     EXPECT_FALSE(is_cache_file_valid(cache_file_name(big, u"%my_documents%\\")));
 }
 
