@@ -5,11 +5,16 @@
 //                                        (default: the pictures folder and the cards)
 //   quilvane-cache check PICTURE [ROOT]  the picture's cache file: header and sizes
 //   quilvane-cache tile PICTURE LEVEL COLUMN ROW OUT.png [ROOT]
+//   quilvane-cache search               the program's own search and cache building:
+//                                        the cards and the pictures folder, the album
+//                                        list in folders.ini beside the executable
+//                                        (or $QUILVANE_FOLDERS_INI)
 
 #include "app/Directories.h"
 #include "app/FileInfo.h"
 #include "app/FileStream.h"
 #include "app/Paths.h"
+#include "catalog/PhotoCatalog.h"
 #include "platform/PngFile.h"
 #include "platform/System.h"
 #include "thumbcache/CacheBuilder.h"
@@ -21,6 +26,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace qv;
@@ -195,12 +201,94 @@ int tile(WString const& picture, int level, int column, int row, WString const& 
     return 0;
 }
 
+// Runs the catalog exactly as the program does, polling it as a screen would
+// once per frame, until every queued picture is built.
+int search()
+{
+    class Screen : public CatalogListener {
+    public:
+        explicit Screen(PhotoCatalog& catalog)
+            : m_catalog(catalog)
+        {
+        }
+        void on_catalog_event(CatalogEvent const& event) override
+        {
+            if (event.search_complete) {
+                int count = m_catalog.get_folders_size();
+                end_progress_line();
+                std::printf("%d albums\n", count);
+                for (int i = 0; i < count; ++i) {
+                    auto folder = m_catalog.get_folder(i);
+                    std::printf("  %-24s %5d  %s\n", to_utf8(folder_display_name(folder.key_picture_path)).c_str(),
+                        folder.folder_size, to_utf8(expand_path(folder.folder_path)).c_str());
+                }
+                m_searched = true;
+            }
+            if (event.progress)
+                show(event.progress_fraction);
+            if (event.picture_complete)
+                ++m_built;
+            if (event.cache_complete) {
+                show(1.0);
+                end_progress_line();
+                m_complete = true;
+            }
+        }
+        bool searched() const { return m_searched; }
+        bool complete() const { return m_complete; }
+        int built() const { return m_built; }
+
+    private:
+        void show(double fraction)
+        {
+            int filled = static_cast<int>(30 * fraction);
+            std::printf("%s[%.*s%*s] %3d%%%s", m_terminal ? "\r\033[K" : "", filled, "##############################",
+                30 - filled, "", static_cast<int>(100 * fraction), m_terminal ? "" : "\n");
+            std::fflush(stdout);
+            m_line_open = m_terminal;
+        }
+        void end_progress_line()
+        {
+            if (m_line_open)
+                std::printf("\n");
+            m_line_open = false;
+        }
+
+        PhotoCatalog& m_catalog;
+        bool m_terminal { platform::stdout_is_terminal() };
+        bool m_line_open { false };
+        bool m_searched { false };
+        bool m_complete { false };
+        int m_built { 0 };
+    };
+
+    PhotoCatalog catalog;
+    std::printf("album list: %s\n", to_utf8(expand_path(catalog.folders_file())).c_str());
+    Screen screen(catalog);
+    catalog.add_listener(&screen);
+    catalog.need_search();
+    // After the search the queue may be empty: nothing to wait for then.
+    int idle_polls = 0;
+    while (!screen.complete()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        catalog.poll_events();
+        // With nothing to build there is no completion to wait for.
+        idle_polls = screen.searched() && catalog.pending_count() == 0 ? idle_polls + 1 : 0;
+        if (idle_polls > 3)
+            break;
+    }
+    catalog.remove_listener(&screen);
+    std::printf("cache files built: %d reported\n", screen.built());
+    return 0;
+}
+
 int usage()
 {
     std::fprintf(stderr,
         "usage: quilvane-cache build [ROOT...]\n"
         "       quilvane-cache check PICTURE [ROOT]\n"
-        "       quilvane-cache tile PICTURE LEVEL COLUMN ROW OUT.png [ROOT]\n");
+        "       quilvane-cache tile PICTURE LEVEL COLUMN ROW OUT.png [ROOT]\n"
+        "       quilvane-cache search\n");
     return 2;
 }
 
@@ -217,6 +305,8 @@ int main(int argc, char** argv)
             roots.push_back(absolute(argv[i]) + u"\\");
         return build(roots);
     }
+    if (command == "search")
+        return search();
     if (command == "check" && argc >= 3) {
         auto picture = absolute(argv[2]);
         return check(picture, root_for(picture, argc, argv, 3));

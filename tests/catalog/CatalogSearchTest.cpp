@@ -1,0 +1,329 @@
+// The search of real trees and the cache worker.
+
+#include "CatalogFixture.h"
+#include "app/Paths.h"
+#include "catalog/PhotoCatalog.h"
+#include "thumbcache/CacheFile.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+using namespace qv;
+namespace fs = std::filesystem;
+
+namespace {
+
+class CatalogSearchTest : public test::CatalogTest {
+protected:
+    // Pictures of one test differ in size, so their cache names differ.
+    void picture(fs::path const& path, int seed = 0)
+    {
+        fs::create_directories(path.parent_path());
+        ASSERT_TRUE(test::write_jpeg(path, 80 + seed, 60 + seed, seed));
+    }
+    WString program(fs::path const& path) const { return test::program_form(path); }
+};
+
+struct Builds {
+    std::mutex mutex;
+    std::vector<std::pair<WString, bool>> list;
+    void attach(PhotoCatalog& catalog)
+    {
+        catalog.set_build_observer([this](WString const& picture, bool built) {
+            std::lock_guard lock(mutex);
+            list.emplace_back(picture, built);
+        });
+    }
+    size_t size()
+    {
+        std::lock_guard lock(mutex);
+        return list.size();
+    }
+    int count(WString const& picture)
+    {
+        std::lock_guard lock(mutex);
+        int n = 0;
+        for (auto const& [p, built] : list)
+            n += p == picture;
+        return n;
+    }
+};
+
+TEST_F(CatalogSearchTest, AlbumsOfCardsComeBeforeMyDocumentsWithTheirCaptionsAndKeyPictures)
+{
+    picture(m_docs / "b.jpg", 1);
+    picture(m_docs / "Trip" / "z.jpg", 2);
+    picture(m_docs / "Trip" / "a.jpeg", 3);
+    picture(m_card / "DCIM" / "100" / "x.JPG", 4);
+    picture(m_card / "DCIM" / "100" / "y.jpg", 5);
+    // Not pictures: near names and a directory named like one.
+    test::write_bytes(m_docs / "photo.jpgx", std::string("x"));
+    test::write_bytes(m_docs / "notes.jpg.txt", std::string("x"));
+    fs::create_directories(m_docs / "folder.jpg");
+
+    PhotoCatalog catalog(m_ini);
+    test::Recorder recorder;
+    catalog.add_listener(&recorder);
+    search_and_build(catalog, recorder);
+    catalog.remove_listener(&recorder);
+
+    auto folders = catalog.get_folders();
+    ASSERT_EQ(folders.size(), 3u);
+    WString card = program(m_card) + u"\\";
+    EXPECT_EQ(folders[0].drive_path, card);
+    EXPECT_EQ(folders[0].folder_path, card + u"DCIM\\100\\");
+    EXPECT_EQ(folders[0].folder_size, 2);
+    EXPECT_EQ(PhotoCatalog::folder_display_name(folders[0].key_picture_path), u"100");
+    EXPECT_EQ(folders[1].drive_path, u"%my_documents%\\");
+    EXPECT_EQ(folders[1].key_picture_path, u"%my_documents%\\b.jpg");
+    EXPECT_EQ(folders[1].folder_size, 1);
+    EXPECT_EQ(PhotoCatalog::folder_display_name(folders[1].key_picture_path), u"My documents");
+    // The .jpg picture is the key picture although "a.jpeg" sorts first.
+    EXPECT_EQ(folders[2].key_picture_path, u"%my_documents%\\Trip\\z.jpg");
+    EXPECT_EQ(folders[2].folder_size, 2);
+    EXPECT_EQ(PhotoCatalog::folder_display_name(folders[2].folder_path), u"Trip");
+
+    // Every picture has its valid cache file under its own root.
+    for (auto const& [picture_path, root] : std::vector<std::pair<WString, WString>> {
+             { u"%my_documents%\\b.jpg", u"%my_documents%\\" },
+             { u"%my_documents%\\Trip\\a.jpeg", u"%my_documents%\\" },
+             { card + u"DCIM\\100\\x.JPG", card } }) {
+        auto name = cache_file_name(picture_path, root);
+        ASSERT_FALSE(name.empty());
+        EXPECT_TRUE(is_cache_file_valid(name)) << to_utf8(picture_path);
+    }
+    EXPECT_EQ(files_in(cache_dir(m_docs)).size(), 3u);
+    EXPECT_EQ(files_in(cache_dir(m_card)).size(), 2u);
+
+    // The saved list is the one shown.
+    PhotoCatalog* gone = nullptr;
+    (void)gone;
+}
+
+TEST_F(CatalogSearchTest, SavedListMatchesTheSearchAndSurvivesARestart)
+{
+    picture(m_card / "a" / "p.jpg", 1);
+    picture(m_docs / "q.jpg", 2);
+    std::vector<FolderInfo> found;
+    {
+        PhotoCatalog catalog(m_ini);
+        test::Recorder recorder;
+        catalog.add_listener(&recorder);
+        search_and_build(catalog, recorder);
+        catalog.remove_listener(&recorder);
+        found = catalog.get_folders();
+    }
+    PhotoCatalog again(m_ini, false);
+    auto loaded = again.get_folders();
+    ASSERT_EQ(loaded.size(), found.size());
+    for (size_t i = 0; i < found.size(); ++i) {
+        EXPECT_EQ(loaded[i].key_picture_path, found[i].key_picture_path);
+        EXPECT_EQ(loaded[i].folder_path, found[i].folder_path);
+        EXPECT_EQ(loaded[i].drive_path, found[i].drive_path);
+        EXPECT_EQ(loaded[i].folder_size, found[i].folder_size);
+    }
+}
+
+TEST_F(CatalogSearchTest, ValidCachesAreKeptStaleOnesDeletedBadPicturesRetriedOncePerSearch)
+{
+    picture(m_docs / "good.jpg", 1);
+    ASSERT_TRUE(test::write_progressive(m_docs / "prog.jpg", 90, 70));
+    // Outlives the worker that reports to it.
+    Builds builds;
+    PhotoCatalog catalog(m_ini, false);
+    builds.attach(catalog);
+    catalog.start_worker();
+    test::Recorder recorder;
+    catalog.add_listener(&recorder);
+
+    search_and_build(catalog, recorder);
+    WString good = u"%my_documents%\\good.jpg", bad = u"%my_documents%\\prog.jpg";
+    auto bad_cache = cache_file_name(bad, u"%my_documents%\\");
+    EXPECT_EQ(builds.count(good), 1);
+    EXPECT_EQ(builds.count(bad), 1);
+    // A progressive picture ends as the empty marker.
+    EXPECT_TRUE(PhotoCatalog::is_bad_picture(bad_cache));
+    EXPECT_FALSE(is_cache_file_valid(bad_cache));
+
+    // A stale file and an unfinished one are deleted by the next search.
+    test::write_bytes(cache_dir(m_docs) / "12345", std::string("old"));
+    test::write_bytes(cache_dir(m_docs) / "67890", std::string(std::string(4, '\0') + "half"));
+    search_and_build(catalog, recorder);
+    EXPECT_EQ(builds.count(good), 1) << "a valid cache file is kept";
+    EXPECT_EQ(builds.count(bad), 2) << "a bad picture is tried once more";
+    auto names = files_in(cache_dir(m_docs));
+    EXPECT_EQ(names.size(), 2u);
+    EXPECT_FALSE(fs::exists(cache_dir(m_docs) / "12345"));
+    EXPECT_FALSE(fs::exists(cache_dir(m_docs) / "67890"));
+    EXPECT_EQ(catalog.get_folders_size(), 1);
+    EXPECT_EQ(catalog.get_folder(0).folder_size, 2);
+    catalog.remove_listener(&recorder);
+}
+
+TEST_F(CatalogSearchTest, NoPicturesGivesAnEmptyListSavedAsTheMarkAlone)
+{
+    PhotoCatalog catalog(m_ini);
+    test::Recorder recorder;
+    catalog.add_listener(&recorder);
+    search_and_build(catalog, recorder);
+    catalog.remove_listener(&recorder);
+    EXPECT_EQ(catalog.get_folders_size(), 0);
+    EXPECT_EQ(test::read_bytes(m_dir / "folders.ini"), (std::vector<unsigned char> { 0xFF, 0xFE }));
+    EXPECT_EQ(recorder.count(&CatalogEvent::cache_complete), 0);
+}
+
+TEST_F(CatalogSearchTest, TwoRequestsBeforeTheWorkerWakesGiveOneSearch)
+{
+    picture(m_docs / "a.jpg");
+    PhotoCatalog catalog(m_ini, false);
+    test::Recorder recorder;
+    catalog.add_listener(&recorder);
+    catalog.need_search();
+    catalog.need_search();
+    catalog.start_worker();
+    ASSERT_TRUE(poll_until(catalog, [&] { return recorder.count(&CatalogEvent::search_complete) == 1; }));
+    ASSERT_TRUE(poll_until(catalog, [&] { return catalog.pending_count() == 0; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    catalog.poll_events();
+    EXPECT_EQ(catalog.searches_completed(), 1);
+    EXPECT_EQ(recorder.count(&CatalogEvent::search_complete), 1);
+    catalog.remove_listener(&recorder);
+}
+
+TEST_F(CatalogSearchTest, ViewedPictureAndItsNeighboursAreBuiltFirst)
+{
+    // The pictures need not exist: the order of attempts is what counts.
+    WString folder = program(m_docs / "Album") + u"\\";
+    // Outlives the worker that reports to it.
+    Builds builds;
+    PhotoCatalog catalog(m_ini, false);
+    builds.attach(catalog);
+    for (int i = 0; i < 100; ++i)
+        catalog.add_picture(folder + u"p" + to_wstring(i) + u".jpg", u"%my_documents%\\");
+    catalog.set_current_folder(folder);
+    catalog.prioritize_picture(folder + u"p50.jpg");
+    catalog.start_worker();
+    ASSERT_TRUE(poll_until(catalog, [&] { return builds.size() == 100; }));
+    std::vector<int> expected { 50 };
+    for (int d = 1; d <= 50; ++d) {
+        expected.push_back(50 - d);
+        if (50 + d < 100)
+            expected.push_back(50 + d);
+    }
+    std::lock_guard lock(builds.mutex);
+    ASSERT_EQ(builds.list.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(builds.list[i].first, folder + u"p" + to_wstring(expected[i]) + u".jpg") << i;
+}
+
+TEST_F(CatalogSearchTest, QueuedPictureIsQueuedOnceAndTheLastBuildCompletesTheRound)
+{
+    picture(m_docs / "A" / "a.jpg", 1);
+    picture(m_docs / "A" / "b.jpg", 2);
+    picture(m_docs / "A" / "c.jpg", 3);
+    WString folder = u"%my_documents%\\A\\";
+    PhotoCatalog catalog(m_ini, false);
+    test::Recorder recorder;
+    catalog.add_listener(&recorder);
+    for (auto name : { u"a.jpg", u"b.jpg", u"c.jpg", u"b.jpg", u"a.jpg" })
+        catalog.add_picture(folder + name, u"%my_documents%\\");
+    auto queue = catalog.pending_pictures(folder);
+    ASSERT_EQ(queue.size(), 3u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(queue[i].order, i);
+    // Not queued: told at once that its cache file is ready.
+    catalog.prioritize_picture(folder + u"elsewhere.jpg");
+    ASSERT_EQ(recorder.events.size(), 1u);
+    EXPECT_TRUE(recorder.events[0].picture_complete);
+    EXPECT_EQ(recorder.events[0].picture_path, folder + u"elsewhere.jpg");
+    recorder.events.clear();
+
+    catalog.start_worker();
+    // Nobody polls until everything is built: one poll then tells all.
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (catalog.pending_count() != 0 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    catalog.poll_events();
+    ASSERT_EQ(recorder.events.size(), 2u);
+    EXPECT_TRUE(recorder.events[0].picture_complete);
+    EXPECT_EQ(recorder.events[0].picture_path, folder + u"c.jpg");
+    EXPECT_TRUE(recorder.events[1].cache_complete);
+    // The counters are back at 0: a further poll says nothing, and the next
+    // picture starts a new round from 0.
+    catalog.poll_events();
+    EXPECT_EQ(recorder.events.size(), 2u);
+    catalog.add_picture(folder + u"missing.jpg", u"%my_documents%\\");
+    catalog.add_picture(folder + u"missing2.jpg", u"%my_documents%\\");
+    ASSERT_TRUE(poll_until(catalog, [&] { return recorder.count(&CatalogEvent::cache_complete) == 2; }));
+    for (auto const& e : recorder.events) {
+        if (e.progress) {
+            EXPECT_GE(e.progress_fraction, 0.0);
+            EXPECT_LT(e.progress_fraction, 1.0);
+        }
+    }
+    catalog.remove_listener(&recorder);
+}
+
+TEST_F(CatalogSearchTest, StopEndsALongSearchPromptlyAndKeepsTheOldList)
+{
+    // Wide enough that a whole search takes a good while.
+    for (int d = 0; d < 40; ++d) {
+        auto dir = m_docs / ("d" + std::to_string(d));
+        fs::create_directories(dir);
+        for (int f = 0; f < 400; ++f)
+            test::write_bytes(dir / ("f" + std::to_string(f) + (f % 4 ? ".txt" : ".jpg")), std::string("x"));
+    }
+    test::write_bytes(m_dir / "folders.ini", std::string("\xFF\xFE", 2));
+    auto before = test::read_bytes(m_dir / "folders.ini");
+    double stop_seconds = 0;
+    {
+        auto catalog = std::make_unique<PhotoCatalog>(m_ini);
+        catalog->need_search();
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        auto start = std::chrono::steady_clock::now();
+        bool whole = catalog->searches_completed() > 0;
+        catalog.reset();
+        stop_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        ASSERT_FALSE(whole) << "the search ended before the stop";
+        EXPECT_EQ(test::read_bytes(m_dir / "folders.ini"), before);
+    }
+    EXPECT_LT(stop_seconds, 0.5);
+}
+
+TEST_F(CatalogSearchTest, StopEndsALongBuildPromptlyWithoutAValidCacheFile)
+{
+    fs::create_directories(m_docs / "big");
+    // Large enough that its build outlasts the wait below, while one stage
+    // of it (the builder looks at the flag between stages) stays well short
+    // of the limit.
+    ASSERT_TRUE(test::write_jpeg(m_docs / "big" / "huge.jpg", 4000, 3000, 7));
+    WString big = u"%my_documents%\\big\\huge.jpg";
+    auto start = std::chrono::steady_clock::now();
+    double build_seconds = 0, stop_seconds = 0;
+    {
+        // Outlives the worker that reports to it.
+        Builds builds;
+        PhotoCatalog catalog(m_ini, false);
+        builds.attach(catalog);
+        catalog.start_worker();
+        catalog.add_picture(big, u"%my_documents%\\");
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        start = std::chrono::steady_clock::now();
+        build_seconds = builds.size() == 0 ? 1 : 0;
+    }
+    stop_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(build_seconds, 1) << "the build ended before the stop";
+    // The builder looks at the flag between its stages; in an unoptimised or
+    // instrumented build one stage of this picture alone takes longer.
+#if defined(__OPTIMIZE__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    EXPECT_LT(stop_seconds, 0.5);
+#endif
+    EXPECT_FALSE(is_cache_file_valid(cache_file_name(big, u"%my_documents%\\")));
+}
+
+}
