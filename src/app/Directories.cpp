@@ -22,16 +22,13 @@ bool is_on_card(WStringView path, WStringView card)
 bool walk(DirectoryVisitor& visitor, WString const& directory, WStringView file_pattern,
     WStringView directory_pattern, bool recursive)
 {
-    for (auto const& entry : platform::find_files(expand_path(join_path(directory, file_pattern)))) {
-        if (entry.attributes & platform::kAttributeDirectory)
-            continue;
-        if (!visitor.on_file(join_path(directory, entry.name)))
+    auto pattern = [&](WStringView p) { return expand_path(join_path(directory, p)); };
+    for (auto const& name : platform::find_names(pattern(file_pattern), platform::EntryKind::Files)) {
+        if (!visitor.on_file(join_path(directory, name)))
             return false;
     }
-    for (auto const& entry : platform::find_files(expand_path(join_path(directory, directory_pattern)))) {
-        if (!(entry.attributes & platform::kAttributeDirectory) || entry.name == u"." || entry.name == u"..")
-            continue;
-        auto path = join_path(directory, entry.name);
+    for (auto const& name : platform::find_names(pattern(directory_pattern), platform::EntryKind::Directories)) {
+        auto path = join_path(directory, name);
         if (!visitor.on_directory(path))
             return false;
         if (recursive && !walk(visitor, path, file_pattern, directory_pattern, recursive))

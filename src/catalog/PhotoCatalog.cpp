@@ -511,12 +511,12 @@ bool PhotoCatalog::check_drive(WString const& root)
                 count_in_album(root, directory, picture, hint);
                 continue;
             }
-            auto found = m_map.find(directory);
-            if (found == m_map.end()) {
+            auto pending = m_map.find(directory);
+            if (pending == m_map.end()) {
                 m_map.emplace(directory, PendingFolder { root, { { 0, picture } } });
             } else {
                 // A picture asked for before the search is queued once only.
-                auto& queue = found->second.pictures;
+                auto& queue = pending->second.pictures;
                 if (std::any_of(queue.begin(), queue.end(), [&](auto const& p) { return p.path == picture; })) {
                     count_in_album(root, directory, picture, hint);
                     continue;

@@ -109,19 +109,38 @@ bool matches_pattern(WStringView name, WStringView pattern)
     return p == pattern.size();
 }
 
-std::vector<FindEntry> find_files(WStringView pattern_path)
+namespace {
+
+struct Listing {
+    std::string system_dir;
+    WString pattern;
+};
+
+Listing split_pattern(WStringView pattern_path)
 {
-    std::vector<FindEntry> entries;
     auto slash = pattern_path.find_last_of(u"\\/");
     WString directory = slash == WStringView::npos ? WString() : WString(pattern_path.substr(0, slash));
     WString pattern(slash == WStringView::npos ? pattern_path : pattern_path.substr(slash + 1));
     std::string system_dir = directory.empty() ? (slash == WStringView::npos ? "." : "/") : to_system_path(directory);
+    return { system_dir, pattern };
+}
 
-    DIR* dir = opendir(system_dir.c_str());
+// Calls `visit(name, full_path, type)` for every listed entry that matches,
+// in name order; d_type is DT_UNKNOWN where the file system does not say.
+template<typename Visit>
+void list_matching(Listing const& listing, Visit visit)
+{
+    DIR* dir = opendir(listing.system_dir.c_str());
     if (!dir) {
         t_last_error = errno;
-        return entries;
+        return;
     }
+    struct Found {
+        WString name;
+        std::string full;
+        unsigned char type;
+    };
+    std::vector<Found> found;
     while (auto* d = readdir(dir)) {
         std::string name = d->d_name;
         if (name.empty() || name[0] == '.')
@@ -129,17 +148,60 @@ std::vector<FindEntry> find_files(WStringView pattern_path)
         if (name.find('\\') != std::string::npos)
             continue; // cannot be named in the program's path form
         WString wide = from_utf8(name);
-        if (!matches_pattern(wide, pattern))
+        if (!matches_pattern(wide, listing.pattern))
             continue;
-        std::string full = system_dir == "/" ? "/" + name : system_dir + "/" + name;
-        if (is_symlink_to_directory(full))
-            continue;
-        if (auto e = entry_for(full, std::move(wide)))
-            entries.push_back(std::move(*e));
+        std::string full = listing.system_dir == "/" ? "/" + name : listing.system_dir + "/" + name;
+        found.push_back({ std::move(wide), std::move(full), d->d_type });
     }
     closedir(dir);
-    std::sort(entries.begin(), entries.end(), [](auto const& a, auto const& b) { return a.name < b.name; });
+    std::sort(found.begin(), found.end(), [](auto const& a, auto const& b) { return a.name < b.name; });
+    for (auto& f : found)
+        visit(f.name, f.full, f.type);
+}
+
+}
+
+std::vector<FindEntry> find_files(WStringView pattern_path)
+{
+    std::vector<FindEntry> entries;
+    list_matching(split_pattern(pattern_path), [&](WString& name, std::string const& full, unsigned char) {
+        if (is_symlink_to_directory(full))
+            return;
+        if (auto e = entry_for(full, std::move(name)))
+            entries.push_back(std::move(*e));
+    });
     return entries;
+}
+
+std::vector<WString> find_names(WStringView pattern_path, EntryKind kind)
+{
+    std::vector<WString> names;
+    bool want_directories = kind == EntryKind::Directories;
+    list_matching(split_pattern(pattern_path), [&](WString& name, std::string const& full, unsigned char type) {
+        bool is_directory;
+        if (type == DT_DIR) {
+            is_directory = true;
+        } else if (type == DT_REG) {
+            is_directory = false;
+        } else {
+            // Links and file systems that do not say: ask, without following
+            // a link to a directory.
+            struct stat l {};
+            if (lstat(full.c_str(), &l) != 0)
+                return;
+            if (S_ISLNK(l.st_mode)) {
+                struct stat target {};
+                if (stat(full.c_str(), &target) != 0 || S_ISDIR(target.st_mode))
+                    return;
+                is_directory = false;
+            } else {
+                is_directory = S_ISDIR(l.st_mode);
+            }
+        }
+        if (is_directory == want_directories)
+            names.push_back(std::move(name));
+    });
+    return names;
 }
 
 std::optional<FindEntry> stat_path(WStringView path)
