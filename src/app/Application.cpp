@@ -41,10 +41,10 @@ std::uint16_t rgb565(std::uint8_t r, std::uint8_t g, std::uint8_t b)
 Application::Application(WStringView name)
     : m_name(name)
 {
-    for (auto const* type : kElementTypes)
-        register_element_type(type, element_factory_for(type));
     if (g_application)
         report_fatal(u"Application::Application", u"instance != 0");
+    for (auto const* type : kElementTypes)
+        register_element_type(type, element_factory_for(type));
     m_game = std::make_unique<GameBase>(name, [this](Message& message) { return handle_message(message); });
     g_application = this;
     m_background_colour = rgb565(0, 0, 0);
