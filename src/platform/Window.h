@@ -16,8 +16,10 @@ namespace qv::platform {
 
 enum class DisplayKind { Window, Fullscreen, Headless };
 
-// QUILVANE_DISPLAY: "window" (default), "fullscreen" or "headless".
+// QUILVANE_DISPLAY: "window" (default), "fullscreen" or "headless", unless
+// a benchmark or tool has chosen with set_display_kind.
 DisplayKind display_kind();
+void set_display_kind(DisplayKind kind);
 
 struct ScreenGeometry {
     std::int32_t width { 480 };

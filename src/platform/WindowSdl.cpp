@@ -10,8 +10,16 @@
 
 namespace qv::platform {
 
+namespace {
+std::optional<DisplayKind> g_display_kind;
+}
+
+void set_display_kind(DisplayKind kind) { g_display_kind = kind; }
+
 DisplayKind display_kind()
 {
+    if (g_display_kind)
+        return *g_display_kind;
     char const* value = std::getenv("QUILVANE_DISPLAY");
     if (!value)
         return DisplayKind::Window;
