@@ -103,7 +103,7 @@ std::vector<ScriptCommand> parse_script(std::string_view source, std::vector<std
                 ok = false;
         }
         if ((command.verb == "key" || command.verb == "keydown" || command.verb == "keyup") && ok
-            && !key_from_name(from_utf8(command.text))) {
+            && (!key_from_name(from_utf8(command.text)) || virtual_key_for(*key_from_name(from_utf8(command.text))) == 0)) {
             fail("unknown key name");
             continue;
         }

@@ -227,6 +227,7 @@ TEST(Script, commands_parse_and_bad_lines_are_reported_and_skipped)
                                        "drag 1 2 3 4 2\n"
                                        "key SOFT_LEFT\n"
                                        "key NOT_A_KEY\n"
+                                       "key Esc\n"
                                        "text hello world\n"
                                        "wait_log 5000 WinMain 14\n"
                                        "wait 3 4\n"
@@ -246,9 +247,10 @@ TEST(Script, commands_parse_and_bad_lines_are_reported_and_skipped)
     EXPECT_EQ(commands[5].numbers, (std::vector<std::int32_t> { 5000 }));
     EXPECT_EQ(commands[5].text, "WinMain 14");
     EXPECT_EQ(commands[6].text, "out dir/shot.png");
-    ASSERT_EQ(errors.size(), 4u);
+    ASSERT_EQ(errors.size(), 5u);
     EXPECT_EQ(errors[0].rfind("line 6:", 0), 0u);
-    EXPECT_EQ(errors[1].rfind("line 9:", 0), 0u);
+    EXPECT_EQ(errors[1].rfind("line 7:", 0), 0u); // no keyboard key gives Esc
     EXPECT_EQ(errors[2].rfind("line 10:", 0), 0u);
     EXPECT_EQ(errors[3].rfind("line 11:", 0), 0u);
+    EXPECT_EQ(errors[4].rfind("line 12:", 0), 0u);
 }
