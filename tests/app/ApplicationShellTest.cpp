@@ -286,3 +286,45 @@ TEST_F(ApplicationShellTest, a_second_application_is_a_fatal_error)
         text += static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8);
     EXPECT_NE(text.find(u"instance != 0"), std::u16string::npos);
 }
+
+namespace {
+
+class RecordingEdit final : public EditReceiver {
+public:
+    void on_text(WStringView text) override { m_text += text; }
+    WString m_text;
+};
+
+}
+
+TEST_F(ApplicationShellTest, edit_mode_takes_the_keyboard_text_and_gives_the_display_back_after)
+{
+    Application app(u"Quilvane");
+    app.set_direct_mode(0);
+    RecordingScreen screen(0);
+    app.push_screen(&screen, false);
+    RecordingEdit edit;
+    app.begin_edit(&edit);
+    EXPECT_EQ(app.display(), nullptr); // edit mode draws through the window
+    handle(app, platform::WM_CHAR, u'x', 1);
+    EXPECT_EQ(edit.m_text, u"x");
+    EXPECT_TRUE(screen.m_text.empty());
+    app.begin_edit(nullptr);
+    ASSERT_NE(app.display(), nullptr);
+    handle(app, platform::WM_CHAR, u'y', 1);
+    EXPECT_EQ(screen.m_text, u"y");
+    app.remove_screen(&screen);
+}
+
+TEST_F(ApplicationShellTest, no_frames_are_drawn_while_the_window_is_inactive)
+{
+    Application app(u"Quilvane");
+    app.set_direct_mode(0);
+    RecordingScreen screen(0x001F);
+    app.push_screen(&screen, false);
+    handle(app, platform::WM_ACTIVATE, 0, 0);
+    EXPECT_FALSE(app.direct_frame());
+    handle(app, platform::WM_ACTIVATE, 1, 0);
+    EXPECT_TRUE(app.direct_frame());
+    app.remove_screen(&screen);
+}
