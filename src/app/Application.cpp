@@ -118,8 +118,15 @@ void Application::set_direct_mode(std::int32_t orientation)
         g.m_display_params.width = 0;
         g.m_display_params.height = 0;
         g.m_display = Display::create(host, g.m_display_params);
-        if (!g.m_display)
-            Log::get() << u"Application::set_direct_mode no display\n";
+        if (!g.m_display) {
+            // Without a display nothing would ever draw; the window's own
+            // frames go on instead.
+            Log::get() << u"Application::set_direct_mode no display, staying in window mode\n";
+            g.m_window_mode = true;
+            layout();
+            m_redraw = true;
+            return;
+        }
         // The desktop shows nothing worth keeping under the first frame.
         if (m_stack.empty())
             clear_background();

@@ -64,11 +64,11 @@ struct Listener {
     std::thread thread;
 };
 
-Listener& listener()
-{
-    static Listener instance;
-    return instance;
-}
+// Defined before the stopper, so destroyed after it: a process that ends
+// through exit() joins the listener thread before its state goes.
+Listener g_listener;
+
+Listener& listener() { return g_listener; }
 
 struct ListenerStopper {
     ~ListenerStopper() { stop_instance_listener(); }
