@@ -1,6 +1,7 @@
 #include "app/Application.h"
 #include "app/SplashScreen.h"
 #include "app/Thread.h"
+#include "skin/SkinCompiler.h"
 #include "skin/SkinErrors.h"
 #include "support/TestSupport.h"
 
@@ -24,11 +25,22 @@ protected:
     test::ScopedEnv m_script { "QUILVANE_SCRIPT", std::nullopt };
     Properties m_properties;
 
+    // The two forms start-up needs, and nothing else.
     void SetUp() override
     {
         platform::MessageQueue::main().clear();
-        auto const skin = std::filesystem::path(QUILVANE_APP_DIR) / "skins" / "bin" / "default.skin";
-        ASSERT_TRUE(m_properties.load_skin(test::program_form(skin), DisplayInfo { 240, 320, 96 }));
+        auto const compiled = compile_skin("form Splash\n"
+                                           "    color outside_color 15 17 21\n"
+                                           "    node background\n"
+                                           "        string type color\n"
+                                           "        color color 15 17 21\n"
+                                           "form Main\n"
+                                           "    color outside_color 22 25 30\n",
+            [](std::string const&) -> std::optional<Size> { return std::nullopt; });
+        ASSERT_EQ(compiled.error, "");
+        std::filesystem::create_directories(m_dir / "skin");
+        test::write_bytes(m_dir / "skin" / "default.skin", compiled.image);
+        ASSERT_TRUE(m_properties.load_skin(m_dir.program_path("skin/default.skin"), DisplayInfo { 240, 320, 96 }));
     }
 
     // Advances until the splash has handed over, at most `frames` times.
