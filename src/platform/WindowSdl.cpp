@@ -92,6 +92,9 @@ public:
         SDL_DestroyRenderer(m_renderer);
         SDL_DestroyWindow(m_window);
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        // The last subsystem gone: SDL's own helpers (D-Bus) go too.
+        if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0)
+            SDL_Quit();
     }
 
     std::int32_t width() const override { return m_width; }
