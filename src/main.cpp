@@ -62,7 +62,7 @@ int run_application(Properties& properties)
     marker(u"WinMain 4\n");
     marker(u"WinMain 5\n");
     application.set_window_mode(false);
-    application.set_direct_mode(info.orientation);
+    application.set_direct_mode(platform::requested_orientation().value_or(info.orientation));
     application.set_input_grabbed(false);
     marker(u"WinMain 6\n");
 

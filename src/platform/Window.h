@@ -21,6 +21,11 @@ enum class DisplayKind { Window, Fullscreen, Headless };
 DisplayKind display_kind();
 void set_display_kind(DisplayKind kind);
 
+// The orientation the program asks the display for when QUILVANE_DISPLAY
+// ends in ":N" (quarter turns 0 .. 3, as "headless:1"), else none: the
+// panel's own. Any other orientation than the panel's turns the picture.
+std::optional<std::int32_t> requested_orientation();
+
 struct ScreenGeometry {
     std::int32_t width { 480 };
     std::int32_t height { 640 };

@@ -31,6 +31,18 @@ DisplayKind display_kind()
     return DisplayKind::Window;
 }
 
+std::optional<std::int32_t> requested_orientation()
+{
+    char const* value = std::getenv("QUILVANE_DISPLAY");
+    if (!value)
+        return std::nullopt;
+    std::string_view const text(value);
+    std::size_t const colon = text.find(':');
+    if (colon == std::string_view::npos || colon + 2 != text.size() || text[colon + 1] < '0' || text[colon + 1] > '3')
+        return std::nullopt;
+    return text[colon + 1] - '0';
+}
+
 std::optional<ScreenGeometry> parse_screen_geometry(std::string_view text)
 {
     auto number = [&](std::string_view& rest, std::int32_t& out) {

@@ -33,6 +33,27 @@ done
 "$probe" pixel "$work/first.png" 100 400 15 17 21 || fail "first.png marked before the tap"
 "$probe" pixel "$work/tap.png" 100 400 76 166 232 || fail "tap.png has no mark at the tap"
 
+# The same program asking for a quarter turn on the upright panel: the
+# screenshot is the panel, the pen is turned back into the program's frame
+# (a tap at the panel's top-left corner reaches the program's top-right).
+rm -f "$work/quilvane.txt"
+cat > "$work/turned.txt" <<SCRIPT
+wait_log 15000 WinMain 14
+tap 0 0
+tap 100 400
+wait_log 5000 FirstScreen::on_pointer_button up 239,100
+wait 3
+screenshot $work/turned.png
+SCRIPT
+QUILVANE_DISPLAY=headless:1 QUILVANE_SCRIPT=$work/turned.txt timeout 60 "$quilvane" || fail "turned: exit code $?"
+log=$(log_text "$quilvane")
+grep -q "FirstScreen::on_pointer_button down 639,0" <<< "$log" || fail "turned: corner tap not turned"
+"$probe" size "$work/turned.png" 480 640 || fail "turned.png size"
+# The program's header runs along the panel's left edge.
+"$probe" pixel "$work/turned.png" 80 100 22 25 30 || fail "turned.png header"
+"$probe" pixel "$work/turned.png" 300 60 15 17 21 || fail "turned.png background"
+"$probe" pixel "$work/turned.png" 100 400 76 166 232 || fail "turned.png has no mark at the tap"
+
 if [[ -n ${QUILVANE_E2E_KEEP:-} ]]; then
     cp "$work"/*.png "$QUILVANE_E2E_KEEP"/
 fi
