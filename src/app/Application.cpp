@@ -2,6 +2,7 @@
 
 #include "app/Log.h"
 #include "app/Registry.h"
+#include "display/Script.h"
 #include "app/ResolutionListener.h"
 #include "imaging/PixelOp.h"
 #include "imaging/RenderSurface.h"
@@ -513,6 +514,17 @@ void Application::timer_frame()
     std::uint32_t const now = tick_count();
     update(frame_seconds(now, g.m_last_tick));
     g.m_last_tick = now;
+    if (display_kind() == DisplayKind::Headless) {
+        // No display while editing: the script goes on with the window's
+        // own frames and photographs the window bitmap.
+        window_paint();
+        if (g.m_frame_bitmap) {
+            PixelBuffer const& bitmap = *g.m_frame_bitmap;
+            script_player().step(g.m_window,
+                DisplaySurface { bitmap.pixels(), bitmap.width(), bitmap.height(), bitmap.pitch() });
+        }
+        return;
+    }
     MessageQueue::main().post(g.m_window, WM_PAINT);
 }
 
@@ -525,7 +537,7 @@ void Application::dispatch_key(std::uint32_t msg, std::uint64_t wparam, std::int
     key.down = hotkey ? (lparam & 0x1000) == 0 : msg == WM_KEYDOWN;
     key.first = hotkey || (lparam & kKeyRepeatBit) == 0;
     Log::get() << (msg == WM_KEYDOWN ? u"WM_KEYDOWN = " : msg == WM_KEYUP ? u"WM_KEYUP = " : u"WM_HOTKEY = ")
-               << static_cast<std::int32_t>(hotkey ? wparam : wparam) << u"(" << key_name(key.key) << u")"
+               << static_cast<std::int32_t>(wparam) << u"(" << key_name(key.key) << u")"
                << u" lParam=" << static_cast<std::int64_t>(lparam) << u" ticks=" << tick_count() << u"\n";
     if (m_edit && !hotkey && m_edit->on_edit_key(key))
         return;
