@@ -328,3 +328,96 @@ TEST_F(ApplicationShellTest, no_frames_are_drawn_while_the_window_is_inactive)
     EXPECT_TRUE(app.direct_frame());
     app.remove_screen(&screen);
 }
+
+namespace {
+
+// Ends after `steps` advances; counts what the stack does with each copy.
+struct AnimationLog {
+    int clones { 0 };
+    std::vector<std::int32_t> directions;
+    int advances { 0 };
+    int draws { 0 };
+    bool had_background { false };
+};
+
+class StepAnimation final : public ScreenAnimation {
+public:
+    StepAnimation(AnimationLog& log, int steps)
+        : m_log(log)
+        , m_steps(steps)
+    {
+    }
+    std::unique_ptr<ScreenAnimation> clone() const override
+    {
+        ++m_log.clones;
+        return std::make_unique<StepAnimation>(m_log, m_steps);
+    }
+    void start(PixelBuffer const* background, std::int32_t direction) override
+    {
+        m_log.directions.push_back(direction);
+        m_log.had_background = background != nullptr;
+    }
+    void advance(double) override
+    {
+        ++m_log.advances;
+        --m_steps;
+    }
+    void draw(DrawTarget&, Point) override { ++m_log.draws; }
+    bool ended() const override { return m_steps <= 0; }
+
+private:
+    AnimationLog& m_log;
+    int m_steps;
+};
+
+class AnimatedScreen final : public Screen {
+public:
+    explicit AnimatedScreen(AnimationLog& log)
+        : m_animation(log, 3)
+    {
+    }
+    void draw(DrawTarget&, Point) override { ++m_draws; }
+    void advance(double) override { ++m_advances; }
+    ScreenAnimation const* animation() const override { return &m_animation; }
+    int m_draws { 0 };
+    int m_advances { 0 };
+
+private:
+    StepAnimation m_animation;
+};
+
+}
+
+TEST_F(ApplicationShellTest, a_screen_animation_runs_alone_until_it_ends_on_push_and_on_removal)
+{
+    Application app(u"Quilvane");
+    app.set_direct_mode(0);
+    AnimationLog log;
+    RecordingScreen first(0xFFFF);
+    AnimatedScreen second(log);
+    app.push_screen(&first, false);
+    app.push_screen(&second, false);
+    EXPECT_EQ(log.clones, 1);
+    EXPECT_EQ(log.directions, (std::vector<std::int32_t> { +1 }));
+    EXPECT_TRUE(log.had_background); // what lay under the pushed screen
+    EXPECT_FALSE(first.visible());
+    EXPECT_TRUE(second.visible());
+
+    auto buffer = PixelBuffer::create(240, 320);
+    DrawTarget target(buffer.get());
+    for (int i = 0; i < 5; ++i) {
+        app.update(0.04);
+        app.draw(target);
+    }
+    // Three advances end it; the screen itself then takes over.
+    EXPECT_EQ(log.advances, 3);
+    EXPECT_EQ(log.draws, 2);
+    EXPECT_EQ(second.m_advances, 2);
+    EXPECT_EQ(second.m_draws, 3);
+
+    EXPECT_TRUE(app.remove_screen(&second));
+    EXPECT_EQ(log.directions, (std::vector<std::int32_t> { +1, -1 }));
+    EXPECT_TRUE(first.visible());
+    EXPECT_FALSE(second.visible());
+    app.remove_screen(&first);
+}
