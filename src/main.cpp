@@ -1,22 +1,111 @@
+#include "app/Application.h"
+#include "app/Language.h"
 #include "app/Log.h"
+#include "app/SplashScreen.h"
+#include "platform/Instance.h"
 #include "platform/System.h"
+#include "platform/Window.h"
+#include "skin/ElementRegistry.h"
+#include "skin/Properties.h"
+#include "skin/SkinErrors.h"
+
+#include <memory>
 
 using namespace qv;
 
 namespace {
+
+constexpr char16_t const* kAppName = u"Quilvane";
 
 void marker(char16_t const* text)
 {
     Log::get() << platform::tick_count() << text;
 }
 
+WString command_line(int argc, char** argv)
+{
+    WString line;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1)
+            line += u' ';
+        line += from_utf8(argv[i]);
+    }
+    return line;
 }
 
-int main(int, char**)
+// The picture element of the viewer; its class comes with the viewer screen.
+Element* big_picture_factory(Element*) { throw NodeNotRegistered(u"bigpicture"); }
+
+int run_application(Properties& properties)
+{
+    Application application(kAppName);
+    if (!application.has_window()) {
+        platform::show_message_box(kAppName, u"No window can be opened");
+        return 1;
+    }
+    if (!choose_language(properties.language(), kAppName)) {
+        platform::show_message_box(kAppName,
+            u"No languages, please reinstall\n\u041d\u0435 \u043d\u0430\u0439\u0434\u0435\u043d\u044b "
+            u"\u044f\u0437\u044b\u043a\u043e\u0432\u044b\u0435 \u0444\u0430\u0439\u043b\u044b, "
+            u"\u043d\u0443\u0436\u043d\u0430 \u043f\u0435\u0440\u0435\u0443\u0441\u0442\u0430\u043d\u043e\u0432\u043a\u0430\n");
+        return 0;
+    }
+    ScreenInfo const info = application.screen_info();
+    if (!properties.load_skin(u"%app_path%\\skins\\bin\\default.skin", DisplayInfo { info.width, info.height, info.dpi })) {
+        platform::show_message_box(kAppName, properties.text(u"NoSkins"));
+        return 0;
+    }
+    marker(u"WinMain 2\n");
+    register_element_type(u"bigpicture", big_picture_factory);
+    marker(u"WinMain 3\n");
+    // The photo catalog joins here once it exists.
+    marker(u"WinMain 4\n");
+    marker(u"WinMain 5\n");
+    application.set_window_mode(false);
+    application.set_direct_mode(platform::requested_orientation().value_or(info.orientation));
+    application.set_input_grabbed(false);
+    marker(u"WinMain 6\n");
+
+    bool skin_failed = false;
+    {
+        std::unique_ptr<SplashScreen> splash;
+        try {
+            splash = std::make_unique<SplashScreen>(application, properties);
+        } catch (NodeNotFoundInSkin const& error) {
+            Log::get() << u"WinMain: " << error.message() << u"\n";
+            skin_failed = true;
+        }
+        if (splash) {
+            splash->start();
+            marker(u"WinMain 7\n");
+            application.run();
+            marker(u"WinMain 8\n");
+            skin_failed = splash->failed();
+        }
+    }
+    if (skin_failed)
+        platform::show_message_box(kAppName, properties.text(u"NoSkins"));
+    unregister_element_type(u"bigpicture");
+    return 0;
+}
+
+}
+
+int main(int argc, char** argv)
 {
     marker(u"WinMain 0\n");
+    WString const line = command_line(argc, argv);
+    Log::get() << u"Application::show_running_instance_open_bracket cmd_line=" << line << u"\n";
+    switch (platform::check_running_instance(WString(u"PellumoClass_") + kAppName, line)) {
+    case platform::InstanceCheck::HandedOver:
+        return 0;
+    case platform::InstanceCheck::GaveUp:
+        Log::get() << u"Application::show_running_instance gave up waiting for the running instance\n";
+        break;
+    case platform::InstanceCheck::NoneRunning:
+        break;
+    }
     marker(u"WindMain 1\n");
-    // The window, skin and screens come up here as they are built.
-    marker(u"WinMain 8\n");
-    return 0;
+    Properties properties;
+    return run_application(properties);
 }

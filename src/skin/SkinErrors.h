@@ -30,7 +30,7 @@ private:
 class NodeNotFoundInSkin : public SkinError {
 public:
     explicit NodeNotFoundInSkin(WString name)
-        : SkinError(u"node not found in skin: " + name)
+        : SkinError(WString(u"node not found in skin: ").append(name))
         , m_name(std::move(name))
     {
     }
@@ -44,7 +44,7 @@ private:
 class NodeNotFound : public SkinError {
 public:
     NodeNotFound(WString container_id, WString child_id)
-        : SkinError(u"node " + child_id + u" not found in " + container_id)
+        : SkinError(WString(u"node ").append(child_id).append(u" not found in ").append(container_id))
         , m_container_id(std::move(container_id))
         , m_child_id(std::move(child_id))
     {
@@ -60,7 +60,7 @@ private:
 class NodeNotRegistered : public SkinError {
 public:
     explicit NodeNotRegistered(WString type)
-        : SkinError(u"element type not registered: " + type)
+        : SkinError(WString(u"element type not registered: ").append(type))
         , m_type(std::move(type))
     {
     }
@@ -73,7 +73,7 @@ private:
 class NodeAlreadyRegistered : public SkinError {
 public:
     explicit NodeAlreadyRegistered(WString type)
-        : SkinError(u"element type already registered: " + type)
+        : SkinError(WString(u"element type already registered: ").append(type))
         , m_type(std::move(type))
     {
     }

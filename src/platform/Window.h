@@ -1,0 +1,72 @@
+#pragma once
+
+// The one top-level window on the desktop, and the facts about the screen
+// that the application reads. Events of the window arrive as window
+// messages in MessageQueue::main() for the window id given at creation.
+
+#include "app/WString.h"
+#include "platform/WindowMessages.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+namespace qv::platform {
+
+enum class DisplayKind { Window, Fullscreen, Headless };
+
+// QUILVANE_DISPLAY: "window" (default), "fullscreen" or "headless", unless
+// a benchmark or tool has chosen with set_display_kind.
+DisplayKind display_kind();
+void set_display_kind(DisplayKind kind);
+
+// The orientation the program asks the display for when QUILVANE_DISPLAY
+// ends in ":N" (quarter turns 0 .. 3, as "headless:1"), else none: the
+// panel's own. Any other orientation than the panel's turns the picture.
+std::optional<std::int32_t> requested_orientation();
+
+struct ScreenGeometry {
+    std::int32_t width { 480 };
+    std::int32_t height { 640 };
+    std::int32_t dpi { 192 };
+    friend bool operator==(ScreenGeometry const&, ScreenGeometry const&) = default;
+};
+
+// "WIDTHxHEIGHT@DPI" ("@DPI" optional); none for anything malformed or a
+// side outside 16 .. 8192 or a dpi outside 24 .. 1200.
+std::optional<ScreenGeometry> parse_screen_geometry(std::string_view text);
+
+// QUILVANE_SCREEN, else the desktop size for a full-screen display, else
+// 480 x 640 at 192 dpi. An open window's size overrides width and height.
+ScreenGeometry screen_geometry();
+
+// Virtual key number of an SDL key code, 0 for keys the program ignores.
+int virtual_key_from_sdl(std::int32_t sdl_key);
+
+class NativeWindow {
+public:
+    // Null when no display can be opened.
+    static std::unique_ptr<NativeWindow> create(WStringView title, ScreenGeometry const& geometry,
+        bool fullscreen, WindowId target);
+    virtual ~NativeWindow() = default;
+
+    virtual std::int32_t width() const = 0;
+    virtual std::int32_t height() const = 0;
+    // Copies the rectangle (x, y, w, h) of the RGB565 rows to the same place
+    // of the window, offset by (to_x, to_y), and shows the result.
+    virtual void present(std::uint16_t const* pixels, std::int32_t pitch, std::int32_t x, std::int32_t y,
+        std::int32_t w, std::int32_t h, std::int32_t to_x, std::int32_t to_y)
+        = 0;
+    virtual void set_fullscreen(bool fullscreen) = 0;
+    virtual void minimize() = 0;
+};
+
+// The latest native window made, or null; the message box parents on it.
+NativeWindow* current_native_window();
+
+// A blocking message box on the desktop, or the text on standard error when
+// there is no display (always so in headless runs).
+void show_message_box(WStringView caption, WStringView text);
+
+}

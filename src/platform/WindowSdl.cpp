@@ -1,0 +1,353 @@
+#include "platform/Window.h"
+
+#include "platform/System.h"
+
+#include <SDL.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace qv::platform {
+
+namespace {
+std::optional<DisplayKind> g_display_kind;
+}
+
+void set_display_kind(DisplayKind kind) { g_display_kind = kind; }
+
+DisplayKind display_kind()
+{
+    if (g_display_kind)
+        return *g_display_kind;
+    char const* value = std::getenv("QUILVANE_DISPLAY");
+    if (!value)
+        return DisplayKind::Window;
+    std::string_view const text(value);
+    if (text.starts_with("headless"))
+        return DisplayKind::Headless;
+    if (text.starts_with("fullscreen"))
+        return DisplayKind::Fullscreen;
+    return DisplayKind::Window;
+}
+
+std::optional<std::int32_t> requested_orientation()
+{
+    char const* value = std::getenv("QUILVANE_DISPLAY");
+    if (!value)
+        return std::nullopt;
+    std::string_view const text(value);
+    std::size_t const colon = text.find(':');
+    if (colon == std::string_view::npos || colon + 2 != text.size() || text[colon + 1] < '0' || text[colon + 1] > '3')
+        return std::nullopt;
+    return text[colon + 1] - '0';
+}
+
+std::optional<ScreenGeometry> parse_screen_geometry(std::string_view text)
+{
+    auto number = [&](std::string_view& rest, std::int32_t& out) {
+        std::int64_t value = 0;
+        std::size_t digits = 0;
+        while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9' && digits < 6)
+            value = value * 10 + (rest[digits++] - '0');
+        if (digits == 0 || (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9'))
+            return false;
+        out = static_cast<std::int32_t>(value);
+        rest.remove_prefix(digits);
+        return true;
+    };
+    ScreenGeometry geometry;
+    std::string_view rest = text;
+    if (!number(rest, geometry.width) || rest.empty() || (rest[0] != 'x' && rest[0] != 'X'))
+        return std::nullopt;
+    rest.remove_prefix(1);
+    if (!number(rest, geometry.height))
+        return std::nullopt;
+    if (!rest.empty()) {
+        if (rest[0] != '@')
+            return std::nullopt;
+        rest.remove_prefix(1);
+        if (!number(rest, geometry.dpi) || !rest.empty())
+            return std::nullopt;
+    }
+    auto const side_ok = [](std::int32_t side) { return side >= 16 && side <= 8192; };
+    if (!side_ok(geometry.width) || !side_ok(geometry.height) || geometry.dpi < 24 || geometry.dpi > 1200)
+        return std::nullopt;
+    return geometry;
+}
+
+namespace {
+
+NativeWindow* g_current = nullptr;
+
+class SdlWindow final : public NativeWindow, public EventPump {
+public:
+    SdlWindow(SDL_Window* window, SDL_Renderer* renderer, WindowId target)
+        : m_window(window)
+        , m_renderer(renderer)
+        , m_target(target)
+    {
+        m_wake_event = SDL_RegisterEvents(1);
+        SDL_GetWindowSize(m_window, &m_width, &m_height);
+        SDL_StartTextInput();
+        MessageQueue::main().set_pump(this);
+        g_current = this;
+    }
+
+    ~SdlWindow() override
+    {
+        MessageQueue::main().set_pump(nullptr);
+        if (g_current == this)
+            g_current = nullptr;
+        if (m_texture)
+            SDL_DestroyTexture(m_texture);
+        SDL_DestroyRenderer(m_renderer);
+        SDL_DestroyWindow(m_window);
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        // The last subsystem gone: SDL's own helpers (D-Bus) go too.
+        if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0)
+            SDL_Quit();
+    }
+
+    std::int32_t width() const override { return m_width; }
+    std::int32_t height() const override { return m_height; }
+
+    void present(std::uint16_t const* pixels, std::int32_t pitch, std::int32_t x, std::int32_t y, std::int32_t w,
+        std::int32_t h, std::int32_t to_x, std::int32_t to_y) override
+    {
+        if (!ensure_texture())
+            return;
+        // Only the part that lands inside the window goes up.
+        std::int32_t const left = std::max(0, to_x + x), top = std::max(0, to_y + y);
+        std::int32_t const right = std::min(m_width, to_x + x + w), bottom = std::min(m_height, to_y + y + h);
+        if (right > left && bottom > top) {
+            SDL_Rect const area { left, top, right - left, bottom - top };
+            auto const* first = reinterpret_cast<std::uint8_t const*>(pixels)
+                + static_cast<std::ptrdiff_t>(top - to_y) * pitch + 2 * (left - to_x);
+            SDL_UpdateTexture(m_texture, &area, first, pitch);
+        }
+        SDL_RenderClear(m_renderer);
+        SDL_RenderCopy(m_renderer, m_texture, nullptr, nullptr);
+        SDL_RenderPresent(m_renderer);
+    }
+
+    void set_fullscreen(bool fullscreen) override
+    {
+        SDL_SetWindowFullscreen(m_window, fullscreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+    }
+
+    void minimize() override { SDL_MinimizeWindow(m_window); }
+
+    void pump() override
+    {
+        SDL_Event event;
+        while (SDL_PollEvent(&event))
+            translate(event);
+    }
+
+    void wait(std::int32_t milliseconds) override
+    {
+        SDL_Event event;
+        if (SDL_WaitEventTimeout(&event, milliseconds < 0 ? 1000 : milliseconds))
+            translate(event);
+    }
+
+    void wake() override
+    {
+        SDL_Event event {};
+        event.type = m_wake_event;
+        SDL_PushEvent(&event);
+    }
+
+private:
+    bool ensure_texture()
+    {
+        if (m_texture && m_texture_width == m_width && m_texture_height == m_height)
+            return true;
+        if (m_texture)
+            SDL_DestroyTexture(m_texture);
+        m_texture = SDL_CreateTexture(m_renderer, SDL_PIXELFORMAT_RGB565, SDL_TEXTUREACCESS_STREAMING, m_width,
+            m_height);
+        m_texture_width = m_width;
+        m_texture_height = m_height;
+        return m_texture != nullptr;
+    }
+
+    void post(std::uint32_t msg, std::uint64_t wparam = 0, std::int64_t lparam = 0)
+    {
+        MessageQueue::main().post(m_target, msg, wparam, lparam);
+    }
+
+    void translate(SDL_Event const& event)
+    {
+        switch (event.type) {
+        case SDL_QUIT:
+            post(WM_CLOSE);
+            break;
+        case SDL_KEYDOWN:
+        case SDL_KEYUP: {
+            int const vk = virtual_key_from_sdl(event.key.keysym.sym);
+            if (vk == 0)
+                break;
+            std::int64_t data = 1;
+            if (event.key.repeat)
+                data |= kKeyRepeatBit;
+            post(event.type == SDL_KEYDOWN ? WM_KEYDOWN : WM_KEYUP, static_cast<std::uint64_t>(vk), data);
+            break;
+        }
+        case SDL_TEXTINPUT:
+            for (char16_t c : from_utf8(event.text.text))
+                post(WM_CHAR, c, 1);
+            break;
+        case SDL_MOUSEBUTTONDOWN:
+            if (event.button.button == SDL_BUTTON_LEFT)
+                post(WM_LBUTTONDOWN, 1, pack_point(event.button.x, event.button.y));
+            break;
+        case SDL_MOUSEBUTTONUP:
+            if (event.button.button == SDL_BUTTON_LEFT)
+                post(WM_LBUTTONUP, 0, pack_point(event.button.x, event.button.y));
+            break;
+        case SDL_MOUSEMOTION:
+            post(WM_MOUSEMOVE, (event.motion.state & SDL_BUTTON_LMASK) ? 1 : 0,
+                pack_point(event.motion.x, event.motion.y));
+            break;
+        case SDL_WINDOWEVENT:
+            switch (event.window.event) {
+            case SDL_WINDOWEVENT_FOCUS_GAINED:
+                post(WM_ACTIVATE, 1);
+                break;
+            case SDL_WINDOWEVENT_FOCUS_LOST:
+                post(WM_ACTIVATE, 0);
+                break;
+            case SDL_WINDOWEVENT_EXPOSED:
+                post(WM_PAINT);
+                break;
+            case SDL_WINDOWEVENT_SIZE_CHANGED:
+                SDL_GetWindowSize(m_window, &m_width, &m_height);
+                post(WM_SETTINGCHANGE, kSettingWorkArea);
+                break;
+            default:
+                break;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+
+    SDL_Window* m_window;
+    SDL_Renderer* m_renderer;
+    SDL_Texture* m_texture { nullptr };
+    std::int32_t m_texture_width { 0 };
+    std::int32_t m_texture_height { 0 };
+    WindowId m_target;
+    std::uint32_t m_wake_event { 0 };
+    int m_width { 0 };
+    int m_height { 0 };
+};
+
+}
+
+ScreenGeometry screen_geometry()
+{
+    if (char const* text = std::getenv("QUILVANE_SCREEN")) {
+        if (auto geometry = parse_screen_geometry(text))
+            return *geometry;
+    }
+    ScreenGeometry geometry;
+    if (display_kind() == DisplayKind::Fullscreen && SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) {
+        SDL_DisplayMode mode;
+        if (SDL_GetDesktopDisplayMode(0, &mode) == 0) {
+            geometry.width = mode.w;
+            geometry.height = mode.h;
+        }
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    }
+    return geometry;
+}
+
+int virtual_key_from_sdl(std::int32_t key)
+{
+    if (key >= SDLK_a && key <= SDLK_z)
+        return 'A' + (key - SDLK_a);
+    if (key >= SDLK_0 && key <= SDLK_9)
+        return '0' + (key - SDLK_0);
+    switch (key) {
+    case SDLK_BACKSPACE: return 8;
+    case SDLK_TAB: return 9;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER: return 13;
+    case SDLK_LSHIFT:
+    case SDLK_RSHIFT: return 16;
+    case SDLK_LCTRL:
+    case SDLK_RCTRL: return 17;
+    case SDLK_LALT:
+    case SDLK_RALT: return 18;
+    case SDLK_ESCAPE: return 27;
+    case SDLK_SPACE: return 32;
+    case SDLK_PAGEUP: return 33;
+    case SDLK_PAGEDOWN: return 34;
+    case SDLK_END: return 35;
+    case SDLK_HOME: return 36;
+    case SDLK_LEFT: return 37;
+    case SDLK_UP: return 38;
+    case SDLK_RIGHT: return 39;
+    case SDLK_DOWN: return 40;
+    case SDLK_INSERT: return 45;
+    case SDLK_DELETE: return 46;
+    case SDLK_APPLICATION: return 93;
+    case SDLK_F1: return 112;
+    case SDLK_F2: return 113;
+    case SDLK_F3: return 114;
+    case SDLK_F4: return 115;
+    case SDLK_F6: return 117;
+    case SDLK_F7: return 118;
+    case SDLK_F8: return 119;
+    case SDLK_F9: return 120;
+    default: return 0;
+    }
+}
+
+std::unique_ptr<NativeWindow> NativeWindow::create(WStringView title, ScreenGeometry const& geometry,
+    bool fullscreen, WindowId target)
+{
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+        return nullptr;
+    Uint32 flags = SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE;
+    if (fullscreen)
+        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+    SDL_Window* window = SDL_CreateWindow(to_utf8(title).c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
+        geometry.width, geometry.height, flags);
+    if (!window) {
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        return nullptr;
+    }
+    SDL_Renderer* renderer = SDL_CreateRenderer(window, -1, 0);
+    if (!renderer) {
+        SDL_DestroyWindow(window);
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        return nullptr;
+    }
+    return std::make_unique<SdlWindow>(window, renderer, target);
+}
+
+NativeWindow* current_native_window() { return g_current; }
+
+void show_message_box(WStringView caption, WStringView text)
+{
+    std::string const caption8 = to_utf8(caption), text8 = to_utf8(text);
+    if (display_kind() != DisplayKind::Headless) {
+        bool const opened = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+        if (opened) {
+            int const shown = SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, caption8.c_str(), text8.c_str(),
+                nullptr);
+            SDL_QuitSubSystem(SDL_INIT_VIDEO);
+            if (shown == 0)
+                return;
+        }
+    }
+    std::fprintf(stderr, "%s: %s\n", caption8.c_str(), text8.c_str());
+    std::fflush(stderr);
+}
+
+}

@@ -1,0 +1,34 @@
+# Shared set-up of the whole-program tests: a private temporary directory
+# that holds the registry (with the log switched on), the log file and the
+# single-instance lock and socket.
+set -euo pipefail
+
+work=$(mktemp -d)
+trap '[[ -n ${QUILVANE_E2E_DEBUG:-} ]] && iconv -f UTF-16 -t UTF-8 "$work"/quilvane.txt | grep -v "picture load\|sizeof\|Size=\|font" >&2; rm -rf "$work"' EXIT
+export QUILVANE_REGISTRY=$work/registry.reg
+export TMPDIR=$work
+export XDG_RUNTIME_DIR=$work
+export QUILVANE_SCREEN=480x640@192
+printf '[HKEY_CURRENT_USER\\Software\\Zenk]\n"Log"=dword:00000001\n' > "$QUILVANE_REGISTRY"
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# The log as UTF-8 text; the program writes it as UTF-16.
+log_text() {
+    local log=$work/$(basename "$1").txt
+    [[ -f $log ]] || fail "no log file $log"
+    iconv -f UTF-16 -t UTF-8 "$log"
+}
+
+# Checks that the start-up markers appear in the one order start-up has.
+check_markers() {
+    local got expected
+    got=$(log_text "$1" | sed -n -E 's/^[0-9]+((WinMain|WindMain| GameBase) [0-9]+)$/\1/p' | tr '\n' ',')
+    expected="WinMain 0,WindMain 1, GameBase 0, GameBase 1, GameBase 2, GameBase 3, GameBase 4, GameBase 5,"
+    expected+="WinMain 2,WinMain 3,WinMain 4,WinMain 5,WinMain 6,WinMain 7,WinMain 9,WinMain 10,"
+    expected+="WinMain 11,WinMain 12,WinMain 13,WinMain 14,WinMain 8,"
+    [[ $got == "$expected" ]] || fail "marker order: $got"
+}

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# A second start hands its command line to the running instance and ends
+# with 0 (an empty command line arrives as an empty text); a second start
+# whose running instance does not answer gives up after 5 seconds and
+# starts by itself.
+quilvane=$1
+source "$(dirname "$0")/common.sh"
+export QUILVANE_DISPLAY=headless
+
+wait_for_log() {
+    local text=$1
+    for _ in $(seq 150); do
+        if [[ -f $work/quilvane.txt ]] && log_text "$quilvane" | grep -qF -- "$text"; then
+            return 0
+        fi
+        sleep 0.1
+    done
+    fail "log never showed: $text"
+}
+
+cat > "$work/first.txt" <<SCRIPT
+wait_log 20000 FirstScreen::on_command_line [two words]
+wait_log 20000 FirstScreen::on_command_line []
+SCRIPT
+QUILVANE_SCRIPT=$work/first.txt timeout 60 "$quilvane" &
+first=$!
+wait_for_log "WinMain 14"
+
+# The later starts log elsewhere: each start begins its log file afresh.
+mkdir -p "$work/second"
+TMPDIR=$work/second timeout 20 "$quilvane" two words || fail "second start with a command line: exit $?"
+TMPDIR=$work/second timeout 20 "$quilvane" || fail "second start without a command line: exit $?"
+wait $first || fail "first instance: exit $?"
+log=$(log_text "$quilvane")
+grep -qF "FirstScreen::on_command_line [two words]" <<< "$log" || fail "command line not handed over"
+grep -qF "FirstScreen::on_command_line []" <<< "$log" || fail "empty command line not handed over"
+[[ $(grep -c "^[0-9]* GameBase 0$" <<< "$log") == 1 ]] || fail "a second start made a window"
+
+# The running instance stops answering; the next start must not hang.
+rm -f "$work/quilvane.txt"
+echo "wait_log 60000 never written" > "$work/stuck.txt"
+QUILVANE_SCRIPT=$work/stuck.txt "$quilvane" &
+stuck=$!
+wait_for_log "WinMain 14"
+kill -STOP $stuck
+echo "wait_log 20000 WinMain 14" > "$work/after.txt"
+start=$(date +%s)
+QUILVANE_SCRIPT=$work/after.txt TMPDIR=$work/second timeout 40 "$quilvane" hello
+status=$?
+elapsed=$(( $(date +%s) - start ))
+kill -KILL $stuck 2>/dev/null || true
+wait $stuck 2>/dev/null || true
+[[ $status == 0 ]] || fail "start after a hung instance: exit $status"
+(( elapsed >= 4 && elapsed < 30 )) || fail "gave up after $elapsed s"
+iconv -f UTF-16 -t UTF-8 "$work/second/quilvane.txt" | grep -q "gave up waiting for the running instance" || fail "no give-up line"
+echo "e2e_instance: ok"

@@ -1,0 +1,115 @@
+// Helper of the whole-program tests: turns an X window dump into a PNG and
+// answers questions about a PNG's size and pixels, so that the test scripts
+// need no image tools beyond the X server's own.
+//
+//   png_probe xwd IN.xwd OUT.png
+//   png_probe size FILE.png WIDTH HEIGHT
+//   png_probe pixel FILE.png X Y R G B     (each channel within 8)
+
+#include "imaging/PixelBuffer.h"
+#include "platform/PngFile.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+using namespace qv;
+
+namespace {
+
+std::uint32_t be32(std::vector<std::uint8_t> const& d, std::size_t at)
+{
+    return (std::uint32_t { d[at] } << 24) | (std::uint32_t { d[at + 1] } << 16) | (std::uint32_t { d[at + 2] } << 8)
+        | d[at + 3];
+}
+
+int channel_shift(std::uint32_t mask)
+{
+    int shift = 0;
+    while (mask && !(mask & 1)) {
+        mask >>= 1;
+        ++shift;
+    }
+    return shift;
+}
+
+int xwd_to_png(char const* in, char const* out)
+{
+    std::ifstream file(in, std::ios::binary);
+    std::vector<std::uint8_t> d((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (d.size() < 100) {
+        std::fprintf(stderr, "png_probe: %s is not a window dump\n", in);
+        return 2;
+    }
+    auto field = [&](int i) { return be32(d, static_cast<std::size_t>(i) * 4); };
+    std::uint32_t const header = field(0), version = field(1), format = field(2);
+    std::uint32_t const width = field(4), height = field(5), byte_order = field(7);
+    std::uint32_t const bpp = field(11), line = field(12);
+    std::uint32_t const red = field(14), green = field(15), blue = field(16), ncolors = field(19);
+    // Only the true-colour dumps of a 24-bit server are expected; the sizes
+    // are checked against the file before any pixel is read.
+    if (version != 7 || format != 2 || (bpp != 32 && bpp != 24) || width == 0 || height == 0 || width > 16384
+        || height > 16384 || line < width * (bpp / 8)) {
+        std::fprintf(stderr, "png_probe: unsupported window dump\n");
+        return 2;
+    }
+    std::uint64_t const pixels_at = std::uint64_t { header } + std::uint64_t { ncolors } * 12;
+    if (pixels_at + std::uint64_t { line } * height > d.size()) {
+        std::fprintf(stderr, "png_probe: window dump cut short\n");
+        return 2;
+    }
+    auto buffer = PixelBuffer::create(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
+    int const rs = channel_shift(red), gs = channel_shift(green), bs = channel_shift(blue);
+    for (std::uint32_t y = 0; y < height; ++y) {
+        std::uint8_t const* row = d.data() + pixels_at + std::uint64_t { line } * y;
+        for (std::uint32_t x = 0; x < width; ++x) {
+            std::uint8_t const* p = row + x * (bpp / 8);
+            std::uint32_t value = 0;
+            for (std::uint32_t b = 0; b < bpp / 8; ++b)
+                value |= byte_order == 0 ? std::uint32_t { p[b] } << (8 * b) : std::uint32_t { p[b] } << (8 * (bpp / 8 - 1 - b));
+            std::uint32_t const r = (value & red) >> rs, g = (value & green) >> gs, bl = (value & blue) >> bs;
+            buffer->at(static_cast<std::int32_t>(x), static_cast<std::int32_t>(y))
+                = static_cast<std::uint16_t>(((r >> 3) << 11) | ((g >> 2) << 5) | (bl >> 3));
+        }
+    }
+    return platform::save_png(*buffer, from_utf8(out)) ? 0 : 2;
+}
+
+}
+
+int main(int argc, char** argv)
+{
+    std::string const mode = argc > 1 ? argv[1] : "";
+    if (mode == "xwd" && argc == 4)
+        return xwd_to_png(argv[2], argv[3]);
+    if ((mode == "size" && argc == 5) || (mode == "pixel" && argc == 8)) {
+        auto png = platform::load_png(from_utf8(argv[2]));
+        if (!png) {
+            std::fprintf(stderr, "png_probe: cannot read %s\n", argv[2]);
+            return 2;
+        }
+        if (mode == "size") {
+            bool const ok = png->width() == std::atoi(argv[3]) && png->height() == std::atoi(argv[4]);
+            if (!ok)
+                std::fprintf(stderr, "png_probe: %s is %d x %d\n", argv[2], png->width(), png->height());
+            return ok ? 0 : 1;
+        }
+        int const x = std::atoi(argv[3]), y = std::atoi(argv[4]);
+        if (x < 0 || y < 0 || x >= png->width() || y >= png->height())
+            return 1;
+        std::uint16_t const p = png->at(x, y);
+        int const r = ((p >> 11) & 31) * 255 / 31, g = ((p >> 5) & 63) * 255 / 63, b = (p & 31) * 255 / 31;
+        int const want[3] = { std::atoi(argv[5]), std::atoi(argv[6]), std::atoi(argv[7]) };
+        bool const ok = std::abs(r - want[0]) <= 8 && std::abs(g - want[1]) <= 8 && std::abs(b - want[2]) <= 8;
+        if (!ok)
+            std::fprintf(stderr, "png_probe: %s at %d,%d is %d %d %d, expected %d %d %d\n", argv[2], x, y, r, g, b,
+                want[0], want[1], want[2]);
+        return ok ? 0 : 1;
+    }
+    std::fprintf(stderr, "usage: png_probe xwd IN OUT | size FILE W H | pixel FILE X Y R G B\n");
+    return 2;
+}

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The real SDL window under Xvfb: starts the program in window mode, clicks
+# and presses keys with xdotool, dumps the window with xwd and checks that
+# it shows the first screen with the click marked and that the input
+# arrived. Skipped (77) when the X tools are missing.
+quilvane=$1 probe=$2
+for tool in xvfb-run xdotool xwd; do
+    command -v $tool > /dev/null || { echo "e2e_xvfb: $tool missing, skipped"; exit 77; }
+done
+if [[ -z ${QUILVANE_XVFB_INNER:-} ]]; then
+    QUILVANE_XVFB_INNER=1 exec xvfb-run -a -s "-screen 0 640x800x24" "$0" "$@"
+fi
+source "$(dirname "$0")/common.sh"
+export QUILVANE_DISPLAY=window
+
+"$quilvane" &
+app=$!
+window=
+for _ in $(seq 100); do
+    window=$(xdotool search --name '^Quilvane$' 2>/dev/null | head -1 || true)
+    [[ -n $window ]] && break
+    sleep 0.1
+done
+[[ -n $window ]] || fail "no window"
+for _ in $(seq 100); do
+    log_text "$quilvane" 2>/dev/null | grep -q "WinMain 14" && break
+    sleep 0.1
+done
+sleep 0.5
+xdotool mousemove --window "$window" 100 400 click 1
+xdotool key --window "$window" Down F1
+sleep 1
+xwd -id "$window" -silent > "$work/window.xwd" || fail "xwd"
+"$probe" xwd "$work/window.xwd" "$work/window.png" || fail "window dump unreadable"
+xdotool key --window "$window" Escape
+# Closing the window ends the program in order.
+kill -TERM $app
+wait $app || fail "exit code $?"
+
+check_markers "$quilvane"
+log=$(log_text "$quilvane")
+grep -q "FirstScreen::on_pointer_button down 100,400" <<< "$log" || fail "click not delivered"
+grep -q "WM_KEYDOWN = 40(Down)" <<< "$log" || fail "Down not delivered"
+grep -q "WM_KEYDOWN = 112(SOFT_LEFT)" <<< "$log" || fail "F1 not delivered as the left soft key"
+"$probe" size "$work/window.png" 480 640 || fail "window size"
+"$probe" pixel "$work/window.png" 470 60 22 25 30 || fail "header"
+"$probe" pixel "$work/window.png" 470 600 15 17 21 || fail "background"
+"$probe" pixel "$work/window.png" 100 400 76 166 232 || fail "click mark"
+if [[ -n ${QUILVANE_E2E_KEEP:-} ]]; then
+    cp "$work/window.png" "$QUILVANE_E2E_KEEP"/
+fi
+echo "e2e_xvfb: ok"
