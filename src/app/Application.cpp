@@ -312,9 +312,9 @@ void Application::draw_overlay(DrawTarget& target, bool asked)
         double const ms = static_cast<double>(m_frame_ticks.back() - m_frame_ticks.front())
             / static_cast<double>(m_frame_ticks.size() - 1);
         char text[64];
-        std::snprintf(text, sizeof text, asked ? "%.1f ms" : "[%.1f ms]", ms);
+        std::snprintf(text, sizeof text, asked ? "%.1f ms %lld Kp" : "[%.1f ms] %lld Kp", ms,
+            static_cast<long long>(render_surface_pixel_total() / 1000));
         std::string line = text;
-        line += " " + std::to_string(render_surface_pixel_total() / 1000) + " Kp";
         TextColour colour { 64, 255, 64 };
         if (ms >= 60) {
             colour = { 255, 64, 64 };
