@@ -131,8 +131,6 @@ struct JpegReader::Impl final : EntryRecorder {
                 failed = true;
             else if (entry_file.write(pending.data(), pending.size()) != pending.size())
                 failed = true;
-            else
-                entry_file.flush();
         }
         pending.clear();
     }
@@ -164,9 +162,16 @@ std::unique_ptr<JpegReader> JpegReader::open_memory(std::span<std::uint8_t const
 
 std::unique_ptr<JpegReader> JpegReader::open_recording(WStringView path, WStringView entry_file)
 {
+    return open_recording(path, entry_file, 1);
+}
+
+std::unique_ptr<JpegReader> JpegReader::open_recording(WStringView path, WStringView entry_file, int denominator)
+{
+    if (denominator != 1 && denominator != 2 && denominator != 4 && denominator != 8)
+        return nullptr;
     auto impl = std::make_unique<Impl>();
     impl->entry_path = WString(entry_file);
-    if (!impl->open_file(path) || !impl->start(Mode::Recording, 1))
+    if (!impl->open_file(path) || !impl->start(Mode::Recording, denominator))
         return nullptr;
     return std::unique_ptr<JpegReader>(new JpegReader(std::move(impl)));
 }
@@ -183,6 +188,8 @@ std::unique_ptr<JpegReader> JpegReader::open_recording(std::span<std::uint8_t co
 }
 
 int JpegReader::width() const { return static_cast<int>(m_impl->cinfo.output_width); }
+int JpegReader::source_width() const { return static_cast<int>(m_impl->cinfo.image_width); }
+int JpegReader::source_height() const { return static_cast<int>(m_impl->cinfo.image_height); }
 int JpegReader::height() const { return static_cast<int>(m_impl->cinfo.output_height); }
 int JpegReader::rows_read() const { return static_cast<int>(m_impl->cinfo.output_scanline); }
 
@@ -295,9 +302,10 @@ struct JpegEncoder::Impl {
     {
         Impl& self = of(cinfo);
         std::size_t const used = sizeof self.buffer - self.destination.pub.free_in_buffer;
+        // FileStream writes reach the file at once; forcing them to the disk
+        // here would cost a sync per level for nothing the cache needs.
         if (self.file.write(self.buffer, used) != used)
             ERREXIT(cinfo, JERR_FILE_WRITE);
-        self.file.flush();
     }
 
     bool start(int width, int height)

@@ -30,6 +30,10 @@ public:
     // (several scans, arithmetic coding, four components, MCUs other than
     // 8 or 16 pixels).
     static std::unique_ptr<JpegReader> open_recording(WStringView path, WStringView entry_file);
+    // The same with the rows reduced by the library's DCT scaling to
+    // 1 / denominator (1, 2, 4 or 8): the entries do not depend on it, so a
+    // pass that records them can make the next, halved level at once.
+    static std::unique_ptr<JpegReader> open_recording(WStringView path, WStringView entry_file, int denominator);
     // The same over bytes in memory, entries appended to `entries`.
     static std::unique_ptr<JpegReader> open_recording(std::span<std::uint8_t const> bytes,
         std::vector<std::uint8_t>& entries);
@@ -38,8 +42,10 @@ public:
     JpegReader(JpegReader const&) = delete;
     JpegReader& operator=(JpegReader const&) = delete;
 
-    int width() const;
+    int width() const;  // of the rows delivered
     int height() const;
+    int source_width() const; // of the picture itself, before any scaling
+    int source_height() const;
     int rows_read() const;
     // Fills `rgb` (width() × 3 bytes) with the next row. False when the data
     // is broken or ran out, or when every row has been read; the reader is

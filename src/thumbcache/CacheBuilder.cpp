@@ -126,15 +126,21 @@ private:
         return static_cast<std::uint32_t>(cache.size());
     }
 
+    // Records the source's entry points into the cache file. The library's
+    // DCT scaling delivers the rows at half size during the same pass, and
+    // they become the next level: no second decode, no averaging of full
+    // rows. A pass that makes no next level only needs the entries and
+    // decodes at the smallest scale.
     bool build_level(WStringView source, bool make_next, bool first)
     {
         // Entries reach the cache file only as rows are read, so the header
         // placeholder can follow the opening of the recording read.
-        auto reader = JpegReader::open_recording(source, m_cache);
+        auto reader = JpegReader::open_recording(source, m_cache, make_next ? 2 : 8);
         if (!reader)
             return false;
+        int full_width = reader->source_width(), full_height = reader->source_height();
         if (first) {
-            m_levels_count = level_count(std::max(reader->width(), reader->height()));
+            m_levels_count = level_count(std::max(full_width, full_height));
             std::vector<std::uint8_t> placeholder(header_size(m_levels_count), 0);
             placeholder[4] = static_cast<std::uint8_t>(m_levels_count);
             FileStream cache(m_cache, OpenMode::Write);
@@ -146,21 +152,29 @@ private:
             m_records.push_back({ cache_size(), 0, 0, 0 });
         }
 
-        std::unique_ptr<HalfEncoder> half;
+        // The halved level drops a last odd row and column, as a 2 x 2
+        // average would; the scaled rows round up, so they are cut.
+        int half_width = full_width / 2, half_height = full_height / 2;
+        std::unique_ptr<JpegEncoder> next;
         if (make_next) {
-            half = HalfEncoder::open(first ? m_scratch.level : m_scratch.next, reader->width(), reader->height());
-            if (!half)
+            if (half_width < 1 || half_height < 1)
+                return false;
+            next = JpegEncoder::open(first ? m_scratch.level : m_scratch.next, half_width, half_height);
+            if (!next)
                 return false;
         }
         std::vector<std::uint8_t> row(static_cast<size_t>(reader->width()) * 3);
+        std::span<std::uint8_t const> kept(row.data(), static_cast<size_t>(half_width) * 3);
         for (int y = 0; y < reader->height(); ++y) {
-            if (!reader->read_row(row) || (half && !half->write_row(row))) {
-                if (half)
-                    half->finish();
+            // Looked at every few rows, so a stop never waits for a whole pass.
+            bool stop_now = y % 16 == 0 && stopped();
+            if (stop_now || !reader->read_row(row) || (next && y < half_height && !next->write_row(kept))) {
+                if (next)
+                    next->finish();
                 return false;
             }
         }
-        if (half && !half->finish())
+        if (next && !next->finish())
             return false;
         reader.reset(); // flushes the last entries into the cache file
 
@@ -245,7 +259,7 @@ private:
             return false;
         std::vector<std::uint8_t> row(static_cast<size_t>(reader->width()) * 3);
         for (int y = 0; y < reader->height(); ++y) {
-            if (!reader->read_row(row) || !half->write_row(row)) {
+            if ((y % 16 == 0 && stopped()) || !reader->read_row(row) || !half->write_row(row)) {
                 half->finish();
                 return false;
             }

@@ -10,7 +10,8 @@
 
 namespace qv {
 
-// False on any failure, and when `stop` was seen set between two stages;
+// False on any failure, and when `stop` was seen set (it is looked at
+// every few rows);
 // the cache file is then left without its mark (the caller decides whether
 // it becomes the empty bad-picture marker). Scratch files are made beside
 // the cache file, named for this process, and removed afterwards.
