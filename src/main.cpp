@@ -2,6 +2,7 @@
 #include "app/Language.h"
 #include "app/Log.h"
 #include "app/SplashScreen.h"
+#include "catalog/PhotoCatalog.h"
 #include "platform/Instance.h"
 #include "platform/System.h"
 #include "platform/Window.h"
@@ -58,7 +59,7 @@ int run_application(Properties& properties)
     marker(u"WinMain 2\n");
     register_element_type(u"bigpicture", big_picture_factory);
     marker(u"WinMain 3\n");
-    // The photo catalog joins here once it exists.
+    auto catalog = std::make_unique<PhotoCatalog>();
     marker(u"WinMain 4\n");
     marker(u"WinMain 5\n");
     application.set_window_mode(false);
@@ -83,6 +84,7 @@ int run_application(Properties& properties)
             skin_failed = splash->failed();
         }
     }
+    catalog.reset();
     if (skin_failed)
         platform::show_message_box(kAppName, properties.text(u"NoSkins"));
     unregister_element_type(u"bigpicture");
