@@ -373,4 +373,14 @@ Element* Element::find_child(WStringView id) const
     return nullptr;
 }
 
+bool Element::bind_child(WStringView id, ElementObserver* handler)
+{
+    auto* element = find_child(id);
+    if (!element)
+        return false;
+    element->set_observer(handler);
+    element->set_handler(handler);
+    return true;
+}
+
 }

@@ -108,6 +108,9 @@ public:
 
     // A direct child first, then each child's subtree in order.
     Element* find_child(WStringView id) const;
+    // Finds the element and gives it the handler as its observer and to its
+    // class; false when there is none.
+    bool bind_child(WStringView id, ElementObserver* handler);
 
     WString const& id() const { return m_id; }
     Element* parent() const { return m_parent; }
@@ -121,6 +124,7 @@ public:
     bool shown() const { return m_visible && m_parent_visible; }
     bool enabled() const { return m_enabled; }
     bool usable() const { return shown() && m_enabled && m_parent_enabled; }
+    bool enabled_here() const { return m_enabled && m_parent_enabled; }
     bool needs_redraw() const { return m_needs_redraw; }
     bool layout_pending() const { return m_layout_pending; }
 

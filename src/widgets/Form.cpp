@@ -42,16 +42,6 @@ bool Form::load_form(PropertiesImpl const& store, WStringView node_name)
     return true;
 }
 
-bool Form::bind_child(WStringView id, ElementObserver* handler)
-{
-    auto* element = find_child(id);
-    if (!element)
-        return false;
-    element->set_observer(handler);
-    element->set_handler(handler);
-    return true;
-}
-
 void Form::load(PropertiesImpl const& store, SkinNode node)
 {
     Element::load(store, node);

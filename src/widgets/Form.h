@@ -47,8 +47,6 @@ public:
 
     // False, changing nothing, when the skin has no such top-level node.
     bool load_form(PropertiesImpl const& store, WStringView node_name);
-    // Finds the element and gives it the handler; false when there is none.
-    bool bind_child(WStringView id, ElementObserver* handler);
 
     void load(PropertiesImpl const& store, SkinNode node) override;
     void set_visible(bool visible) override;

@@ -1,5 +1,6 @@
 #include "widgets/WidgetTypes.h"
 
+#include "widgets/ButtonElement.h"
 #include "widgets/ClipElement.h"
 #include "widgets/ColorElement.h"
 #include "widgets/ImageElement.h"
@@ -24,6 +25,10 @@ ElementFactory widget_factory(WStringView type)
         return [](Element* parent) -> Element* { return new TableElement(parent, TableAxis::Vertical); };
     if (type == u"progress")
         return [](Element* parent) -> Element* { return new ProgressElement(parent); };
+    if (type == u"button")
+        return [](Element* parent) -> Element* { return new ButtonElement(parent); };
+    if (type == u"checkbox")
+        return [](Element* parent) -> Element* { return new CheckboxElement(parent); };
     return {};
 }
 
