@@ -24,7 +24,7 @@ void ButtonElement::load(PropertiesImpl const& store, SkinNode node)
         if (look)
             look->set_observer(nullptr);
     m_bind_key = Key::None;
-    auto const& key_name = store.get_string(node, u"bind_key", WString());
+    WString const key_name = store.get_string(node, u"bind_key", WString());
     if (!key_name.empty())
         m_bind_key = key_from_name(key_name).value_or(Key::None);
     set_caption(store.text(store.get_string(node, u"text", WString())));

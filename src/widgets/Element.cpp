@@ -122,7 +122,7 @@ void Element::load(PropertiesImpl const& store, SkinNode node)
         auto* child = create_element(store.get_string(child_node, u"type", WString()), this);
         child->load(store, child_node);
     }
-    auto const& animation = store.get_string(node, u"visibility_animation", WString());
+    WString const animation = store.get_string(node, u"visibility_animation", WString());
     if (!animation.empty()) {
         m_visibility_animation = make_visibility_animation(animation);
         if (m_visibility_animation && m_cache_op)

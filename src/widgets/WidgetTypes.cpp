@@ -6,6 +6,7 @@
 #include "widgets/ImageElement.h"
 #include "widgets/ProgressElement.h"
 #include "widgets/TableElement.h"
+#include "widgets/TextElement.h"
 
 namespace qv {
 
@@ -29,6 +30,8 @@ ElementFactory widget_factory(WStringView type)
         return [](Element* parent) -> Element* { return new ButtonElement(parent); };
     if (type == u"checkbox")
         return [](Element* parent) -> Element* { return new CheckboxElement(parent); };
+    if (type == u"text")
+        return [](Element* parent) -> Element* { return new TextElement(parent); };
     return {};
 }
 
