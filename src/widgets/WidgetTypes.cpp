@@ -7,6 +7,7 @@
 #include "widgets/ProgressElement.h"
 #include "widgets/TableElement.h"
 #include "widgets/TextElement.h"
+#include "widgets/TextLabel.h"
 
 namespace qv {
 
@@ -32,6 +33,8 @@ ElementFactory widget_factory(WStringView type)
         return [](Element* parent) -> Element* { return new CheckboxElement(parent); };
     if (type == u"text")
         return [](Element* parent) -> Element* { return new TextElement(parent); };
+    if (type == u"oldtext")
+        return [](Element* parent) -> Element* { return new TextLabel(parent); };
     return {};
 }
 

@@ -133,3 +133,33 @@ TEST(TextElement, side_parts_share_a_narrow_text_in_proportion)
     f.form.deliver_text(u"other", u"ignored");
     EXPECT_EQ(text->text(), u"hello");
 }
+
+#include "skin/TextDrawing.h"
+#include "widgets/TextLabel.h"
+
+TEST(TextLabel, a_growing_label_measures_its_text_and_remeasures_when_it_changes)
+{
+    test::LoadedForm f(R"(form Label
+    string type node
+    node caption
+        string type oldtext
+        string anchor_x MIN_SIDE
+        string anchor_y MIN_SIDE
+        string text "ab"
+        int grow 1
+        point design_size 1 1
+)",
+        u"Label", { 400, 100 });
+    auto* label = dynamic_cast<TextLabel*>(f.form.find_child(u"caption"));
+    ASSERT_NE(label, nullptr);
+    auto const short_size = measure_block(*empty_font(), u"ab");
+    auto const long_size = measure_block(*empty_font(), u"ab ab ab ab");
+    ASSERT_GT(long_size.width, short_size.width);
+    EXPECT_EQ(label->size().width, std::max(1, short_size.width));
+    EXPECT_EQ(label->height_pair().minimum, std::max(1, short_size.height));
+    // The caption of a surrounding button reaches the label by its id.
+    f.form.deliver_text(u"caption", u"ab ab ab ab");
+    EXPECT_TRUE(f.form.layout_pending());
+    f.form.place({ 400, 100 });
+    EXPECT_EQ(label->size().width, long_size.width);
+}
