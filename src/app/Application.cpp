@@ -10,6 +10,7 @@
 #include "skin/ElementRegistry.h"
 #include "skin/SkinErrors.h"
 #include "skin/TextDrawing.h"
+#include "widgets/WidgetTypes.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -24,11 +25,13 @@ namespace {
 
 Application* g_application = nullptr;
 
-// Until the widget toolkit supplies the element classes, each type name is
-// held by a factory that refuses, so that a skin built on it fails the way
-// an unknown type does.
+// A type name whose class the widget toolkit does not provide yet is held
+// by a factory that refuses, so that a skin built on it fails the way an
+// unknown type does.
 ElementFactory element_factory_for(WString const& name)
 {
+    if (auto factory = widget_factory(name))
+        return factory;
     return [name](Element*) -> Element* { throw NodeNotRegistered(name); };
 }
 

@@ -1,0 +1,56 @@
+#pragma once
+
+// A text the program lays out itself (skin "text"): words flowed into
+// lines or one line, an ellipsis before the end of a right-aligned line
+// that does not fit, justified lines, and optional side parts "#left" and
+// "#right" that the lines keep clear of.
+
+#include "skin/FontRep.h"
+#include "skin/TextLayout.h"
+#include "widgets/Element.h"
+#include "widgets/TextFlow.h"
+
+#include <vector>
+
+namespace qv {
+
+class TextElement : public Element {
+public:
+    using Element::Element;
+
+    void load(PropertiesImpl const& store, SkinNode node) override;
+    void remove_child(Element* child) override;
+    void deliver_text(WStringView target_id, WStringView text) override;
+    void draw(DrawTarget& target, Point origin) override;
+    void layout_horizontal() override;
+    void layout_vertical() override;
+    void measure_width(MeasurePair& pair) override;
+    void measure_height(MeasurePair& pair) override;
+
+    void set_text(WStringView text);
+    WString const& text() const { return m_text; }
+    std::vector<FlowLine> const& lines() const { return m_lines; }
+    Element* left_part() const { return m_left_part; }
+    Element* right_part() const { return m_right_part; }
+
+private:
+    RunSize measure_run(WStringView text);
+    // The width the side parts take beside a line at y (from the top).
+    std::int32_t sides_at(std::int32_t y) const;
+    void flow();
+
+    FontHandle m_font { empty_font() };
+    WString m_text;
+    bool m_grow { false };
+    bool m_grow_min { false };
+    SkinColor m_color;
+    HAlign m_halign { HAlign::Center };
+    VAlign m_valign { VAlign::VCenter };
+    bool m_wrap { false };
+    Element* m_left_part { nullptr };
+    Element* m_right_part { nullptr };
+    std::vector<TextRun> m_runs;
+    std::vector<FlowLine> m_lines;
+};
+
+}

@@ -1,0 +1,41 @@
+#include "widgets/WidgetTypes.h"
+
+#include "widgets/ButtonElement.h"
+#include "widgets/ClipElement.h"
+#include "widgets/ColorElement.h"
+#include "widgets/ImageElement.h"
+#include "widgets/ProgressElement.h"
+#include "widgets/TableElement.h"
+#include "widgets/TextElement.h"
+#include "widgets/TextLabel.h"
+
+namespace qv {
+
+ElementFactory widget_factory(WStringView type)
+{
+    if (type == u"node")
+        return [](Element* parent) -> Element* { return new Element(parent); };
+    if (type == u"color")
+        return [](Element* parent) -> Element* { return new ColorElement(parent); };
+    if (type == u"image")
+        return [](Element* parent) -> Element* { return new ImageElement(parent); };
+    if (type == u"clip")
+        return [](Element* parent) -> Element* { return new ClipElement(parent); };
+    if (type == u"htable")
+        return [](Element* parent) -> Element* { return new TableElement(parent, TableAxis::Horizontal); };
+    if (type == u"vtable")
+        return [](Element* parent) -> Element* { return new TableElement(parent, TableAxis::Vertical); };
+    if (type == u"progress")
+        return [](Element* parent) -> Element* { return new ProgressElement(parent); };
+    if (type == u"button")
+        return [](Element* parent) -> Element* { return new ButtonElement(parent); };
+    if (type == u"checkbox")
+        return [](Element* parent) -> Element* { return new CheckboxElement(parent); };
+    if (type == u"text")
+        return [](Element* parent) -> Element* { return new TextElement(parent); };
+    if (type == u"oldtext")
+        return [](Element* parent) -> Element* { return new TextLabel(parent); };
+    return {};
+}
+
+}
