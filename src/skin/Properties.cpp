@@ -141,28 +141,28 @@ void PropertiesImpl::load_fonts(std::uint8_t const*& names)
     for (std::int32_t i = 0; i < count; ++i) {
         FontDescription description;
         description.scale = 1 << m_scale_shift;
-        parse_font_spec(take_name(names), description);
+        parse_font_text(take_name(names), description);
         m_fonts.push_back(make_font(description));
     }
 }
 
-void parse_font_spec(WStringView spec, FontDescription& description)
+void parse_font_text(WStringView text, FontDescription& description)
 {
     size_t at = 0;
     auto skip_blanks = [&] {
-        while (at < spec.size() && (spec[at] == u' ' || spec[at] == u'\t'))
+        while (at < text.size() && (text[at] == u' ' || text[at] == u'\t'))
             ++at;
     };
     auto read_number = [&](std::int32_t& out) {
         skip_blanks();
         size_t start = at;
         bool negative = false;
-        if (at < spec.size() && (spec[at] == u'-' || spec[at] == u'+'))
-            negative = spec[at++] == u'-';
+        if (at < text.size() && (text[at] == u'-' || text[at] == u'+'))
+            negative = text[at++] == u'-';
         std::int64_t value = 0;
         size_t digits = at;
-        while (at < spec.size() && spec[at] >= u'0' && spec[at] <= u'9' && value < 100000000)
-            value = value * 10 + (spec[at++] - u'0');
+        while (at < text.size() && text[at] >= u'0' && text[at] <= u'9' && value < 100000000)
+            value = value * 10 + (text[at++] - u'0');
         if (at == digits) {
             at = start;
             return false;
@@ -180,7 +180,7 @@ void parse_font_spec(WStringView spec, FontDescription& description)
         (i == 0 ? description.bold : i == 1 ? description.italic : description.underline) = on;
     }
     skip_blanks();
-    description.face = WString(spec.substr(at));
+    description.face = WString(text.substr(at));
 }
 
 std::uint8_t const* PropertiesImpl::find_record(SkinNode node, int table, WStringView key) const

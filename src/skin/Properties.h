@@ -111,6 +111,6 @@ public:
 // Parses "size bold italic underline face" over `description`; fields after
 // an early stop keep their values, and the face is taken only after all four
 // numbers.
-void parse_font_spec(WStringView spec, FontDescription& description);
+void parse_font_text(WStringView text, FontDescription& description);
 
 }

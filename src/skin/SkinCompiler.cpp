@@ -254,7 +254,7 @@ private:
                 record.bytes[4 + i] = static_cast<std::uint8_t>(v[i]);
         } else if (kind == "font") {
             // size [bold italic underline [face]]: a face is only read after
-            // all four numbers, so a shorter spec may not carry one.
+            // all four numbers, so a shorter description may not carry one.
             auto words = split_words(value);
             size_t numbers_given = std::min<size_t>(words.size(), 4);
             if (words.empty())

@@ -8,7 +8,7 @@
 //  72   4  root of the top-level node search tree
 //  76   4  picture count P
 //  80   4  font count F
-//  84   4  name block offset: P picture names, F font specs, S strings
+//  84   4  name block offset: P picture names, F font descriptions, S strings
 //  88   4  string count S
 //  92      node bodies and names
 //

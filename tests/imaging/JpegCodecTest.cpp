@@ -11,11 +11,11 @@
 namespace qv {
 namespace {
 
-using test::PictureSpec;
+using test::PictureShape;
 
 struct Layout {
     char const* name;
-    PictureSpec spec;
+    PictureShape shape;
 };
 
 // The layouts that matter: every sampling, grayscale, restart
@@ -48,12 +48,12 @@ std::vector<std::uint8_t> read_all(JpegReader& reader)
 }
 
 // Band starts per MCU row, from the picture's size and sampling alone.
-std::size_t expected_entries(PictureSpec const& spec)
+std::size_t expected_entries(PictureShape const& shape)
 {
-    int const mcu_w = spec.grayscale ? 8 : 8 * spec.h_sampling;
-    int const mcu_h = spec.grayscale ? 8 : 8 * spec.v_sampling;
-    int const across = (spec.width + mcu_w - 1) / mcu_w;
-    int const down = (spec.height + mcu_h - 1) / mcu_h;
+    int const mcu_w = shape.grayscale ? 8 : 8 * shape.h_sampling;
+    int const mcu_h = shape.grayscale ? 8 : 8 * shape.v_sampling;
+    int const across = (shape.width + mcu_w - 1) / mcu_w;
+    int const down = (shape.height + mcu_h - 1) / mcu_h;
     int const band = 256 / mcu_w;
     return static_cast<std::size_t>(down) * static_cast<std::size_t>((across + band - 1) / band);
 }
@@ -75,15 +75,15 @@ TEST(JpegCodec, full_and_recording_reads_give_the_library_rows_and_one_entry_per
     test::TempDir dir;
     for (auto const& layout : layouts()) {
         SCOPED_TRACE(layout.name);
-        auto const bytes = test::make_jpeg(layout.spec);
+        auto const bytes = test::make_jpeg(layout.shape);
         test::write_bytes(dir / "p.jpg", bytes);
         auto const reference = test::library_decode(bytes);
         ASSERT_TRUE(reference);
 
         auto full = JpegReader::open_file(dir.program_path("p.jpg"));
         ASSERT_TRUE(full);
-        EXPECT_EQ(full->width(), layout.spec.width);
-        EXPECT_EQ(full->height(), layout.spec.height);
+        EXPECT_EQ(full->width(), layout.shape.width);
+        EXPECT_EQ(full->height(), layout.shape.height);
         EXPECT_TRUE(read_all(*full) == reference->rgb);
 
         std::filesystem::remove(dir / "entries");
@@ -91,17 +91,17 @@ TEST(JpegCodec, full_and_recording_reads_give_the_library_rows_and_one_entry_per
         ASSERT_TRUE(recording);
         // Row by row: each MCU row adds its band starts as it is decoded.
         std::vector<std::uint8_t> rows(reference->rgb.size());
-        std::size_t const stride = static_cast<std::size_t>(layout.spec.width) * 3;
-        int const mcu_height = layout.spec.grayscale ? 8 : 8 * layout.spec.v_sampling;
-        std::size_t const per_row = expected_entries(layout.spec) / static_cast<std::size_t>((layout.spec.height + mcu_height - 1) / mcu_height);
-        for (int y = 0; y < layout.spec.height; ++y) {
+        std::size_t const stride = static_cast<std::size_t>(layout.shape.width) * 3;
+        int const mcu_height = layout.shape.grayscale ? 8 : 8 * layout.shape.v_sampling;
+        std::size_t const per_row = expected_entries(layout.shape) / static_cast<std::size_t>((layout.shape.height + mcu_height - 1) / mcu_height);
+        for (int y = 0; y < layout.shape.height; ++y) {
             ASSERT_TRUE(recording->read_row(std::span(rows).subspan(static_cast<std::size_t>(y) * stride, stride)));
             ASSERT_EQ(recording->appended_bytes(), static_cast<std::size_t>(y / mcu_height + 1) * per_row * kJpegEntrySize) << y;
         }
         EXPECT_TRUE(rows == reference->rgb);
-        std::vector<std::uint8_t> extra(static_cast<std::size_t>(layout.spec.width) * 3);
+        std::vector<std::uint8_t> extra(static_cast<std::size_t>(layout.shape.width) * 3);
         EXPECT_FALSE(recording->read_row(extra));
-        std::size_t const count = expected_entries(layout.spec);
+        std::size_t const count = expected_entries(layout.shape);
         EXPECT_EQ(recording->appended_bytes(), count * kJpegEntrySize);
         recording.reset();
         auto const table = parse_entry_table(test::read_bytes(dir / "entries"));
@@ -128,8 +128,8 @@ TEST(JpegCodec, full_and_recording_reads_give_the_library_rows_and_one_entry_per
 TEST(JpegCodec, scaled_decode_uses_dct_scaling_and_refuses_beyond_one_eighth)
 {
     test::TempDir dir;
-    PictureSpec const spec { 1001, 777, 2, 2 };
-    auto const bytes = test::make_jpeg(spec);
+    PictureShape const shape { 1001, 777, 2, 2 };
+    auto const bytes = test::make_jpeg(shape);
     test::write_bytes(dir / "p.jpg", bytes);
     for (int d : { 1, 2, 4, 8 }) {
         SCOPED_TRACE(d);
@@ -137,8 +137,8 @@ TEST(JpegCodec, scaled_decode_uses_dct_scaling_and_refuses_beyond_one_eighth)
         ASSERT_TRUE(reference);
         auto const buffer = decode_scaled(dir.program_path("p.jpg"), d);
         ASSERT_TRUE(buffer);
-        ASSERT_EQ(buffer->width(), (spec.width + d - 1) / d);
-        ASSERT_EQ(buffer->height(), (spec.height + d - 1) / d);
+        ASSERT_EQ(buffer->width(), (shape.width + d - 1) / d);
+        ASSERT_EQ(buffer->height(), (shape.height + d - 1) / d);
         std::vector<std::uint16_t> expected(static_cast<std::size_t>(buffer->width()));
         for (int y = 0; y < buffer->height(); y += 7) {
             auto const row = std::span(reference->rgb).subspan(static_cast<std::size_t>(y) * expected.size() * 3, expected.size() * 3);
@@ -154,8 +154,8 @@ TEST(JpegCodec, scaled_decode_uses_dct_scaling_and_refuses_beyond_one_eighth)
 
 TEST(JpegCodec, memory_decode_of_a_grayscale_picture_is_gray_rgb565)
 {
-    PictureSpec const spec { 50, 40, 1, 1, true };
-    auto const bytes = test::make_jpeg(spec);
+    PictureShape const shape { 50, 40, 1, 1, true };
+    auto const bytes = test::make_jpeg(shape);
     auto const buffer = decode_memory(bytes);
     ASSERT_TRUE(buffer);
     ASSERT_EQ(buffer->width(), 50);
@@ -184,9 +184,9 @@ TEST(JpegCodec, encoder_writes_the_library_defaults_at_quality_75)
     EXPECT_FALSE(encoder->write_row(std::span(source).first(static_cast<std::size_t>(w) * 3)));
     ASSERT_TRUE(encoder->finish());
     // The library's defaults at quality 75 give these very bytes.
-    PictureSpec spec { w, h, 2, 2 };
-    spec.quality = 75;
-    EXPECT_TRUE(test::read_bytes(dir / "out.jpg") == test::make_jpeg(spec));
+    PictureShape shape { w, h, 2, 2 };
+    shape.quality = 75;
+    EXPECT_TRUE(test::read_bytes(dir / "out.jpg") == test::make_jpeg(shape));
 
     EXPECT_FALSE(JpegEncoder::open(dir.program_path("no_such_dir\\out.jpg"), w, h));
     EXPECT_FALSE(JpegEncoder::open(dir.program_path("zero.jpg"), 0, h));
@@ -206,8 +206,8 @@ TEST(JpegCodec, recording_into_an_unwritable_entry_file_fails)
 TEST(JpegCodec, broken_and_unsupported_files_fail_cleanly)
 {
     test::TempDir dir;
-    PictureSpec const spec { 257, 255, 2, 2 };
-    auto const good = test::make_jpeg(spec);
+    PictureShape const shape { 257, 255, 2, 2 };
+    auto const good = test::make_jpeg(shape);
     std::size_t const scan = test::scan_data_offset(good);
 
     auto cut = std::vector<std::uint8_t>(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(scan + (good.size() - scan) / 2));
@@ -216,7 +216,7 @@ TEST(JpegCodec, broken_and_unsupported_files_fail_cleanly)
     ASSERT_TRUE(full);
     EXPECT_TRUE(read_all(*full).empty());
     EXPECT_GT(full->rows_read(), 0);
-    EXPECT_LT(full->rows_read(), spec.height);
+    EXPECT_LT(full->rows_read(), shape.height);
     auto recording = JpegReader::open_recording(dir.program_path("cut.jpg"), dir.program_path("cut.entries"));
     ASSERT_TRUE(recording);
     EXPECT_TRUE(read_all(*recording).empty());
@@ -275,9 +275,9 @@ TEST(JpegCodec, broken_and_unsupported_files_fail_cleanly)
 // the rest of the segment gray; the own decoder must do the same.
 TEST(JpegCodec, recording_matches_the_library_when_the_scan_ends_early)
 {
-    for (auto const& spec : { PictureSpec { 257, 255, 2, 2 }, PictureSpec { 300, 100, 2, 2, false, 5 },
-             PictureSpec { 530, 90, 2, 1, false, 0, 2 } }) {
-        auto const good = test::make_jpeg(spec);
+    for (auto const& shape : { PictureShape { 257, 255, 2, 2 }, PictureShape { 300, 100, 2, 2, false, 5 },
+             PictureShape { 530, 90, 2, 1, false, 0, 2 } }) {
+        auto const good = test::make_jpeg(shape);
         std::size_t const scan = test::scan_data_offset(good);
         for (std::size_t part : { 3u, 5u, 7u }) {
             SCOPED_TRACE(part);
@@ -290,7 +290,7 @@ TEST(JpegCodec, recording_matches_the_library_when_the_scan_ends_early)
             auto reader = JpegReader::open_recording(ended, entries);
             ASSERT_TRUE(reader);
             EXPECT_TRUE(read_all(*reader) == reference->rgb);
-            EXPECT_EQ(entries.size(), expected_entries(spec) * kJpegEntrySize);
+            EXPECT_EQ(entries.size(), expected_entries(shape) * kJpegEntrySize);
         }
     }
 }

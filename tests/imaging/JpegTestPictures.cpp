@@ -48,7 +48,7 @@ std::vector<std::uint8_t> test_pattern(int width, int height)
     return rgb;
 }
 
-std::vector<std::uint8_t> make_jpeg(PictureSpec const& spec)
+std::vector<std::uint8_t> make_jpeg(PictureShape const& shape)
 {
     jpeg_compress_struct cinfo {};
     QuietErrors errors;
@@ -61,27 +61,27 @@ std::vector<std::uint8_t> make_jpeg(PictureSpec const& spec)
     }
     jpeg_create_compress(&cinfo);
     jpeg_mem_dest(&cinfo, &out, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(spec.width);
-    cinfo.image_height = static_cast<JDIMENSION>(spec.height);
-    cinfo.input_components = spec.grayscale ? 1 : 3;
-    cinfo.in_color_space = spec.grayscale ? JCS_GRAYSCALE : JCS_RGB;
+    cinfo.image_width = static_cast<JDIMENSION>(shape.width);
+    cinfo.image_height = static_cast<JDIMENSION>(shape.height);
+    cinfo.input_components = shape.grayscale ? 1 : 3;
+    cinfo.in_color_space = shape.grayscale ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, spec.quality, TRUE);
-    if (!spec.grayscale) {
-        cinfo.comp_info[0].h_samp_factor = spec.h_sampling;
-        cinfo.comp_info[0].v_samp_factor = spec.v_sampling;
+    jpeg_set_quality(&cinfo, shape.quality, TRUE);
+    if (!shape.grayscale) {
+        cinfo.comp_info[0].h_samp_factor = shape.h_sampling;
+        cinfo.comp_info[0].v_samp_factor = shape.v_sampling;
     }
-    cinfo.restart_interval = static_cast<unsigned>(spec.restart_mcus);
-    cinfo.restart_in_rows = spec.restart_rows;
-    if (spec.progressive)
+    cinfo.restart_interval = static_cast<unsigned>(shape.restart_mcus);
+    cinfo.restart_in_rows = shape.restart_rows;
+    if (shape.progressive)
         jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
-    auto const rgb = test_pattern(spec.width, spec.height);
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(spec.width) * 3);
+    auto const rgb = test_pattern(shape.width, shape.height);
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(shape.width) * 3);
     while (cinfo.next_scanline < cinfo.image_height) {
         auto const* src = &rgb[static_cast<std::size_t>(cinfo.next_scanline) * row.size()];
-        if (spec.grayscale) {
-            for (int x = 0; x < spec.width; ++x)
+        if (shape.grayscale) {
+            for (int x = 0; x < shape.width; ++x)
                 row[static_cast<std::size_t>(x)] = static_cast<std::uint8_t>((src[3 * x] + 2 * src[3 * x + 1] + src[3 * x + 2]) / 4);
         } else {
             std::copy(src, src + row.size(), row.begin());

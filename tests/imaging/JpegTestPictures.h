@@ -10,7 +10,7 @@
 
 namespace qv::test {
 
-struct PictureSpec {
+struct PictureShape {
     int width { 64 };
     int height { 48 };
     int h_sampling { 2 };      // of the luma component; chroma stays 1 × 1
@@ -25,7 +25,7 @@ struct PictureSpec {
 // A busy pattern: gradients, edges and noise, so that every kind of Huffman
 // code turns up.
 std::vector<std::uint8_t> test_pattern(int width, int height);
-std::vector<std::uint8_t> make_jpeg(PictureSpec const& spec);
+std::vector<std::uint8_t> make_jpeg(PictureShape const& shape);
 
 struct Decoded {
     int width { 0 };

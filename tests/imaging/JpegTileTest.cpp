@@ -11,7 +11,7 @@
 namespace qv {
 namespace {
 
-using test::PictureSpec;
+using test::PictureShape;
 
 struct Recorded {
     std::vector<std::uint8_t> bytes;
@@ -41,7 +41,7 @@ Recorded record(std::vector<std::uint8_t> bytes)
 // ends early at an end-of-image marker.
 std::vector<std::pair<std::string, std::vector<std::uint8_t>>> pictures()
 {
-    std::vector<std::pair<std::string, PictureSpec>> const specs {
+    std::vector<std::pair<std::string, PictureShape>> const shapes {
         { "420_1001x777", { 1001, 777, 2, 2 } },
         { "422_257x255", { 257, 255, 2, 1 } },
         { "444_257x255", { 257, 255, 1, 1 } },
@@ -54,10 +54,10 @@ std::vector<std::pair<std::string, std::vector<std::uint8_t>>> pictures()
         { "420_restart_16", { 530, 300, 2, 2, false, 16 } },
     };
     std::vector<std::pair<std::string, std::vector<std::uint8_t>>> out;
-    for (auto const& [name, spec] : specs)
-        out.emplace_back(name, test::make_jpeg(spec));
-    for (auto const& [name, spec] : { specs[0], specs[6], specs[8] }) {
-        auto bytes = test::make_jpeg(spec);
+    for (auto const& [name, shape] : shapes)
+        out.emplace_back(name, test::make_jpeg(shape));
+    for (auto const& [name, shape] : { shapes[0], shapes[6], shapes[8] }) {
+        auto bytes = test::make_jpeg(shape);
         std::size_t const scan = test::scan_data_offset(bytes);
         bytes.resize(scan + (bytes.size() - scan) * 2 / 3);
         bytes.push_back(0xFF);

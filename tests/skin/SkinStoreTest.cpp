@@ -275,25 +275,25 @@ TEST_F(SkinStoreTest, damaged_images_are_refused_not_trusted)
 TEST(FontSpecs, fields_after_an_early_stop_keep_their_defaults)
 {
     FontDescription full;
-    parse_font_spec(u"14 1 0 0 Courier New", full);
+    parse_font_text(u"14 1 0 0 Courier New", full);
     EXPECT_EQ(full.size, 14);
     EXPECT_TRUE(full.bold);
     EXPECT_FALSE(full.italic);
     EXPECT_EQ(full.face, u"Courier New");
 
     FontDescription size_only;
-    parse_font_spec(u"9", size_only);
+    parse_font_text(u"9", size_only);
     EXPECT_EQ(size_only.size, 9);
     EXPECT_EQ(size_only.face, u"Tahoma");
 
     FontDescription no_face;
-    parse_font_spec(u"10 0 1 1", no_face);
+    parse_font_text(u"10 0 1 1", no_face);
     EXPECT_TRUE(no_face.italic);
     EXPECT_TRUE(no_face.underline);
     EXPECT_EQ(no_face.face, u"");
 
     FontDescription signed_values;
-    parse_font_spec(u"+11 -1 0 0 X", signed_values);
+    parse_font_text(u"+11 -1 0 0 X", signed_values);
     EXPECT_EQ(signed_values.size, 11);
     EXPECT_TRUE(signed_values.bold);
 }
