@@ -1,6 +1,7 @@
 #include "imaging/NineSlice.h"
 #include "imaging/Picture.h"
 #include "imaging/PixelOp.h"
+#include "MarkedPixels.h"
 
 #include <gtest/gtest.h>
 
@@ -10,26 +11,13 @@ using namespace qv;
 
 namespace {
 
-constexpr std::uint16_t kBlank = 0x0001;
-
-std::uint16_t mark(int x, int y) { return static_cast<std::uint16_t>(0x1000 + y * 256 + x); }
+using test::blank;
+using test::kBlank;
+using test::mark;
 
 std::shared_ptr<BitmapPicture> marked_picture(int w, int h)
 {
-    auto buffer = PixelBuffer::create(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            buffer->at(x, y) = mark(x, y);
-    return std::make_shared<BitmapPicture>(u"marked", std::move(buffer));
-}
-
-std::unique_ptr<PixelBuffer> blank(int w, int h)
-{
-    auto buffer = PixelBuffer::create(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            buffer->at(x, y) = kBlank;
-    return buffer;
+    return std::make_shared<BitmapPicture>(u"marked", test::marked_source(w, h));
 }
 
 NineSliceGrid grid_1d(int o0, int i0, int i1, int o1) { return { { o0, 0 }, { i0, 0 }, { i1, 1 }, { o1, 1 } }; }

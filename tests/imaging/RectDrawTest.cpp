@@ -1,4 +1,5 @@
 #include "imaging/PixelOp.h"
+#include "MarkedPixels.h"
 
 #include <gtest/gtest.h>
 
@@ -8,28 +9,10 @@ using namespace qv;
 
 namespace {
 
-constexpr std::uint16_t kBlank = 0x0001;
-
-// Source pixel values that name their own position.
-std::uint16_t mark(int x, int y) { return static_cast<std::uint16_t>(0x1000 + y * 256 + x); }
-
-std::unique_ptr<PixelBuffer> marked_source(int w, int h)
-{
-    auto buffer = PixelBuffer::create(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            buffer->at(x, y) = mark(x, y);
-    return buffer;
-}
-
-std::unique_ptr<PixelBuffer> blank(int w, int h)
-{
-    auto buffer = PixelBuffer::create(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            buffer->at(x, y) = kBlank;
-    return buffer;
-}
+using test::blank;
+using test::kBlank;
+using test::mark;
+using test::marked_source;
 
 int changed_pixels(PixelBuffer const& b)
 {
