@@ -10,6 +10,7 @@
 #include "imaging/DrawTarget.h"
 #include "skin/FontRep.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -47,6 +48,10 @@ public:
     bool remove_screen(Screen* screen);
     Screen* top_screen() const { return m_stack.empty() ? nullptr : m_stack.back().screen; }
     std::size_t screen_count() const { return m_stack.size(); }
+    bool has_screen(Screen const* screen) const
+    {
+        return std::any_of(m_stack.begin(), m_stack.end(), [screen](Entry const& e) { return e.screen == screen; });
+    }
     bool top_is_modal() const { return !m_stack.empty() && m_stack.back().modal; }
 
     void minimize();

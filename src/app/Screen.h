@@ -90,4 +90,11 @@ public:
     virtual bool on_app_key(KeyInput const& key) { return false; }
 };
 
+// The program's first screen, made by the splash screen's loader: a screen
+// that also receives the application's notifications.
+class MainScreen : public AppListener {
+public:
+    virtual Screen& main_screen() = 0;
+};
+
 }

@@ -43,9 +43,11 @@ private:
 // The first screen until the album list takes its place: the "Main" form,
 // a mark where the pen last touched, and a log line for every input so that
 // scripted runs can be followed.
-class FirstScreen final : public SkinScreen, public AppListener {
+class FirstScreen final : public SkinScreen, public MainScreen {
 public:
     explicit FirstScreen(Properties& properties);
+
+    Screen& main_screen() override { return *this; }
 
     void draw(DrawTarget& target, Point origin) override;
     void on_pointer_button(Point point, bool pressed, bool has_position, std::uint32_t tick) override;

@@ -30,7 +30,7 @@ protected:
         for (int i = 0; i < 50 && !stop_requested(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         marker(u"WinMain 9\n");
-        std::unique_ptr<FirstScreen> screen;
+        std::unique_ptr<MainScreen> screen;
         try {
             screen = m_splash.m_builder ? m_splash.m_builder(m_properties)
                                         : std::make_unique<FirstScreen>(m_properties);
@@ -62,7 +62,7 @@ SplashScreen::~SplashScreen()
     if (m_first && m_application.listener() == static_cast<AppListener*>(m_first.get()))
         m_application.set_listener(nullptr);
     if (m_first)
-        m_application.remove_screen(m_first.get());
+        m_application.remove_screen(&m_first->main_screen());
     m_application.remove_screen(this);
 }
 
@@ -105,7 +105,7 @@ void SplashScreen::finish()
     m_application.set_listener(m_first.get());
     marker(u"WinMain 12\n");
     m_first->on_resize();
-    m_application.push_screen(m_first.get(), false);
+    m_application.push_screen(&m_first->main_screen(), false);
     marker(u"WinMain 13\n");
     m_application.remove_screen(this);
     marker(u"WinMain 14\n");

@@ -13,13 +13,11 @@
 
 namespace qv {
 
-class FirstScreen;
-
 class SplashScreen final : public SkinScreen {
 public:
     // Makes the first screen on the loader thread; a skin error there makes
     // failed() true and the first screen absent.
-    using Builder = std::function<std::unique_ptr<FirstScreen>(Properties&)>;
+    using Builder = std::function<std::unique_ptr<MainScreen>(Properties&)>;
 
     // Throws NodeNotFoundInSkin when the skin has no "Splash".
     SplashScreen(Application& application, Properties& properties, Builder builder = {});
@@ -32,7 +30,7 @@ public:
     bool failed() const { return m_failed; }
     WString const& failure() const { return m_failure; }
     bool done() const { return m_done; }
-    FirstScreen* first_screen() const { return m_first.get(); }
+    MainScreen* first_screen() const { return m_first.get(); }
     double running_total() const { return m_total; }
 
 private:
@@ -42,7 +40,7 @@ private:
     Application& m_application;
     Builder m_builder;
     std::unique_ptr<Loader> m_loader;
-    std::unique_ptr<FirstScreen> m_first;
+    std::unique_ptr<MainScreen> m_first;
     double m_total { 0 };
     bool m_done { false };
     bool m_failed { false };

@@ -67,7 +67,7 @@ TEST_F(SplashScreenTest, hands_the_stack_to_the_first_screen_when_the_loader_end
     ASSERT_TRUE(splash.done());
     EXPECT_FALSE(splash.failed());
     ASSERT_NE(splash.first_screen(), nullptr);
-    EXPECT_EQ(app.top_screen(), static_cast<Screen*>(splash.first_screen()));
+    EXPECT_EQ(app.top_screen(), &splash.first_screen()->main_screen());
     EXPECT_FALSE(app.top_is_modal());
     EXPECT_EQ(app.screen_count(), 1u);
     EXPECT_EQ(app.listener(), static_cast<AppListener*>(splash.first_screen()));
@@ -77,7 +77,7 @@ TEST_F(SplashScreenTest, a_first_screen_the_skin_cannot_build_ends_the_run_in_or
 {
     Application app(u"Quilvane");
     SplashScreen splash(app, m_properties,
-        [](Properties&) -> std::unique_ptr<FirstScreen> { throw NodeNotFoundInSkin(u"Main"); });
+        [](Properties&) -> std::unique_ptr<MainScreen> { throw NodeNotFoundInSkin(u"Main"); });
     splash.start();
     run_frames(splash, 300);
     ASSERT_TRUE(splash.done());

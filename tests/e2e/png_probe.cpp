@@ -5,7 +5,13 @@
 //   png_probe xwd IN.xwd OUT.png
 //   png_probe size FILE.png WIDTH HEIGHT
 //   png_probe pixel FILE.png X Y R G B     (each channel within 8)
+//   png_probe compare GOT.png REFERENCE.png PERCENT
+//       the two pictures are equally large and at most PERCENT % of their
+//       pixels differ by more than 24 in any channel (fonts and timing may
+//       move a few pixels; a missing or misplaced element moves many)
+//   png_probe jpeg OUT.jpg WIDTH HEIGHT SEED   a test picture
 
+#include "imaging/JpegCodec.h"
 #include "imaging/PixelBuffer.h"
 #include "platform/PngFile.h"
 
@@ -79,6 +85,64 @@ int xwd_to_png(char const* in, char const* out)
     return platform::save_png(*buffer, from_utf8(out)) ? 0 : 2;
 }
 
+void channels(std::uint16_t p, int out[3])
+{
+    out[0] = ((p >> 11) & 31) * 255 / 31;
+    out[1] = ((p >> 5) & 63) * 255 / 63;
+    out[2] = (p & 31) * 255 / 31;
+}
+
+int compare_png(char const* got_path, char const* reference_path, double percent)
+{
+    auto got = platform::load_png(from_utf8(got_path));
+    auto reference = platform::load_png(from_utf8(reference_path));
+    if (!got || !reference) {
+        std::fprintf(stderr, "png_probe: cannot read %s\n", got ? reference_path : got_path);
+        return 2;
+    }
+    if (got->width() != reference->width() || got->height() != reference->height()) {
+        std::fprintf(stderr, "png_probe: %s is %d x %d, the reference %d x %d\n", got_path, got->width(),
+            got->height(), reference->width(), reference->height());
+        return 1;
+    }
+    std::int64_t differing = 0;
+    for (int y = 0; y < got->height(); ++y)
+        for (int x = 0; x < got->width(); ++x) {
+            int a[3], b[3];
+            channels(got->at(x, y), a);
+            channels(reference->at(x, y), b);
+            if (std::abs(a[0] - b[0]) > 24 || std::abs(a[1] - b[1]) > 24 || std::abs(a[2] - b[2]) > 24)
+                ++differing;
+        }
+    double const share = 100.0 * static_cast<double>(differing) / (double(got->width()) * got->height());
+    if (share > percent) {
+        std::fprintf(stderr, "png_probe: %s differs from %s in %.2f %% of its pixels\n", got_path, reference_path,
+            share);
+        return 1;
+    }
+    return 0;
+}
+
+// Smooth colour fields that differ by seed, so that thumbnails of one album
+// can be told apart.
+int write_jpeg(char const* path, int width, int height, int seed)
+{
+    auto encoder = JpegEncoder::open(from_utf8(path), width, height);
+    if (!encoder)
+        return 2;
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 3);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            row[3 * x] = static_cast<std::uint8_t>((x * 255 / width + seed * 53) & 255);
+            row[3 * x + 1] = static_cast<std::uint8_t>((y * 255 / height + seed * 97) & 255);
+            row[3 * x + 2] = static_cast<std::uint8_t>((seed * 71 + (x + y) / 4) & 255);
+        }
+        if (!encoder->write_row(row))
+            return 2;
+    }
+    return encoder->finish() ? 0 : 2;
+}
+
 }
 
 int main(int argc, char** argv)
@@ -86,6 +150,10 @@ int main(int argc, char** argv)
     std::string const mode = argc > 1 ? argv[1] : "";
     if (mode == "xwd" && argc == 4)
         return xwd_to_png(argv[2], argv[3]);
+    if (mode == "compare" && argc == 5)
+        return compare_png(argv[2], argv[3], std::atof(argv[4]));
+    if (mode == "jpeg" && argc == 6)
+        return write_jpeg(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
     if ((mode == "size" && argc == 5) || (mode == "pixel" && argc == 8)) {
         auto png = platform::load_png(from_utf8(argv[2]));
         if (!png) {
@@ -101,8 +169,9 @@ int main(int argc, char** argv)
         int const x = std::atoi(argv[3]), y = std::atoi(argv[4]);
         if (x < 0 || y < 0 || x >= png->width() || y >= png->height())
             return 1;
-        std::uint16_t const p = png->at(x, y);
-        int const r = ((p >> 11) & 31) * 255 / 31, g = ((p >> 5) & 63) * 255 / 63, b = (p & 31) * 255 / 31;
+        int got[3];
+        channels(png->at(x, y), got);
+        int const r = got[0], g = got[1], b = got[2];
         int const want[3] = { std::atoi(argv[5]), std::atoi(argv[6]), std::atoi(argv[7]) };
         bool const ok = std::abs(r - want[0]) <= 8 && std::abs(g - want[1]) <= 8 && std::abs(b - want[2]) <= 8;
         if (!ok)
@@ -110,6 +179,7 @@ int main(int argc, char** argv)
                 want[0], want[1], want[2]);
         return ok ? 0 : 1;
     }
-    std::fprintf(stderr, "usage: png_probe xwd IN OUT | size FILE W H | pixel FILE X Y R G B\n");
+    std::fprintf(stderr, "usage: png_probe xwd IN OUT | size FILE W H | pixel FILE X Y R G B | compare GOT REF PERCENT"
+                         " | jpeg OUT W H SEED\n");
     return 2;
 }
