@@ -8,6 +8,7 @@
 #include "widgets/TableElement.h"
 #include "widgets/TextElement.h"
 #include "widgets/TextLabel.h"
+#include "widgets/VirtualList.h"
 
 namespace qv {
 
@@ -35,6 +36,8 @@ ElementFactory widget_factory(WStringView type)
         return [](Element* parent) -> Element* { return new TextElement(parent); };
     if (type == u"oldtext")
         return [](Element* parent) -> Element* { return new TextLabel(parent); };
+    if (type == u"vlist")
+        return [](Element* parent) -> Element* { return new VirtualList(parent); };
     return {};
 }
 

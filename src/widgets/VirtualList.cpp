@@ -1,0 +1,544 @@
+#include "widgets/VirtualList.h"
+
+#include "app/Log.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace qv {
+
+namespace {
+
+// Moves `value` toward `goal` by at most `limit`.
+double approach(double value, double goal, double limit)
+{
+    if (value < goal)
+        return std::min(value + limit, goal);
+    return std::max(value - limit, goal);
+}
+
+PointerEvent cancelled_release() { return PointerEvent { Point { -1, -1 }, 0, false, true }; }
+
+// A stylus that presses and lifts again in place is a tap, and the finger
+// decelerates the list five times harder than friction alone while it rests.
+constexpr double kHeldBrake = 5;
+constexpr double kSpringPull = 50;
+
+}
+
+VirtualList::VirtualList(Element* parent)
+    : Element(parent)
+{
+    if (root())
+        root()->register_interactive(this);
+}
+
+VirtualList::~VirtualList()
+{
+    // Items may hold buttons that still think they are pressed.
+    cancel_press();
+    m_items.clear();
+}
+
+void VirtualList::load(PropertiesImpl const& store, SkinNode node)
+{
+    Element::load(store, node);
+    m_scroll_border_min = store.get_point(node, u"scroll_border_min", Point {}).y;
+    m_scroll_border_max = store.get_point(node, u"scroll_border_max", Point {}).y;
+    m_grow = store.get_integer(node, u"grow", 0) != 0;
+    m_offset = m_scroll_border_min;
+}
+
+void VirtualList::set_provider(ListProvider* provider, std::int32_t count)
+{
+    m_provider = provider;
+    cancel_press();
+    m_items.clear();
+    m_item_count = std::max(count, 0);
+    m_first_index = -1;
+    m_end_index = 0;
+    m_selected_index = -1;
+    m_items_height = 0;
+    m_offset = m_scroll_border_min;
+    m_velocity = 0;
+    m_rebuild_pending = true;
+    invalidate_layout();
+    invalidate_drawing();
+}
+
+void VirtualList::remove_item(std::int32_t index)
+{
+    if (index < 0 || index >= m_item_count)
+        return;
+    for (auto& item : m_items) {
+        if (item->m_index == index) {
+            if (item.get() == m_pressed_item)
+                cancel_press();
+            item->m_index = -1;
+        } else if (item->m_index > index) {
+            --item->m_index;
+        }
+    }
+    if (index <= m_first_index)
+        --m_first_index;
+    if (index < m_end_index)
+        --m_end_index;
+    --m_item_count;
+    invalidate_drawing();
+}
+
+void VirtualList::rebind_item(std::int32_t index)
+{
+    if (auto* item = item_at_index(index))
+        bind_item(*item, index, false);
+}
+
+void VirtualList::fling(double velocity) { m_velocity = std::clamp(velocity, -kMaxFlick, kMaxFlick); }
+
+ListItem* VirtualList::item_at_index(std::int32_t index) const
+{
+    if (index < 0)
+        return nullptr;
+    for (auto const& item : m_items)
+        if (item->m_index == index)
+            return item.get();
+    return nullptr;
+}
+
+double VirtualList::window_height() const
+{
+    // A growing list sizes itself by its items, so its own height cannot
+    // bound them: the screen does.
+    if (m_grow && m_root && m_root != static_cast<Element const*>(this) && m_root->size().height > 0)
+        return m_root->size().height;
+    return m_size.height;
+}
+
+double VirtualList::top_overscroll() const
+{
+    if (m_first_index != -1)
+        return 0;
+    return std::max(0.0, m_offset - m_scroll_border_min);
+}
+
+double VirtualList::bottom_overscroll() const
+{
+    if (m_end_index < m_item_count)
+        return 0;
+    double rest = m_size.height - m_scroll_border_max - m_items_height;
+    // Content shorter than the window rests at the top, not at the bottom.
+    if (m_first_index == -1)
+        rest = std::min(rest, static_cast<double>(m_scroll_border_min));
+    return std::max(0.0, rest - m_offset);
+}
+
+std::int32_t VirtualList::layout_item(ListItem& item)
+{
+    item.set_horizontal(0, m_size.width);
+    std::int32_t const height = item.height_pair().preferred;
+    item.set_vertical(0, height);
+    return height;
+}
+
+void VirtualList::update_look(ListItem& item)
+{
+    bool const pressed = &item == m_pressed_item && item.captured().empty();
+    bool const selected = m_selected_index != -1 && item.m_index == m_selected_index;
+    if (auto* look = item.find_child(u"#vlist_normal"))
+        look->set_visible(!pressed && !selected);
+    if (auto* look = item.find_child(u"#vlist_pressed"))
+        look->set_visible(pressed);
+    if (auto* look = item.find_child(u"#vlist_selected"))
+        look->set_visible(selected && !pressed);
+    item.invalidate_drawing();
+    invalidate_drawing();
+}
+
+void VirtualList::bind_item(ListItem& item, std::int32_t index, bool fresh)
+{
+    item.m_index = index;
+    item.bind(*this, m_selected_index != -1 && index == m_selected_index, fresh);
+    for (auto const* id : { u"#vlist_normal", u"#vlist_pressed", u"#vlist_selected" })
+        if (auto* look = item.find_child(id))
+            look->set_observer(nullptr);
+    item.set_visible(true);
+    layout_item(item);
+    update_look(item);
+}
+
+void VirtualList::cancel_press()
+{
+    ListItem* item = m_pressed_item;
+    if (!item)
+        return;
+    m_pressed_item = nullptr;
+    if (!item->captured().empty())
+        item->on_pointer_button(cancelled_release());
+    update_look(*item);
+}
+
+void VirtualList::fill_above()
+{
+    while (m_provider && m_first_index != -1 && m_offset > 0) {
+        ListItem* made = m_provider->create_item(*this, m_first_index);
+        if (!made) {
+            remove_item(m_first_index);
+            continue;
+        }
+        m_items.insert(m_items.begin(), std::unique_ptr<ListItem>(made));
+        made->m_in_window = true;
+        bind_item(*made, m_first_index, true);
+        made->m_shown_height = made->size().height;
+        m_offset -= made->m_shown_height;
+        m_items_height += made->m_shown_height;
+        --m_first_index;
+    }
+}
+
+void VirtualList::fill_window()
+{
+    if (!m_provider)
+        return;
+    double const height = window_height();
+    fill_above();
+    while (!m_items.empty() && m_items.front()->m_shown_height < -m_offset) {
+        auto& first = m_items.front();
+        if (first.get() == m_pressed_item)
+            cancel_press();
+        m_offset += first->m_shown_height;
+        m_items_height -= first->m_shown_height;
+        if (first->m_index != -1)
+            m_first_index = first->m_index;
+        m_items.erase(m_items.begin());
+    }
+    while (m_end_index < m_item_count && m_items_height + m_offset < height) {
+        ListItem* made = m_provider->create_item(*this, m_end_index);
+        if (!made) {
+            --m_item_count;
+            continue;
+        }
+        m_items.emplace_back(made);
+        made->m_in_window = true;
+        bind_item(*made, m_end_index, true);
+        made->m_shown_height = made->size().height;
+        m_items_height += made->m_shown_height;
+        ++m_end_index;
+    }
+    while (!m_items.empty() && m_items_height + m_offset - m_items.back()->m_shown_height > height) {
+        auto& last = m_items.back();
+        if (last.get() == m_pressed_item)
+            cancel_press();
+        m_items_height -= last->m_shown_height;
+        if (last->m_index != -1)
+            m_end_index = last->m_index;
+        m_items.pop_back();
+    }
+    if (m_rebuild_pending && height > 0) {
+        m_rebuild_pending = false;
+        double const gap = (height - m_scroll_border_max) - (m_items_height + m_offset);
+        if (gap > 0) {
+            m_offset = std::min(m_offset + gap, static_cast<double>(m_scroll_border_min));
+            fill_above();
+        }
+    }
+}
+
+void VirtualList::renormalise()
+{
+    if (!m_grow)
+        return;
+    double const bottom = m_size.height - m_scroll_border_max - m_items_height;
+    if (m_end_index >= m_item_count && bottom - m_offset > 0) {
+        m_offset = bottom;
+        m_velocity = 0;
+    }
+    if (m_first_index == -1 && m_offset > m_scroll_border_min) {
+        m_offset = m_scroll_border_min;
+        m_velocity = 0;
+    }
+}
+
+void VirtualList::measure_height(MeasurePair& pair)
+{
+    Element::measure_height(pair);
+    if (!m_grow)
+        return;
+    fill_window();
+    auto const content = static_cast<std::int32_t>(std::ceil(m_items_height)) + m_scroll_border_max + m_scroll_border_min;
+    pair.preferred = std::max(pair.preferred, content);
+    pair.minimum = std::max(pair.minimum, m_scroll_border_min + m_scroll_border_max);
+    Log::get() << u"Desired size=" << pair.preferred << u"\n";
+}
+
+void VirtualList::layout_horizontal()
+{
+    Element::layout_horizontal();
+    for (auto& item : m_items)
+        layout_item(*item);
+}
+
+void VirtualList::layout_vertical()
+{
+    // Items are placed by the offset when drawn, not by the layout.
+    Element::layout_vertical();
+}
+
+void VirtualList::on_visibility_changed(bool shown)
+{
+    Element::on_visibility_changed(shown);
+    if (!shown) {
+        cancel_press();
+        m_stylus_down = false;
+    }
+}
+
+ListItem* VirtualList::item_under(Point point, Point* local) const
+{
+    if (point.x < m_position.x || point.x >= m_position.x + m_size.width)
+        return nullptr;
+    double const y = point.y - m_position.y;
+    if (y < 0 || y >= m_size.height)
+        return nullptr;
+    double top = std::floor(m_offset);
+    for (auto const& item : m_items) {
+        double const bottom = top + item->m_shown_height;
+        if (item->m_index != -1 && y >= top && y < bottom) {
+            if (local)
+                *local = Point { point.x - m_position.x, static_cast<std::int32_t>(std::floor(y - top)) };
+            return item.get();
+        }
+        top = bottom;
+    }
+    return nullptr;
+}
+
+void VirtualList::draw(DrawTarget& target, Point origin)
+{
+    fill_window();
+    Rect const window { origin.x, origin.y, origin.x + m_size.width, origin.y + m_size.height };
+    auto const t = static_cast<std::int32_t>(std::floor(m_offset));
+    if (t > 0) {
+        ClipScope band(target, intersect(window, Rect { window.left, window.top, window.right, window.top + t }));
+        Element::draw(target, origin);
+    }
+    auto const below = static_cast<std::int32_t>(m_size.height - m_items_height - t);
+    if (below > 0) {
+        ClipScope band(target, Rect { window.left, window.bottom - below, window.right, window.bottom });
+        Element::draw(target, origin);
+    }
+    double y = t;
+    for (auto& item : m_items) {
+        auto const top = static_cast<std::int32_t>(std::floor(y));
+        y += item->m_shown_height;
+        auto const bottom = static_cast<std::int32_t>(std::floor(y));
+        if (bottom <= 0 || top >= m_size.height || bottom <= top)
+            continue;
+        if (item->layout_pending())
+            layout_item(*item);
+        ClipScope clip(target, intersect(window, Rect { window.left, origin.y + top, window.right, origin.y + bottom }));
+        item->paint(target, Point { origin.x, origin.y + top });
+    }
+}
+
+void VirtualList::step_heights(double seconds)
+{
+    std::int32_t anchor = m_first_index + 1;
+    if (m_pressed_item)
+        anchor = m_pressed_item->m_index;
+    else if (m_selected_index != -1)
+        anchor = m_selected_index;
+    // Items before the anchor's place in the window are above it, removed
+    // ones included, so the anchor row stays where the eye is.
+    std::size_t anchor_place = m_items.size();
+    for (std::size_t i = 0; i < m_items.size(); ++i) {
+        if (m_items[i]->m_index != -1 && m_items[i]->m_index >= anchor) {
+            anchor_place = i;
+            break;
+        }
+    }
+    double const limit = kHeightSpeed * seconds;
+    for (std::size_t i = 0; i < m_items.size(); ++i) {
+        auto& item = *m_items[i];
+        double const target = item.m_index == -1 ? 0.0 : layout_item(item);
+        double const before = item.m_shown_height;
+        item.m_shown_height = approach(before, target, limit);
+        double const change = item.m_shown_height - before;
+        if (change == 0)
+            continue;
+        if (i < anchor_place)
+            m_offset -= change;
+        else if (i == anchor_place && item.m_index == anchor)
+            m_offset -= change / 2;
+    }
+    std::erase_if(m_items, [this](std::unique_ptr<ListItem> const& item) {
+        return item->m_index == -1 && item->m_shown_height <= 0 && item.get() != m_pressed_item;
+    });
+    m_items_height = 0;
+    for (auto const& item : m_items)
+        m_items_height += item->m_shown_height;
+}
+
+void VirtualList::apply_friction(double seconds)
+{
+    double deceleration = 2 * std::abs(m_velocity) + 9;
+    if (m_stylus_down && !m_pressed_item)
+        deceleration *= kHeldBrake;
+    if (m_velocity < 0) {
+        m_velocity = std::min(0.0, m_velocity + deceleration * seconds);
+        if (double const u = bottom_overscroll(); u > 0)
+            m_velocity = std::min(0.0, m_velocity + (u + 1) * seconds * kSpringPull);
+    } else if (m_velocity > 0) {
+        m_velocity = std::max(0.0, m_velocity - deceleration * seconds);
+        if (double const s = top_overscroll(); s > 0)
+            m_velocity = std::max(0.0, m_velocity - (s + 1) * seconds * kSpringPull);
+    }
+}
+
+void VirtualList::spring_back(double seconds)
+{
+    if (m_stylus_down || m_velocity != 0 || m_items.empty())
+        return;
+    double const limit = kSpringSpeed * seconds;
+    if (m_first_index == -1 && m_offset > m_scroll_border_min)
+        m_offset = approach(m_offset, m_scroll_border_min, limit);
+    else if (double const u = bottom_overscroll(); u > 0)
+        m_offset = approach(m_offset, m_offset + u, limit);
+}
+
+void VirtualList::advance(double seconds)
+{
+    Element::advance(seconds);
+    for (auto& item : m_items)
+        item->advance(seconds);
+    if (!m_provider)
+        return;
+    double const offset_before = m_offset;
+    double const height_before = m_items_height;
+    step_heights(seconds);
+    bool const heights_moved = m_items_height != height_before;
+    m_offset += m_velocity * seconds;
+    renormalise();
+    fill_window();
+    apply_friction(seconds);
+    spring_back(seconds);
+    if (m_stylus_down && m_pressed_item && item_under(m_pointer) != m_pressed_item)
+        cancel_press();
+    if (m_grow && m_items_height != height_before)
+        invalidate_layout();
+    if (shown() && (m_offset != offset_before || heights_moved))
+        invalidate_drawing();
+}
+
+bool VirtualList::on_pointer_button(PointerEvent const& event)
+{
+    if (event.down) {
+        m_stylus_down = true;
+        m_pointer = event.position;
+        m_last_tick = event.tick;
+        m_tracker.press(event.position, event.tick);
+        cancel_press();
+        if (m_velocity == 0) {
+            Point local;
+            if (auto* item = item_under(event.position, &local)) {
+                m_pressed_item = item;
+                m_press_local = local;
+                item->on_pointer_button(PointerEvent { local, event.tick, true, false });
+                // The item's own handler may have let go of it already.
+                if (m_pressed_item == item)
+                    update_look(*item);
+            }
+        }
+        invalidate_drawing();
+        return true;
+    }
+
+    bool const was_down = m_stylus_down;
+    m_stylus_down = false;
+    invalidate_drawing();
+    if (event.position_unknown) {
+        // The press was taken away (the form was hidden): nothing was chosen
+        // and nothing was flicked.
+        cancel_press();
+        return was_down;
+    }
+    m_pointer = event.position;
+    m_last_tick = event.tick;
+    m_tracker.add(event.position, event.tick);
+    if (ListItem* item = m_pressed_item) {
+        m_velocity = 0;
+        Point local;
+        ListItem* under = item_under(event.position, &local);
+        if (under && under != item) {
+            cancel_press();
+            return true;
+        }
+        m_pressed_item = nullptr;
+        update_look(*item);
+        if (item->captured().empty()) {
+            std::int32_t const index = item->m_index;
+            // Last: the provider may rebuild the list and destroy the item.
+            if (index != -1 && m_provider)
+                m_provider->on_item_clicked(*this, index);
+        } else {
+            if (!under) {
+                double top = std::floor(m_offset);
+                for (auto const& live : m_items) {
+                    if (live.get() == item)
+                        break;
+                    top += live->m_shown_height;
+                }
+                local = Point { event.position.x - m_position.x,
+                    static_cast<std::int32_t>(std::floor(event.position.y - m_position.y - top)) };
+            }
+            item->on_pointer_button(PointerEvent { local, event.tick, false, false });
+        }
+        return true;
+    }
+    if (top_overscroll() > 0 || bottom_overscroll() > 0)
+        m_velocity = 0;
+    else
+        fling(-static_cast<double>(m_tracker.velocity().y));
+    return true;
+}
+
+void VirtualList::on_pointer_move(PointerEvent const& event)
+{
+    if (!m_stylus_down)
+        return;
+    m_pointer = event.position;
+    m_last_tick = event.tick;
+    auto const step = m_tracker.add(event.position, event.tick);
+    if (!step)
+        return;
+    double dy = step->y;
+    double const height = std::max<double>(m_size.height, 1);
+    if (dy > 0) {
+        if (double const s = top_overscroll(); s > 0)
+            dy *= std::max(0.0, 1 - 2 * s / height);
+    } else if (dy < 0) {
+        if (double const u = bottom_overscroll(); u > 0)
+            dy *= std::max(0.0, 1 - 2 * u / height);
+    }
+    m_offset += dy;
+    renormalise();
+    if (!m_tracker.in_dead_zone())
+        cancel_press();
+    invalidate_drawing();
+}
+
+bool VirtualList::on_key(KeyInput const& key)
+{
+    std::vector<ListItem*> live;
+    for (auto const& item : m_items)
+        if (item->m_index != -1)
+            live.push_back(item.get());
+    for (auto* item : live) {
+        bool const still_here = std::any_of(m_items.begin(), m_items.end(),
+            [item](std::unique_ptr<ListItem> const& held) { return held.get() == item; });
+        if (still_here && item->on_key(key))
+            return true;
+    }
+    return false;
+}
+
+}

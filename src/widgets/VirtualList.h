@@ -1,0 +1,143 @@
+#pragma once
+
+// A vertical list of which only the items near the visible window exist:
+// a provider makes them on demand and the list destroys them as they leave.
+// It scrolls by dragging, coasts after a flick with friction, springs back
+// when pulled past either end, animates item heights, and shows pressed and
+// selected looks through an item's "#vlist_normal", "#vlist_pressed" and
+// "#vlist_selected" children. User-interface thread only.
+
+#include "widgets/Element.h"
+#include "widgets/Form.h"
+#include "widgets/MotionTracker.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace qv {
+
+class VirtualList;
+
+// One row: a form of its own, laid out free-standing at the list's width.
+class ListItem : public Form {
+public:
+    // The item's index in the list, -1 once its item was removed.
+    std::int32_t index() const { return m_index; }
+    // The height the list gives the item now; it follows the laid-out
+    // height at a limited speed.
+    double shown_height() const { return m_shown_height; }
+    bool in_window() const { return m_in_window; }
+
+    // Fills the item for index(); `fresh` is true when it was just made.
+    virtual void bind(VirtualList& list, bool selected, bool fresh) { }
+
+private:
+    friend class VirtualList;
+    std::int32_t m_index { -1 };
+    double m_shown_height { 0 };
+    bool m_in_window { false };
+};
+
+// Given by the screen that owns the list.
+class ListProvider {
+public:
+    virtual ~ListProvider() = default;
+    virtual void on_item_clicked(VirtualList& list, std::int32_t index) = 0;
+    // A new item the list will own, or null when none can be made (the
+    // index is then dropped from the list).
+    virtual ListItem* create_item(VirtualList& list, std::int32_t index) = 0;
+};
+
+class VirtualList : public Element {
+public:
+    static constexpr double kMaxFlick = 2000;   // pixels per second
+    static constexpr double kHeightSpeed = 200; // pixels per second
+    static constexpr double kSpringSpeed = 400; // pixels per second
+
+    explicit VirtualList(Element* parent);
+    ~VirtualList() override;
+
+    void load(PropertiesImpl const& store, SkinNode node) override;
+    void on_visibility_changed(bool shown) override;
+    void advance(double seconds) override;
+    void draw(DrawTarget& target, Point origin) override;
+    void layout_horizontal() override;
+    void layout_vertical() override;
+    void measure_height(MeasurePair& pair) override;
+    void on_pointer_move(PointerEvent const& event) override;
+    bool on_pointer_button(PointerEvent const& event) override;
+    // Rows may react to keys (a menu row closes its menu on Backspace).
+    bool on_key(KeyInput const& key) override;
+
+    // Starts over with `count` items from the top; all items are destroyed.
+    void set_provider(ListProvider* provider, std::int32_t count);
+    // Later items move up one index; the removed item shrinks away.
+    void remove_item(std::int32_t index);
+    // Binds the item again (not fresh) when it is instantiated.
+    void rebind_item(std::int32_t index);
+    // The looks follow at the next bind of each item.
+    void set_selected_index(std::int32_t index) { m_selected_index = index; }
+    // Sets the coasting velocity as a flick would, within the flick limit.
+    void fling(double velocity);
+
+    ListProvider* provider() const { return m_provider; }
+    std::int32_t item_count() const { return m_item_count; }
+    std::int32_t selected_index() const { return m_selected_index; }
+    std::int32_t first_index() const { return m_first_index; }
+    std::int32_t end_index() const { return m_end_index; }
+    // The live items, top to bottom; removed items shrinking away among them.
+    std::vector<std::unique_ptr<ListItem>> const& items() const { return m_items; }
+    // The live item for an index, or null.
+    ListItem* item_at_index(std::int32_t index) const;
+    ListItem* pressed_item() const { return m_pressed_item; }
+    double offset() const { return m_offset; }
+    double velocity() const { return m_velocity; }
+    double items_height() const { return m_items_height; }
+    std::int32_t scroll_border_min() const { return m_scroll_border_min; }
+    std::int32_t scroll_border_max() const { return m_scroll_border_max; }
+    bool grow() const { return m_grow; }
+    bool stylus_down() const { return m_stylus_down; }
+    MotionTracker const& tracker() const { return m_tracker; }
+
+    // How far the content is pulled down past the top limit, or up past the
+    // bottom limit; 0 when it is not.
+    double top_overscroll() const;
+    double bottom_overscroll() const;
+
+private:
+    void fill_window();
+    void fill_above();
+    void bind_item(ListItem& item, std::int32_t index, bool fresh);
+    std::int32_t layout_item(ListItem& item);
+    void update_look(ListItem& item);
+    void cancel_press();
+    ListItem* item_under(Point point, Point* local = nullptr) const;
+    double window_height() const;
+    void renormalise();
+    void step_heights(double seconds);
+    void apply_friction(double seconds);
+    void spring_back(double seconds);
+
+    std::int32_t m_scroll_border_min { 0 };
+    std::int32_t m_scroll_border_max { 0 };
+    bool m_grow { false };
+    ListProvider* m_provider { nullptr };
+    std::vector<std::unique_ptr<ListItem>> m_items;
+    std::int32_t m_first_index { -1 };
+    std::int32_t m_end_index { 0 };
+    std::int32_t m_item_count { 0 };
+    ListItem* m_pressed_item { nullptr };
+    std::int32_t m_selected_index { -1 };
+    double m_items_height { 0 };
+    double m_offset { 0 };
+    double m_velocity { 0 };
+    MotionTracker m_tracker;
+    Point m_press_local;
+    Point m_pointer;
+    std::uint32_t m_last_tick { 0 };
+    bool m_stylus_down { false };
+    bool m_rebuild_pending { false };
+};
+
+}
