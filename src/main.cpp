@@ -3,6 +3,7 @@
 #include "app/Log.h"
 #include "app/SplashScreen.h"
 #include "catalog/PhotoCatalog.h"
+#include "screens/AlbumForm.h"
 #include "platform/Instance.h"
 #include "platform/System.h"
 #include "platform/Window.h"
@@ -11,6 +12,7 @@
 #include "skin/SkinErrors.h"
 
 #include <memory>
+#include <string_view>
 
 using namespace qv;
 
@@ -71,7 +73,10 @@ int run_application(Properties& properties)
     {
         std::unique_ptr<SplashScreen> splash;
         try {
-            splash = std::make_unique<SplashScreen>(application, properties);
+            splash = std::make_unique<SplashScreen>(application, properties,
+                [&catalog](Properties& store) -> std::unique_ptr<MainScreen> {
+                    return std::make_unique<AlbumForm>(store, *catalog);
+                });
         } catch (NodeNotFoundInSkin const& error) {
             Log::get() << u"WinMain: " << error.message() << u"\n";
             skin_failed = true;

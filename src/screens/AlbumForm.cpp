@@ -1,0 +1,219 @@
+#include "screens/AlbumForm.h"
+
+#include "app/Log.h"
+#include "catalog/PhotoCatalog.h"
+#include "platform/WindowMessages.h"
+
+#include <algorithm>
+
+namespace qv {
+
+AlbumElement::AlbumElement(PropertiesImpl& store, PhotoCatalog& catalog, FolderInfo album)
+    : m_store(store)
+    , m_catalog(catalog)
+    , m_album(std::move(album))
+{
+}
+
+void AlbumElement::bind(VirtualList& list, bool, bool fresh)
+{
+    if (fresh || !m_image) {
+        if (!load_form(m_store, u"AlbumElement"))
+            throw NodeNotFoundInSkin(u"AlbumElement");
+        auto find = [this](WStringView id) -> Element& {
+            auto* element = find_child(id);
+            if (!element)
+                throw NodeNotFound(u"AlbumElement", WString(id));
+            return *element;
+        };
+        auto image = [&](WStringView id) -> ImageElement& {
+            auto* element = dynamic_cast<ImageElement*>(&find(id));
+            if (!element)
+                throw NodeNotFound(u"AlbumElement", WString(id));
+            return *element;
+        };
+        m_image = &image(u"image");
+        m_loading = &image(u"loading");
+        m_bad = &image(u"bad");
+        m_name = &find(u"name");
+        m_count = &find(u"count");
+        m_mask = m_image->picture();
+        m_loading->set_visible(false);
+        m_bad->set_visible(false);
+    }
+    // The thumbnail is made at the size the row gives its picture.
+    set_visible(true);
+    place(Size { list.size().width, height_pair().preferred });
+    refresh_thumbnail();
+    show_text(*m_name, folder_display_name(m_album.key_picture_path));
+    show_text(*m_count, to_wstring(m_album.folder_size));
+}
+
+void AlbumElement::refresh_thumbnail()
+{
+    PictureRef thumbnail;
+    m_state = load_masked_thumbnail(m_album.key_picture_path, m_album.drive_path, m_image->size(), m_mask, thumbnail);
+    switch (m_state) {
+    case ThumbnailState::Ready:
+        m_image->set_picture(std::move(thumbnail));
+        break;
+    case ThumbnailState::Bad:
+        m_image->set_picture(m_bad->picture());
+        break;
+    case ThumbnailState::Loading:
+        m_image->set_picture(m_loading->picture());
+        m_catalog.add_picture(m_album.key_picture_path, m_album.drive_path);
+        break;
+    }
+}
+
+AlbumForm::AlbumForm(PropertiesImpl& store, PhotoCatalog& catalog)
+    : ScreenForm(store, u"Main")
+    , m_catalog(catalog)
+    , m_folder_form(store, catalog)
+    , m_menu_form(store)
+{
+    m_catalog.add_listener(this);
+    Log::get() << u"album form\n";
+    build();
+    Log::get() << u"album skin load\n";
+}
+
+AlbumForm::~AlbumForm() { m_catalog.remove_listener(this); }
+
+void AlbumForm::on_built()
+{
+    require_button(u"btnMenu");
+    m_search = &require_button(u"btnSearch");
+    m_list = &require<VirtualList>(u"listApps");
+    m_progress = &require<ProgressElement>(u"progress");
+    m_warning_image = &require(u"warning_image");
+    m_warning_text = &require(u"warning_text");
+    show_text(*m_warning_text, text(u"WARNING_MESSAGE"));
+    m_popup.bind(store(), u"MenuPanel");
+    m_popup.set_source(this);
+    m_popup.set_default_template(u"MenuElement");
+
+    m_progress->set_visible(false);
+    m_warning_image->set_visible(true);
+    m_warning_text->set_visible(true);
+    m_list->set_provider(this, 0);
+    // A search that runs across a reload keeps its button disabled.
+    m_search->set_enabled(m_search_enabled);
+    apply_album_count();
+}
+
+void AlbumForm::apply_album_count()
+{
+    int const count = m_catalog.get_folders_size();
+    if (count <= 0)
+        return;
+    m_list->set_provider(this, count);
+    m_list->set_visible(true);
+    m_warning_image->set_visible(false);
+    m_warning_text->set_visible(false);
+}
+
+void AlbumForm::advance(double seconds)
+{
+    ScreenForm::advance(seconds);
+    m_catalog.poll_events();
+}
+
+bool AlbumForm::on_key(KeyInput const& key)
+{
+    if (ScreenForm::on_key(key))
+        return true;
+    // The back key at the root screen offers to leave, as does the menu key.
+    if (key.down && (key.key == Key::Backspace || key.key == Key::ContextMenu || key.key == Key::SoftRight)) {
+        m_popup.show_menu(u"MainMenu", u"", true);
+        return true;
+    }
+    return false;
+}
+
+bool AlbumForm::on_click(Element& source, Point)
+{
+    if (source.id() == u"btnMenu") {
+        m_menu_form.open();
+    } else if (source.id() == u"btnSearch") {
+        m_search_enabled = false;
+        m_search->set_enabled(false);
+        m_search_running = true;
+        m_catalog.need_search();
+    }
+    return true;
+}
+
+void AlbumForm::on_item_clicked(VirtualList&, std::int32_t index)
+{
+    FolderInfo const album = m_catalog.get_folder(index);
+    if (album.folder_path.empty())
+        return;
+    m_catalog.set_current_folder(album.folder_path);
+    m_folder_form.open_album(album);
+}
+
+ListItem* AlbumForm::create_item(VirtualList&, std::int32_t index)
+{
+    // While a search rebuilds the list the rows stay empty.
+    if (m_search_running)
+        return new ListItem();
+    return new AlbumElement(store(), m_catalog, m_catalog.get_folder(index));
+}
+
+void AlbumForm::get_items(MenuScreen&, WStringView name, WString& caption, std::vector<MenuItem>& items)
+{
+    if (name == u"MainMenu") {
+        items.push_back(MenuItem { .id = u"Back", .style = u"MenuElementCancel" });
+        items.push_back(MenuItem { .id = u"Exit" });
+    } else if (name == u"Exit") {
+        caption = text(u"ExitCaption");
+        items.push_back(MenuItem { .id = u"ReallyExit", .style = u"MenuElementRed" });
+        items.push_back(MenuItem { .id = u"Cancel", .style = u"MenuElementCancel" });
+    } else if (name == u"ReallyExit") {
+        Log::get() << u"album form: exit\n";
+        platform::MessageQueue::main().post_quit();
+    }
+}
+
+void AlbumForm::on_catalog_event(CatalogEvent const& event)
+{
+    if (event.folders_changed)
+        apply_album_count();
+    if (event.search_complete) {
+        Log::get() << u"album form: search complete\n";
+        m_search_running = false;
+        apply_album_count();
+    }
+    if (event.progress) {
+        m_progress->set_visible(true);
+        double const value = std::clamp(event.progress_fraction, 0.0, 1.0);
+        if (value != m_progress->value()) {
+            Log::get() << u"album form: progress " << static_cast<std::int32_t>(value * 1000) << u"\n";
+            m_progress->set_value(value);
+        }
+    }
+    if (event.cache_complete) {
+        Log::get() << u"album form: cache complete, search enabled\n";
+        m_progress->set_visible(false);
+        m_search_enabled = true;
+        m_search->set_enabled(true);
+        // Completions arrive one per frame at most and a later one replaces
+        // an earlier: rows still waiting may have missed theirs.
+        for (auto const& item : m_list->items())
+            if (auto* row = dynamic_cast<AlbumElement*>(item.get());
+                row && row->index() >= 0 && row->thumbnail_state() == ThumbnailState::Loading)
+                m_list->rebind_item(row->index());
+    }
+    if (event.picture_complete) {
+        int const index = m_catalog.search_folder_num(event.picture_path);
+        Log::get() << event.picture_path << u" " << index << u"\n";
+        if (index != -1)
+            m_list->rebind_item(index);
+    }
+}
+
+void AlbumForm::on_resize() { invalidate_layout(); }
+
+}

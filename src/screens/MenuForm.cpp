@@ -1,0 +1,148 @@
+#include "screens/MenuForm.h"
+
+#include "app/Application.h"
+#include "app/Directories.h"
+#include "app/Language.h"
+#include "app/Log.h"
+#include "platform/WindowMessages.h"
+#include "widgets/LanguageMenu.h"
+
+namespace qv {
+
+namespace {
+
+constexpr char16_t const* kAppName = u"Quilvane";
+
+void post_quit() { platform::MessageQueue::main().post_quit(); }
+
+}
+
+ReloadForm::ReloadForm(PropertiesImpl& store)
+    : ScreenForm(store, u"ReloadForm")
+{
+    build();
+}
+
+void ReloadForm::set_visible(bool visible)
+{
+    ScreenForm::set_visible(visible);
+    if (visible)
+        m_reload_pending = true;
+}
+
+void ReloadForm::advance(double seconds)
+{
+    ScreenForm::advance(seconds);
+    if (!m_reload_pending)
+        return;
+    // Rebuilding may reach this form too; nothing of it is used afterwards
+    // but the flag, which is cleared first.
+    m_reload_pending = false;
+    store().send_reload_skin();
+    close();
+}
+
+AboutForm::AboutForm(PropertiesImpl& store)
+    : ScreenForm(store, u"AboutForm")
+{
+    build();
+}
+
+void AboutForm::on_built() { require_button(u"btnBack"); }
+
+bool AboutForm::on_click(Element& source, Point)
+{
+    if (source.id() == u"btnBack")
+        close();
+    return true;
+}
+
+bool AboutForm::on_key(KeyInput const& key)
+{
+    if (ScreenForm::on_key(key))
+        return true;
+    if (key.down && (key.key == Key::Esc || key.key == Key::Backspace)) {
+        close();
+        return true;
+    }
+    return false;
+}
+
+MenuForm::MenuForm(PropertiesImpl& store)
+    : ScreenForm(store, u"MenuForm")
+    , m_about(store)
+    , m_reload(store)
+{
+    Log::get() << u"menu form\n";
+    build();
+}
+
+void MenuForm::on_built()
+{
+    struct Entry {
+        char16_t const* button;
+        char16_t const* text;
+    };
+    static constexpr Entry kButtons[] = { { u"btnBack", u"Back" }, { u"btnExit", u"Exit" },
+        { u"btnCollapse", u"Minimize" }, { u"btnHelp", u"Help" }, { u"btnAbout", u"About" },
+        { u"btnLanguage", u"Language" } };
+    for (auto const& entry : kButtons)
+        require_button(entry.button).set_caption(text(entry.text));
+    m_popup.bind(store(), u"MenuPanel");
+    m_popup.set_source(this);
+    m_popup.set_default_template(u"MenuElement");
+}
+
+bool MenuForm::on_click(Element& source, Point)
+{
+    WString const& id = source.id();
+    if (id == u"btnBack") {
+        close();
+    } else if (id == u"btnExit") {
+        post_quit();
+    } else if (id == u"btnCollapse") {
+        if (auto* application = Application::instance())
+            application->minimize();
+    } else if (id == u"btnHelp") {
+        WString const page = help_page_path(store());
+        Log::get() << u"help " << page << u"\n";
+        execute_file(page, u"");
+    } else if (id == u"btnAbout") {
+        m_about.open();
+    } else if (id == u"btnLanguage") {
+        m_popup.show_menu(u"Language", u"", true);
+    }
+    return true;
+}
+
+bool MenuForm::on_key(KeyInput const& key)
+{
+    if (ScreenForm::on_key(key))
+        return true;
+    if (key.down && (key.key == Key::Esc || key.key == Key::Backspace)) {
+        close();
+        return true;
+    }
+    return false;
+}
+
+void MenuForm::get_items(MenuScreen&, WStringView name, WString&, std::vector<MenuItem>& items)
+{
+    if (name == u"Language") {
+        fill_language_menu(store().language(), kAppName, items, u"");
+        return;
+    }
+    // Everything else is a choice that closes the popup: a language, or
+    // "Cancel".
+    if (select_language(store().language(), kAppName, name)) {
+        Log::get() << u"language " << name << u"\n";
+        m_reload.open(true);
+    }
+}
+
+WString help_page_path(PropertiesImpl const& store)
+{
+    return WString(u"%app_path%\\") + store.text(u"Help_link");
+}
+
+}

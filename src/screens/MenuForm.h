@@ -1,0 +1,58 @@
+#pragma once
+
+// The main menu: a full screen of large buttons (back, exit, minimise, help,
+// about, language), the language popup, the short screen that reloads every
+// form after a language change, and the about screen.
+
+#include "screens/ScreenForm.h"
+#include "widgets/Menu.h"
+
+namespace qv {
+
+// Shown modal; on its first frame it has every form rebuild itself from
+// the skin and the language now loaded, then leaves.
+class ReloadForm final : public ScreenForm {
+public:
+    explicit ReloadForm(PropertiesImpl& store);
+    void set_visible(bool visible) override;
+    void advance(double seconds) override;
+
+private:
+    void on_built() override { }
+    bool m_reload_pending { false };
+};
+
+class AboutForm final : public ScreenForm {
+public:
+    explicit AboutForm(PropertiesImpl& store);
+    bool on_click(Element& source, Point position) override;
+    bool on_key(KeyInput const& key) override;
+
+private:
+    void on_built() override;
+};
+
+class MenuForm final : public ScreenForm, public MenuSource {
+public:
+    explicit MenuForm(PropertiesImpl& store);
+
+    bool on_click(Element& source, Point position) override;
+    bool on_key(KeyInput const& key) override;
+    void get_items(MenuScreen& menu, WStringView name, WString& caption, std::vector<MenuItem>& items) override;
+
+    MenuScreen& popup() { return m_popup; }
+    AboutForm& about() { return m_about; }
+    ReloadForm& reload() { return m_reload; }
+
+private:
+    void on_built() override;
+
+    MenuScreen m_popup;
+    AboutForm m_about;
+    ReloadForm m_reload;
+};
+
+// "%app_path%\" followed by the help page the language names.
+WString help_page_path(PropertiesImpl const& store);
+
+}
