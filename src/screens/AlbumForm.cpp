@@ -134,6 +134,7 @@ bool AlbumForm::on_key(KeyInput const& key)
 
 bool AlbumForm::on_click(Element& source, Point)
 {
+    Log::get() << u"album form: click " << source.id() << u"\n";
     if (source.id() == u"btnMenu") {
         m_menu_form.open();
     } else if (source.id() == u"btnSearch") {
@@ -215,5 +216,12 @@ void AlbumForm::on_catalog_event(CatalogEvent const& event)
 }
 
 void AlbumForm::on_resize() { invalidate_layout(); }
+
+void AlbumForm::on_command_line(WStringView text)
+{
+    // A second start hands its command line over and ends; this instance
+    // is brought to the front by the window layer.
+    Log::get() << u"album form: command line [" << text << u"]\n";
+}
 
 }

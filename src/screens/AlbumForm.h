@@ -66,6 +66,7 @@ public:
 
     Screen& main_screen() override { return screen(); }
     void on_resize() override;
+    void on_command_line(WStringView text) override;
 
     bool search_running() const { return m_search_running; }
     VirtualList& list() { return *m_list; }

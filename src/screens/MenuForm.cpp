@@ -96,6 +96,7 @@ void MenuForm::on_built()
 bool MenuForm::on_click(Element& source, Point)
 {
     WString const& id = source.id();
+    Log::get() << u"menu form: click " << id << u"\n";
     if (id == u"btnBack") {
         close();
     } else if (id == u"btnExit") {

@@ -1,6 +1,6 @@
 # Shared set-up of the whole-program tests: a private temporary directory
-# that holds the registry (with the log switched on), the log file and the
-# single-instance lock and socket.
+# that holds the registry (with the log switched on), the log file, the
+# single-instance lock and socket, the pictures and the album list.
 set -euo pipefail
 
 work=$(mktemp -d)
@@ -9,6 +9,12 @@ export QUILVANE_REGISTRY=$work/registry.reg
 export TMPDIR=$work
 export XDG_RUNTIME_DIR=$work
 export QUILVANE_SCREEN=480x640@192
+# The pictures the program finds and the album list it keeps: empty and
+# private unless a test puts something there.
+export QUILVANE_DOCUMENTS=$work/docs
+export QUILVANE_CARDS=$work/card
+export QUILVANE_FOLDERS_INI=$work/folders.ini
+mkdir -p "$QUILVANE_DOCUMENTS" "$QUILVANE_CARDS"
 printf '[HKEY_CURRENT_USER\\Software\\Zenk]\n"Log"=dword:00000001\n' > "$QUILVANE_REGISTRY"
 
 fail() {

@@ -19,8 +19,8 @@ wait_for_log() {
 }
 
 cat > "$work/first.txt" <<SCRIPT
-wait_log 20000 FirstScreen::on_command_line [two words]
-wait_log 20000 FirstScreen::on_command_line []
+wait_log 20000 album form: command line [two words]
+wait_log 20000 album form: command line []
 SCRIPT
 QUILVANE_SCRIPT=$work/first.txt timeout 60 "$quilvane" &
 first=$!
@@ -32,8 +32,8 @@ TMPDIR=$work/second timeout 20 "$quilvane" two words || fail "second start with 
 TMPDIR=$work/second timeout 20 "$quilvane" || fail "second start without a command line: exit $?"
 wait $first || fail "first instance: exit $?"
 log=$(log_text "$quilvane")
-grep -qF "FirstScreen::on_command_line [two words]" <<< "$log" || fail "command line not handed over"
-grep -qF "FirstScreen::on_command_line []" <<< "$log" || fail "empty command line not handed over"
+grep -qF "album form: command line [two words]" <<< "$log" || fail "command line not handed over"
+grep -qF "album form: command line []" <<< "$log" || fail "empty command line not handed over"
 [[ $(grep -c "^[0-9]* GameBase 0$" <<< "$log") == 1 ]] || fail "a second start made a window"
 
 # The running instance stops answering; the next start must not hang.
