@@ -1,0 +1,179 @@
+#!/usr/bin/env bash
+# The browsing screens, driven headless on a small screen (240 x 320, four
+# thumbnails to a row) over a real pictures tree: a card with the album
+# "Beach" and a documents folder with "Trip" (12 pictures and a broken
+# one). Four runs of the program:
+#   1. first start: the empty catalog's warning; a search keeps its button
+#      disabled until the caches are built, then shows the albums, cards
+#      first, and writes folders.ini; the exit menu's "Cancel" changes
+#      nothing;
+#   2. second start: the albums at once, without a search; a picture added
+#      to Beach is built while its album is shown and replaces its
+#      placeholder; Trip shows 4 x 4 cells with "bad" for the broken one;
+#      "ReallyExit" ends the program with exit code 0;
+#   3. the language menu: German chosen, every text redrawn, the choice
+#      kept in the registry;
+#   4. the next start speaks German at once; choosing German again reloads
+#      nothing.
+# Screenshots are compared with tests/e2e/reference/browse_*.png;
+# QUILVANE_E2E_UPDATE=1 writes the references instead.
+quilvane=$1 probe=$2
+source "$(dirname "$0")/common.sh"
+reference=$(cd "$(dirname "$0")" && pwd)/reference
+export QUILVANE_SCREEN=240x320@96
+export QUILVANE_DISPLAY=headless
+
+mkdir -p "$QUILVANE_CARDS/Beach" "$QUILVANE_DOCUMENTS/Trip"
+for i in 1 2 3; do
+    "$probe" jpeg "$QUILVANE_CARDS/Beach/beach$i.jpg" 320 240 "$i" || fail "test picture"
+done
+for i in $(seq 1 12); do
+    "$probe" jpeg "$QUILVANE_DOCUMENTS/Trip/trip$(printf %02d "$i").jpg" 400 300 $((i + 10)) || fail "test picture"
+done
+# A JPEG start followed by noise: found like any picture, never decodable.
+{ printf '\xff\xd8\xff\xe0'; head -c 2000 /dev/zero | tr '\0' '\125'; } > "$QUILVANE_DOCUMENTS/Trip/trip13.jpg"
+
+# run NAME: the program with $work/NAME.txt as its script; the exit code
+# must be 0; the log is kept as $work/NAME.log.
+run() {
+    rm -f "$work/quilvane.txt"
+    QUILVANE_SCRIPT=$work/$1.txt timeout 120 "$quilvane" || fail "$1: exit code $?"
+    log_text "$quilvane" > "$work/$1.log"
+}
+
+# same SHOT: the screenshot matches its reference, leaving out the
+# frame-time overlay in the top-left corner.
+same() {
+    local got=$work/$1.png want=$reference/browse_$1.png
+    if [[ -n ${QUILVANE_E2E_UPDATE:-} ]]; then
+        mkdir -p "$reference"
+        cp "$got" "$want"
+        return
+    fi
+    [[ -f $want ]] || fail "no reference $want"
+    "$probe" compare "$got" "$want" 1.5 0 0 160 24 || fail "$1.png differs from its reference"
+}
+
+# Row y centres of the album list: the list starts at 53, rows are 56 high.
+cat > "$work/first.txt" <<SCRIPT
+wait_log 15000 WinMain 14
+wait 5
+screenshot $work/empty.png
+tap 216 24
+wait_log 60000 album form: search complete
+wait 2
+screenshot $work/searching.png
+wait_log 60000 album form: cache complete
+wait 10
+screenshot $work/albums.png
+key Backspace
+wait 30
+screenshot $work/main_menu.png
+tap 120 280
+wait 30
+screenshot $work/exit_menu.png
+tap 120 280
+wait 30
+screenshot $work/cancelled.png
+SCRIPT
+run first
+same empty
+same albums
+same main_menu
+same exit_menu
+# "Cancel" leaves the album list as it was.
+"$probe" compare "$work/cancelled.png" "$work/albums.png" 0.5 0 0 160 24 || fail "cancel changed the album list"
+log=$(cat "$work/first.log")
+grep -q "album form: exit" <<< "$log" && fail "Cancel ended the program"
+# The button stays disabled from the press until the caches are built,
+# past the end of the search; the progress bar moves on the way.
+order=$(grep -o "album form: click btnSearch\|album form: search complete\|album form: cache complete, search enabled" <<< "$log" | tr '\n' ,)
+[[ $order == "album form: click btnSearch,album form: search complete,album form: cache complete, search enabled," ]] \
+    || fail "search button order: $order"
+[[ $(grep -c "album form: progress " <<< "$log") -ge 2 ]] || fail "the progress bar did not move"
+[[ -f $QUILVANE_FOLDERS_INI ]] || fail "folders.ini not written"
+albums=$(iconv -f UTF-16 -t UTF-8 "$QUILVANE_FOLDERS_INI" 2> /dev/null || cat "$QUILVANE_FOLDERS_INI")
+beach=$(grep -n "Beach" <<< "$albums" | head -1 | cut -d: -f1)
+trip=$(grep -n "Trip" <<< "$albums" | head -1 | cut -d: -f1)
+[[ -n $beach && -n $trip && $beach -lt $trip ]] || fail "folders.ini: the card's album is not first"
+
+"$probe" jpeg "$QUILVANE_CARDS/Beach/beach4.jpg" 320 240 4 || fail "test picture"
+cat > "$work/second.txt" <<SCRIPT
+wait_log 15000 WinMain 14
+wait 10
+screenshot $work/second.png
+tap 120 81
+wait_log 30000 refresh
+wait 20
+screenshot $work/beach.png
+tap 24 24
+wait 20
+tap 120 137
+wait 40
+screenshot $work/trip.png
+tap 91 256
+wait 10
+screenshot $work/trip_after_empty_cell.png
+tap 24 24
+wait 20
+key Backspace
+wait 30
+tap 120 280
+wait 30
+tap 120 230
+wait 60
+SCRIPT
+run second
+log=$(cat "$work/second.log")
+grep -q "check_drive" <<< "$log" && fail "the second start searched"
+"$probe" compare "$work/second.png" "$work/albums.png" 0.5 0 0 160 24 || fail "the second start shows other albums"
+grep -q "refresh .*beach4.jpg num 3" <<< "$log" || fail "no refresh of the picture built while shown"
+grep -q "folder form: .*Trip.* 13 pictures, 4 columns" <<< "$log" || fail "Trip: 13 pictures in 4 columns"
+grep -q "album form: exit" <<< "$log" || fail "ReallyExit did not end the program"
+same beach
+same trip
+# The last row has one picture: a tap on its second cell opens nothing.
+grep -q "folder form: open .*trip" <<< "$log" && fail "an empty cell opened a picture"
+"$probe" compare "$work/trip_after_empty_cell.png" "$work/trip.png" 0.5 0 0 160 24 || fail "an empty cell changed the screen"
+
+# Main menu (24, 24), its language button (176, 96), German the second row.
+cat > "$work/language.txt" <<SCRIPT
+wait_log 15000 WinMain 14
+wait 10
+tap 24 24
+wait 20
+tap 176 96
+wait 30
+tap 120 181
+wait_log 10000 PropertiesImpl::send_reload_skin
+wait 20
+screenshot $work/german_menu.png
+tap 62 96
+wait 20
+screenshot $work/german.png
+SCRIPT
+run language
+grep -q "language Language#german" "$work/language.log" || fail "German not chosen"
+grep -qi '"Language"="german"' "$QUILVANE_REGISTRY" || fail "the choice is not in the registry"
+same german_menu
+same german
+
+cat > "$work/again.txt" <<SCRIPT
+wait_log 15000 WinMain 14
+wait 10
+screenshot $work/german_start.png
+tap 24 24
+wait 20
+tap 176 96
+wait 30
+tap 120 181
+wait 30
+SCRIPT
+run again
+"$probe" compare "$work/german_start.png" "$work/german.png" 0.5 0 0 160 24 || fail "the next start is not in German"
+grep -q "send_reload_skin" "$work/again.log" && fail "choosing the loaded language reloaded"
+
+if [[ -n ${QUILVANE_E2E_KEEP:-} ]]; then
+    cp "$work"/*.png "$QUILVANE_E2E_KEEP"/
+fi
+echo "e2e_browse: ok"
