@@ -201,7 +201,10 @@ void VirtualList::fill_window()
         return;
     double const height = window_height();
     fill_above();
-    while (!m_items.empty() && m_items.front()->m_shown_height < -m_offset) {
+    // The last item of the list stays even when dragged wholly above the
+    // window: without it the list would be empty and could not spring back.
+    while (!m_items.empty() && m_items.front()->m_shown_height < -m_offset
+        && !(m_items.size() == 1 && m_end_index >= m_item_count)) {
         auto& first = m_items.front();
         if (first.get() == m_pressed_item)
             cancel_press();
