@@ -219,9 +219,7 @@ bool EditElement::on_pointer_button(PointerEvent const& event)
 std::vector<CaretPlace> EditElement::places() const
 {
     auto const prepared = prepare_text(m_text, m_wrap);
-    auto const all = caret_places(prepared, m_lines, [this](WStringView t) {
-        return const_cast<EditElement*>(this)->measure_run(t);
-    });
+    auto const all = caret_places(prepared, m_lines, [this](WStringView t) { return measure_run(t); });
     auto const tops = line_tops();
     std::vector<CaretPlace> result;
     result.reserve(m_text.size() + 1);

@@ -42,7 +42,7 @@ void TextElement::deliver_text(WStringView target_id, WStringView text)
     Element::deliver_text(target_id, text);
 }
 
-RunSize TextElement::measure_run(WStringView text)
+RunSize TextElement::measure_run(WStringView text) const
 {
     // An empty run is an empty line: it still takes a line's height.
     if (text.empty())

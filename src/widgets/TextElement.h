@@ -34,7 +34,7 @@ public:
     Element* right_part() const { return m_right_part; }
 
 protected:
-    RunSize measure_run(WStringView text);
+    RunSize measure_run(WStringView text) const;
     // The width the side parts take beside a line at y (from the top).
     std::int32_t sides_at(std::int32_t y) const;
     void flow();

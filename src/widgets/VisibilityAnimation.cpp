@@ -193,6 +193,14 @@ void FlipAnimation::draw(DrawTarget& target, Point origin)
     }
     // Seen from twice the picture's width: enough depth to read as a turn,
     // not so much that the near edge grows far beyond the element.
+    if (!m_from_surface.buffer()) {
+        // Nothing to turn away (an element appearing or vanishing): the
+        // picture turns through the whole run, edge-on at 0, flat at 1.
+        auto const size = m_to_surface.size();
+        draw_turned(target, origin, m_to_surface, (m_progress - 1.0) * std::numbers::pi / 2.0, 2.0 * size.width,
+            *m_draw_op);
+        return;
+    }
     if (m_progress < 0.5) {
         auto const size = m_from_surface.size();
         draw_turned(target, origin, m_from_surface, m_progress * std::numbers::pi, 2.0 * size.width, copy_op());

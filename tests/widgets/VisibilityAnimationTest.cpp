@@ -326,3 +326,24 @@ TEST(VisibilityAnimation, a_cached_element_lends_its_cache_operation)
         EXPECT_EQ(canvas.at(15, 15), alpha == -1 ? kKey : kBackground) << "cache_alpha " << alpha;
     }
 }
+
+TEST(VisibilityAnimation, flip_with_nothing_underneath_turns_the_picture_through_the_whole_run)
+{
+    FlipAnimation flip;
+    RenderSurface image;
+    fill(image, { 40, 30 }, kRed);
+    flip.start(nullptr, 1, &image);
+    Canvas canvas;
+    flip.draw(canvas.target, { 20, 20 });
+    EXPECT_TRUE(canvas.extent().is_empty()) << "edge-on at the start";
+    int last_width = 0;
+    for (int frame = 0; frame < 3; ++frame) {
+        flip.advance(0.1);
+        canvas.clear();
+        flip.draw(canvas.target, { 20, 20 });
+        auto const width = canvas.extent().width();
+        EXPECT_GT(width, last_width) << "frame " << frame;
+        EXPECT_LE(width, 40);
+        last_width = width;
+    }
+}
