@@ -27,13 +27,6 @@ WString point_text(std::int32_t a, std::int32_t b)
 
 }
 
-std::unique_ptr<VisibilityAnimation> make_visibility_animation(WStringView)
-{
-    // The animation kinds arrive with the animation module; until then no
-    // name gives one, which is what an unknown name does anyway.
-    return nullptr;
-}
-
 Element::Element(Element* parent)
     : m_parent(parent)
 {
@@ -126,7 +119,7 @@ void Element::load(PropertiesImpl const& store, SkinNode node)
     if (!animation.empty()) {
         m_visibility_animation = make_visibility_animation(animation);
         if (m_visibility_animation && m_cache_op)
-            m_visibility_animation->set_op(m_cache_op->clone());
+            m_visibility_animation->set_draw_op(m_cache_op->clone());
     }
     invalidate_layout();
 }
@@ -241,8 +234,7 @@ void Element::show(bool visible)
             }
             if (m_needs_redraw || !m_cache_surface.buffer())
                 render_cache();
-            m_visibility_animation->start(*this, m_cache_surface, visible);
-            m_cache_surface.recreate(Size {});
+            m_visibility_animation->start(nullptr, visible ? 1 : -1, &m_cache_surface);
         }
     }
     if (!visible)

@@ -13,6 +13,7 @@
 #include "imaging/RenderSurface.h"
 #include "skin/Layout.h"
 #include "skin/Properties.h"
+#include "widgets/VisibilityAnimation.h"
 
 #include <cstdint>
 #include <memory>
@@ -40,22 +41,6 @@ public:
     virtual void on_width_changed(Element& element, std::int32_t width) { }
     virtual void on_height_changed(Element& element, std::int32_t height) { }
 };
-
-// Draws an element while it appears or disappears, in place of the element.
-class VisibilityAnimation {
-public:
-    virtual ~VisibilityAnimation() = default;
-    virtual bool running() const = 0;
-    virtual void reverse() = 0;
-    // Takes the element's rendered picture over; forward shows, backward hides.
-    virtual void start(Element& element, RenderSurface& image, bool forward) = 0;
-    virtual void advance(double seconds) = 0;
-    virtual void draw(DrawTarget& target, Point origin) = 0;
-    virtual void set_op(std::unique_ptr<PixelOp> op) = 0;
-};
-
-// Null for names that give no animation.
-std::unique_ptr<VisibilityAnimation> make_visibility_animation(WStringView name);
 
 class Element {
 public:

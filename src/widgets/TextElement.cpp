@@ -3,6 +3,7 @@
 #include "skin/TextDrawing.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace qv {
 
@@ -41,7 +42,7 @@ void TextElement::deliver_text(WStringView target_id, WStringView text)
     Element::deliver_text(target_id, text);
 }
 
-RunSize TextElement::measure_run(WStringView text)
+RunSize TextElement::measure_run(WStringView text) const
 {
     // An empty run is an empty line: it still takes a line's height.
     if (text.empty())
@@ -89,9 +90,13 @@ void TextElement::flow()
             });
     } else if (!m_runs.empty()) {
         auto const available = m_size.width - sides_at(0);
-        m_lines.push_back(m_halign == HAlign::Right ? flow_right(m_runs, available, measure)
-                                                    : flow_one_line(m_runs, available));
+        if (m_place_all)
+            m_lines.push_back(flow_one_line(m_runs, std::numeric_limits<std::int32_t>::max()));
+        else
+            m_lines.push_back(m_halign == HAlign::Right ? flow_right(m_runs, available, measure)
+                                                        : flow_one_line(m_runs, available));
     }
+    on_text_flowed();
 }
 
 void TextElement::layout_horizontal()
@@ -142,23 +147,42 @@ void TextElement::measure_height(MeasurePair& pair)
     pair.minimum = std::max(pair.minimum, height);
 }
 
-void TextElement::draw(DrawTarget& target, Point origin)
+std::int32_t TextElement::block_top() const
 {
-    Element::draw(target, origin);
     std::int32_t block = 0;
     for (auto const& line : m_lines)
         block += line.height;
-    std::int32_t y = 0;
     auto const under = m_size.height - block;
-    if (under > 0)
-        y = m_valign == VAlign::Bottom ? under : m_valign == VAlign::VCenter ? (under + 1) / 2 : 0;
+    if (under <= 0)
+        return 0;
+    return m_valign == VAlign::Bottom ? under : m_valign == VAlign::VCenter ? (under + 1) / 2 : 0;
+}
+
+std::int32_t TextElement::line_left(FlowLine const& line, std::int32_t y) const
+{
+    auto const spare = m_size.width - sides_at(y) - line.width;
+    // A scrolled line starts at the left edge whatever its alignment.
+    if (m_place_all && spare < 0)
+        return m_scroll_x;
+    return (m_halign == HAlign::Center ? spare / 2 : m_halign == HAlign::Right ? spare : 0) + m_scroll_x;
+}
+
+void TextElement::draw(DrawTarget& target, Point origin)
+{
+    Element::draw(target, origin);
+    draw_lines(target, origin);
+}
+
+void TextElement::draw_lines(DrawTarget& target, Point origin)
+{
+    std::int32_t y = block_top();
     TextColour const colour { m_color.red, m_color.green, m_color.blue };
     for (auto const& line : m_lines) {
-        auto const sides = sides_at(y);
-        auto const spare = m_size.width - sides - line.width;
-        std::int32_t x = m_halign == HAlign::Center ? spare / 2 : m_halign == HAlign::Right ? spare : 0;
-        auto gaps = m_halign == HAlign::Justify ? justify_gaps(static_cast<std::int32_t>(line.runs.size()), spare)
-                                                : std::vector<std::int32_t> {};
+        auto const spare = m_size.width - sides_at(y) - line.width;
+        std::int32_t x = line_left(line, y);
+        auto gaps = m_halign == HAlign::Justify && (spare >= 0 || !m_place_all)
+            ? justify_gaps(static_cast<std::int32_t>(line.runs.size()), spare)
+            : std::vector<std::int32_t> {};
         for (std::size_t k = 0; k < line.runs.size(); ++k) {
             auto const& run = line.runs[k];
             draw_text(*m_font, target, colour, run.text, Point { origin.x + x, origin.y + y },

@@ -33,11 +33,18 @@ public:
     Element* left_part() const { return m_left_part; }
     Element* right_part() const { return m_right_part; }
 
-private:
-    RunSize measure_run(WStringView text);
+protected:
+    RunSize measure_run(WStringView text) const;
     // The width the side parts take beside a line at y (from the top).
     std::int32_t sides_at(std::int32_t y) const;
     void flow();
+    // Called after every new layout of the lines.
+    virtual void on_text_flowed() { }
+    // Where the block of lines starts (from the element's top) and where a
+    // line at y starts (from its left), scroll included.
+    std::int32_t block_top() const;
+    std::int32_t line_left(FlowLine const& line, std::int32_t y) const;
+    void draw_lines(DrawTarget& target, Point origin);
 
     FontHandle m_font { empty_font() };
     WString m_text;
@@ -51,6 +58,10 @@ private:
     Element* m_right_part { nullptr };
     std::vector<TextRun> m_runs;
     std::vector<FlowLine> m_lines;
+    // Edit fields: without wrap one line holds every run, scrolled by
+    // m_scroll_x (0 or negative) when it is wider than the field.
+    bool m_place_all { false };
+    std::int32_t m_scroll_x { 0 };
 };
 
 }

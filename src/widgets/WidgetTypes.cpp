@@ -3,6 +3,7 @@
 #include "widgets/ButtonElement.h"
 #include "widgets/ClipElement.h"
 #include "widgets/ColorElement.h"
+#include "widgets/EditElement.h"
 #include "widgets/ImageElement.h"
 #include "widgets/ProgressElement.h"
 #include "widgets/TableElement.h"
@@ -38,6 +39,10 @@ ElementFactory widget_factory(WStringView type)
         return [](Element* parent) -> Element* { return new TextLabel(parent); };
     if (type == u"vlist")
         return [](Element* parent) -> Element* { return new VirtualList(parent); };
+    if (type == u"edit")
+        return [](Element* parent) -> Element* { return new EditElement(parent); };
+    if (type == u"label_edit")
+        return [](Element* parent) -> Element* { return new LabelEdit(parent); };
     return {};
 }
 
