@@ -364,8 +364,18 @@ void TileView::draw_tile(DrawTarget& target, Point origin, Rect virtual_rect, Re
 {
     if (!surface || !surface->buffer())
         return;
-    Rect const r = to_screen(virtual_rect);
     auto const* buffer = surface->buffer();
+    // A smaller piece (a placeholder picture) covers only the top-left part
+    // of its tile, at the tile's scale.
+    int const piece_w = m_orientation ? buffer->height() : buffer->width();
+    int const piece_h = m_orientation ? buffer->width() : buffer->height();
+    if (piece_w != m_tile_width)
+        virtual_rect.right = virtual_rect.left
+            + static_cast<std::int32_t>(std::lround(double(virtual_rect.width()) * piece_w / m_tile_width));
+    if (piece_h != m_tile_height)
+        virtual_rect.bottom = virtual_rect.top
+            + static_cast<std::int32_t>(std::lround(double(virtual_rect.height()) * piece_h / m_tile_height));
+    Rect const r = to_screen(virtual_rect);
     if (r.width() == buffer->width() && r.height() == buffer->height())
         copy_rect(target, origin.x + r.left, origin.y + r.top, r.width(), r.height(), *buffer, 0, 0, copy_op());
     else
