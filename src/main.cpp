@@ -7,6 +7,7 @@
 #include "platform/Instance.h"
 #include "platform/System.h"
 #include "platform/Window.h"
+#include "screens/TileView.h"
 #include "skin/ElementRegistry.h"
 #include "skin/Properties.h"
 #include "skin/SkinErrors.h"
@@ -36,8 +37,8 @@ WString command_line(int argc, char** argv)
     return line;
 }
 
-// The picture element of the viewer; its class comes with the viewer screen.
-Element* big_picture_factory(Element*) { throw NodeNotRegistered(u"bigpicture"); }
+// The picture element of the viewer.
+Element* big_picture_factory(Element* parent) { return new TileView(parent); }
 
 int run_application(Properties& properties)
 {

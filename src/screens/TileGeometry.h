@@ -1,0 +1,57 @@
+#pragma once
+
+// The arithmetic of a picture cut into power-of-two levels of square tiles:
+// how many levels it has, which one fits a view, how many tiles a view may
+// keep, and where the pan point may go. Pure functions, no view inside.
+
+#include <cstdint>
+
+namespace qv {
+
+// The smallest k with 2^k tiles covering the picture on both axes; 0 for
+// an empty picture.
+int tile_top_level(int tile_width, int tile_height, int picture_width, int picture_height);
+
+// The largest level L <= top_level at which the view is at least
+// tile_width * 2^L wide and tile_height * 2^L high; 0 when none is.
+int tile_fit_level(int top_level, int tile_width, int tile_height, int view_width, int view_height);
+
+// The visible grid plus a one-tile border on each side.
+int tile_budget(int tile_width, int tile_height, int view_width, int view_height);
+
+// A picture side halved (top_level - level) times, as the decoder rounds it.
+int level_extent(int full_extent, int top_level, int level);
+
+// The tiles a level has along one side of the picture.
+int level_tiles(int full_extent, int top_level, int level, int tile_extent);
+
+// Where the pan point (full-resolution pixels) may rest on one axis.
+// `displayed` is the picture's side at the current zoom in screen pixels,
+// `to_full` the factor from screen to full-resolution pixels. A picture
+// smaller than the view has the single value of its centre.
+struct PanRange {
+    double low { 0 };
+    double high { 0 };
+};
+PanRange pan_range(double displayed, double view, double to_full);
+double clamp_to(PanRange range, double value);
+
+// The zoom that fits a w x h picture (levels above 0 up to top_level) into
+// a view, never above top_level. Between two candidate zooms the smaller
+// one fits both sides; only when the view is smaller than the level-0 tile
+// on both sides is the larger taken, as the zoom levels below 0 are not
+// worth losing detail for.
+double fit_zoom(int picture_width, int picture_height, int top_level, double view_width, double view_height);
+
+// Inertia: the speed after dt seconds of friction; five times the friction
+// while the pen holds the picture.
+double decayed_speed(double speed, double dt, bool pen_down);
+
+// One step of at most `step` from value towards target, never past it.
+double step_towards(double value, double target, double step);
+
+// "Rounding" of the zoom buttons: the integer part, plus one when the rest
+// is one half or more.
+double round_zoom(double zoom);
+
+}

@@ -1,0 +1,344 @@
+#include "app/FileStream.h"
+#include "imaging/JpegCodec.h"
+#include "imaging/Picture.h"
+#include "imaging/PixelRules.h"
+#include "screens/ImageForm.h"
+#include "skin/Properties.h"
+#include "support/TestSupport.h"
+#include "thumbcache/CacheBuilder.h"
+#include "thumbcache/CacheFile.h"
+#include "widgets/TextElement.h"
+#include "widgets/WidgetFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+namespace qv {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path const kBin = fs::path(QUILVANE_APP_DIR) / "skins" / "bin";
+
+struct Colour {
+    std::uint8_t r, g, b;
+};
+
+// Solid pictures, each its own colour, so a drawn pixel names its picture.
+Colour const kColours[] = { { 200, 40, 40 }, { 40, 180, 60 }, { 50, 70, 210 }, { 220, 200, 30 } };
+
+bool write_solid_jpeg(fs::path const& path, int width, int height, Colour colour)
+{
+    auto encoder = JpegEncoder::open(test::program_form(path), width, height);
+    if (!encoder)
+        return false;
+    std::vector<std::uint8_t> row(static_cast<size_t>(width) * 3);
+    for (int x = 0; x < width; ++x) {
+        row[3 * x] = colour.r;
+        row[3 * x + 1] = colour.g;
+        row[3 * x + 2] = colour.b;
+    }
+    for (int y = 0; y < height; ++y)
+        if (!encoder->write_row(row))
+            return false;
+    return encoder->finish();
+}
+
+// Within JPEG's error of the colour, channel by channel on the 565 scale.
+bool near_colour(std::uint16_t pixel, Colour c)
+{
+    int const r = (pixel >> 11) & 31, g = (pixel >> 5) & 63, b = pixel & 31;
+    return std::abs(r - c.r / 8) <= 2 && std::abs((g & ~1) - (c.g / 4 & ~1)) <= 4 && std::abs(b - c.b / 8) <= 2;
+}
+
+class BigPictureType {
+public:
+    BigPictureType()
+    {
+        register_element_type(u"bigpicture", [](Element* parent) -> Element* { return new TileView(parent); });
+    }
+    ~BigPictureType() { unregister_element_type(u"bigpicture"); }
+};
+
+class ImageFormTest : public ::testing::Test {
+protected:
+    static constexpr Size kScreen { 240, 320 };
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_store.load_skin(test::program_form(kBin / "default.skin"), DisplayInfo { 240, 320, 96 }));
+        fs::create_directories(m_dir / "!quilvanecache");
+    }
+
+    WString root() const { return m_dir.program_path(); }
+
+    WString add_picture(std::string const& name, int width, int height, Colour colour, bool cached)
+    {
+        EXPECT_TRUE(write_solid_jpeg(m_dir / name, width, height, colour));
+        WString const path = m_dir.program_path(name);
+        if (cached)
+            EXPECT_TRUE(create_picture_cache(path, cache_file_name(path, root())));
+        m_pictures.push_back(path);
+        return path;
+    }
+
+    void open(int index)
+    {
+        m_form = std::make_unique<ImageForm>(m_store, nullptr, test::program_form(kBin));
+        m_form->open(std::make_shared<std::vector<WString> const>(m_pictures), index, root());
+        m_form->set_visible(true);
+        m_form->place(kScreen);
+    }
+
+    void frame()
+    {
+        m_form->advance(0.04);
+        m_form->place(kScreen);
+        m_form->paint(m_screen.target(), Point {});
+    }
+
+    // Frames until the centre view holds every tile it shows.
+    bool run_until_loaded(int max_frames = 2000)
+    {
+        for (int i = 0; i < max_frames; ++i) {
+            frame();
+            bool ready = m_form->queued_requests() == 0 && m_form->finished_tiles() == 0;
+            for (auto const& tile : m_form->view(1).tiles())
+                ready = ready && !tile.pending;
+            if (ready && !m_form->view(1).tiles().empty())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    }
+
+    void frames(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            frame();
+    }
+
+    void drag(Point from, Point to)
+    {
+        std::uint32_t tick = 10000;
+        m_form->on_pointer_button(PointerEvent { from, tick, true });
+        int const steps = 10;
+        for (int i = 1; i <= steps; ++i) {
+            Point const p { from.x + (to.x - from.x) * i / steps, from.y + (to.y - from.y) * i / steps };
+            m_form->on_pointer_move(PointerEvent { p, tick += 20, true });
+        }
+        // Held still before letting go: no fling.
+        m_form->on_pointer_button(PointerEvent { to, tick + 300, false });
+    }
+
+    WString number_text() { return dynamic_cast<TextElement&>(*m_form->find_child(u"btnNumText")).text(); }
+    std::uint16_t pixel(int x, int y) const { return m_screen.buffer()->at(x, y); }
+
+    test::TempDir m_dir;
+    test::WidgetTypesScope m_types;
+    BigPictureType m_big_picture;
+    Properties m_store;
+    std::vector<WString> m_pictures;
+    std::unique_ptr<ImageForm> m_form;
+    RenderSurface m_screen { kScreen };
+};
+
+TEST_F(ImageFormTest, FirstMiddleAndLastPictureLoadTheirNeighbours)
+{
+    for (int i = 0; i < 3; ++i)
+        add_picture("p" + std::to_string(i) + ".jpg", 480, 360, kColours[i], true);
+
+    open(0);
+    EXPECT_EQ(m_form->slot(0).picture, -1);
+    EXPECT_EQ(m_form->view(0).picture_width(), 0);
+    EXPECT_EQ(m_form->slot(1).picture, 0);
+    EXPECT_EQ(m_form->slot(2).picture, 1);
+    EXPECT_EQ(m_form->slot(1).state, ViewSlot::Cached);
+    EXPECT_EQ(number_text(), u"1 " + m_store.text(u"of") + u" 3");
+    ASSERT_TRUE(run_until_loaded());
+    EXPECT_TRUE(near_colour(pixel(120, 160), kColours[0]));
+    // A 480 x 360 picture at zoom 0 is 240 x 180: it fits the width exactly.
+    EXPECT_DOUBLE_EQ(m_form->slot(1).fit_zoom, std::log2(240.0 / 240.0));
+
+    open(1);
+    EXPECT_EQ(m_form->slot(0).picture, 0);
+    EXPECT_EQ(m_form->slot(1).picture, 1);
+    EXPECT_EQ(m_form->slot(2).picture, 2);
+    ASSERT_TRUE(run_until_loaded());
+    EXPECT_TRUE(near_colour(pixel(120, 160), kColours[1]));
+    // The neighbours lie 20 pixels beyond the centre picture's edges.
+    EXPECT_EQ(m_form->view(0).position().x, -240 - 20);
+    EXPECT_EQ(m_form->view(2).position().x, 240 + 20);
+
+    open(2);
+    EXPECT_EQ(m_form->slot(0).picture, 1);
+    EXPECT_EQ(m_form->slot(2).picture, -1);
+    EXPECT_EQ(m_form->view(2).picture_width(), 0);
+    EXPECT_EQ(number_text(), u"3 " + m_store.text(u"of") + u" 3");
+
+    // Back to the middle one: the old left slot moves to the centre.
+    m_form->set_left();
+    EXPECT_EQ(m_form->current(), 1);
+    EXPECT_EQ(m_form->slot(1).picture, 1);
+    EXPECT_EQ(m_form->slot(0).picture, 0);
+    EXPECT_EQ(m_form->slot(2).picture, 2);
+    ASSERT_TRUE(run_until_loaded());
+    EXPECT_TRUE(near_colour(pixel(120, 160), kColours[1]));
+}
+
+TEST_F(ImageFormTest, OnePictureAlbumHasNoNeighbours)
+{
+    add_picture("only.jpg", 300, 200, kColours[3], true);
+    open(0);
+    EXPECT_EQ(m_form->slot(0).picture, -1);
+    EXPECT_EQ(m_form->slot(2).picture, -1);
+    EXPECT_EQ(number_text(), u"1 " + m_store.text(u"of") + u" 1");
+    ASSERT_TRUE(run_until_loaded());
+    EXPECT_TRUE(near_colour(pixel(120, 160), kColours[3]));
+}
+
+TEST_F(ImageFormTest, BrokenPictureShowsTheBadPlaceholder)
+{
+    test::write_bytes(m_dir / "broken.jpg", std::string("\xFF\xD8 this is no picture at all", 29));
+    WString const path = m_dir.program_path("broken.jpg");
+    WString const cache = cache_file_name(path, root());
+    ASSERT_FALSE(cache.empty());
+    EXPECT_FALSE(create_picture_cache(path, cache));
+    // What the catalog leaves for a picture it cannot read: an empty file.
+    test::write_bytes(test::system_form(cache), std::string());
+    m_pictures.push_back(path);
+    open(0);
+    EXPECT_EQ(m_form->slot(1).state, ViewSlot::Bad);
+    EXPECT_FALSE(m_form->slot(1).creator_ok);
+    ASSERT_TRUE(run_until_loaded());
+
+    FileStream file(test::program_form(kBin / "bad.bmp"), OpenMode::Read);
+    auto bad = read_bmp_565(file);
+    ASSERT_NE(bad, nullptr);
+    // The 45 x 45 placeholder drawn 1:1, centred on the view.
+    int const left = static_cast<int>(std::floor(120 - bad->width() / 2.0));
+    int const top = static_cast<int>(std::floor(160 - bad->height() / 2.0));
+    int mismatches = 0;
+    for (int y = 0; y < bad->height(); ++y)
+        for (int x = 0; x < bad->width(); ++x)
+            mismatches += pixel(left + x, top + y) != bad->at(x, y);
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST_F(ImageFormTest, PictureWithoutCacheIsServedFromItsFile)
+{
+    add_picture("fresh.jpg", 640, 480, kColours[2], false);
+    open(0);
+    EXPECT_EQ(m_form->slot(1).state, ViewSlot::Loading);
+    EXPECT_TRUE(m_form->slot(1).creator_ok);
+    EXPECT_EQ(m_form->view(1).picture_width(), 640);
+    ASSERT_TRUE(run_until_loaded());
+    EXPECT_TRUE(near_colour(pixel(120, 160), kColours[2]));
+    EXPECT_TRUE(near_colour(pixel(5, 160), kColours[2]));
+}
+
+TEST_F(ImageFormTest, ZoomOutBelowOneLevelAboveFitLandsOnFit)
+{
+    add_picture("big.jpg", 1600, 1200, kColours[0], true);
+    open(0);
+    ASSERT_TRUE(run_until_loaded());
+    // At zoom 0 the picture is 200 wide; the view is 240.
+    double const fit = std::log2(240.0 / 200.0);
+    EXPECT_DOUBLE_EQ(m_form->slot(1).fit_zoom, fit);
+    TileView& view = m_form->view(1);
+
+    m_form->on_click(*m_form->find_child(u"btnPlus"), Point {});
+    EXPECT_EQ(m_form->gesture_state(), 2);
+    frames(100);
+    EXPECT_EQ(m_form->gesture_state(), 0);
+    EXPECT_DOUBLE_EQ(view.zoom(), 1.0);
+    // Zoomed about the view's centre: the picture's centre stays there.
+    EXPECT_NEAR(view.pan().x, 800, 1e-6);
+    EXPECT_NEAR(view.pan().y, 600, 1e-6);
+
+    view.set_zoom(fit + 0.5);
+    frames(2);
+    m_form->on_click(*m_form->find_child(u"btnMinus"), Point {});
+    frames(100);
+    EXPECT_EQ(m_form->gesture_state(), 0);
+    EXPECT_DOUBLE_EQ(view.zoom(), fit);
+}
+
+TEST_F(ImageFormTest, DoubleTapZoomsAroundTheTappedPoint)
+{
+    add_picture("big.jpg", 1600, 1200, kColours[1], false);
+    open(0);
+    ASSERT_TRUE(run_until_loaded());
+    TileView& view = m_form->view(1);
+    Point const tap { 60, 150 };
+    auto const before = view.screen_to_picture(tap);
+    for (std::uint32_t t : { 1000u, 1100u }) {
+        m_form->on_pointer_button(PointerEvent { tap, t, true });
+        m_form->on_pointer_button(PointerEvent { tap, t + 30, false });
+        frame();
+    }
+    EXPECT_EQ(m_form->gesture_state(), 2);
+    frames(100);
+    EXPECT_DOUBLE_EQ(view.zoom(), 1.0);
+    // x keeps its picture point; y cannot, as a 300-high picture in a
+    // 320-high view stays centred.
+    EXPECT_NEAR(view.screen_to_picture(tap).x, before.x, 1e-6);
+    EXPECT_DOUBLE_EQ(view.pan().y, 600);
+}
+
+TEST_F(ImageFormTest, ShortSwipeSpringsBackAndLongSwipeShowsTheNeighbour)
+{
+    for (int i = 0; i < 3; ++i)
+        add_picture("p" + std::to_string(i) + ".jpg", 480, 360, kColours[i], true);
+    open(1);
+    ASSERT_TRUE(run_until_loaded());
+
+    drag(Point { 80, 160 }, Point { 120, 160 });
+    frames(150);
+    EXPECT_EQ(m_form->current(), 1);
+    EXPECT_NEAR(m_form->view(1).pan().x, 240, 0.5);
+    EXPECT_EQ(m_form->gesture_state(), 0);
+
+    drag(Point { 40, 160 }, Point { 200, 160 });
+    frames(150);
+    EXPECT_EQ(m_form->current(), 0);
+    EXPECT_EQ(m_form->slot(1).picture, 0);
+    ASSERT_TRUE(run_until_loaded());
+    EXPECT_TRUE(near_colour(pixel(120, 160), kColours[0]));
+
+    drag(Point { 200, 160 }, Point { 40, 160 });
+    frames(150);
+    EXPECT_EQ(m_form->current(), 1);
+}
+
+TEST_F(ImageFormTest, LandscapeWaitsForTheWorkerAndTurnsThePicture)
+{
+    add_picture("p0.jpg", 480, 360, kColours[0], true);
+    add_picture("p1.jpg", 480, 360, kColours[1], true);
+    open(0);
+    ASSERT_TRUE(run_until_loaded());
+    auto& button = dynamic_cast<ButtonElement&>(*m_form->find_child(u"btnLandscape"));
+    ASSERT_TRUE(button.enabled());
+    m_form->on_click(button, Point {});
+    EXPECT_TRUE(m_form->landscape());
+    EXPECT_FALSE(button.enabled());
+    EXPECT_FALSE(m_form->worker_idle());
+    EXPECT_EQ(m_form->view(1).orientation(), 1);
+    // The view's sides swap: 320 across the picture, 240 along it.
+    EXPECT_DOUBLE_EQ(m_form->slot(1).fit_zoom, std::log2(320.0 / 240.0));
+    ASSERT_TRUE(run_until_loaded());
+    frames(3);
+    EXPECT_TRUE(button.enabled());
+    EXPECT_TRUE(near_colour(pixel(120, 160), kColours[0]));
+    // The next picture lies below in landscape.
+    EXPECT_EQ(m_form->view(2).position().x, 0);
+    EXPECT_GT(m_form->view(2).position().y, 0);
+}
+
+}
+}
