@@ -4,6 +4,7 @@
 #include "app/SplashScreen.h"
 #include "catalog/PhotoCatalog.h"
 #include "screens/AlbumForm.h"
+#include "screens/DemoForm.h"
 #include "platform/Instance.h"
 #include "platform/System.h"
 #include "platform/Window.h"
@@ -13,6 +14,7 @@
 #include "skin/SkinErrors.h"
 
 #include <memory>
+#include <string_view>
 #include <string_view>
 
 using namespace qv;
@@ -40,7 +42,8 @@ WString command_line(int argc, char** argv)
 // The picture element of the viewer.
 Element* big_picture_factory(Element* parent) { return new TileView(parent); }
 
-int run_application(Properties& properties)
+// `demo`: the page of every element instead of the album list.
+int run_application(Properties& properties, bool demo)
 {
     Application application(kAppName);
     if (!application.has_window()) {
@@ -75,7 +78,9 @@ int run_application(Properties& properties)
         std::unique_ptr<SplashScreen> splash;
         try {
             splash = std::make_unique<SplashScreen>(application, properties,
-                [&catalog](Properties& store) -> std::unique_ptr<MainScreen> {
+                [&catalog, demo](Properties& store) -> std::unique_ptr<MainScreen> {
+                    if (demo)
+                        return std::make_unique<DemoForm>(store);
                     return std::make_unique<AlbumForm>(store, *catalog);
                 });
         } catch (NodeNotFoundInSkin const& error) {
@@ -115,5 +120,5 @@ int main(int argc, char** argv)
     }
     marker(u"WindMain 1\n");
     Properties properties;
-    return run_application(properties);
+    return run_application(properties, argc > 1 && std::string_view(argv[1]) == "--demo");
 }

@@ -166,12 +166,12 @@ ListItem* AlbumForm::create_item(VirtualList&, std::int32_t index)
 void AlbumForm::get_items(MenuScreen&, WStringView name, WString& caption, std::vector<MenuItem>& items)
 {
     if (name == u"MainMenu") {
-        items.push_back(MenuItem { .id = u"Back", .style = u"MenuElementCancel" });
-        items.push_back(MenuItem { .id = u"Exit" });
+        items.push_back(menu_item(u"Back", u"MenuElementCancel"));
+        items.push_back(menu_item(u"Exit"));
     } else if (name == u"Exit") {
         caption = text(u"ExitCaption");
-        items.push_back(MenuItem { .id = u"ReallyExit", .style = u"MenuElementRed" });
-        items.push_back(MenuItem { .id = u"Cancel", .style = u"MenuElementCancel" });
+        items.push_back(menu_item(u"ReallyExit", u"MenuElementRed"));
+        items.push_back(menu_item(u"Cancel", u"MenuElementCancel"));
     } else if (name == u"ReallyExit") {
         Log::get() << u"album form: exit\n";
         platform::MessageQueue::main().post_quit();

@@ -71,6 +71,7 @@ ImageElement* FolderElement::cell_image(int column) const
 FolderForm::FolderForm(PropertiesImpl& store, PhotoCatalog& catalog)
     : ScreenForm(store, u"Folder")
     , m_catalog(catalog)
+    , m_image_form(store, &catalog)
 {
     m_catalog.add_listener(this);
     Log::get() << u"folder form\n";
@@ -224,7 +225,7 @@ void FolderForm::on_cell_click(std::int32_t row, int column)
     if (column >= m_columns || index >= static_cast<std::int64_t>(m_pictures->size()))
         return;
     Log::get() << u"folder form: open " << (*m_pictures)[static_cast<std::size_t>(index)] << u"\n";
-    // VIEWER
+    m_image_form.open(m_pictures, static_cast<std::int32_t>(index), m_album.drive_path);
 }
 
 ListItem* FolderForm::create_item(VirtualList&, std::int32_t index) { return new FolderElement(*this, index); }

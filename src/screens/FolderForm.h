@@ -7,6 +7,7 @@
 
 #include "catalog/CatalogEvent.h"
 #include "catalog/FolderInfo.h"
+#include "screens/ImageForm.h"
 #include "screens/ScreenForm.h"
 #include "screens/Thumbnails.h"
 #include "widgets/ImageElement.h"
@@ -67,6 +68,7 @@ public:
     PictureRef const& cell_picture(std::size_t index) const;
     bool is_bad(std::size_t index) const { return index < m_bad.size() && m_bad[index]; }
     VirtualList& list() { return *m_list; }
+    ImageForm& image_form() { return m_image_form; }
 
 private:
     void on_built() override;
@@ -74,6 +76,7 @@ private:
     void refresh_row(std::int32_t row);
 
     PhotoCatalog& m_catalog;
+    ImageForm m_image_form;
     FolderInfo m_album;
     std::shared_ptr<std::vector<WString>> m_pictures { std::make_shared<std::vector<WString>>() };
     std::vector<PictureRef> m_thumbnails;

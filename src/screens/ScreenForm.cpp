@@ -69,4 +69,13 @@ ButtonElement& ScreenForm::require_button(WStringView id)
 
 void show_text(Element& element, WStringView text) { element.deliver_text(element.id(), text); }
 
+MenuItem menu_item(WStringView id, WStringView style, WStringView text)
+{
+    MenuItem item;
+    item.id = id;
+    item.style = style;
+    item.text = text;
+    return item;
+}
+
 }

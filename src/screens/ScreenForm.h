@@ -9,6 +9,7 @@
 #include "skin/SkinErrors.h"
 #include "widgets/ButtonElement.h"
 #include "widgets/Form.h"
+#include "widgets/Menu.h"
 
 namespace qv {
 
@@ -54,5 +55,8 @@ private:
 
 // Shows a text in a label or text element.
 void show_text(Element& element, WStringView text);
+
+// A menu row; an empty text shows the language's text for the id.
+MenuItem menu_item(WStringView id, WStringView style = {}, WStringView text = {});
 
 }
