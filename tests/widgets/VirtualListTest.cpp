@@ -102,6 +102,12 @@ struct ListFixture : LoadedForm {
         list->set_provider(&rows, count);
         list->advance(0.001);
     }
+    // The rows count themselves out into `rows`, which goes before the form.
+    ~ListFixture()
+    {
+        if (list)
+            list->set_provider(nullptr, 0);
+    }
 
     void press(int x, int y) { form.on_pointer_button(PointerEvent { { x, y }, tick, true, false }); }
     void move(int x, int y, std::uint32_t ms = 10)
