@@ -243,7 +243,8 @@ void FlipAnimation::draw(DrawTarget& target, Point origin)
     }
     // Seen from twice the picture's width: enough depth to read as a turn,
     // not so much that the near edge grows far beyond the element.
-    if (!m_from_surface.buffer()) {
+    auto const from_size = m_from_surface.size();
+    if (from_size.width < 1 || from_size.height < 1) {
         // Nothing to turn away (an element appearing or vanishing): the
         // picture turns through the whole run, edge-on at 0, flat at 1.
         auto const size = m_to_surface.size();
