@@ -232,7 +232,7 @@ void Element::show(bool visible)
                 root.set_horizontal(root.position().x, root.size().width);
                 root.set_vertical(root.position().y, root.size().height);
             }
-            if (m_needs_redraw || !m_cache_surface.buffer())
+            if (m_needs_redraw || m_cache_surface.size() != m_size || !m_cache_surface.buffer())
                 render_cache();
             m_visibility_animation->start(nullptr, visible ? 1 : -1, &m_cache_surface);
         }

@@ -1,7 +1,9 @@
 #include "widgets/VisibilityAnimation.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <vector>
 
 namespace qv {
 
@@ -133,23 +135,39 @@ void draw_turned(DrawTarget& target, Point origin, RenderSurface const& surface,
     PixelOp const& op)
 {
     PixelBuffer const* source = surface.buffer();
-    if (!source || source->width() < 1 || source->height() < 1 || distance <= 0.0)
+    PixelBuffer* destination = target.buffer();
+    if (!source || !destination || source->width() < 1 || source->height() < 1 || distance <= 0.0)
         return;
     double const a = source->width() * 0.5;
     double const h = source->height();
     double const c = std::cos(angle);
     double const s = std::sin(angle);
-    if (c <= 0.0)
+    // Edge-on, or an edge at or behind the eye (it would project to infinity).
+    if (c <= 0.0 || distance - a * std::abs(s) <= 0.0)
         return;
+    Rect const clip = intersect(target.clip(), Rect { 0, 0, destination->width(), destination->height() });
+    if (clip.is_empty())
+        return;
+
     // A point x of the picture (from its centre line) turns to x c across
-    // and x s away, and is seen at x c D / (D + x s); each screen column is
-    // mapped back to the picture column it shows.
+    // and x s away, and is seen at x c D / (D + x s), its column scaled by
+    // D / (D + x s). Each screen column is mapped back to the picture column
+    // it shows.
+    struct Column {
+        std::int32_t x;      // in the target
+        std::int32_t source; // picture column
+        std::int32_t top;    // in the target
+        std::int32_t height;
+        std::uint32_t step; // picture rows per target row, 16-bit fraction
+    };
     double const left = -a * c * distance / (distance - a * s);
     double const right = a * c * distance / (distance + a * s);
-    if (!(distance - a * s > 0.0))
-        return;
-    auto const first = static_cast<std::int32_t>(std::floor(a + left));
-    auto const last = static_cast<std::int32_t>(std::ceil(a + right));
+    auto const first = std::max<std::int32_t>(static_cast<std::int32_t>(std::floor(a + left)), clip.left - origin.x);
+    auto const last = std::min<std::int32_t>(static_cast<std::int32_t>(std::ceil(a + right)), clip.right - origin.x);
+    std::vector<Column> columns;
+    columns.reserve(static_cast<std::size_t>(std::max(0, last - first)));
+    std::int32_t top_most = clip.bottom;
+    std::int32_t bottom_most = clip.top;
     for (std::int32_t column = first; column < last; ++column) {
         double const xs = column + 0.5 - a;
         double const denominator = distance * c - xs * s;
@@ -161,9 +179,41 @@ void draw_turned(DrawTarget& target, Point origin, RenderSurface const& surface,
             continue;
         double const scale = distance / (distance + x * s);
         auto const height = static_cast<std::int32_t>(std::lround(h * scale));
-        auto const top = static_cast<std::int32_t>(std::lround((h - h * scale) * 0.5));
-        stretch_rect(target, origin.x + column, origin.y + top, 1, height, *source, source_column, 0, 1,
-            source->height(), op);
+        auto const top = origin.y + static_cast<std::int32_t>(std::lround((h - h * scale) * 0.5));
+        if (height < 1)
+            continue;
+        auto const step = static_cast<std::uint32_t>((static_cast<std::int64_t>(source->height()) << 16) / height);
+        columns.push_back({ origin.x + column, source_column, top, height, step });
+        top_most = std::min(top_most, top);
+        bottom_most = std::max(bottom_most, top + height);
+    }
+
+    // Drawn a row at a time: the pixels a row takes from its columns are
+    // gathered into one span, so the operation runs once per run of
+    // neighbouring columns instead of once per pixel.
+    std::vector<std::uint16_t> gathered(columns.size());
+    auto const source_height = static_cast<std::int64_t>(source->height());
+    for (std::int32_t y = std::max(top_most, clip.top); y < std::min(bottom_most, clip.bottom); ++y) {
+        std::uint16_t* row = destination->row(y);
+        std::size_t k = 0;
+        while (k < columns.size()) {
+            auto covers = [&](Column const& column) { return y >= column.top && y < column.top + column.height; };
+            if (!covers(columns[k])) {
+                ++k;
+                continue;
+            }
+            std::size_t run = k;
+            std::int32_t x = columns[k].x;
+            while (run < columns.size() && covers(columns[run]) && columns[run].x == x + static_cast<std::int32_t>(run - k)) {
+                auto const& column = columns[run];
+                auto const source_row = static_cast<std::int32_t>(std::min<std::int64_t>(
+                    source_height - 1, (static_cast<std::int64_t>(y - column.top) * column.step) >> 16));
+                gathered[run - k] = source->at(column.source, source_row);
+                ++run;
+            }
+            op.span(row + x, row + x + static_cast<std::int32_t>(run - k), gathered.data(), y - clip.top);
+            k = run;
+        }
     }
 }
 
@@ -193,7 +243,8 @@ void FlipAnimation::draw(DrawTarget& target, Point origin)
     }
     // Seen from twice the picture's width: enough depth to read as a turn,
     // not so much that the near edge grows far beyond the element.
-    if (!m_from_surface.buffer()) {
+    auto const from_size = m_from_surface.size();
+    if (from_size.width < 1 || from_size.height < 1) {
         // Nothing to turn away (an element appearing or vanishing): the
         // picture turns through the whole run, edge-on at 0, flat at 1.
         auto const size = m_to_surface.size();

@@ -1,6 +1,5 @@
 #include "WidgetFixture.h"
 
-#include "imaging/PixelBuffer.h"
 #include "skin/SkinErrors.h"
 #include "widgets/EditElement.h"
 
@@ -86,25 +85,6 @@ TEST(EditCaret, places_follow_words_spacing_and_line_ends)
     EXPECT_EQ(prepared_index(u"a\tb\tc", 2), 5u);
     EXPECT_EQ(prepared_index(u"a\tb\tc", 4), 10u);
     EXPECT_EQ(prepared_index(u"ab", 9), 2u);
-}
-
-TEST(EditCaret, the_nearest_index_on_a_line_and_the_scroll_that_keeps_the_caret_seen)
-{
-    std::vector<CaretPlace> const places { { 0, 0 }, { 0, 10 }, { 0, 20 }, { 1, 0 }, { 1, 10 } };
-    EXPECT_EQ(closest_on_line(places, 1, 14), 4u);
-    EXPECT_EQ(closest_on_line(places, 0, 4), 0u);
-    EXPECT_EQ(closest_on_line(places, 0, 99), 2u);
-    EXPECT_EQ(closest_on_line(places, 2, 0), std::nullopt);
-
-    // A text that fits never scrolls.
-    EXPECT_EQ(keep_caret_in_view(-30, 35, 40, 40), 0);
-    // Past the right edge the line shows its end.
-    EXPECT_EQ(keep_caret_in_view(0, 100, 100, 40), -60);
-    EXPECT_EQ(keep_caret_in_view(0, 70, 100, 40), -60);
-    // A caret in view leaves the scroll alone.
-    EXPECT_EQ(keep_caret_in_view(-30, 50, 100, 40), -30);
-    // Left of the edge the caret comes to the left edge.
-    EXPECT_EQ(keep_caret_in_view(-60, 10, 100, 40), -10);
 }
 
 TEST(EditElement, a_tap_focuses_one_field_and_typing_goes_to_it_at_the_caret)
@@ -236,36 +216,14 @@ TEST(EditElement, the_caret_blinks_only_in_the_focused_field_and_keys_show_it)
     f.field.focus();
     f.form.advance(0.3);
     EXPECT_TRUE(f.field.caret_visible());
-    auto buffer = PixelBuffer::create(300, 100);
-    DrawTarget target(buffer.get());
-    f.form.paint(target, { 0, 0 });
     f.form.advance(0.3);
     EXPECT_FALSE(f.field.caret_visible());
-    EXPECT_TRUE(f.form.needs_redraw());
     f.form.advance(0.5);
     EXPECT_TRUE(f.field.caret_visible());
     f.form.advance(0.5);
     EXPECT_FALSE(f.field.caret_visible());
     f.form.on_key(press(Key::Esc));
     EXPECT_TRUE(f.field.caret_visible()) << "any key shows the caret again";
-}
-
-TEST(EditElement, draws_its_background_the_text_and_the_caret_in_the_text_colour)
-{
-    EditForm f(200, 0);
-    f.field.focus();
-    auto buffer = PixelBuffer::create(300, 100);
-    DrawTarget target(buffer.get());
-    f.form.paint(target, { 0, 0 });
-    auto const caret = f.field.caret_rect();
-    EXPECT_EQ(caret.left, 0);
-    EXPECT_EQ(caret.height(), empty_font()->line_height());
-    constexpr std::uint16_t kRed = 31 << 11;
-    constexpr std::uint16_t kBlue = 31;
-    EXPECT_EQ(buffer->at(0, caret.top), kRed);
-    EXPECT_EQ(buffer->at(0, caret.bottom - 1), kRed);
-    EXPECT_EQ(buffer->at(1, caret.top), kBlue);
-    EXPECT_EQ(buffer->at(199, 59), kBlue);
 }
 
 TEST(LabelEdit, needs_both_children_and_binds_its_field)
