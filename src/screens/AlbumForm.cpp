@@ -126,7 +126,7 @@ bool AlbumForm::on_key(KeyInput const& key)
         return true;
     // The back key at the root screen offers to leave, as does the menu key.
     if (key.down && (key.key == Key::Backspace || key.key == Key::ContextMenu || key.key == Key::SoftRight)) {
-        m_popup.show_menu(u"MainMenu", u"", true);
+        m_popup.show_menu(u"MainMenu", u"", false);
         return true;
     }
     return false;

@@ -1,7 +1,6 @@
 #include "screens/DemoForm.h"
 
 #include "app/Log.h"
-#include "widgets/EditElement.h"
 
 namespace qv {
 
@@ -42,6 +41,8 @@ void DemoForm::on_built()
     require(u"chkDemo");
     m_progress = &require<ProgressElement>(u"prgDemo");
     m_progress->set_value(0.3);
+    m_edit = &require<EditElement>(u"edtDemo");
+    m_logged_text = m_edit->text();
     m_list = &require<VirtualList>(u"lstDemo");
     m_list->set_provider(this, kRows);
     m_popup.bind(store(), u"MenuPanel");
@@ -53,7 +54,7 @@ bool DemoForm::on_click(Element& source, Point)
 {
     Log::get() << u"demo: click " << source.id() << u"\n";
     if (source.id() == u"btnDemoMenu") {
-        m_popup.show_menu(u"DemoMenu", u"", true);
+        m_popup.show_menu(u"DemoMenu", u"", false);
     } else if (source.id() == u"btnDemo") {
         double const next = m_progress->value() + 0.1;
         m_progress->set_value(next > 1.0 ? 0.0 : next);
@@ -68,15 +69,18 @@ bool DemoForm::on_click(Element& source, Point)
     return true;
 }
 
-bool DemoForm::on_key(KeyInput const& key)
+void DemoForm::advance(double seconds)
 {
-    if (ScreenForm::on_key(key))
-        return true;
-    if (key.down && key.key == Key::Esc) {
-        Log::get() << u"demo: edit text [" << require<EditElement>(u"edtDemo").text() << u"]\n";
-        return true;
+    ScreenForm::advance(seconds);
+    if (m_edit->text() != m_logged_text) {
+        m_logged_text = m_edit->text();
+        Log::get() << u"demo: edit text [" << m_logged_text << u"]\n";
     }
-    return false;
+    // Where a scroll came to rest.
+    if (m_list->velocity() == 0 && !m_list->stylus_down() && m_list->first_index() + 1 != m_logged_row) {
+        m_logged_row = m_list->first_index() + 1;
+        Log::get() << u"demo: list at row " << m_logged_row << u"\n";
+    }
 }
 
 void DemoForm::on_item_clicked(VirtualList&, std::int32_t index)

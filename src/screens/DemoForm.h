@@ -5,6 +5,7 @@
 // from scripts.
 
 #include "screens/ScreenForm.h"
+#include "widgets/EditElement.h"
 #include "widgets/Menu.h"
 #include "widgets/ProgressElement.h"
 #include "widgets/VirtualList.h"
@@ -19,7 +20,7 @@ public:
 
     Screen& main_screen() override { return screen(); }
     bool on_click(Element& source, Point position) override;
-    bool on_key(KeyInput const& key) override;
+    void advance(double seconds) override;
     void on_item_clicked(VirtualList& list, std::int32_t index) override;
     ListItem* create_item(VirtualList& list, std::int32_t index) override;
     void get_items(MenuScreen& menu, WStringView name, WString& caption, std::vector<MenuItem>& items) override;
@@ -34,6 +35,10 @@ private:
     MenuScreen m_popup;
     VirtualList* m_list { nullptr };
     ProgressElement* m_progress { nullptr };
+    EditElement* m_edit { nullptr };
+    // What the log last said, so that scripts can follow the page.
+    WString m_logged_text;
+    std::int32_t m_logged_row { 0 };
     WString m_choice { u"First" };
 };
 

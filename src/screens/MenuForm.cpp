@@ -111,7 +111,7 @@ bool MenuForm::on_click(Element& source, Point)
     } else if (id == u"btnAbout") {
         m_about.open();
     } else if (id == u"btnLanguage") {
-        m_popup.show_menu(u"Language", u"", true);
+        m_popup.show_menu(u"Language", u"", false);
     }
     return true;
 }

@@ -5,12 +5,12 @@
 //   png_probe xwd IN.xwd OUT.png
 //   png_probe size FILE.png WIDTH HEIGHT
 //   png_probe pixel FILE.png X Y R G B     (each channel within 8)
-//   png_probe compare GOT.png REFERENCE.png PERCENT [X Y W H]
+//   png_probe compare GOT.png REFERENCE.png PERCENT [X Y W H]...
 //       the two pictures are equally large and at most PERCENT % of their
 //       pixels differ by more than 24 in any channel (fonts and timing may
 //       move a few pixels; a missing or misplaced element moves many); the
-//       rectangle, when given, is left out (the frame-time overlay that a
-//       logging run draws)
+//       rectangles, when given, are left out (the frame-time overlay that a
+//       logging run draws, a list whose resting place depends on timing)
 //   png_probe jpeg OUT.jpg WIDTH HEIGHT SEED   a test picture
 
 #include "imaging/JpegCodec.h"
@@ -94,7 +94,7 @@ void channels(std::uint16_t p, int out[3])
     out[2] = (p & 31) * 255 / 31;
 }
 
-int compare_png(char const* got_path, char const* reference_path, double percent, int const* skip)
+int compare_png(char const* got_path, char const* reference_path, double percent, std::vector<int> const& skip)
 {
     auto got = platform::load_png(from_utf8(got_path));
     auto reference = platform::load_png(from_utf8(reference_path));
@@ -110,7 +110,11 @@ int compare_png(char const* got_path, char const* reference_path, double percent
     std::int64_t differing = 0;
     for (int y = 0; y < got->height(); ++y)
         for (int x = 0; x < got->width(); ++x) {
-            if (skip && x >= skip[0] && y >= skip[1] && x < skip[0] + skip[2] && y < skip[1] + skip[3])
+            bool skipped = false;
+            for (std::size_t r = 0; r + 3 < skip.size(); r += 4)
+                skipped = skipped
+                    || (x >= skip[r] && y >= skip[r + 1] && x < skip[r] + skip[r + 2] && y < skip[r + 1] + skip[r + 3]);
+            if (skipped)
                 continue;
             int a[3], b[3];
             channels(got->at(x, y), a);
@@ -154,11 +158,11 @@ int main(int argc, char** argv)
     std::string const mode = argc > 1 ? argv[1] : "";
     if (mode == "xwd" && argc == 4)
         return xwd_to_png(argv[2], argv[3]);
-    if (mode == "compare" && (argc == 5 || argc == 9)) {
-        int skip[4] {};
-        for (int i = 0; i < 4 && argc == 9; ++i)
-            skip[i] = std::atoi(argv[5 + i]);
-        return compare_png(argv[2], argv[3], std::atof(argv[4]), argc == 9 ? skip : nullptr);
+    if (mode == "compare" && argc >= 5 && (argc - 5) % 4 == 0) {
+        std::vector<int> skip;
+        for (int i = 5; i < argc; ++i)
+            skip.push_back(std::atoi(argv[i]));
+        return compare_png(argv[2], argv[3], std::atof(argv[4]), skip);
     }
     if (mode == "jpeg" && argc == 6)
         return write_jpeg(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
