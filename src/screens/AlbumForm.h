@@ -56,6 +56,7 @@ public:
     ~AlbumForm() override;
 
     void advance(double seconds) override;
+    void draw(DrawTarget& target, Point origin) override;
     bool on_key(KeyInput const& key) override;
     bool on_click(Element& source, Point position) override;
 
@@ -89,6 +90,7 @@ private:
     Element* m_warning_text { nullptr };
     bool m_search_running { false };
     bool m_search_enabled { true };
+    bool m_drawn { false };
 };
 
 }
