@@ -36,11 +36,11 @@ struct PanRange {
 PanRange pan_range(double displayed, double view, double to_full);
 double clamp_to(PanRange range, double value);
 
-// The zoom that fits a w x h picture (levels above 0 up to top_level) into
-// a view, never above top_level. Between two candidate zooms the smaller
-// one fits both sides; only when the view is smaller than the level-0 tile
-// on both sides is the larger taken, as the zoom levels below 0 are not
-// worth losing detail for.
+// The zoom at which a w x h picture (levels 0 .. top_level) fits a view:
+// the smaller of the two sides' zooms, never above full size. When both
+// sides need a zoom below 0 (a view smaller than the level-0 picture both
+// ways) the larger is taken, so that the picture fills the view along one
+// side instead of shrinking into a stamp.
 double fit_zoom(int picture_width, int picture_height, int top_level, double view_width, double view_height);
 
 // Inertia: the speed after dt seconds of friction; five times the friction

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -338,6 +339,91 @@ TEST_F(ImageFormTest, LandscapeWaitsForTheWorkerAndTurnsThePicture)
     // The next picture lies below in landscape.
     EXPECT_EQ(m_form->view(2).position().x, 0);
     EXPECT_GT(m_form->view(2).position().y, 0);
+}
+
+TEST_F(ImageFormTest, FinishedCacheReloadsOnlyASlotWithoutWorkingDecoder)
+{
+    add_picture("p0.jpg", 480, 360, kColours[0], false);
+    // The picture is still being copied: its bytes are not a JPEG yet, and
+    // there is no cache.
+    ASSERT_TRUE(write_solid_jpeg(m_dir / "whole.jpg", 640, 480, kColours[1]));
+    auto const whole = test::read_bytes(m_dir / "whole.jpg");
+    test::write_bytes(m_dir / "p1.jpg", std::vector<unsigned char>(whole.size(), 'x'));
+    WString const stuck = m_dir.program_path("p1.jpg");
+    m_pictures.push_back(stuck);
+    open(0);
+    EXPECT_EQ(m_form->slot(1).state, ViewSlot::Loading);
+    EXPECT_TRUE(m_form->slot(1).creator_ok);
+    EXPECT_EQ(m_form->slot(2).state, ViewSlot::Loading);
+    EXPECT_FALSE(m_form->slot(2).creator_ok);
+    // The stuck picture shows the 45 x 45 placeholder meanwhile.
+    EXPECT_EQ(m_form->view(2).picture_width(), 45);
+
+    // The centre picture's decoder works: its completion changes nothing.
+    auto const generation = m_form->slot(1).generation;
+    CatalogEvent done;
+    done.picture_complete = true;
+    done.picture_path = m_pictures[0];
+    m_form->on_catalog_event(done);
+    EXPECT_EQ(m_form->slot(1).generation, generation);
+    EXPECT_EQ(m_form->slot(1).state, ViewSlot::Loading);
+
+    // The copy completes and the catalog builds its cache: the slot is
+    // reloaded from the cache file.
+    {
+        std::ofstream out(m_dir / "p1.jpg", std::ios::binary | std::ios::in | std::ios::out);
+        out.write(reinterpret_cast<char const*>(whole.data()), static_cast<std::streamsize>(whole.size()));
+    }
+    ASSERT_TRUE(create_picture_cache(stuck, cache_file_name(stuck, root())));
+    done.picture_path = stuck;
+    m_form->on_catalog_event(done);
+    EXPECT_EQ(m_form->slot(2).state, ViewSlot::Cached);
+    EXPECT_EQ(m_form->view(2).picture_width(), 640);
+    EXPECT_EQ(m_form->view(2).picture_height(), 480);
+}
+
+// Swipes, zooms and turns while the worker is busy: whatever was in
+// flight, the centre view ends up showing the centre picture.
+TEST_F(ImageFormTest, StressOfSwipesZoomsAndTurnsNeverShowsAnotherPicture)
+{
+    for (int i = 0; i < 4; ++i)
+        add_picture("p" + std::to_string(i) + ".jpg", 700 + 40 * i, 520, kColours[i], i % 2 == 0);
+    open(1);
+    auto& landscape = dynamic_cast<ButtonElement&>(*m_form->find_child(u"btnLandscape"));
+    std::uint32_t seed = 12345;
+    auto next = [&seed](std::uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    for (int step = 0; step < 60; ++step) {
+        switch (next(6)) {
+        case 0:
+            drag(Point { 30, 160 }, Point { 210, 160 });
+            break;
+        case 1:
+            drag(Point { 210, 160 }, Point { 30, 160 });
+            break;
+        case 2:
+            m_form->on_click(*m_form->find_child(u"btnPlus"), Point {});
+            break;
+        case 3:
+            m_form->on_click(*m_form->find_child(u"btnMinus"), Point {});
+            break;
+        case 4:
+            if (landscape.enabled())
+                m_form->on_click(landscape, Point {});
+            break;
+        default:
+            break;
+        }
+        frames(static_cast<int>(next(12)));
+    }
+    frames(200);
+    ASSERT_TRUE(run_until_loaded());
+    frames(2);
+    int const current = m_form->current();
+    EXPECT_EQ(m_form->slot(1).picture, current);
+    EXPECT_TRUE(near_colour(pixel(120, 160), kColours[current]));
 }
 
 }
