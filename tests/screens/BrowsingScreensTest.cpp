@@ -1,0 +1,216 @@
+#include "catalog/CatalogFile.h"
+#include "catalog/PhotoCatalog.h"
+#include "imaging/JpegCodec.h"
+#include "screens/AlbumForm.h"
+#include "screens/TileView.h"
+#include "skin/ElementRegistry.h"
+#include "support/TestSupport.h"
+#include "widgets/TextElement.h"
+#include "widgets/WidgetFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace qv {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ScopedEnv;
+using test::TempDir;
+
+fs::path const kBin = fs::path(QUILVANE_APP_DIR) / "skins" / "bin";
+
+TEST(ThumbnailColumnsTest, cells_of_58_after_a_margin_of_8_from_one_to_six)
+{
+    EXPECT_EQ(thumbnail_columns(240, 0), 4); // (240 - 8) / 58
+    EXPECT_EQ(thumbnail_columns(480, 1), 4); // the same screen at 192 dpi
+    EXPECT_EQ(thumbnail_columns(480, 0), 6); // eight fit, six is the most
+    EXPECT_EQ(thumbnail_columns(320, 0), 5);
+    EXPECT_EQ(thumbnail_columns(60, 0), 1); // not even one fits: still one
+}
+
+bool write_picture(fs::path const& path)
+{
+    auto encoder = JpegEncoder::open(test::program_form(path), 64, 48);
+    if (!encoder)
+        return false;
+    std::vector<std::uint8_t> row(64 * 3, 128);
+    for (int y = 0; y < 48; ++y)
+        encoder->write_row(row);
+    return encoder->finish();
+}
+
+class BrowsingScreensTest : public ::testing::Test {
+protected:
+    TempDir m_dir;
+    ScopedEnv m_docs { "QUILVANE_DOCUMENTS", (m_dir / "docs").string() };
+    ScopedEnv m_cards { "QUILVANE_CARDS", (m_dir / "cards").string() };
+    test::WidgetTypesScope m_types;
+    Properties m_store;
+    WString m_root;
+
+    void SetUp() override
+    {
+        register_element_type(u"bigpicture", [](Element* parent) -> Element* { return new TileView(parent); });
+        fs::create_directories(m_dir / "docs" / "Trip");
+        fs::create_directories(m_dir / "cards");
+        ASSERT_TRUE(m_store.load_skin(test::program_form(kBin / "default.skin"), DisplayInfo { 240, 320, 96 }));
+        m_root = test::program_form(m_dir / "docs") + u"\\";
+    }
+    void TearDown() override { unregister_element_type(u"bigpicture"); }
+
+    // An album list file naming `albums` as album 0 onwards.
+    WString write_ini(std::vector<FolderInfo> const& albums)
+    {
+        std::ofstream out(m_dir / "folders.ini", std::ios::binary);
+        WString const text = u"\uFEFF" + folders_to_text(albums);
+        out.write(reinterpret_cast<char const*>(text.data()), static_cast<std::streamsize>(text.size() * 2));
+        return m_dir.program_path("folders.ini");
+    }
+
+    WString trip_picture(int i) const { return test::program_form(m_dir / "docs" / "Trip" / ("t" + std::to_string(i) + ".jpg")); }
+};
+
+TEST_F(BrowsingScreensTest, opening_an_album_counts_its_pictures_and_lays_them_out_in_rows)
+{
+    for (int i = 10; i < 23; ++i)
+        ASSERT_TRUE(write_picture(test::system_form(trip_picture(i))));
+    // The list still remembers 5 pictures and a cover that is gone.
+    FolderInfo const stale { m_root, test::program_form(m_dir / "docs" / "Trip") + u"\\", trip_picture(99), 5 };
+    PhotoCatalog catalog(write_ini({ stale }), false);
+    ASSERT_EQ(catalog.get_folders_size(), 1);
+
+    FolderForm form(m_store, catalog);
+    form.set_visible(true);
+    form.place(Size { 240, 320 });
+    form.open_album(catalog.get_folder(0));
+
+    EXPECT_EQ(form.pictures().size(), 13u);
+    EXPECT_EQ(form.columns(), 4);
+    EXPECT_EQ(form.list().item_count(), 4);
+    FolderInfo const now = catalog.get_folder(0);
+    EXPECT_EQ(now.folder_size, 13);
+    EXPECT_EQ(now.key_picture_path, form.pictures().front());
+
+    // One thumbnail a frame; none is cached, so each is queued for building.
+    for (int frame = 1; frame <= 3; ++frame) {
+        form.advance(0.02);
+        EXPECT_EQ(form.next_to_load(), frame);
+        EXPECT_EQ(catalog.pending_count(), frame);
+    }
+
+    // The last row holds one picture: its second cell opens nothing, its
+    // first opens the viewer on picture 12.
+    form.on_cell_click(3, 1);
+    EXPECT_EQ(form.image_form().picture_count(), 0);
+    form.on_cell_click(3, 0);
+    EXPECT_EQ(form.image_form().picture_count(), 13);
+    EXPECT_EQ(form.image_form().current(), 12);
+}
+
+TEST_F(BrowsingScreensTest, an_album_without_pictures_gets_size_zero_and_keeps_its_cover)
+{
+    FolderInfo const album { m_root, test::program_form(m_dir / "docs" / "Trip") + u"\\", trip_picture(1), 3 };
+    PhotoCatalog catalog(write_ini({ album }), false);
+    FolderForm form(m_store, catalog);
+    form.place(Size { 240, 320 });
+    form.open_album(catalog.get_folder(0));
+    EXPECT_EQ(form.list().item_count(), 0);
+    EXPECT_EQ(catalog.get_folder(0).folder_size, 0);
+    EXPECT_EQ(catalog.get_folder(0).key_picture_path, trip_picture(1));
+}
+
+TEST_F(BrowsingScreensTest, the_empty_catalog_warns_and_the_search_button_waits_for_the_caches)
+{
+    PhotoCatalog catalog(m_dir.program_path("absent.ini"), false);
+    AlbumForm form(m_store, catalog);
+    form.set_visible(true);
+    form.place(Size { 240, 320 });
+    EXPECT_TRUE(form.find_child(u"warning_text")->visible());
+    EXPECT_TRUE(form.find_child(u"warning_image")->visible());
+    EXPECT_FALSE(form.find_child(u"progress")->visible());
+
+    auto& search = *form.find_child(u"btnSearch");
+    ASSERT_TRUE(search.enabled());
+    form.on_click(search, Point {});
+    EXPECT_FALSE(search.enabled());
+    EXPECT_TRUE(form.search_running());
+
+    CatalogEvent progress;
+    progress.progress = true;
+    progress.progress_fraction = 0.25;
+    form.on_catalog_event(progress);
+    EXPECT_TRUE(form.find_child(u"progress")->visible());
+
+    CatalogEvent done;
+    done.search_complete = true;
+    form.on_catalog_event(done);
+    EXPECT_FALSE(form.search_running());
+    EXPECT_FALSE(search.enabled()) << "still building caches";
+    // No album was found: the warning stays.
+    EXPECT_TRUE(form.find_child(u"warning_text")->visible());
+
+    CatalogEvent built;
+    built.cache_complete = true;
+    form.on_catalog_event(built);
+    EXPECT_TRUE(search.enabled());
+    EXPECT_FALSE(form.find_child(u"progress")->visible());
+}
+
+TEST_F(BrowsingScreensTest, albums_replace_the_warning_and_rows_show_their_names_and_counts)
+{
+    ASSERT_TRUE(write_picture(test::system_form(trip_picture(1))));
+    FolderInfo const album { m_root, test::program_form(m_dir / "docs" / "Trip") + u"\\", trip_picture(1), 7 };
+    PhotoCatalog catalog(write_ini({ album }), false);
+    AlbumForm form(m_store, catalog);
+    form.set_visible(true);
+    form.place(Size { 240, 320 });
+    RenderSurface screen { Size { 240, 320 } };
+    form.paint(screen.target(), Point {});
+
+    EXPECT_FALSE(form.find_child(u"warning_text")->visible());
+    ASSERT_EQ(form.list().items().size(), 1u);
+    auto* row = dynamic_cast<AlbumElement*>(form.list().items().front().get());
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(dynamic_cast<TextElement*>(row->find_child(u"name"))->text(), u"Trip");
+    EXPECT_EQ(dynamic_cast<TextElement*>(row->find_child(u"count"))->text(), u"7");
+    // No cache file yet: the row waits and the cover is queued.
+    EXPECT_EQ(row->thumbnail_state(), ThumbnailState::Loading);
+    EXPECT_EQ(catalog.pending_count(), 1);
+}
+
+TEST_F(BrowsingScreensTest, the_album_list_supplies_the_main_and_exit_menus)
+{
+    PhotoCatalog catalog(m_dir.program_path("absent.ini"), false);
+    AlbumForm form(m_store, catalog);
+    std::vector<MenuItem> items;
+    WString caption;
+    form.get_items(form.popup(), u"MainMenu", caption, items);
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].id, u"Back");
+    EXPECT_EQ(items[0].style, u"MenuElementCancel");
+    EXPECT_EQ(items[1].id, u"Exit");
+
+    items.clear();
+    form.get_items(form.popup(), u"Exit", caption, items);
+    EXPECT_EQ(caption, m_store.text(u"ExitCaption"));
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].id, u"ReallyExit");
+    EXPECT_EQ(items[0].style, u"MenuElementRed");
+    EXPECT_EQ(items[1].id, u"Cancel");
+
+    // Choices that are no menu close the popup: no items.
+    items.clear();
+    form.get_items(form.popup(), u"Cancel", caption, items);
+    EXPECT_TRUE(items.empty());
+}
+
+TEST_F(BrowsingScreensTest, help_is_the_language_page_or_the_key_itself)
+{
+    EXPECT_EQ(help_page_path(m_store), u"%app_path%\\Help_link");
+}
+
+}
+}
