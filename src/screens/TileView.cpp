@@ -100,7 +100,8 @@ std::vector<TileView::TileInfo> TileView::tiles()
     MutexLock lock(m_tiles_mutex);
     std::vector<TileInfo> result;
     for (auto const& entry : m_tiles)
-        result.push_back(TileInfo { entry->level, entry->column, entry->row, entry->pending, entry->requested });
+        result.push_back(TileInfo { entry->level, entry->column, entry->row, entry->pending, entry->requested,
+            entry->preview, entry->stamp == m_frame_counter });
     return result;
 }
 
@@ -113,6 +114,7 @@ void TileView::put_piece(int level, int column, int row, std::unique_ptr<RenderS
     entry->surface = std::move(surface);
     entry->pending = false;
     entry->requested = true;
+    entry->preview = false;
     invalidate_drawing();
 }
 
@@ -233,6 +235,7 @@ TileView::TileEntry* TileView::take_entry(int level, int column, int row)
     entry->row = row;
     entry->pending = true;
     entry->requested = false;
+    entry->preview = false;
     paint_loading(*entry);
     return entry;
 }
@@ -337,6 +340,7 @@ void TileView::relevel(int old_level, int new_level)
                 continue;
             entry->pending = false;
             entry->requested = false;
+            entry->preview = true;
             previews.push_back(std::move(entry));
         }
     }

@@ -33,6 +33,9 @@ public:
         int row { 0 };
         bool pending { true };
         bool requested { false };
+        // Scaled from another level while its own tile is awaited.
+        bool preview { false };
+        bool drawn_last_frame { false };
     };
 
     explicit TileView(Element* parent);
@@ -107,6 +110,7 @@ private:
         std::unique_ptr<RenderSurface> surface;
         bool pending { true };
         bool requested { false };
+        bool preview { false };
     };
     struct PenSample {
         std::uint32_t tick;

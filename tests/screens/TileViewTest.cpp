@@ -198,7 +198,7 @@ TEST(TileView, ZoomToAFractionSwitchesToTheFinerLevelWithPreviews)
     // level-3 entry that is not pending holds its parent's colour.
     int previews = 0;
     for (auto const& tile : f.view->tiles()) {
-        if (tile.level != 3 || tile.pending)
+        if (tile.level != 3 || !tile.preview)
             continue;
         ++previews;
     }
