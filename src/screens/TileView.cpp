@@ -24,6 +24,24 @@ std::uint16_t to_565(SkinColor c) { return pack_rgb565(c.red, c.green, c.blue); 
 // Exact powers of two, so that whole zooms give exactly 1:1 drawing.
 double pow2(double e) { return std::exp2(e); }
 
+// Lets go of a held lock for a scope. The listener is called without the
+// view's lock: it takes its own queue lock and then asks views is_needed,
+// so holding ours across the call would order the two locks both ways.
+class MutexUnlock {
+public:
+    explicit MutexUnlock(Mutex& mutex)
+        : m_mutex(mutex)
+    {
+        m_mutex.unlock();
+    }
+    ~MutexUnlock() { m_mutex.lock(); }
+    MutexUnlock(MutexUnlock const&) = delete;
+    MutexUnlock& operator=(MutexUnlock const&) = delete;
+
+private:
+    Mutex& m_mutex;
+};
+
 }
 
 TileView::TileView(Element* parent)
@@ -454,6 +472,7 @@ void TileView::draw(DrawTarget& target, Point origin)
             entry->stamp = m_frame_counter;
             if (zoom_settled && !entry->requested && (!m_unbounded || !moving) && m_tile_listener) {
                 entry->requested = true;
+                MutexUnlock unlocked(m_tiles_mutex);
                 m_tile_listener->add_tile(*this, level, column, row);
             }
             if (!entry->pending)
@@ -463,8 +482,10 @@ void TileView::draw(DrawTarget& target, Point origin)
         }
     }
     picture_clip.reset();
-    if (m_tile_listener)
+    if (m_tile_listener) {
+        MutexUnlock unlocked(m_tiles_mutex);
         m_tile_listener->after_draw(*this);
+    }
 }
 
 void TileView::apply_edges(double dt)

@@ -3,8 +3,9 @@
 // The picture element of the viewer (skin type "bigpicture"): one picture at
 // any zoom, drawn from a small bounded set of square tiles that the listener
 // delivers on request, with pen panning, inertia, elastic edges and smooth
-// zoom between levels. User-interface thread only; m_tiles_mutex is there
-// because the listener's add_tile runs inside the draw loop and calls back.
+// zoom between levels. User-interface thread only. m_tiles_mutex (re-entrant)
+// guards the tiles and the geometry; the draw loop holds it around each
+// tile's lookup and drawing and lets go of it while the listener is asked.
 
 #include "app/Thread.h"
 #include "screens/TileGeometry.h"
