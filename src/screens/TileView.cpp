@@ -94,7 +94,8 @@ void TileView::set_picture(int tile_width, int tile_height, int picture_width, i
     if (unbounded)
         m_top_level = std::max(m_top_level, static_cast<int>(std::ceil(std::max(zoom, 0.0))));
     m_fit_level = std::min(m_top_level,
-        tile_fit_level(m_top_level, m_tile_width, m_tile_height, m_size.width, m_size.height));
+        tile_fit_level(m_top_level, m_tile_width, m_tile_height, static_cast<int>(view_extent_x()),
+            static_cast<int>(view_extent_y())));
     if (!(zoom >= m_fit_level && zoom <= m_top_level))
         zoom = m_fit_level;
     m_zoom = m_target_zoom = m_settled_zoom = m_reported_zoom = zoom;
