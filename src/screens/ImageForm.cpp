@@ -210,16 +210,16 @@ void ImageForm::restart(int position)
     int const h = slot.creator ? slot.creator->height() : 0;
     // A cache creator that could not read its own size has nothing to cut.
     bool const usable = w > 0 && h > 0 && (slot.state == ViewSlot::Cached || slot.creator_ok);
+    // Turned first: the view's fit level depends on which way it stands.
+    view.set_orientation(orientation);
     if (usable) {
         view.set_picture(kTileSide, kTileSide, w, h, 0);
-        view.set_orientation(orientation);
         if (!m_landscape)
             Log::get() << u"restart " << position << u"\n";
         slot.fit_zoom = fit_zoom(w, h, view.top_level(), view.view_extent_x(), view.view_extent_y());
     } else {
         slot.fit_zoom = 0;
         view.set_picture(64, 64, 45, 45, 0);
-        view.set_orientation(orientation);
     }
     view.set_zoom(slot.fit_zoom);
     view.set_pan(view.picture_width() / 2.0, view.picture_height() / 2.0);

@@ -24,6 +24,24 @@ std::uint16_t to_565(SkinColor c) { return pack_rgb565(c.red, c.green, c.blue); 
 // Exact powers of two, so that whole zooms give exactly 1:1 drawing.
 double pow2(double e) { return std::exp2(e); }
 
+// Lets go of a held lock for a scope. The listener is called without the
+// view's lock: it takes its own queue lock and then asks views is_needed,
+// so holding ours across the call would order the two locks both ways.
+class MutexUnlock {
+public:
+    explicit MutexUnlock(Mutex& mutex)
+        : m_mutex(mutex)
+    {
+        m_mutex.unlock();
+    }
+    ~MutexUnlock() { m_mutex.lock(); }
+    MutexUnlock(MutexUnlock const&) = delete;
+    MutexUnlock& operator=(MutexUnlock const&) = delete;
+
+private:
+    Mutex& m_mutex;
+};
+
 }
 
 TileView::TileView(Element* parent)
@@ -76,7 +94,8 @@ void TileView::set_picture(int tile_width, int tile_height, int picture_width, i
     if (unbounded)
         m_top_level = std::max(m_top_level, static_cast<int>(std::ceil(std::max(zoom, 0.0))));
     m_fit_level = std::min(m_top_level,
-        tile_fit_level(m_top_level, m_tile_width, m_tile_height, m_size.width, m_size.height));
+        tile_fit_level(m_top_level, m_tile_width, m_tile_height, static_cast<int>(view_extent_x()),
+            static_cast<int>(view_extent_y())));
     if (!(zoom >= m_fit_level && zoom <= m_top_level))
         zoom = m_fit_level;
     m_zoom = m_target_zoom = m_settled_zoom = m_reported_zoom = zoom;
@@ -100,7 +119,8 @@ std::vector<TileView::TileInfo> TileView::tiles()
     MutexLock lock(m_tiles_mutex);
     std::vector<TileInfo> result;
     for (auto const& entry : m_tiles)
-        result.push_back(TileInfo { entry->level, entry->column, entry->row, entry->pending, entry->requested });
+        result.push_back(TileInfo { entry->level, entry->column, entry->row, entry->pending, entry->requested,
+            entry->preview, entry->stamp == m_frame_counter });
     return result;
 }
 
@@ -113,6 +133,7 @@ void TileView::put_piece(int level, int column, int row, std::unique_ptr<RenderS
     entry->surface = std::move(surface);
     entry->pending = false;
     entry->requested = true;
+    entry->preview = false;
     invalidate_drawing();
 }
 
@@ -233,6 +254,7 @@ TileView::TileEntry* TileView::take_entry(int level, int column, int row)
     entry->row = row;
     entry->pending = true;
     entry->requested = false;
+    entry->preview = false;
     paint_loading(*entry);
     return entry;
 }
@@ -337,6 +359,7 @@ void TileView::relevel(int old_level, int new_level)
                 continue;
             entry->pending = false;
             entry->requested = false;
+            entry->preview = true;
             previews.push_back(std::move(entry));
         }
     }
@@ -450,6 +473,7 @@ void TileView::draw(DrawTarget& target, Point origin)
             entry->stamp = m_frame_counter;
             if (zoom_settled && !entry->requested && (!m_unbounded || !moving) && m_tile_listener) {
                 entry->requested = true;
+                MutexUnlock unlocked(m_tiles_mutex);
                 m_tile_listener->add_tile(*this, level, column, row);
             }
             if (!entry->pending)
@@ -459,8 +483,10 @@ void TileView::draw(DrawTarget& target, Point origin)
         }
     }
     picture_clip.reset();
-    if (m_tile_listener)
+    if (m_tile_listener) {
+        MutexUnlock unlocked(m_tiles_mutex);
         m_tile_listener->after_draw(*this);
+    }
 }
 
 void TileView::apply_edges(double dt)

@@ -3,8 +3,9 @@
 // The picture element of the viewer (skin type "bigpicture"): one picture at
 // any zoom, drawn from a small bounded set of square tiles that the listener
 // delivers on request, with pen panning, inertia, elastic edges and smooth
-// zoom between levels. User-interface thread only; m_tiles_mutex is there
-// because the listener's add_tile runs inside the draw loop and calls back.
+// zoom between levels. User-interface thread only. m_tiles_mutex (re-entrant)
+// guards the tiles and the geometry; the draw loop holds it around each
+// tile's lookup and drawing and lets go of it while the listener is asked.
 
 #include "app/Thread.h"
 #include "screens/TileGeometry.h"
@@ -33,6 +34,9 @@ public:
         int row { 0 };
         bool pending { true };
         bool requested { false };
+        // Scaled from another level while its own tile is awaited.
+        bool preview { false };
+        bool drawn_last_frame { false };
     };
 
     explicit TileView(Element* parent);
@@ -107,6 +111,7 @@ private:
         std::unique_ptr<RenderSurface> surface;
         bool pending { true };
         bool requested { false };
+        bool preview { false };
     };
     struct PenSample {
         std::uint32_t tick;

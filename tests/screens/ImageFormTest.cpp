@@ -103,15 +103,20 @@ protected:
         m_form->paint(m_screen.target(), Point {});
     }
 
-    // Frames until the centre view holds every tile it shows.
+    // Frames until the centre view shows its own tiles everywhere.
     bool run_until_loaded(int max_frames = 2000)
     {
         for (int i = 0; i < max_frames; ++i) {
             frame();
             bool ready = m_form->queued_requests() == 0 && m_form->finished_tiles() == 0;
-            for (auto const& tile : m_form->view(1).tiles())
-                ready = ready && !tile.pending;
-            if (ready && !m_form->view(1).tiles().empty())
+            int drawn = 0;
+            for (auto const& tile : m_form->view(1).tiles()) {
+                if (!tile.drawn_last_frame)
+                    continue;
+                ++drawn;
+                ready = ready && !tile.pending && !tile.preview;
+            }
+            if (ready && drawn > 0)
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
@@ -241,6 +246,36 @@ TEST_F(ImageFormTest, PictureWithoutCacheIsServedFromItsFile)
     ASSERT_TRUE(run_until_loaded());
     EXPECT_TRUE(near_colour(pixel(120, 160), kColours[2]));
     EXPECT_TRUE(near_colour(pixel(5, 160), kColours[2]));
+}
+
+TEST_F(ImageFormTest, OneFinishedTileReachesItsViewPerFrameNewestFirst)
+{
+    add_picture("big.jpg", 1600, 1200, kColours[0], true);
+    open(0);
+    m_form->paint(m_screen.target(), Point {});
+    // Fit zoom 0.26 uses level-1 tiles: 400 x 300 in 2 x 2, all visible.
+    std::size_t const asked = 4;
+    for (int i = 0; i < 5000 && m_form->finished_tiles() < asked; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(m_form->finished_tiles(), asked);
+    auto delivered = [this] {
+        int count = 0;
+        for (auto const& tile : m_form->view(1).tiles())
+            count += !tile.pending;
+        return count;
+    };
+    for (std::size_t i = 1; i <= asked; ++i) {
+        m_form->advance(0.04);
+        EXPECT_EQ(m_form->finished_tiles(), asked - i);
+        EXPECT_EQ(delivered(), static_cast<int>(i));
+        if (i == 1) {
+            // The worker makes them in the order asked; the frame takes the
+            // one finished last.
+            auto const tiles = m_form->view(1).tiles();
+            ASSERT_EQ(tiles.size(), asked);
+            EXPECT_FALSE(tiles.back().pending);
+        }
+    }
 }
 
 TEST_F(ImageFormTest, ZoomOutBelowOneLevelAboveFitLandsOnFit)

@@ -198,7 +198,7 @@ TEST(TileView, ZoomToAFractionSwitchesToTheFinerLevelWithPreviews)
     // level-3 entry that is not pending holds its parent's colour.
     int previews = 0;
     for (auto const& tile : f.view->tiles()) {
-        if (tile.level != 3 || tile.pending)
+        if (tile.level != 3 || !tile.preview)
             continue;
         ++previews;
     }
@@ -314,6 +314,27 @@ TEST(TileView, TurnedViewMapsScreenAndPictureBothWays)
     // Turned clockwise, the picture's top (smaller y) lies to the right.
     f.view->set_orientation(1);
     EXPECT_LT(f.view->screen_to_picture(Point { 230, 160 }).y, 600);
+}
+
+TEST(TileView, TurnedViewLaysTheColumnsDownTheScreen)
+{
+    // 512 x 256 is two tiles side by side; turned clockwise in a 256 x 512
+    // view it fills the view at full size, its left tile on top.
+    ViewFixture f(Size { 256, 512 });
+    f.view->set_orientation(1);
+    f.view->set_picture(256, 256, 512, 256, 1);
+    ASSERT_EQ(f.view->top_level(), 1);
+    f.draw();
+    std::set<Key> const expected { { 1, 0, 0 }, { 1, 1, 0 } };
+    EXPECT_EQ(std::set<Key>(f.listener.asked.begin(), f.listener.asked.end()), expected);
+    f.deliver_all();
+    f.draw();
+    EXPECT_EQ(f.pixel(128, 10), tile_colour(1, 0, 0));
+    EXPECT_EQ(f.pixel(128, 500), tile_colour(1, 1, 0));
+    // Picture point (10, 5) near the top-left corner shows at the top right.
+    auto const p = f.view->picture_to_view(PicturePoint { 10, 5 });
+    EXPECT_DOUBLE_EQ(p.x, 256 - 5);
+    EXPECT_DOUBLE_EQ(p.y, 10);
 }
 
 TEST(TileView, EmptyNeighbourDrawsNothingAndAsksForNothing)
