@@ -701,7 +701,12 @@ void ImageForm::on_catalog_event(CatalogEvent const& event)
         ViewSlot* slot = m_slots[k];
         if (picture_path(*slot) != event.picture_path)
             continue;
-        if (slot->creator_ok)
+        // A picture shown straight from its JPEG file moves to its new cache
+        // file too: the file can be cut only into the coarser levels and
+        // only slowly, the cache into every level at once.
+        bool const cache_now = slot->state == ViewSlot::Loading
+            && is_cache_file_valid(cache_file_name(picture_path(*slot), m_search_root));
+        if (slot->creator_ok && !cache_now)
             return;
         clear_slot(slot);
         Log::get() << u"on_document_refresh begin\n";

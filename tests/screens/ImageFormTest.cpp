@@ -376,7 +376,7 @@ TEST_F(ImageFormTest, LandscapeWaitsForTheWorkerAndTurnsThePicture)
     EXPECT_GT(m_form->view(2).position().y, 0);
 }
 
-TEST_F(ImageFormTest, FinishedCacheReloadsOnlyASlotWithoutWorkingDecoder)
+TEST_F(ImageFormTest, FinishedCacheReloadsAStuckSlotAndMovesAFileSlotToItsCache)
 {
     add_picture("p0.jpg", 480, 360, kColours[0], false);
     // The picture is still being copied: its bytes are not a JPEG yet, and
@@ -415,6 +415,14 @@ TEST_F(ImageFormTest, FinishedCacheReloadsOnlyASlotWithoutWorkingDecoder)
     EXPECT_EQ(m_form->slot(2).state, ViewSlot::Cached);
     EXPECT_EQ(m_form->view(2).picture_width(), 640);
     EXPECT_EQ(m_form->view(2).picture_height(), 480);
+
+    // Once the centre picture's cache exists, its completion moves it from
+    // the JPEG file to the cache file.
+    ASSERT_TRUE(create_picture_cache(m_pictures[0], cache_file_name(m_pictures[0], root())));
+    done.picture_path = m_pictures[0];
+    m_form->on_catalog_event(done);
+    EXPECT_EQ(m_form->slot(1).state, ViewSlot::Cached);
+    EXPECT_NE(m_form->slot(1).generation, generation);
 }
 
 // Swipes, zooms and turns while the worker is busy: whatever was in

@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# The viewer, driven headless on a 240 x 320 screen over a real pictures
+# tree: "Gallery" (three large pictures and a broken one) and "Solo" (one
+# picture). Two runs of the program:
+#   1. after a search: the first picture (no left neighbour), a double tap
+#      zooming in around the tapped point with "btnMinus" coming up, the
+#      minus button back to the whole picture, a swipe to the second
+#      picture ("2 of 4"), landscape (its button back only once the worker
+#      has drained), the last picture (the broken one: bad.bmp, no right
+#      neighbour), and the one-picture album;
+#   2. a picture added since: shown at once from its JPEG file, then served
+#      from its cache file once the catalog has built it.
+# Screenshots are compared with tests/e2e/reference/viewer_*.png;
+# QUILVANE_E2E_UPDATE=1 writes the references instead.
+quilvane=$1 probe=$2
+source "$(dirname "$0")/common.sh"
+reference=$(cd "$(dirname "$0")" && pwd)/reference
+export QUILVANE_SCREEN=240x320@96
+export QUILVANE_DISPLAY=headless
+
+mkdir -p "$QUILVANE_DOCUMENTS/Gallery" "$QUILVANE_DOCUMENTS/Solo"
+gallery=$QUILVANE_DOCUMENTS/Gallery
+"$probe" jpeg "$gallery/big1.jpg" 2400 1800 1 || fail "test picture"
+"$probe" jpeg "$gallery/big2.jpg" 1600 1200 2 || fail "test picture"
+"$probe" jpeg "$gallery/big3.jpg" 1200 1600 3 || fail "test picture"
+{ printf '\xff\xd8\xff\xe0'; head -c 2000 /dev/zero | tr '\0' '\125'; } > "$gallery/broken.jpg"
+"$probe" jpeg "$QUILVANE_DOCUMENTS/Solo/one.jpg" 800 600 9 || fail "test picture"
+
+run() {
+    rm -f "$work/quilvane.txt"
+    QUILVANE_SCRIPT=$work/$1.txt timeout 120 "$quilvane" || fail "$1: exit code $?"
+    log_text "$quilvane" > "$work/$1.log"
+}
+
+same() {
+    local got=$work/$1.png want=$reference/viewer_$1.png
+    if [[ -n ${QUILVANE_E2E_UPDATE:-} ]]; then
+        mkdir -p "$reference"
+        cp "$got" "$want"
+        return
+    fi
+    [[ -f $want ]] || fail "no reference $want"
+    "$probe" compare "$got" "$want" 1.5 0 0 160 24 || fail "$1.png differs from its reference"
+}
+
+# A quick swipe from right to left across the middle of the screen.
+swipe_left() {
+    echo "down 220 160"
+    for x in 190 150 110 70 30; do
+        echo "wait_ms 10"
+        echo "move $x 160"
+    done
+    echo "up 10 160"
+}
+
+# Album rows at y 81 and 137; cells at x 33, 91, 149, 207 on rows from y 82;
+# the viewer's back (30, 30), landscape (30, 290), minus (162, 290) and
+# plus (210, 290) buttons.
+{
+    cat <<SCRIPT
+wait_log 15000 WinMain 14
+tap 216 24
+wait_log 60000 album form: cache complete
+wait 5
+tap 120 81
+wait 20
+tap 33 82
+wait 60
+screenshot $work/first.png
+tap 160 160
+wait 3
+tap 160 160
+wait 90
+screenshot $work/zoomed.png
+tap 162 290
+wait 90
+screenshot $work/unzoomed.png
+SCRIPT
+    swipe_left
+    cat <<SCRIPT
+wait_log 5000 Set Right clear end
+wait 90
+screenshot $work/second.png
+tap 30 290
+wait_log 10000 Landscape disabled
+wait_log 20000 Landscape enabled
+wait 30
+screenshot $work/landscape.png
+tap 30 290
+wait_log 20000 Landscape enabled
+wait 10
+tap 30 30
+wait 20
+tap 207 82
+wait 60
+screenshot $work/last.png
+tap 30 30
+wait 20
+tap 30 30
+wait 20
+tap 120 137
+wait 20
+tap 33 82
+wait 60
+screenshot $work/solo.png
+SCRIPT
+} > "$work/first.txt"
+run first
+log=$(cat "$work/first.log")
+[[ $(grep -c "Landscape disabled" <<< "$log") == 2 ]] || fail "landscape button not pressed twice"
+# The button comes back only after the worker drained: never while it was
+# making the turned tiles.
+awk '/Landscape disabled/ { off = 1 } /run create_tile start/ && off { busy = 1 } /Landscape enabled/ && off { if (!busy) bad = 1; off = 0; busy = 0 } END { exit bad }' \
+    <<< "$log" || fail "landscape enabled before the worker made a tile"
+same first
+same zoomed
+same unzoomed
+same second
+same landscape
+same last
+same solo
+# The zoom in and out: the picture changed, then came back.
+"$probe" compare "$work/zoomed.png" "$work/first.png" 30 0 0 160 24 && fail "the double tap did not zoom"
+"$probe" compare "$work/unzoomed.png" "$work/first.png" 1.5 0 0 160 24 || fail "minus did not return to the whole picture"
+
+# Large enough that its cache is still being built when the viewer opens
+# it: the album's thumbnail loader queues it a few frames after opening.
+"$probe" jpeg "$gallery/new.jpg" 6000 4500 5 || fail "test picture"
+cat > "$work/uncached.txt" <<SCRIPT
+wait_log 15000 WinMain 14
+wait 5
+tap 120 81
+wait 8
+tap 33 140
+wait_log 30000 on_document_refresh resize end
+wait 60
+screenshot $work/uncached.png
+SCRIPT
+run uncached
+log=$(cat "$work/uncached.log")
+grep -q "reset PieceCrt1" <<< "$log" || fail "the new picture was not first shown from its JPEG file"
+grep -q "on_document_refresh begin" <<< "$log" || fail "the new picture was not reloaded from its cache"
+same uncached
+
+if [[ -n ${QUILVANE_E2E_KEEP:-} ]]; then
+    cp "$work"/*.png "$QUILVANE_E2E_KEEP"/
+fi
+echo "e2e_viewer: ok"
