@@ -693,6 +693,18 @@ bool ImageForm::on_click(Element& source, Point)
     return true;
 }
 
+bool ImageForm::on_key(KeyInput const& key)
+{
+    if (Form::on_key(key))
+        return true;
+    if (key.down && key.key == Key::Backspace) {
+        Log::get() << u"image form: back\n";
+        on_click(*m_back, Point {});
+        return true;
+    }
+    return false;
+}
+
 void ImageForm::on_catalog_event(CatalogEvent const& event)
 {
     if (!event.picture_complete || !m_active || !m_pictures)

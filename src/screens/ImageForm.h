@@ -70,6 +70,8 @@ public:
     void on_view_click(TileView& view, Point point) override;
     void on_catalog_event(CatalogEvent const& event) override;
     bool on_click(Element& source, Point position) override;
+    // The back key leaves the viewer as its back button does, hidden or not.
+    bool on_key(KeyInput const& key) override;
 
     void set_left();
     void set_right();

@@ -120,7 +120,7 @@ same landscape
 same last
 same solo
 # The zoom in and out: the picture changed, then came back.
-"$probe" compare "$work/zoomed.png" "$work/first.png" 30 0 0 160 24 && fail "the double tap did not zoom"
+"$probe" compare "$work/zoomed.png" "$work/first.png" 30 0 0 160 24 2> /dev/null && fail "the double tap did not zoom"
 "$probe" compare "$work/unzoomed.png" "$work/first.png" 1.5 0 0 160 24 || fail "minus did not return to the whole picture"
 
 # Large enough that its cache is still being built when the viewer opens

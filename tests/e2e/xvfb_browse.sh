@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The browsing journey in the real SDL window under Xvfb, driven by
-# xdotool: search a pictures tree, open an album, come back, and leave
-# through the exit menu. Skipped (77) when the X tools are missing.
+# xdotool: search a pictures tree, open an album, open a picture, zoom in
+# with a double click, pan, swipe to the next picture, come back, and
+# leave through the exit menu. Skipped (77) when the X tools are missing.
 quilvane=$1 probe=$2
 for tool in xvfb-run xdotool xwd; do
     command -v $tool > /dev/null || { echo "e2e_xvfb_browse: $tool missing, skipped"; exit 77; }
@@ -14,7 +15,7 @@ export QUILVANE_DISPLAY=window
 
 mkdir -p "$QUILVANE_CARDS/Beach" "$QUILVANE_DOCUMENTS/Trip"
 for i in 1 2; do "$probe" jpeg "$QUILVANE_CARDS/Beach/b$i.jpg" 320 240 "$i" || fail "test picture"; done
-for i in 1 2 3 4 5; do "$probe" jpeg "$QUILVANE_DOCUMENTS/Trip/t$i.jpg" 400 300 $((i + 5)) || fail "test picture"; done
+for i in 1 2 3 4 5; do "$probe" jpeg "$QUILVANE_DOCUMENTS/Trip/t$i.jpg" 1600 1200 $((i + 5)) || fail "test picture"; done
 
 # wait_for TEXT [TENTHS]: until the log holds TEXT.
 wait_for() {
@@ -23,6 +24,19 @@ wait_for() {
         sleep 0.1
     done
     fail "gave up waiting for \"$1\""
+}
+
+# click_for X Y TEXT: clicks until the log holds TEXT (a click that lands
+# while the screen is still changing may be taken by what goes away).
+click_for() {
+    for _ in 1 2 3; do
+        xdotool mousemove --window "$window" "$1" "$2" click 1
+        for _ in $(seq 30); do
+            log_text "$quilvane" 2> /dev/null | grep -qF "$3" && return 0
+            sleep 0.1
+        done
+    done
+    fail "no \"$3\" after clicking $1,$2"
 }
 
 # shot NAME: the window as $work/NAME.png.
@@ -47,11 +61,39 @@ xdotool mousemove --window "$window" 432 48 click 1
 wait_for "album form: cache complete" 600
 sleep 0.5
 shot albums
-xdotool mousemove --window "$window" 240 274 click 1
-wait_for "folder form: %my_documents%\\Trip\\ 5 pictures"
+click_for 240 274 "folder form: %my_documents%\\Trip\\ 5 pictures"
 sleep 1
 shot trip
-xdotool mousemove --window "$window" 48 48 click 1
+# The first picture, zoomed in by a double click, panned by a drag, then
+# a quick drag to the next one.
+click_for 66 164 "folder form: open"
+sleep 2
+shot picture
+xdotool mousemove --window "$window" 240 320 click --repeat 2 --delay 80 1
+sleep 1.5
+shot zoomed
+xdotool mousemove --window "$window" 300 320 mousedown 1
+for x in 280 260 240 220 200; do xdotool mousemove --window "$window" $x 300; sleep 0.05; done
+xdotool mouseup 1
+sleep 1.5
+shot panned
+xdotool key --window "$window" BackSpace
+wait_for "image form: back"
+sleep 0.5
+xdotool mousemove --window "$window" 66 164 click 1
+sleep 1
+xdotool mousemove --window "$window" 440 320 mousedown 1
+for x in 380 300 220 140 60; do xdotool mousemove --window "$window" $x 320; sleep 0.02; done
+xdotool mouseup 1
+wait_for "Set Right clear end"
+sleep 1
+shot swiped
+# The back key leaves the viewer (its buttons may have hidden themselves
+# by now), then the album; on the album list it opens the main menu.
+xdotool key --window "$window" BackSpace
+wait_for "image form: back"
+sleep 0.5
+xdotool key --window "$window" BackSpace
 sleep 0.5
 xdotool key --window "$window" BackSpace
 sleep 0.8
@@ -64,7 +106,7 @@ wait $app || fail "exit code $?"
 check_markers "$quilvane"
 log=$(log_text "$quilvane")
 grep -q "album form: exit" <<< "$log" || fail "not ended by the exit menu"
-for name in albums trip exit_menu; do
+for name in albums trip picture zoomed panned swiped exit_menu; do
     "$probe" size "$work/$name.png" 480 640 || fail "$name.png size"
 done
 # A thumbnail stands where each album row begins and in the first cell of
@@ -72,6 +114,11 @@ done
 "$probe" pixel "$work/albums.png" 70 162 15 17 21 && fail "albums.png: no thumbnail in the first row"
 "$probe" pixel "$work/trip.png" 66 164 15 17 21 && fail "trip.png: no first thumbnail"
 "$probe" pixel "$work/trip.png" 360 92 22 25 30 || fail "trip.png header"
+# Each step of the viewer changes what the window shows.
+for pair in "picture zoomed" "zoomed panned" "picture swiped"; do
+    set -- $pair
+    "$probe" compare "$work/$1.png" "$work/$2.png" 20 2> /dev/null && fail "$2.png looks like $1.png"
+done
 if [[ -n ${QUILVANE_E2E_KEEP:-} ]]; then
     cp "$work"/*.png "$QUILVANE_E2E_KEEP"/
 fi
