@@ -86,17 +86,25 @@ struct EntryDecompressor {
             jpeg_destroy_decompress(&cinfo);
     }
 
-    // RGB565 output comes straight from the library's colour conversion,
-    // which packs by dropping low bits as convert_rgb_to_rgb565 does.
+    // May be called again for the next tile: the library's object is kept
+    // and only reset, which saves its creation and the Huffman tables of a
+    // level whose tiles all share them. A reset also clears whatever state
+    // a failed tile left. RGB565 output comes straight from the library's
+    // colour conversion, which packs by dropping low bits as
+    // convert_rgb_to_rgb565 does.
     bool start(std::span<std::uint8_t const> header, bool rgb565 = false)
     {
         if (setjmp(errors.jump))
             return false;
-        jpeg_create_decompress(&cinfo);
-        created = true;
-        init_chunk_source(source);
+        if (!created) {
+            jpeg_create_decompress(&cinfo);
+            created = true;
+            init_chunk_source(source);
+            attach_source(&cinfo, source.base);
+        } else {
+            jpeg_abort_decompress(&cinfo);
+        }
         point_chunk_source(source, header.data(), header.size());
-        attach_source(&cinfo, source.base);
         if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK)
             return false;
         set_output_format(&cinfo);
@@ -117,17 +125,28 @@ struct EntryDecompressor {
 
     // Row y is decoded to target(context, y), which must not allocate or
     // throw: a library error jumps over it.
+    // Rows are asked for all at once, so the library hands over whole MCU
+    // rows per call and its merged upsampler writes both rows of a pair in
+    // place instead of keeping one back.
     bool read_rows(int count, std::uint8_t* (*target)(void*, int), void* context)
     {
+        if (count < 0 || count > JpegTileDecoder::kTileSize)
+            return false;
+        for (int y = 0; y < count; ++y)
+            m_rows[y] = target(context, y);
         if (setjmp(errors.jump))
             return false;
-        for (int y = 0; y < count; ++y) {
-            JSAMPROW rows[1] = { target(context, y) };
-            if (jpeg_read_scanlines(&cinfo, rows, 1) != 1)
+        int done = 0;
+        while (done < count) {
+            auto const got = static_cast<int>(jpeg_read_scanlines(&cinfo, m_rows + done, static_cast<JDIMENSION>(count - done)));
+            if (got == 0)
                 return false;
+            done += got;
         }
         return true;
     }
+
+    JSAMPROW m_rows[JpegTileDecoder::kTileSize] {};
 
     bool decode_mcus(int count, JBLOCK* blocks, ResumePoint const& point)
     {
@@ -235,8 +254,14 @@ struct JpegTileDecoder::Impl {
     int height { 0 };
     ScanGeometry geometry;
 
-    // Reused from tile to tile.
+    // Reused from tile to tile: one decompressor for the level, the tile
+    // header of the last tile size and the chunks.
     std::vector<std::vector<std::uint8_t>> chunks;
+    std::vector<ResumePoint> starts;
+    std::unique_ptr<EntryDecompressor> decompressor;
+    std::vector<std::uint8_t> header;
+    int header_width { 0 };
+    int header_height { 0 };
 
     struct TileSink {
         void* context;
@@ -291,6 +316,7 @@ std::unique_ptr<JpegTileDecoder> JpegTileDecoder::create(std::vector<std::uint8_
     impl->width = original.width;
     impl->height = original.height;
     impl->geometry = probe->geometry;
+    impl->decompressor = std::move(probe);
     auto const expected = static_cast<std::size_t>(impl->geometry.bands_per_row) * static_cast<std::size_t>(impl->geometry.mcu_rows);
     if (impl->entries.size() != expected)
         return nullptr;
@@ -319,7 +345,7 @@ bool JpegTileDecoder::Impl::decode(int column, int row, TileSink const& sink)
         return false;
 
     chunks.resize(static_cast<std::size_t>(mcu_rows));
-    std::vector<ResumePoint> starts(static_cast<std::size_t>(mcu_rows));
+    starts.assign(static_cast<std::size_t>(mcu_rows), ResumePoint {});
     for (int i = 0; i < mcu_rows; ++i) {
         auto const e = static_cast<std::size_t>(column) + static_cast<std::size_t>(g.bands_per_row) * static_cast<std::size_t>(first_row + i);
         auto& point = starts[static_cast<std::size_t>(i)];
@@ -330,11 +356,17 @@ bool JpegTileDecoder::Impl::decode(int column, int row, TileSink const& sink)
         point.chunk = chunk;
     }
 
-    auto header = make_tile_header(prefix, tile_width, tile_height);
-    if (!header)
-        return false;
-    auto decompressor = std::make_unique<EntryDecompressor>();
-    if (!decompressor->start(*header, sink.rgb565))
+    if (header.empty() || header_width != tile_width || header_height != tile_height) {
+        auto made = make_tile_header(prefix, tile_width, tile_height);
+        if (!made)
+            return false;
+        header = std::move(*made);
+        header_width = tile_width;
+        header_height = tile_height;
+    }
+    if (!decompressor)
+        decompressor = std::make_unique<EntryDecompressor>();
+    if (!decompressor->start(header, sink.rgb565))
         return false;
     if (static_cast<int>(decompressor->cinfo.output_width) != tile_width
         || static_cast<int>(decompressor->cinfo.output_height) != tile_height
