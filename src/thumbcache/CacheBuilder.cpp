@@ -43,18 +43,20 @@ public:
         static std::atomic<unsigned> builds { 0 };
         WString base = directory_of(cache_file) + u"~build-" + to_wstring(platform::current_process_id()) + u"-"
             + to_wstring(builds++);
+        cache = base + u".cache";
         level = base + u".thumb";
         next = base + u".temp";
         thumbnail = base + u".thb";
     }
     ~ScratchFiles()
     {
-        for (auto const* path : { &level, &next, &thumbnail })
+        for (auto const* path : { &cache, &level, &next, &thumbnail })
             platform::remove_file(expand_path(*path));
     }
     ScratchFiles(ScratchFiles const&) = delete;
     ScratchFiles& operator=(ScratchFiles const&) = delete;
 
+    WString cache;     // the cache file until it is complete
     WString level;     // the current level's JPEG
     WString next;      // the next level while it is written
     WString thumbnail; // the 64 × 64 JPEG
@@ -63,8 +65,8 @@ public:
 class Builder {
 public:
     Builder(WStringView cache_file, std::atomic<bool> const* stop)
-        : m_cache(cache_file)
-        , m_scratch(cache_file)
+        : m_scratch(cache_file)
+        , m_cache(m_scratch.cache)
         , m_stop(stop)
     {
     }
@@ -109,6 +111,8 @@ public:
         log_time(u"save handle cache ", timer);
         return written;
     }
+
+    WString const& file() const { return m_cache; }
 
 private:
     bool stopped() const { return m_stop && m_stop->load(std::memory_order_relaxed); }
@@ -326,8 +330,8 @@ private:
         return cache.is_open() && cache.write(header.data(), header.size()) == header.size();
     }
 
-    WString m_cache;
     ScratchFiles m_scratch;
+    WString m_cache; // the scratch file being built
     std::atomic<bool> const* m_stop;
     int m_levels_count { 0 };
     std::vector<LevelRecord> m_records;
@@ -337,7 +341,18 @@ private:
 
 bool create_picture_cache(WStringView picture, WStringView cache_file, std::atomic<bool> const* stop)
 {
-    return Builder(cache_file, stop).run(picture);
+    // Built under a scratch name and moved to its cache name only once its
+    // mark is written: a file under a cache name is then always complete
+    // (or the empty bad-picture marker), which lets a search judge cache
+    // files from a listing of their directory without opening each.
+    Builder builder(cache_file, stop);
+    WString const target = expand_path(cache_file);
+    if (builder.run(picture) && platform::move_file(expand_path(builder.file()), target))
+        return true;
+    // As a build that starts by truncating its file: no older file
+    // survives a failed build.
+    platform::remove_file(target);
+    return false;
 }
 
 }
