@@ -176,6 +176,19 @@ std::unique_ptr<JpegReader> JpegReader::open_recording(WStringView path, WString
     return std::unique_ptr<JpegReader>(new JpegReader(std::move(impl)));
 }
 
+std::unique_ptr<JpegReader> JpegReader::open_recording(std::span<std::uint8_t const> bytes, WStringView entry_file,
+    int denominator)
+{
+    if (denominator != 1 && denominator != 2 && denominator != 4 && denominator != 8)
+        return nullptr;
+    auto impl = std::make_unique<Impl>();
+    impl->entry_path = WString(entry_file);
+    impl->open_memory(bytes);
+    if (!impl->start(Mode::Recording, denominator))
+        return nullptr;
+    return std::unique_ptr<JpegReader>(new JpegReader(std::move(impl)));
+}
+
 std::unique_ptr<JpegReader> JpegReader::open_recording(std::span<std::uint8_t const> bytes,
     std::vector<std::uint8_t>& entries)
 {
@@ -268,6 +281,7 @@ struct JpegEncoder::Impl {
     ErrorManager errors;
     Destination destination;
     FileStream file;
+    std::vector<std::uint8_t>* memory { nullptr }; // written here instead of to `file`
     std::uint8_t buffer[kWriteBufferSize];
     bool created { false };
     bool started { false };
@@ -289,10 +303,24 @@ struct JpegEncoder::Impl {
         self.destination.pub.free_in_buffer = sizeof self.buffer;
     }
 
+    // Allocation failures of the vector are caught by the caller of the
+    // library call, never thrown through the library.
+    bool put(std::size_t count) noexcept
+    {
+        if (!memory)
+            return file.write(buffer, count) == count;
+        try {
+            memory->insert(memory->end(), buffer, buffer + count);
+        } catch (...) {
+            return false;
+        }
+        return true;
+    }
+
     static boolean empty_output_buffer(j_compress_ptr cinfo)
     {
         Impl& self = of(cinfo);
-        if (self.file.write(self.buffer, sizeof self.buffer) != sizeof self.buffer)
+        if (!self.put(sizeof self.buffer))
             ERREXIT(cinfo, JERR_FILE_WRITE);
         init_destination(cinfo);
         return TRUE;
@@ -304,7 +332,7 @@ struct JpegEncoder::Impl {
         std::size_t const used = sizeof self.buffer - self.destination.pub.free_in_buffer;
         // FileStream writes reach the file at once; forcing them to the disk
         // here would cost a sync per level for nothing the cache needs.
-        if (self.file.write(self.buffer, used) != used)
+        if (!self.put(used))
             ERREXIT(cinfo, JERR_FILE_WRITE);
     }
 
@@ -376,6 +404,17 @@ std::unique_ptr<JpegEncoder> JpegEncoder::open(WStringView path, int width, int 
         return nullptr;
     auto impl = std::make_unique<Impl>();
     if (!impl->file.open(path, OpenMode::Write) || !impl->start(width, height))
+        return nullptr;
+    return std::unique_ptr<JpegEncoder>(new JpegEncoder(std::move(impl)));
+}
+
+std::unique_ptr<JpegEncoder> JpegEncoder::open_memory(std::vector<std::uint8_t>& out, int width, int height)
+{
+    if (width < 1 || height < 1 || width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION)
+        return nullptr;
+    auto impl = std::make_unique<Impl>();
+    impl->memory = &out;
+    if (!impl->start(width, height))
         return nullptr;
     return std::unique_ptr<JpegEncoder>(new JpegEncoder(std::move(impl)));
 }
