@@ -1,9 +1,10 @@
 #include "imaging/JpegTile.h"
 
-#include "app/FileStream.h"
+#include "app/Paths.h"
 #include "imaging/JpegCodec.h"
 #include "imaging/JpegHuffman.h"
 #include "imaging/JpegLibrary.h"
+#include "platform/Files.h"
 
 #include <algorithm>
 #include <cstring>
@@ -23,7 +24,8 @@ class FileStreamBytes final : public JpegStreamBytes {
 public:
     bool open(WStringView path, std::uint64_t offset, std::uint64_t length)
     {
-        if (!m_file.open(path, OpenMode::Read) || m_file.size() < offset || m_file.size() - offset < length)
+        if (!m_file.open(expand_path(path), platform::OpenMode::Read) || m_file.size() < offset
+            || m_file.size() - offset < length)
             return false;
         m_offset = offset;
         m_length = length;
@@ -34,11 +36,11 @@ public:
     {
         if (offset > m_length || out.size() > m_length - offset)
             return false;
-        return m_file.seek(m_offset + offset) && m_file.read(out.data(), out.size()) == out.size();
+        return m_file.read_at(m_offset + offset, out.data(), out.size()) == out.size();
     }
 
 private:
-    FileStream m_file;
+    platform::File m_file;
     std::uint64_t m_offset { 0 };
     std::uint64_t m_length { 0 };
 };

@@ -89,6 +89,9 @@ public:
     void close();
 
     std::size_t read(void* buffer, std::size_t count);
+    // Reads at `position` without moving the file position: one call where
+    // a seek and a read would take two.
+    std::size_t read_at(std::uint64_t position, void* buffer, std::size_t count);
     std::size_t write(void const* buffer, std::size_t count);
     std::int64_t seek_relative(std::int64_t distance); // new position, or -1
     bool seek(std::uint64_t position);

@@ -343,6 +343,22 @@ std::size_t File::read(void* buffer, std::size_t count)
     return transfer_all(static_cast<char*>(buffer), count, [this](char* p, std::size_t n) { return ::read(m_fd, p, n); });
 }
 
+std::size_t File::read_at(std::uint64_t position, void* buffer, std::size_t count)
+{
+    if (m_fd < 0 || count == 0)
+        return 0;
+    std::size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::pread(m_fd, static_cast<char*>(buffer) + done, count - done, static_cast<off_t>(position + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
 std::size_t File::write(void const* buffer, std::size_t count)
 {
     if (m_fd < 0 || count == 0)

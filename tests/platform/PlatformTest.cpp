@@ -120,6 +120,26 @@ TEST(Listing, one_listing_gives_what_the_pattern_listings_give_with_sizes)
     EXPECT_TRUE(list_directory(dir.program_path("missing")).empty());
 }
 
+TEST(Files, read_at_leaves_the_position_alone_and_stops_at_the_end)
+{
+    test::TempDir dir;
+    std::string const text = "0123456789abcdef";
+    test::write_bytes(dir / "f", text);
+    File file;
+    ASSERT_TRUE(file.open(dir.program_path("f"), OpenMode::Read));
+    char first[3] {};
+    ASSERT_EQ(file.read(first, 3), 3u);
+    char got[8] {};
+    ASSERT_EQ(file.read_at(10, got, 4), 4u);
+    EXPECT_EQ(std::string(got, 4), text.substr(10, 4));
+    EXPECT_EQ(file.tell(), 3u);
+    EXPECT_EQ(file.read_at(14, got, 8), 2u) << "short at the end";
+    EXPECT_EQ(std::string(got, 2), text.substr(14, 2));
+    EXPECT_EQ(file.read_at(99, got, 8), 0u);
+    ASSERT_EQ(file.read(got, 2), 2u);
+    EXPECT_EQ(std::string(got, 2), text.substr(3, 2));
+}
+
 TEST(Clock, tick_count_moves_forward_in_milliseconds)
 {
     auto start = tick_count();
