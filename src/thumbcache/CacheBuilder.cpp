@@ -60,6 +60,22 @@ public:
     WString next;      // the one after it while it is written
 };
 
+// A row the decoder fills and an encoder reads straight after. It starts
+// one byte off alignment on purpose: to aligned rows the library's
+// vectorised output writes with non-temporal stores, which would send
+// every row to memory just before it is read back.
+class RowBuffer {
+public:
+    explicit RowBuffer(std::size_t bytes)
+        : m_bytes(bytes + 1)
+    {
+    }
+    std::span<std::uint8_t> row() { return { m_bytes.data() + 1, m_bytes.size() - 1 }; }
+
+private:
+    std::vector<std::uint8_t> m_bytes;
+};
+
 // A level's JPEG: a scratch file, or bytes in memory for levels small
 // enough to hold (no file made, written and deleted for them).
 struct Level {
@@ -208,7 +224,8 @@ private:
             if (!next)
                 return false;
         }
-        std::vector<std::uint8_t> row(static_cast<size_t>(reader->width()) * 3);
+        RowBuffer buffer(static_cast<size_t>(reader->width()) * 3);
+        auto const row = buffer.row();
         std::span<std::uint8_t const> kept(row.data(), static_cast<size_t>(half_width) * 3);
         for (int y = 0; y < reader->height(); ++y) {
             // Looked at every few rows, so a stop never waits for a whole pass.
@@ -291,7 +308,8 @@ private:
                                      : HalfEncoder::open(m_next.path, reader->width(), reader->height());
         if (!half)
             return false;
-        std::vector<std::uint8_t> row(static_cast<size_t>(reader->width()) * 3);
+        RowBuffer buffer(static_cast<size_t>(reader->width()) * 3);
+        auto const row = buffer.row();
         for (int y = 0; y < reader->height(); ++y) {
             if ((y % 16 == 0 && stopped()) || !reader->read_row(row) || !half->write_row(row)) {
                 half->finish();
