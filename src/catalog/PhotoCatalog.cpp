@@ -50,27 +50,6 @@ private:
 
 #define QV_LOCK(operation, member) LoggedLock member##_lock(operation, u## #member, member)
 
-class Collector : public DirectoryVisitor {
-public:
-    explicit Collector(std::atomic<bool> const& stop)
-        : m_stop(stop)
-    {
-    }
-    bool on_file(WString const& path) override
-    {
-        if (m_stop.load(std::memory_order_relaxed))
-            return false;
-        paths.push_back(path);
-        return true;
-    }
-    bool on_directory(WString const&) override { return !m_stop.load(std::memory_order_relaxed); }
-
-    std::vector<WString> paths;
-
-private:
-    std::atomic<bool> const& m_stop;
-};
-
 struct Cards : DirectoryVisitor {
     std::vector<WString> roots;
     bool on_directory(WString const& path) override
@@ -79,6 +58,33 @@ struct Cards : DirectoryVisitor {
         return true;
     }
 };
+
+// The pictures under `directory`, walked as walk_directory walks: a
+// directory's files in name order, then each sub-directory in name order,
+// descending at once. Every directory is listed once for both. "*.jpg"
+// pictures go to `jpg`, "*.jpeg" ones to `jpeg`. False once `stop` is seen.
+bool collect_pictures(WString const& directory, std::atomic<bool> const& stop, std::vector<WString>& jpg,
+    std::vector<WString>& jpeg)
+{
+    auto const entries = platform::list_directory(expand_path(directory));
+    for (auto const& entry : entries) {
+        if (entry.is_directory)
+            continue;
+        bool const is_jpg = platform::matches_pattern(entry.name, u"*.jpg");
+        if (!is_jpg && !platform::matches_pattern(entry.name, u"*.jpeg"))
+            continue;
+        if (stop.load(std::memory_order_relaxed))
+            return false;
+        (is_jpg ? jpg : jpeg).push_back(join_path(directory, entry.name));
+    }
+    for (auto const& entry : entries) {
+        if (!entry.is_directory)
+            continue;
+        if (stop.load(std::memory_order_relaxed) || !collect_pictures(join_path(directory, entry.name), stop, jpg, jpeg))
+            return false;
+    }
+    return true;
+}
 
 WString seconds_text(double seconds)
 {
@@ -448,22 +454,23 @@ bool PhotoCatalog::search()
     return check_drive(u"%my_documents%\\");
 }
 
-void PhotoCatalog::count_in_album(WString const& root, WString const& directory, WString const& picture, size_t& hint)
+void PhotoCatalog::count_in_album(WString const& root, WString const& directory, WString const& picture, int count,
+    size_t& hint)
 {
     QV_LOCK(u"check_drive", m_folders_mutex);
     // Pictures come directory by directory, so the last album is usually it.
     if (hint < m_folders.size() && m_folders[hint].folder_path == directory) {
-        ++m_folders[hint].folder_size;
+        m_folders[hint].folder_size += count;
         return;
     }
     for (size_t i = 0; i < m_folders.size(); ++i) {
         if (m_folders[i].folder_path == directory) {
-            ++m_folders[i].folder_size;
+            m_folders[i].folder_size += count;
             hint = i;
             return;
         }
     }
-    m_folders.push_back({ root, directory, picture, 1 });
+    m_folders.push_back({ root, directory, picture, count });
     hint = m_folders.size() - 1;
 }
 
@@ -471,44 +478,65 @@ bool PhotoCatalog::check_drive(WString const& root)
 {
     // One walk gathers both kinds; every "*.jpg" picture still comes before
     // every "*.jpeg" one, each in walk order, as two walks would give them.
-    // The directories are listed once instead of twice.
-    Collector found(m_stop);
-    walk_directory(found, root, u"*.jp*g", u"*", true);
     std::vector<WString> pictures;
     std::vector<WString> jpeg_pictures;
-    for (auto& path : found.paths) {
-        if (platform::matches_pattern(path, u"*.jpg"))
-            pictures.push_back(std::move(path));
-        else if (platform::matches_pattern(path, u"*.jpeg"))
-            jpeg_pictures.push_back(std::move(path));
-    }
+    bool const whole = collect_pictures(root, m_stop, pictures, jpeg_pictures);
     pictures.insert(pictures.end(), std::make_move_iterator(jpeg_pictures.begin()),
         std::make_move_iterator(jpeg_pictures.end()));
     // A cut walk has not seen every picture: comparing it with the cache
     // directory would delete the cache files of the pictures it missed.
-    if (stopping())
+    if (!whole || stopping())
         return false;
 
-    Collector listing(m_stop);
-    walk_directory(listing, root + kCacheDirectory, u"*", kDoNotSearch, false);
-    std::unordered_map<WString, bool> used;
-    for (auto const& file : listing.paths)
-        used.emplace(file, false);
+    // The cache directory, listed once with the sizes that tell its valid
+    // files from the others without opening each.
+    struct Listed {
+        std::optional<std::uint64_t> size;
+        bool used { false };
+    };
+    WString const cache_directory = root + kCacheDirectory;
+    std::unordered_map<WString, Listed> used;
+    for (auto& file : platform::list_directory(expand_path(cache_directory), true)) {
+        if (!file.is_directory)
+            used.emplace(join_path(cache_directory, file.name), Listed { file.size });
+    }
 
     {
         QV_LOCK(u"check_drive", m_map_mutex);
         size_t hint = 0;
+        // Pictures come directory by directory: each run of one directory's
+        // pictures is counted in its album at once, under one lock.
+        WString run_directory;
+        WString run_first;
+        int run_length = 0;
+        auto count_run = [&] {
+            if (run_length > 0)
+                count_in_album(root, run_directory, run_first, run_length, hint);
+            run_length = 0;
+        };
+        auto count = [&](WString const& directory, WString const& picture) {
+            if (run_length > 0 && directory == run_directory) {
+                ++run_length;
+                return;
+            }
+            count_run();
+            run_directory = directory;
+            run_first = picture;
+            run_length = 1;
+        };
         for (auto const& picture : pictures) {
-            if (stopping())
+            if (stopping()) {
+                count_run();
                 return false;
+            }
             auto name = cache_file_name(picture, root);
             if (name.empty())
                 continue;
             auto directory = folder_of(picture);
             auto cache = used.find(name);
-            if (cache != used.end() && is_cache_file_valid(name)) {
-                cache->second = true;
-                count_in_album(root, directory, picture, hint);
+            if (cache != used.end() && is_listed_cache_file_valid(name, cache->second.size)) {
+                cache->second.used = true;
+                count(directory, picture);
                 continue;
             }
             auto pending = m_map.find(directory);
@@ -518,18 +546,19 @@ bool PhotoCatalog::check_drive(WString const& root)
                 // A picture asked for before the search is queued once only.
                 auto& queue = pending->second.pictures;
                 if (std::any_of(queue.begin(), queue.end(), [&](auto const& p) { return p.path == picture; })) {
-                    count_in_album(root, directory, picture, hint);
+                    count(directory, picture);
                     continue;
                 }
                 queue.push_back({ static_cast<int>(queue.size()), picture });
             }
-            count_in_album(root, directory, picture, hint);
+            count(directory, picture);
             QV_LOCK(u"check_drive", m_progress_max_mutex);
             ++m_progress_max;
         }
+        count_run();
 
-        for (auto const& [file, in_use] : used) {
-            if (!in_use)
+        for (auto const& [file, listed] : used) {
+            if (!listed.used)
                 platform::remove_file(expand_path(file));
         }
         QV_LOCK(u"check_drive", m_folders_mutex);

@@ -82,7 +82,8 @@ private:
 
     bool stopping() const { return m_stop.load(std::memory_order_relaxed); }
     void send(CatalogEvent const& event);
-    void count_in_album(WString const& root, WString const& directory, WString const& picture, size_t& hint);
+    // `count` pictures of `directory`, the first of them `picture`.
+    void count_in_album(WString const& root, WString const& directory, WString const& picture, int count, size_t& hint);
 
     WString const m_folders_file;
 

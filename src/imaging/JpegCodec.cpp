@@ -5,6 +5,7 @@
 #include "imaging/PixelRules.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace qv {
 
@@ -176,6 +177,19 @@ std::unique_ptr<JpegReader> JpegReader::open_recording(WStringView path, WString
     return std::unique_ptr<JpegReader>(new JpegReader(std::move(impl)));
 }
 
+std::unique_ptr<JpegReader> JpegReader::open_recording(std::span<std::uint8_t const> bytes, WStringView entry_file,
+    int denominator)
+{
+    if (denominator != 1 && denominator != 2 && denominator != 4 && denominator != 8)
+        return nullptr;
+    auto impl = std::make_unique<Impl>();
+    impl->entry_path = WString(entry_file);
+    impl->open_memory(bytes);
+    if (!impl->start(Mode::Recording, denominator))
+        return nullptr;
+    return std::unique_ptr<JpegReader>(new JpegReader(std::move(impl)));
+}
+
 std::unique_ptr<JpegReader> JpegReader::open_recording(std::span<std::uint8_t const> bytes,
     std::vector<std::uint8_t>& entries)
 {
@@ -212,7 +226,21 @@ void convert_rgb_to_rgb565(std::span<std::uint8_t const> rgb, std::uint16_t* out
     std::uint8_t const* __restrict source = rgb.data();
     std::uint16_t* __restrict target = out;
     std::size_t const count = rgb.size() / 3;
-    for (std::size_t i = 0; i < count; ++i, source += 3)
+    std::size_t i = 0;
+    // Four pixels from three little-endian words at a time: a = R0 G0 B0 R1,
+    // b = G1 B1 R2 G2, c = B2 R3 G3 B3; each field is masked and shifted
+    // into place as pack_rgb565 would.
+    for (; i + 4 <= count; i += 4, source += 12) {
+        std::uint32_t a, b, c;
+        std::memcpy(&a, source, 4);
+        std::memcpy(&b, source + 4, 4);
+        std::memcpy(&c, source + 8, 4);
+        target[i] = static_cast<std::uint16_t>((a & 0xF8) << 8 | (a >> 5 & 0x7E0) | (a >> 19 & 0x1F));
+        target[i + 1] = static_cast<std::uint16_t>((a >> 16 & 0xF800) | (b & 0xFC) << 3 | (b >> 11 & 0x1F));
+        target[i + 2] = static_cast<std::uint16_t>((b >> 8 & 0xF800) | (b >> 21 & 0x7E0) | (c >> 3 & 0x1F));
+        target[i + 3] = static_cast<std::uint16_t>((c & 0xF800) | (c >> 13 & 0x7E0) | c >> 27);
+    }
+    for (; i < count; ++i, source += 3)
         target[i] = pack_rgb565(source[0], source[1], source[2]);
 }
 
@@ -268,6 +296,7 @@ struct JpegEncoder::Impl {
     ErrorManager errors;
     Destination destination;
     FileStream file;
+    std::vector<std::uint8_t>* memory { nullptr }; // written here instead of to `file`
     std::uint8_t buffer[kWriteBufferSize];
     bool created { false };
     bool started { false };
@@ -289,10 +318,24 @@ struct JpegEncoder::Impl {
         self.destination.pub.free_in_buffer = sizeof self.buffer;
     }
 
+    // Allocation failures of the vector are caught by the caller of the
+    // library call, never thrown through the library.
+    bool put(std::size_t count) noexcept
+    {
+        if (!memory)
+            return file.write(buffer, count) == count;
+        try {
+            memory->insert(memory->end(), buffer, buffer + count);
+        } catch (...) {
+            return false;
+        }
+        return true;
+    }
+
     static boolean empty_output_buffer(j_compress_ptr cinfo)
     {
         Impl& self = of(cinfo);
-        if (self.file.write(self.buffer, sizeof self.buffer) != sizeof self.buffer)
+        if (!self.put(sizeof self.buffer))
             ERREXIT(cinfo, JERR_FILE_WRITE);
         init_destination(cinfo);
         return TRUE;
@@ -304,7 +347,7 @@ struct JpegEncoder::Impl {
         std::size_t const used = sizeof self.buffer - self.destination.pub.free_in_buffer;
         // FileStream writes reach the file at once; forcing them to the disk
         // here would cost a sync per level for nothing the cache needs.
-        if (self.file.write(self.buffer, used) != used)
+        if (!self.put(used))
             ERREXIT(cinfo, JERR_FILE_WRITE);
     }
 
@@ -376,6 +419,17 @@ std::unique_ptr<JpegEncoder> JpegEncoder::open(WStringView path, int width, int 
         return nullptr;
     auto impl = std::make_unique<Impl>();
     if (!impl->file.open(path, OpenMode::Write) || !impl->start(width, height))
+        return nullptr;
+    return std::unique_ptr<JpegEncoder>(new JpegEncoder(std::move(impl)));
+}
+
+std::unique_ptr<JpegEncoder> JpegEncoder::open_memory(std::vector<std::uint8_t>& out, int width, int height)
+{
+    if (width < 1 || height < 1 || width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION)
+        return nullptr;
+    auto impl = std::make_unique<Impl>();
+    impl->memory = &out;
+    if (!impl->start(width, height))
         return nullptr;
     return std::unique_ptr<JpegEncoder>(new JpegEncoder(std::move(impl)));
 }

@@ -37,6 +37,10 @@ public:
     // The same over bytes in memory, entries appended to `entries`.
     static std::unique_ptr<JpegReader> open_recording(std::span<std::uint8_t const> bytes,
         std::vector<std::uint8_t>& entries);
+    // Bytes in memory (which must outlive the reader), entries appended to
+    // `entry_file`, rows scaled as above.
+    static std::unique_ptr<JpegReader> open_recording(std::span<std::uint8_t const> bytes, WStringView entry_file,
+        int denominator);
 
     ~JpegReader();
     JpegReader(JpegReader const&) = delete;
@@ -78,13 +82,16 @@ class JpegEncoder {
 public:
     // Null when the file cannot be created or the size is not encodable.
     static std::unique_ptr<JpegEncoder> open(WStringView path, int width, int height);
+    // The same appended to `out`, which must outlive the encoder.
+    static std::unique_ptr<JpegEncoder> open_memory(std::vector<std::uint8_t>& out, int width, int height);
     ~JpegEncoder();
     JpegEncoder(JpegEncoder const&) = delete;
     JpegEncoder& operator=(JpegEncoder const&) = delete;
 
     // `rgb` holds width × 3 bytes. False after any failure.
     bool write_row(std::span<std::uint8_t const> rgb);
-    // Completes and closes the file; false when it was not all written.
+    // Completes and closes the file (or the bytes); false when it was not
+    // all written.
     bool finish();
 
     struct Impl;

@@ -127,6 +127,24 @@ std::optional<ScanGeometry> entry_geometry(j_decompress_ptr cinfo)
     return g;
 }
 
+bool HuffmanDecoder::derive(int table_class, int slot, JHUFF_TBL const* table)
+{
+    if (!table)
+        return false;
+    JHUFF_TBL& source = m_table_sources[table_class][slot];
+    bool& derived = m_table_derived[table_class][slot];
+    if (derived && std::memcmp(source.bits, table->bits, sizeof source.bits) == 0
+        && std::memcmp(source.huffval, table->huffval, sizeof source.huffval) == 0)
+        return true;
+    derived = false;
+    if (!derive_table(table, table_class == 0, m_tables[table_class][slot]))
+        return false;
+    std::memcpy(source.bits, table->bits, sizeof source.bits);
+    std::memcpy(source.huffval, table->huffval, sizeof source.huffval);
+    derived = true;
+    return true;
+}
+
 bool HuffmanDecoder::install(j_decompress_ptr cinfo, ScanGeometry const& geometry)
 {
     m_cinfo = cinfo;
@@ -139,9 +157,7 @@ bool HuffmanDecoder::install(j_decompress_ptr cinfo, ScanGeometry const& geometr
         int const ac = comp->ac_tbl_no;
         if (dc < 0 || dc >= NUM_HUFF_TBLS || ac < 0 || ac >= NUM_HUFF_TBLS)
             return false;
-        if (!derive_table(cinfo->dc_huff_tbl_ptrs[dc], true, m_tables[0][dc]))
-            return false;
-        if (!derive_table(cinfo->ac_huff_tbl_ptrs[ac], false, m_tables[1][ac]))
+        if (!derive(0, dc, cinfo->dc_huff_tbl_ptrs[dc]) || !derive(1, ac, cinfo->ac_huff_tbl_ptrs[ac]))
             return false;
         m_dc_table[b] = &m_tables[0][dc];
         m_ac_table[b] = &m_tables[1][ac];

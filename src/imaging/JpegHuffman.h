@@ -87,6 +87,7 @@ private:
     static void start_pass(j_decompress_ptr cinfo);
     static boolean decode_mcu_hook(j_decompress_ptr cinfo, JBLOCKROW* blocks);
 
+    bool derive(int table_class, int slot, JHUFF_TBL const* table);
     bool decode_mcu(JBLOCKROW* blocks);
     void decode_blocks(JBLOCKROW* blocks);
     bool process_restart();
@@ -100,6 +101,10 @@ private:
     j_decompress_ptr m_cinfo { nullptr };
     ScanGeometry m_geometry;
     DerivedTable m_tables[2][NUM_HUFF_TBLS] {};
+    // What each table was derived from: a decoder installed again (the
+    // next tile of a level) derives only tables that changed.
+    JHUFF_TBL m_table_sources[2][NUM_HUFF_TBLS] {};
+    bool m_table_derived[2][NUM_HUFF_TBLS] {};
     DerivedTable const* m_dc_table[D_MAX_BLOCKS_IN_MCU] {};
     DerivedTable const* m_ac_table[D_MAX_BLOCKS_IN_MCU] {};
     int m_membership[D_MAX_BLOCKS_IN_MCU] {};

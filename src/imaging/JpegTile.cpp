@@ -1,9 +1,10 @@
 #include "imaging/JpegTile.h"
 
-#include "app/FileStream.h"
+#include "app/Paths.h"
 #include "imaging/JpegCodec.h"
 #include "imaging/JpegHuffman.h"
 #include "imaging/JpegLibrary.h"
+#include "platform/Files.h"
 
 #include <algorithm>
 #include <cstring>
@@ -23,7 +24,8 @@ class FileStreamBytes final : public JpegStreamBytes {
 public:
     bool open(WStringView path, std::uint64_t offset, std::uint64_t length)
     {
-        if (!m_file.open(path, OpenMode::Read) || m_file.size() < offset || m_file.size() - offset < length)
+        if (!m_file.open(expand_path(path), platform::OpenMode::Read) || m_file.size() < offset
+            || m_file.size() - offset < length)
             return false;
         m_offset = offset;
         m_length = length;
@@ -34,11 +36,11 @@ public:
     {
         if (offset > m_length || out.size() > m_length - offset)
             return false;
-        return m_file.seek(m_offset + offset) && m_file.read(out.data(), out.size()) == out.size();
+        return m_file.read_at(m_offset + offset, out.data(), out.size()) == out.size();
     }
 
 private:
-    FileStream m_file;
+    platform::File m_file;
     std::uint64_t m_offset { 0 };
     std::uint64_t m_length { 0 };
 };
@@ -86,27 +88,32 @@ struct EntryDecompressor {
             jpeg_destroy_decompress(&cinfo);
     }
 
-    // RGB565 output comes straight from the library's colour conversion,
-    // which packs by dropping low bits as convert_rgb_to_rgb565 does.
-    bool start(std::span<std::uint8_t const> header, bool rgb565 = false)
+    // May be called again for the next tile: the library's object is kept
+    // and only reset, which saves its creation and the Huffman tables of a
+    // level whose tiles all share them. A reset also clears whatever state
+    // a failed tile left. `rgbx` asks for four bytes a pixel (R, G, B and
+    // one unused), for packing to RGB565.
+    bool start(std::span<std::uint8_t const> header, bool rgbx = false)
     {
         if (setjmp(errors.jump))
             return false;
-        jpeg_create_decompress(&cinfo);
-        created = true;
-        init_chunk_source(source);
+        if (!created) {
+            jpeg_create_decompress(&cinfo);
+            created = true;
+            init_chunk_source(source);
+            attach_source(&cinfo, source.base);
+        } else {
+            jpeg_abort_decompress(&cinfo);
+        }
         point_chunk_source(source, header.data(), header.size());
-        attach_source(&cinfo, source.base);
         if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK)
             return false;
         set_output_format(&cinfo);
-        if (rgb565) {
-            cinfo.out_color_space = JCS_RGB565;
-            cinfo.dither_mode = JDITHER_NONE;
-        }
+        if (rgbx)
+            cinfo.out_color_space = JCS_EXT_RGBX;
         if (cinfo.inputctl->has_multiple_scans || cinfo.arith_code)
             return false;
-        if (!jpeg_start_decompress(&cinfo) || cinfo.output_components != 3)
+        if (!jpeg_start_decompress(&cinfo) || cinfo.output_components != (rgbx ? 4 : 3))
             return false;
         auto const g = entry_geometry(&cinfo);
         if (!g || !huffman.install(&cinfo, *g))
@@ -117,17 +124,66 @@ struct EntryDecompressor {
 
     // Row y is decoded to target(context, y), which must not allocate or
     // throw: a library error jumps over it.
+    // Rows are asked for all at once, so the library hands over whole MCU
+    // rows per call and its merged upsampler writes both rows of a pair in
+    // place instead of keeping one back.
     bool read_rows(int count, std::uint8_t* (*target)(void*, int), void* context)
     {
+        if (count < 0 || count > JpegTileDecoder::kTileSize)
+            return false;
+        for (int y = 0; y < count; ++y)
+            m_rows[y] = target(context, y);
         if (setjmp(errors.jump))
             return false;
-        for (int y = 0; y < count; ++y) {
-            JSAMPROW rows[1] = { target(context, y) };
-            if (jpeg_read_scanlines(&cinfo, rows, 1) != 1)
+        int done = 0;
+        while (done < count) {
+            auto const got = static_cast<int>(jpeg_read_scanlines(&cinfo, m_rows + done, static_cast<JDIMENSION>(count - done)));
+            if (got == 0)
                 return false;
+            done += got;
         }
         return true;
     }
+
+    // Rows in RGB565 into out.row(y). The library's own RGB565 output
+    // converts pixel by pixel; its RGBX output is vectorised, and packing
+    // it after each band drops the same low bits of the same R, G and B.
+    // The band starts one byte off alignment on purpose: to aligned rows
+    // the vectorised output writes with non-temporal stores, which would
+    // send each band to memory just before it is read back.
+    static constexpr int kBandRows = 16;
+    bool read_rows_rgb565(int count, std::vector<std::uint8_t>& band, PixelBuffer& out)
+    {
+        if (count < 0 || count > JpegTileDecoder::kTileSize || cinfo.output_components != 4)
+            return false;
+        std::size_t const width = cinfo.output_width;
+        band.resize(width * 4 * kBandRows + 1);
+        for (int y = 0; y < kBandRows; ++y)
+            m_rows[y] = band.data() + 1 + width * 4 * static_cast<std::size_t>(y);
+        if (setjmp(errors.jump))
+            return false;
+        int done = 0;
+        while (done < count) {
+            auto const got = static_cast<int>(jpeg_read_scanlines(&cinfo, m_rows, static_cast<JDIMENSION>(std::min(kBandRows, count - done))));
+            if (got == 0)
+                return false;
+            for (int y = 0; y < got; ++y)
+                pack_rgbx_row(m_rows[y], out.row(done + y), width);
+            done += got;
+        }
+        return true;
+    }
+
+    static void pack_rgbx_row(std::uint8_t const* __restrict rgbx, std::uint16_t* __restrict out, std::size_t width)
+    {
+        for (std::size_t x = 0; x < width; ++x) {
+            std::uint32_t p; // R, G, B, unused from the lowest byte up
+            std::memcpy(&p, rgbx + 4 * x, 4);
+            out[x] = static_cast<std::uint16_t>((p & 0xF8) << 8 | (p >> 5 & 0x7E0) | (p >> 19 & 0x1F));
+        }
+    }
+
+    JSAMPROW m_rows[JpegTileDecoder::kTileSize] {};
 
     bool decode_mcus(int count, JBLOCK* blocks, ResumePoint const& point)
     {
@@ -235,12 +291,19 @@ struct JpegTileDecoder::Impl {
     int height { 0 };
     ScanGeometry geometry;
 
-    // Reused from tile to tile.
+    // Reused from tile to tile: one decompressor for the level, the tile
+    // header of the last tile size and the chunks.
     std::vector<std::vector<std::uint8_t>> chunks;
+    std::vector<ResumePoint> starts;
+    std::unique_ptr<EntryDecompressor> decompressor;
+    std::vector<std::uint8_t> header;
+    int header_width { 0 };
+    int header_height { 0 };
+    std::vector<std::uint8_t> band;   // RGBX rows on their way to RGB565
 
     struct TileSink {
         void* context;
-        bool rgb565;
+        PixelBuffer* rgb565;   // where RGB565 rows go; null for RGB rows to target
         bool (*begin)(void*, int, int);   // tile width and height; false refuses
         std::uint8_t* (*target)(void*, int);   // where row y goes
     };
@@ -291,6 +354,7 @@ std::unique_ptr<JpegTileDecoder> JpegTileDecoder::create(std::vector<std::uint8_
     impl->width = original.width;
     impl->height = original.height;
     impl->geometry = probe->geometry;
+    impl->decompressor = std::move(probe);
     auto const expected = static_cast<std::size_t>(impl->geometry.bands_per_row) * static_cast<std::size_t>(impl->geometry.mcu_rows);
     if (impl->entries.size() != expected)
         return nullptr;
@@ -319,7 +383,7 @@ bool JpegTileDecoder::Impl::decode(int column, int row, TileSink const& sink)
         return false;
 
     chunks.resize(static_cast<std::size_t>(mcu_rows));
-    std::vector<ResumePoint> starts(static_cast<std::size_t>(mcu_rows));
+    starts.assign(static_cast<std::size_t>(mcu_rows), ResumePoint {});
     for (int i = 0; i < mcu_rows; ++i) {
         auto const e = static_cast<std::size_t>(column) + static_cast<std::size_t>(g.bands_per_row) * static_cast<std::size_t>(first_row + i);
         auto& point = starts[static_cast<std::size_t>(i)];
@@ -330,11 +394,17 @@ bool JpegTileDecoder::Impl::decode(int column, int row, TileSink const& sink)
         point.chunk = chunk;
     }
 
-    auto header = make_tile_header(prefix, tile_width, tile_height);
-    if (!header)
-        return false;
-    auto decompressor = std::make_unique<EntryDecompressor>();
-    if (!decompressor->start(*header, sink.rgb565))
+    if (header.empty() || header_width != tile_width || header_height != tile_height) {
+        auto made = make_tile_header(prefix, tile_width, tile_height);
+        if (!made)
+            return false;
+        header = std::move(*made);
+        header_width = tile_width;
+        header_height = tile_height;
+    }
+    if (!decompressor)
+        decompressor = std::make_unique<EntryDecompressor>();
+    if (!decompressor->start(header, sink.rgb565 != nullptr))
         return false;
     if (static_cast<int>(decompressor->cinfo.output_width) != tile_width
         || static_cast<int>(decompressor->cinfo.output_height) != tile_height
@@ -342,6 +412,8 @@ bool JpegTileDecoder::Impl::decode(int column, int row, TileSink const& sink)
         || decompressor->geometry.mcu_width != g.mcu_width || decompressor->geometry.mcu_height != g.mcu_height)
         return false;
     decompressor->huffman.set_row_starts(starts);
+    if (sink.rgb565)
+        return decompressor->read_rows_rgb565(tile_height, band, *sink.rgb565);
     return decompressor->read_rows(tile_height, sink.target, sink.context);
 }
 
@@ -350,7 +422,7 @@ std::optional<RgbImage> JpegTileDecoder::decode_tile_rgb(int column, int row)
     RgbImage tile;
     Impl::TileSink const sink {
         &tile,
-        false,
+        nullptr,
         [](void* context, int w, int h) {
             auto& image = *static_cast<RgbImage*>(context);
             image.width = w;
@@ -372,12 +444,12 @@ bool JpegTileDecoder::decode_tile(int column, int row, PixelBuffer& out)
 {
     Impl::TileSink const sink {
         &out,
-        true,
+        &out,
         [](void* context, int w, int h) {
             auto const& buffer = *static_cast<PixelBuffer*>(context);
             return buffer.width() >= w && buffer.height() >= h;
         },
-        [](void* context, int y) { return reinterpret_cast<std::uint8_t*>(static_cast<PixelBuffer*>(context)->row(y)); },
+        nullptr,
     };
     return m_impl->decode(column, row, sink);
 }

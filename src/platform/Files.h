@@ -51,6 +51,18 @@ std::vector<FindEntry> find_files(WStringView pattern_path);
 enum class EntryKind { Files, Directories };
 std::vector<WString> find_names(WStringView pattern_path, EntryKind kind);
 
+// One listing of a directory, without a pattern: its files and its
+// sub-directories together, sorted by name, with the exclusions of
+// find_files. Sizes are asked for only when `with_sizes` is set (a stat of
+// each file relative to the open directory, following links); a file whose
+// stat fails has no size.
+struct ListedEntry {
+    WString name;
+    bool is_directory { false };
+    std::optional<std::uint64_t> size;
+};
+std::vector<ListedEntry> list_directory(WStringView directory, bool with_sizes = false);
+
 // One entry for an existing path (no wildcards), following symbolic links.
 std::optional<FindEntry> stat_path(WStringView path);
 
@@ -77,6 +89,9 @@ public:
     void close();
 
     std::size_t read(void* buffer, std::size_t count);
+    // Reads at `position` without moving the file position: one call where
+    // a seek and a read would take two.
+    std::size_t read_at(std::uint64_t position, void* buffer, std::size_t count);
     std::size_t write(void const* buffer, std::size_t count);
     std::int64_t seek_relative(std::int64_t distance); // new position, or -1
     bool seek(std::uint64_t position);

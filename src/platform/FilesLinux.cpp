@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
@@ -173,35 +174,72 @@ std::vector<FindEntry> find_files(WStringView pattern_path)
     return entries;
 }
 
+namespace {
+
+// Whether a listed entry is a directory; nothing for one to leave out (a
+// link to a directory, or one that cannot be asked about). `at` and `name`
+// name it relative to an open directory.
+std::optional<bool> listed_kind(int at, char const* name, unsigned char type)
+{
+    if (type == DT_DIR)
+        return true;
+    if (type == DT_REG)
+        return false;
+    // Links and file systems that do not say: ask, without following a
+    // link to a directory.
+    struct stat l {};
+    if (fstatat(at, name, &l, AT_SYMLINK_NOFOLLOW) != 0)
+        return std::nullopt;
+    if (S_ISLNK(l.st_mode)) {
+        struct stat target {};
+        if (fstatat(at, name, &target, 0) != 0 || S_ISDIR(target.st_mode))
+            return std::nullopt;
+        return false;
+    }
+    return S_ISDIR(l.st_mode);
+}
+
+}
+
 std::vector<WString> find_names(WStringView pattern_path, EntryKind kind)
 {
     std::vector<WString> names;
     bool want_directories = kind == EntryKind::Directories;
     list_matching(split_pattern(pattern_path), [&](WString& name, std::string const& full, unsigned char type) {
-        bool is_directory;
-        if (type == DT_DIR) {
-            is_directory = true;
-        } else if (type == DT_REG) {
-            is_directory = false;
-        } else {
-            // Links and file systems that do not say: ask, without following
-            // a link to a directory.
-            struct stat l {};
-            if (lstat(full.c_str(), &l) != 0)
-                return;
-            if (S_ISLNK(l.st_mode)) {
-                struct stat target {};
-                if (stat(full.c_str(), &target) != 0 || S_ISDIR(target.st_mode))
-                    return;
-                is_directory = false;
-            } else {
-                is_directory = S_ISDIR(l.st_mode);
-            }
-        }
-        if (is_directory == want_directories)
+        auto const is_directory = listed_kind(AT_FDCWD, full.c_str(), type);
+        if (is_directory && *is_directory == want_directories)
             names.push_back(std::move(name));
     });
     return names;
+}
+
+std::vector<ListedEntry> list_directory(WStringView directory, bool with_sizes)
+{
+    std::vector<ListedEntry> entries;
+    std::string const system_dir = directory.empty() ? std::string(".") : to_system_path(directory);
+    DIR* dir = opendir(system_dir.c_str());
+    if (!dir) {
+        t_last_error = errno;
+        return entries;
+    }
+    int const at = dirfd(dir);
+    while (auto* d = readdir(dir)) {
+        if (d->d_name[0] == '\0' || d->d_name[0] == '.' || std::strchr(d->d_name, '\\'))
+            continue;
+        auto const is_directory = listed_kind(at, d->d_name, d->d_type);
+        if (!is_directory)
+            continue;
+        ListedEntry entry { from_utf8(d->d_name), *is_directory, std::nullopt };
+        if (with_sizes && !entry.is_directory) {
+            struct stat st {};
+            if (fstatat(at, d->d_name, &st, 0) == 0)
+                entry.size = static_cast<std::uint64_t>(st.st_size);
+        }
+        entries.push_back(std::move(entry));
+    }
+    closedir(dir);
+    std::sort(entries.begin(), entries.end(), [](auto const& a, auto const& b) { return a.name < b.name; });
+    return entries;
 }
 
 std::optional<FindEntry> stat_path(WStringView path)
@@ -303,6 +341,22 @@ std::size_t File::read(void* buffer, std::size_t count)
     if (m_fd < 0 || count == 0)
         return 0;
     return transfer_all(static_cast<char*>(buffer), count, [this](char* p, std::size_t n) { return ::read(m_fd, p, n); });
+}
+
+std::size_t File::read_at(std::uint64_t position, void* buffer, std::size_t count)
+{
+    if (m_fd < 0 || count == 0)
+        return 0;
+    std::size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::pread(m_fd, static_cast<char*>(buffer) + done, count - done, static_cast<off_t>(position + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
 }
 
 std::size_t File::write(void const* buffer, std::size_t count)

@@ -43,28 +43,56 @@ public:
         static std::atomic<unsigned> builds { 0 };
         WString base = directory_of(cache_file) + u"~build-" + to_wstring(platform::current_process_id()) + u"-"
             + to_wstring(builds++);
+        cache = base + u".cache";
         level = base + u".thumb";
         next = base + u".temp";
-        thumbnail = base + u".thb";
     }
     ~ScratchFiles()
     {
-        for (auto const* path : { &level, &next, &thumbnail })
+        for (auto const* path : { &cache, &level, &next })
             platform::remove_file(expand_path(*path));
     }
     ScratchFiles(ScratchFiles const&) = delete;
     ScratchFiles& operator=(ScratchFiles const&) = delete;
 
-    WString level;     // the current level's JPEG
-    WString next;      // the next level while it is written
-    WString thumbnail; // the 64 × 64 JPEG
+    WString cache;     // the cache file until it is complete
+    WString level;     // a level too large to hold in memory
+    WString next;      // the one after it while it is written
 };
+
+// A row the decoder fills and an encoder reads straight after. It starts
+// one byte off alignment on purpose: to aligned rows the library's
+// vectorised output writes with non-temporal stores, which would send
+// every row to memory just before it is read back.
+class RowBuffer {
+public:
+    explicit RowBuffer(std::size_t bytes)
+        : m_bytes(bytes + 1)
+    {
+    }
+    std::span<std::uint8_t> row() { return { m_bytes.data() + 1, m_bytes.size() - 1 }; }
+
+private:
+    std::vector<std::uint8_t> m_bytes;
+};
+
+// A level's JPEG: a scratch file, or bytes in memory for levels small
+// enough to hold (no file made, written and deleted for them).
+struct Level {
+    WString path;
+    std::vector<std::uint8_t> bytes;
+    bool in_memory { false };
+};
+
+// Levels of at most this many pixels are kept in memory: their JPEG is a
+// few hundred kilobytes at most, and small builds make no level files.
+constexpr std::int64_t kMemoryLevelPixels = 2'000'000;
 
 class Builder {
 public:
     Builder(WStringView cache_file, std::atomic<bool> const* stop)
-        : m_cache(cache_file)
-        , m_scratch(cache_file)
+        : m_scratch(cache_file)
+        , m_cache(m_scratch.cache)
         , m_stop(stop)
     {
     }
@@ -77,31 +105,34 @@ public:
                 return false;
         }
         Stopwatch timer;
-        if (!build_level(picture, true, true) || stopped())
+        Level const source { WString(picture), {}, false };
+        if (!build_level(source, true, true) || stopped())
             return false;
         log_time(u"create cache ", timer);
         if (m_levels_count == 0) {
             Log::get() << u"save small thum cache begin\n";
-            if (!make_thumbnail(picture))
+            if (!make_thumbnail(source))
                 return false;
         } else {
+            advance();
             for (int k = 1; k < m_levels_count; ++k) {
                 Log::get() << u"create cache thum begin\n";
-                if (!build_level(m_scratch.level, true, false) || stopped())
+                if (!build_level(m_current, true, false) || stopped())
                     return false;
                 log_time(u"create cache ", timer);
-                if (!append_level(m_scratch.level, true) || stopped())
+                if (!copy_to_cache(m_current, m_records.back()) || stopped())
                     return false;
+                advance();
                 log_time(u"save thum cache ", timer);
             }
-            if (!build_level(m_scratch.level, false, false) || stopped())
+            if (!build_level(m_current, false, false) || stopped())
                 return false;
             log_time(u"create cache ", timer);
             Log::get() << u"save thum cache begin\n";
-            if (!append_level(m_scratch.level, false) || stopped())
+            if (!copy_to_cache(m_current, m_records.back()) || stopped())
                 return false;
             log_time(u"save thum cache ", timer);
-            if (!make_thumbnail(m_scratch.level))
+            if (!make_thumbnail(m_current))
                 return false;
         }
         log_time(u"save small thum cache ", timer);
@@ -109,6 +140,8 @@ public:
         log_time(u"save handle cache ", timer);
         return written;
     }
+
+    WString const& file() const { return m_cache; }
 
 private:
     bool stopped() const { return m_stop && m_stop->load(std::memory_order_relaxed); }
@@ -126,16 +159,42 @@ private:
         return static_cast<std::uint32_t>(cache.size());
     }
 
+    // Where the level after the current one goes: memory when it is small,
+    // else the scratch file the current level does not use.
+    void prepare_next(std::int64_t pixels)
+    {
+        m_next = Level {};
+        m_next.in_memory = pixels <= kMemoryLevelPixels;
+        if (!m_next.in_memory)
+            m_next.path = m_current.path == m_scratch.level ? m_scratch.next : m_scratch.level;
+    }
+
+    // The next level becomes the current one; the current one's file goes.
+    void advance()
+    {
+        if (!m_current.in_memory && (m_current.path == m_scratch.level || m_current.path == m_scratch.next))
+            platform::remove_file(expand_path(m_current.path));
+        m_current = std::move(m_next);
+        m_next = Level {};
+    }
+
+    static std::unique_ptr<JpegReader> open_reader(Level const& level)
+    {
+        return level.in_memory ? JpegReader::open_memory(level.bytes) : JpegReader::open_file(level.path);
+    }
+
     // Records the source's entry points into the cache file. The library's
     // DCT scaling delivers the rows at half size during the same pass, and
     // they become the next level: no second decode, no averaging of full
     // rows. A pass that makes no next level only needs the entries and
     // decodes at the smallest scale.
-    bool build_level(WStringView source, bool make_next, bool first)
+    bool build_level(Level const& source, bool make_next, bool first)
     {
         // Entries reach the cache file only as rows are read, so the header
         // placeholder can follow the opening of the recording read.
-        auto reader = JpegReader::open_recording(source, m_cache, make_next ? 2 : 8);
+        int const denominator = make_next ? 2 : 8;
+        auto reader = source.in_memory ? JpegReader::open_recording(source.bytes, m_cache, denominator)
+                                       : JpegReader::open_recording(source.path, m_cache, denominator);
         if (!reader)
             return false;
         int full_width = reader->source_width(), full_height = reader->source_height();
@@ -159,11 +218,14 @@ private:
         if (make_next) {
             if (half_width < 1 || half_height < 1)
                 return false;
-            next = JpegEncoder::open(first ? m_scratch.level : m_scratch.next, half_width, half_height);
+            prepare_next(std::int64_t { half_width } * half_height);
+            next = m_next.in_memory ? JpegEncoder::open_memory(m_next.bytes, half_width, half_height)
+                                    : JpegEncoder::open(m_next.path, half_width, half_height);
             if (!next)
                 return false;
         }
-        std::vector<std::uint8_t> row(static_cast<size_t>(reader->width()) * 3);
+        RowBuffer buffer(static_cast<size_t>(reader->width()) * 3);
+        auto const row = buffer.row();
         std::span<std::uint8_t const> kept(row.data(), static_cast<size_t>(half_width) * 3);
         for (int y = 0; y < reader->height(); ++y) {
             // Looked at every few rows, so a stop never waits for a whole pass.
@@ -186,43 +248,39 @@ private:
         return true;
     }
 
-    bool copy_to_cache(WStringView source, LevelRecord& record)
+    bool copy_to_cache(Level const& source, LevelRecord& record)
     {
         FileStream cache(m_cache, OpenMode::Append);
-        FileStream in(source, OpenMode::Read);
-        if (!cache.is_open() || !in.is_open())
+        if (!cache.is_open())
             return false;
-        record.jpeg_length = static_cast<std::uint32_t>(in.size());
         record.jpeg_offset = static_cast<std::uint32_t>(cache.size());
-        std::uint8_t block[4096];
-        for (;;) {
-            auto n = in.read(block, sizeof block);
-            if (n == 0)
-                break;
-            if (cache.write(block, n) != n)
+        if (source.in_memory) {
+            record.jpeg_length = static_cast<std::uint32_t>(source.bytes.size());
+            if (cache.write(source.bytes.data(), source.bytes.size()) != source.bytes.size())
                 return false;
+        } else {
+            FileStream in(source.path, OpenMode::Read);
+            if (!in.is_open())
+                return false;
+            record.jpeg_length = static_cast<std::uint32_t>(in.size());
+            std::uint8_t block[4096];
+            for (;;) {
+                auto n = in.read(block, sizeof block);
+                if (n == 0)
+                    break;
+                if (cache.write(block, n) != n)
+                    return false;
+            }
         }
         return cache.size() == std::uint64_t { record.jpeg_offset } + record.jpeg_length;
     }
 
-    bool append_level(WStringView source, bool replace)
+    // `source` is the picture itself or m_current.
+    bool make_thumbnail(Level const& source)
     {
-        if (!copy_to_cache(source, m_records.back()))
-            return false;
-        if (replace) {
-            platform::remove_file(expand_path(source));
-            if (!platform::move_file(expand_path(m_scratch.next), expand_path(source)))
-                return false;
-        }
-        return true;
-    }
-
-    bool make_thumbnail(WStringView source)
-    {
-        WString current(source);
         int width, height;
         {
-            auto probe = JpegReader::open_file(current);
+            auto probe = open_reader(source);
             if (!probe)
                 return false;
             width = probe->width();
@@ -230,34 +288,28 @@ private:
         }
         int smaller = std::min(width, height);
         int halvings = std::max(0, static_cast<int>(std::floor(std::log2(static_cast<double>(smaller)))) - 6);
+        Level const* current = &source;
         for (int i = 0; i < halvings; ++i) {
-            if (!halve(current, m_scratch.next))
+            if (!halve(*current))
                 return false;
-            if (current == m_scratch.level)
-                platform::remove_file(expand_path(m_scratch.level));
-            if (!platform::move_file(expand_path(m_scratch.next), expand_path(m_scratch.level)))
-                return false;
-            current = m_scratch.level;
+            advance();
+            current = &m_current;
         }
-        if (!cut_thumbnail(current))
-            return false;
-        LevelRecord record;
-        if (!copy_to_cache(m_scratch.thumbnail, record))
-            return false;
-        m_records.push_back(record);
-        platform::remove_file(expand_path(m_scratch.thumbnail));
-        return true;
+        return cut_thumbnail(*current);
     }
 
-    bool halve(WStringView from, WStringView to)
+    bool halve(Level const& from)
     {
-        auto reader = JpegReader::open_file(from);
+        auto reader = open_reader(from);
         if (!reader)
             return false;
-        auto half = HalfEncoder::open(to, reader->width(), reader->height());
+        prepare_next(std::int64_t { reader->width() / 2 } * (reader->height() / 2));
+        auto half = m_next.in_memory ? HalfEncoder::open_memory(m_next.bytes, reader->width(), reader->height())
+                                     : HalfEncoder::open(m_next.path, reader->width(), reader->height());
         if (!half)
             return false;
-        std::vector<std::uint8_t> row(static_cast<size_t>(reader->width()) * 3);
+        RowBuffer buffer(static_cast<size_t>(reader->width()) * 3);
+        auto const row = buffer.row();
         for (int y = 0; y < reader->height(); ++y) {
             if ((y % 16 == 0 && stopped()) || !reader->read_row(row) || !half->write_row(row)) {
                 half->finish();
@@ -270,16 +322,17 @@ private:
     // The 64 × 64 window: centred across, nearer the top for portraits. A
     // picture smaller than the window repeats its edge pixels rather than
     // reading outside a row.
-    bool cut_thumbnail(WStringView source)
+    bool cut_thumbnail(Level const& source)
     {
-        auto reader = JpegReader::open_file(source);
+        auto reader = open_reader(source);
         if (!reader)
             return false;
         int w = reader->width(), h = reader->height();
         int g = floor_div(h - kThumbnailSize, 2);
         int first_row = w >= h ? g : g - floor_div(g, 2);
         int first_column = floor_div(w - kThumbnailSize, 2);
-        auto encoder = JpegEncoder::open(m_scratch.thumbnail, kThumbnailSize, kThumbnailSize);
+        Level thumbnail { {}, {}, true };
+        auto encoder = JpegEncoder::open_memory(thumbnail.bytes, kThumbnailSize, kThumbnailSize);
         if (!encoder)
             return false;
 
@@ -301,7 +354,14 @@ private:
             }
             ok = encoder->write_row(window);
         }
-        return encoder->finish() && ok;
+        reader.reset();
+        if (!encoder->finish() || !ok)
+            return false;
+        LevelRecord record;
+        if (!copy_to_cache(thumbnail, record))
+            return false;
+        m_records.push_back(record);
+        return true;
     }
 
     bool write_header()
@@ -326,8 +386,10 @@ private:
         return cache.is_open() && cache.write(header.data(), header.size()) == header.size();
     }
 
-    WString m_cache;
     ScratchFiles m_scratch;
+    WString m_cache; // the scratch file being built
+    Level m_current; // the level the next pass reads
+    Level m_next;    // the level a pass writes
     std::atomic<bool> const* m_stop;
     int m_levels_count { 0 };
     std::vector<LevelRecord> m_records;
@@ -337,7 +399,18 @@ private:
 
 bool create_picture_cache(WStringView picture, WStringView cache_file, std::atomic<bool> const* stop)
 {
-    return Builder(cache_file, stop).run(picture);
+    // Built under a scratch name and moved to its cache name only once its
+    // mark is written: a file under a cache name is then always complete
+    // (or the empty bad-picture marker), which lets a search judge cache
+    // files from a listing of their directory without opening each.
+    Builder builder(cache_file, stop);
+    WString const target = expand_path(cache_file);
+    if (builder.run(picture) && platform::move_file(expand_path(builder.file()), target))
+        return true;
+    // As a build that starts by truncating its file: no older file
+    // survives a failed build.
+    platform::remove_file(target);
+    return false;
 }
 
 }

@@ -11,10 +11,10 @@
 namespace qv {
 
 // False on any failure, and when `stop` was seen set (it is looked at
-// every few rows);
-// the cache file is then left without its mark (the caller decides whether
-// it becomes the empty bad-picture marker). Scratch files are made beside
-// the cache file, named for this process, and removed afterwards.
+// every few rows); there is then no file under the cache name (the caller
+// decides whether it becomes the empty bad-picture marker). The file is
+// built beside its cache name under a scratch name, named for this process
+// as the other scratch files, and moved there only once complete.
 bool create_picture_cache(WStringView picture, WStringView cache_file, std::atomic<bool> const* stop = nullptr);
 
 }

@@ -56,6 +56,13 @@ bool is_cache_file_valid(WStringView path)
     return file.read(mark, 4) == 4 && le32(mark) == kCacheMark;
 }
 
+bool is_listed_cache_file_valid(WStringView path, std::optional<std::uint64_t> size)
+{
+    if (!size)
+        return is_cache_file_valid(path);
+    return *size >= kSmallestCacheFile;
+}
+
 bool is_bad_picture(WStringView path)
 {
     FileInfo info(path);

@@ -30,6 +30,15 @@ inline std::uint32_t header_size(int levels) { return 21 + 16 * static_cast<std:
 // Empty when the picture does not exist.
 WString cache_file_name(WStringView picture, WStringView root);
 bool is_cache_file_valid(WStringView path);
+// The same for a file found in a listing of the cache directory, from its
+// listed size: a build writes under a scratch name and moves the file to
+// its cache name only once complete, so a file under a cache name is
+// complete unless it is the empty bad-picture marker or cut shorter than
+// any complete file could be. Without a size the mark is read.
+bool is_listed_cache_file_valid(WStringView path, std::optional<std::uint64_t> size);
+// Nothing shorter is a complete cache file: a header without levels, one
+// entry and a JPEG's smallest set of segments.
+inline constexpr std::uint64_t kSmallestCacheFile = 21 + kEntrySize + 100;
 bool is_bad_picture(WStringView path);
 
 struct CacheRange {

@@ -14,6 +14,16 @@ std::unique_ptr<HalfEncoder> HalfEncoder::open(WStringView path, int width, int 
     return std::unique_ptr<HalfEncoder>(new HalfEncoder(std::move(encoder), width, height));
 }
 
+std::unique_ptr<HalfEncoder> HalfEncoder::open_memory(std::vector<std::uint8_t>& out, int width, int height)
+{
+    if (width / 2 < 1 || height / 2 < 1)
+        return nullptr;
+    auto encoder = JpegEncoder::open_memory(out, width / 2, height / 2);
+    if (!encoder)
+        return nullptr;
+    return std::unique_ptr<HalfEncoder>(new HalfEncoder(std::move(encoder), width, height));
+}
+
 HalfEncoder::HalfEncoder(std::unique_ptr<JpegEncoder> encoder, int width, int height)
     : m_encoder(std::move(encoder))
     , m_width(width)

@@ -17,6 +17,8 @@ class HalfEncoder {
 public:
     // Null when the half picture would be empty or the file cannot be made.
     static std::unique_ptr<HalfEncoder> open(WStringView path, int width, int height);
+    // The same appended to `out`, which must outlive the encoder.
+    static std::unique_ptr<HalfEncoder> open_memory(std::vector<std::uint8_t>& out, int width, int height);
 
     bool write_row(std::span<std::uint8_t const> rgb);
     bool finish();

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -161,6 +162,54 @@ TEST_F(CatalogSearchTest, ValidCachesAreKeptStaleOnesDeletedBadPicturesRetriedOn
     EXPECT_FALSE(fs::exists(cache_dir(m_docs) / "67890"));
     EXPECT_EQ(catalog.get_folders_size(), 1);
     EXPECT_EQ(catalog.get_folder(0).folder_size, 2);
+    catalog.remove_listener(&recorder);
+}
+
+TEST_F(CatalogSearchTest, CacheFilesCutShortOrEmptyAreRebuiltAndBuildLeftoversDeleted)
+{
+    for (int i = 0; i < 4; ++i)
+        picture(m_docs / "album" / ("p" + std::to_string(i) + ".jpg"), i + 1);
+    Builds builds;
+    PhotoCatalog catalog(m_ini, false);
+    builds.attach(catalog);
+    catalog.start_worker();
+    test::Recorder recorder;
+    catalog.add_listener(&recorder);
+    search_and_build(catalog, recorder);
+    std::vector<WString> paths;
+    std::vector<fs::path> caches;
+    for (int i = 0; i < 4; ++i) {
+        paths.push_back(u"%my_documents%\\album\\p" + to_wstring(i) + u".jpg");
+        auto name = to_utf8(expand_path(cache_file_name(paths.back(), u"%my_documents%\\")));
+        std::replace(name.begin(), name.end(), '\\', '/');
+        caches.emplace_back(name);
+        ASSERT_EQ(builds.count(paths.back()), 1);
+        ASSERT_TRUE(is_cache_file_valid(program(caches.back())));
+    }
+    // A build leaves nothing but the cache files (its scratch files are gone).
+    EXPECT_EQ(files_in(cache_dir(m_docs)).size(), 4u);
+
+    // Cut after its mark, the first would still pass a look at the mark
+    // alone; the second becomes the empty bad-picture marker; the third is
+    // cut inside its header. A build's leftover scratch file lies beside them.
+    auto first = test::read_bytes(caches[0]);
+    first.resize(kSmallestCacheFile - 1);
+    test::write_bytes(caches[0], first);
+    test::write_bytes(caches[1], std::string());
+    test::write_bytes(caches[2], std::string("\x10\0\0\0\x02", 5));
+    test::write_bytes(cache_dir(m_docs) / "~build-1-0.cache", std::string(4000, '\0'));
+    search_and_build(catalog, recorder);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(builds.count(paths[static_cast<size_t>(i)]), 2) << i;
+        EXPECT_TRUE(is_cache_file_valid(program(caches[static_cast<size_t>(i)]))) << i;
+        EXPECT_TRUE(read_cache_header(program(caches[static_cast<size_t>(i)]))) << i;
+    }
+    EXPECT_EQ(builds.count(paths[3]), 1) << "a complete file is kept";
+    EXPECT_FALSE(fs::exists(cache_dir(m_docs) / "~build-1-0.cache"));
+    EXPECT_EQ(files_in(cache_dir(m_docs)).size(), 4u);
+    ASSERT_EQ(catalog.get_folders_size(), 1);
+    EXPECT_EQ(catalog.get_folder(0).folder_size, 4);
+    EXPECT_EQ(catalog.get_folder(0).key_picture_path, paths[0]);
     catalog.remove_listener(&recorder);
 }
 

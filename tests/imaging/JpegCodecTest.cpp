@@ -68,6 +68,23 @@ TEST(JpegCodec, rgb565_conversion_drops_low_bits)
     EXPECT_EQ(out[2], 0x07E0);
     EXPECT_EQ(out[3], 0x001F);
     EXPECT_EQ(out[4], (0x87 >> 3) << 11 | (0x46 >> 2) << 5 | (0x0F >> 3));
+
+    // Pixels go four at a time with a tail: every length up to three groups
+    // and a tail, every byte value in every place of a group.
+    std::vector<std::uint8_t> bytes(3 * 15);
+    for (int round = 0; round < 256; ++round) {
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<std::uint8_t>(round * 7 + i * 29 + (i * i) % 13);
+        for (std::size_t count = 0; count <= 15; ++count) {
+            std::vector<std::uint16_t> packed(count + 1, 0xABCD);
+            convert_rgb_to_rgb565(std::span(bytes).first(3 * count), packed.data());
+            for (std::size_t p = 0; p < count; ++p) {
+                unsigned const r = bytes[3 * p], g = bytes[3 * p + 1], b = bytes[3 * p + 2];
+                ASSERT_EQ(packed[p], (r / 8) * 2048 + (g / 4) * 32 + b / 8) << count << " " << p;
+            }
+            EXPECT_EQ(packed[count], 0xABCD) << "nothing written past the pixels";
+        }
+    }
 }
 
 TEST(JpegCodec, full_and_recording_reads_give_the_library_rows_and_one_entry_per_band_start)
@@ -188,8 +205,47 @@ TEST(JpegCodec, encoder_writes_the_library_defaults_at_quality_75)
     shape.quality = 75;
     EXPECT_TRUE(test::read_bytes(dir / "out.jpg") == test::make_jpeg(shape));
 
+    // Into memory: the same bytes.
+    std::vector<std::uint8_t> memory { 0x55 };
+    auto in_memory = JpegEncoder::open_memory(memory, w, h);
+    ASSERT_TRUE(in_memory);
+    for (int y = 0; y < h; ++y)
+        ASSERT_TRUE(in_memory->write_row(std::span(source).subspan(static_cast<std::size_t>(y) * w * 3, static_cast<std::size_t>(w) * 3)));
+    ASSERT_TRUE(in_memory->finish());
+    EXPECT_EQ(memory.front(), 0x55) << "appended after what was there";
+    EXPECT_TRUE(std::vector<std::uint8_t>(memory.begin() + 1, memory.end()) == test::make_jpeg(shape));
+
     EXPECT_FALSE(JpegEncoder::open(dir.program_path("no_such_dir\\out.jpg"), w, h));
     EXPECT_FALSE(JpegEncoder::open(dir.program_path("zero.jpg"), 0, h));
+}
+
+TEST(JpegCodec, recording_from_memory_into_a_file_equals_recording_the_file)
+{
+    test::TempDir dir;
+    auto const bytes = test::make_jpeg({ 700, 300, 2, 2 });
+    test::write_bytes(dir / "p.jpg", bytes);
+    for (int denominator : { 1, 2, 8 }) {
+        auto from_file = JpegReader::open_recording(dir.program_path("p.jpg"), dir.program_path("file.e"), denominator);
+        auto from_memory = JpegReader::open_recording(bytes, dir.program_path("memory.e"), denominator);
+        ASSERT_TRUE(from_file);
+        ASSERT_TRUE(from_memory);
+        ASSERT_EQ(from_memory->width(), from_file->width());
+        ASSERT_EQ(from_memory->height(), from_file->height());
+        std::vector<std::uint8_t> a(static_cast<std::size_t>(from_file->width()) * 3), b(a.size());
+        for (int y = 0; y < from_file->height(); ++y) {
+            ASSERT_TRUE(from_file->read_row(a));
+            ASSERT_TRUE(from_memory->read_row(b));
+            ASSERT_TRUE(a == b) << "row " << y;
+        }
+        from_file.reset();
+        from_memory.reset();
+        auto const entries = test::read_bytes(dir / "file.e");
+        EXPECT_FALSE(entries.empty());
+        EXPECT_TRUE(entries == test::read_bytes(dir / "memory.e")) << denominator;
+        std::filesystem::remove(dir / "file.e");
+        std::filesystem::remove(dir / "memory.e");
+    }
+    EXPECT_FALSE(JpegReader::open_recording(bytes, dir.program_path("x.e"), 3));
 }
 
 TEST(JpegCodec, recording_into_an_unwritable_entry_file_fails)

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 
 namespace qv {
 namespace {
@@ -211,6 +212,81 @@ TEST(JpegTile, wrong_or_garbled_entry_tables_fail_without_harm)
         for (int ty = 0; ty < decoder->rows(); ++ty)
             for (int tx = 0; tx < decoder->columns(); ++tx)
                 (void)decoder->decode_tile_rgb(tx, ty);
+    }
+}
+
+// Garbles every byte it reads while `garble` is set.
+class GarblingStream final : public JpegStreamBytes {
+public:
+    explicit GarblingStream(std::span<std::uint8_t const> bytes)
+        : m_bytes(bytes)
+    {
+    }
+    std::uint64_t length() const override { return m_bytes.size(); }
+    bool read(std::uint64_t offset, std::span<std::uint8_t> out) override
+    {
+        if (offset > m_bytes.size() || out.size() > m_bytes.size() - offset)
+            return false;
+        std::copy_n(m_bytes.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
+        if (*garble)
+            for (std::size_t i = 0; i < out.size(); ++i)
+                out[i] = static_cast<std::uint8_t>(out[i] * 37u + i);
+        return true;
+    }
+    std::shared_ptr<bool> garble { std::make_shared<bool>(false) };
+
+private:
+    std::span<std::uint8_t const> m_bytes;
+};
+
+TEST(JpegTile, one_decoder_serves_tiles_in_any_order_and_form_after_garbled_ones)
+{
+    for (auto const& shape : { PictureShape { 1001, 777, 2, 2 }, PictureShape { 530, 300, 2, 1, false, 3 } }) {
+        Recorded const r = record(test::make_jpeg(shape));
+        ASSERT_FALSE(r.entries.empty());
+        auto const whole = test::library_decode(r.bytes);
+        ASSERT_TRUE(whole);
+        auto stream = std::make_unique<GarblingStream>(r.bytes);
+        auto garble = stream->garble;
+        auto decoder = JpegTileDecoder::create(r.prefix, r.entries, std::move(stream));
+        ASSERT_TRUE(decoder);
+        // Edge tiles (other header sizes) between inner ones, RGB and RGB565
+        // alternating, and a garbled decode of a tile before its clean one.
+        std::vector<std::pair<int, int>> order;
+        for (int ty = decoder->rows() - 1; ty >= 0; --ty)
+            for (int tx = 0; tx < decoder->columns(); ++tx)
+                order.emplace_back((tx * 2 + ty) % decoder->columns(), ty);
+        auto buffer = PixelBuffer::create(256, 256);
+        int request = 0;
+        for (auto const& [tx, ty] : order) {
+            ++request;
+            if (request % 2 == 0) {
+                *garble = true;
+                (void)decoder->decode_tile_rgb(tx, ty);
+                (void)decoder->decode_tile(tx, ty, *buffer);
+                *garble = false;
+            }
+            int const w = std::min(256, whole->width - 256 * tx), h = std::min(256, whole->height - 256 * ty);
+            if (request % 3 == 0) {
+                auto const tile = decoder->decode_tile_rgb(tx, ty);
+                ASSERT_TRUE(tile) << tx << "," << ty;
+                ASSERT_EQ(tile->width, w);
+                ASSERT_EQ(tile->height, h);
+                for (int y = 0; y < h; ++y) {
+                    auto const* expected = &whole->rgb[(static_cast<std::size_t>(256 * ty + y) * static_cast<std::size_t>(whole->width) + static_cast<std::size_t>(256 * tx)) * 3];
+                    ASSERT_TRUE(std::equal(expected, expected + w * 3, &tile->rgb[static_cast<std::size_t>(y) * static_cast<std::size_t>(w) * 3]))
+                        << "tile " << tx << "," << ty << " row " << y;
+                }
+            } else {
+                ASSERT_TRUE(decoder->decode_tile(tx, ty, *buffer)) << tx << "," << ty;
+                std::vector<std::uint16_t> packed(static_cast<std::size_t>(w));
+                for (int y = 0; y < h; ++y) {
+                    auto const row = std::span(whole->rgb).subspan((static_cast<std::size_t>(256 * ty + y) * static_cast<std::size_t>(whole->width) + static_cast<std::size_t>(256 * tx)) * 3, packed.size() * 3);
+                    convert_rgb_to_rgb565(row, packed.data());
+                    ASSERT_TRUE(std::equal(packed.begin(), packed.end(), buffer->row(y))) << "tile " << tx << "," << ty << " row " << y;
+                }
+            }
+        }
     }
 }
 

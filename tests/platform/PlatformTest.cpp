@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
@@ -77,6 +78,66 @@ TEST(Listing, skips_hidden_names_and_links_to_directories)
     EXPECT_EQ(entries[1].name, u"c.jpg") << "links to files are followed";
     EXPECT_EQ(entries[2].name, u"sub");
     EXPECT_TRUE(entries[2].attributes & kAttributeDirectory);
+}
+
+TEST(Listing, one_listing_gives_what_the_pattern_listings_give_with_sizes)
+{
+    test::TempDir dir;
+    std::filesystem::create_directory(dir / "sub");
+    std::filesystem::create_directory(dir / "Alpha");
+    test::write_bytes(dir / "b.jpg", std::string("12345"));
+    test::write_bytes(dir / "a", std::string());
+    test::write_bytes(dir / "Zed.txt", std::string(700, 'z'));
+    test::write_bytes(dir / ".hidden", std::string("1"));
+    std::filesystem::create_directory_symlink(dir / "sub", dir / "link");
+    std::filesystem::create_symlink(dir / "b.jpg", dir / "c.jpg");
+    std::filesystem::create_symlink(dir / "missing", dir / "dangling");
+
+    WString const pattern = dir.program_path() + u"\\*";
+    auto const files = find_names(pattern, EntryKind::Files);
+    auto const directories = find_names(pattern, EntryKind::Directories);
+    auto const sized = find_files(pattern);
+    auto const listed = list_directory(dir.program_path(), true);
+    std::vector<WString> listed_files, listed_directories;
+    for (auto const& entry : listed) {
+        (entry.is_directory ? listed_directories : listed_files).push_back(entry.name);
+        if (entry.is_directory) {
+            EXPECT_FALSE(entry.size);
+            continue;
+        }
+        auto const same = std::find_if(sized.begin(), sized.end(), [&](auto const& e) { return e.name == entry.name; });
+        ASSERT_NE(same, sized.end());
+        ASSERT_TRUE(entry.size);
+        EXPECT_EQ(*entry.size, same->size) << to_utf8(entry.name);
+    }
+    EXPECT_EQ(listed_files, files);
+    EXPECT_EQ(listed_directories, directories);
+    EXPECT_EQ(listed_files.size(), 4u);
+    EXPECT_EQ(listed_directories.size(), 2u);
+
+    for (auto const& entry : list_directory(dir.program_path()))
+        EXPECT_FALSE(entry.size) << "sizes only when asked for";
+    EXPECT_TRUE(list_directory(dir.program_path("missing")).empty());
+}
+
+TEST(Files, read_at_leaves_the_position_alone_and_stops_at_the_end)
+{
+    test::TempDir dir;
+    std::string const text = "0123456789abcdef";
+    test::write_bytes(dir / "f", text);
+    File file;
+    ASSERT_TRUE(file.open(dir.program_path("f"), OpenMode::Read));
+    char first[3] {};
+    ASSERT_EQ(file.read(first, 3), 3u);
+    char got[8] {};
+    ASSERT_EQ(file.read_at(10, got, 4), 4u);
+    EXPECT_EQ(std::string(got, 4), text.substr(10, 4));
+    EXPECT_EQ(file.tell(), 3u);
+    EXPECT_EQ(file.read_at(14, got, 8), 2u) << "short at the end";
+    EXPECT_EQ(std::string(got, 2), text.substr(14, 2));
+    EXPECT_EQ(file.read_at(99, got, 8), 0u);
+    ASSERT_EQ(file.read(got, 2), 2u);
+    EXPECT_EQ(std::string(got, 2), text.substr(3, 2));
 }
 
 TEST(Clock, tick_count_moves_forward_in_milliseconds)

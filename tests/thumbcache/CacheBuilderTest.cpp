@@ -193,6 +193,28 @@ TEST_F(CacheBuilderTest, a_stopped_build_leaves_no_valid_file)
     EXPECT_FALSE(scratch_left());
 }
 
+TEST_F(CacheBuilderTest, a_file_appears_under_its_cache_name_only_when_complete)
+{
+    // A rebuild that fails takes the older file with it, as a build that
+    // truncates its file first would.
+    build(640, 480);
+    ASSERT_TRUE(is_cache_file_valid(cache("p.jpg.c")));
+    std::atomic<bool> stop { true };
+    EXPECT_FALSE(create_picture_cache(picture("p.jpg"), cache("p.jpg.c"), &stop));
+    EXPECT_FALSE(fs::exists(m_dir / "!quilvanecache" / "p.jpg.c"));
+
+    // A successful one replaces an unfinished file whole and leaves nothing
+    // else behind.
+    test::write_bytes(m_dir / "!quilvanecache" / "p.jpg.c", std::string(5000, '\0'));
+    ASSERT_TRUE(create_picture_cache(picture("p.jpg"), cache("p.jpg.c")));
+    auto const header = read_cache_header(cache("p.jpg.c"));
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->levels.size(), 3u);
+    EXPECT_GE(header->file_size, kSmallestCacheFile);
+    EXPECT_FALSE(scratch_left());
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir / "!quilvanecache"), fs::directory_iterator()), 1);
+}
+
 TEST_F(CacheBuilderTest, thumbnails_of_damaged_files_are_refused)
 {
     build(640, 480);

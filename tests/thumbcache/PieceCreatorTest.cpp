@@ -43,11 +43,12 @@ protected:
         return decode_memory(std::span<std::uint8_t const>(bytes.data() + jpeg.offset, jpeg.length));
     }
 
-    void expect_tiles_match_whole_levels(std::string const& name)
+    // Levels `lowest` to `highest` (-1: the top level).
+    void expect_tiles_match_whole_levels(std::string const& name, int lowest = 0, int highest = -1)
     {
         CachePieceCreator creator(picture(name), root());
         int top = creator.top_level();
-        for (int level = 0; level <= top; ++level) {
+        for (int level = lowest; level <= (highest < 0 ? top : highest); ++level) {
             auto whole = whole_level(name, level);
             ASSERT_TRUE(whole) << "level " << level;
             int columns = (whole->width() + 255) / 256, rows = (whole->height() + 255) / 256;
@@ -92,6 +93,27 @@ TEST_F(PieceCreatorTest, cache_tiles_equal_whole_levels_at_odd_and_large_sizes)
     expect_tiles_match_whole_levels("odd.jpg");
     make_cached_picture("big.jpg", 2560, 1920);
     expect_tiles_match_whole_levels("big.jpg");
+}
+
+TEST_F(PieceCreatorTest, levels_too_large_for_memory_pass_through_scratch_files)
+{
+    // 4200 x 2000: the first halved level (2100 x 1000) is built through a
+    // scratch file, the ones below it in memory.
+    make_cached_picture("wide.jpg", 4200, 2000);
+    CachePieceCreator creator(picture("wide.jpg"), root());
+    int const top = creator.top_level();
+    ASSERT_EQ(top, 5);
+    auto header = read_cache_header(cache_file_name(picture("wide.jpg"), root()));
+    ASSERT_TRUE(header);
+    for (int k = 1; k <= top; ++k) {
+        auto whole = whole_level("wide.jpg", top - k);
+        ASSERT_TRUE(whole) << k;
+        EXPECT_EQ(whole->width(), 4200 >> k);
+        EXPECT_EQ(whole->height(), 2000 >> k);
+    }
+    expect_tiles_match_whole_levels("wide.jpg", top - 2, top - 1);
+    for (auto const& entry : fs::directory_iterator(m_dir / "!quilvanecache"))
+        EXPECT_EQ(entry.path().filename().string().rfind("~build", 0), std::string::npos);
 }
 
 TEST_F(PieceCreatorTest, file_tiles_equal_the_scaled_decode)
