@@ -176,6 +176,7 @@ ListItem* AlbumForm::create_item(VirtualList&, std::int32_t index)
 
 void AlbumForm::get_items(MenuScreen&, WStringView name, WString& caption, std::vector<MenuItem>& items)
 {
+    Log::get() << u"album form: menu " << name << u"\n";
     if (name == u"MainMenu") {
         items.push_back(menu_item(u"Back", u"MenuElementCancel"));
         items.push_back(menu_item(u"Exit"));

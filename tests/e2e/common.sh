@@ -29,6 +29,14 @@ log_text() {
     iconv -f UTF-16 -t UTF-8 "$log"
 }
 
+# log_has PROGRAM TEXT: the log, as far as written, holds TEXT. The log is
+# read whole first: a reader cut short by grep -q, or a last character
+# only half written, must not count as a miss under pipefail.
+log_has() {
+    log_text "$1" > "$work/.log_now" 2> /dev/null || true
+    grep -qF -- "$2" "$work/.log_now"
+}
+
 # Checks that the start-up markers appear in the one order start-up has.
 check_markers() {
     local got expected

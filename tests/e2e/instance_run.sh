@@ -10,7 +10,7 @@ export QUILVANE_DISPLAY=headless
 wait_for_log() {
     local text=$1
     for _ in $(seq 150); do
-        if [[ -f $work/quilvane.txt ]] && log_text "$quilvane" | grep -qF -- "$text"; then
+        if [[ -f $work/quilvane.txt ]] && log_has "$quilvane" "$text"; then
             return 0
         fi
         sleep 0.1

@@ -20,7 +20,7 @@ for i in 1 2 3 4 5; do "$probe" jpeg "$QUILVANE_DOCUMENTS/Trip/t$i.jpg" 1600 120
 # wait_for TEXT [TENTHS]: until the log holds TEXT.
 wait_for() {
     for _ in $(seq "${2:-150}"); do
-        log_text "$quilvane" 2> /dev/null | grep -qF "$1" && return 0
+        log_has "$quilvane" "$1" && return 0
         sleep 0.1
     done
     fail "gave up waiting for \"$1\""
@@ -32,7 +32,7 @@ click_for() {
     for _ in 1 2 3; do
         xdotool mousemove --window "$window" "$1" "$2" click 1
         for _ in $(seq 30); do
-            log_text "$quilvane" 2> /dev/null | grep -qF "$3" && return 0
+            log_has "$quilvane" "$3" && return 0
             sleep 0.1
         done
     done
@@ -96,11 +96,20 @@ sleep 0.5
 xdotool key --window "$window" BackSpace
 sleep 0.5
 xdotool key --window "$window" BackSpace
-sleep 0.8
-xdotool mousemove --window "$window" 240 560 click 1
-sleep 0.8
+wait_for "album form: menu MainMenu"
+sleep 0.5
+click_for 240 560 "album form: menu Exit"
+sleep 0.5
 shot exit_menu
-xdotool mousemove --window "$window" 240 460 click 1
+click_for 240 460 "album form: menu ReallyExit"
+for _ in $(seq 100); do
+    kill -0 $app 2> /dev/null || break
+    sleep 0.1
+done
+if kill -0 $app 2> /dev/null; then
+    kill -KILL $app
+    fail "still running after the exit menu"
+fi
 wait $app || fail "exit code $?"
 
 check_markers "$quilvane"

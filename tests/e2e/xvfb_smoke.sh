@@ -24,7 +24,7 @@ for _ in $(seq 100); do
 done
 [[ -n $window ]] || fail "no window"
 for _ in $(seq 100); do
-    log_text "$quilvane" 2>/dev/null | grep -q "WinMain 14" && break
+    log_has "$quilvane" "WinMain 14" && break
     sleep 0.1
 done
 sleep 0.5

@@ -82,8 +82,9 @@ protected:
     {
         EXPECT_TRUE(write_solid_jpeg(m_dir / name, width, height, colour));
         WString const path = m_dir.program_path(name);
-        if (cached)
+        if (cached) {
             EXPECT_TRUE(create_picture_cache(path, cache_file_name(path, root())));
+        }
         m_pictures.push_back(path);
         return path;
     }
