@@ -186,7 +186,10 @@ void Application::run()
             message = queue.wait();
         } else if (!queue.peek(message)) {
             direct_frame();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            // The frame pace, cut short by anything posted meanwhile: input,
+            // or a background thread's news (a finished tile) that the
+            // next frame should show at once.
+            queue.wait_any(10);
             continue;
         }
         if (message.message == WM_QUIT)

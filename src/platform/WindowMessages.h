@@ -16,6 +16,7 @@
 namespace qv::platform {
 
 enum : std::uint32_t {
+    WM_NULL = 0x0000, // does nothing: wakes the frame loop
     WM_CREATE = 0x0001,
     WM_DESTROY = 0x0002,
     WM_ACTIVATE = 0x0006,
@@ -99,6 +100,9 @@ public:
     bool peek(Message& message);
     // Blocks until a message is there.
     Message wait();
+    // Blocks until a message is there or `timeout_ms` has passed, leaving
+    // it queued; true when one is there.
+    bool wait_any(std::int32_t timeout_ms);
     // Blocks until a message `msg` for `window` arrives and takes it out,
     // leaving every other message where it was; false after `timeout_ms`
     // (negative: no limit).

@@ -144,6 +144,25 @@ Message MessageQueue::wait()
     }
 }
 
+bool MessageQueue::wait_any(std::int32_t timeout_ms)
+{
+    EventPump* pump;
+    {
+        std::unique_lock lock(m_mutex);
+        if (!m_messages.empty())
+            return true;
+        pump = m_pump;
+        if (!pump) {
+            m_wake.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return !m_messages.empty(); });
+            return !m_messages.empty();
+        }
+    }
+    pump->wait(timeout_ms);
+    pump->pump();
+    std::lock_guard lock(m_mutex);
+    return !m_messages.empty();
+}
+
 bool MessageQueue::wait_for(WindowId window, std::uint32_t msg, std::int32_t timeout_ms)
 {
     std::uint32_t const start = tick_count();

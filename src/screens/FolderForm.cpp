@@ -4,6 +4,7 @@
 #include "app/Directories.h"
 #include "app/Log.h"
 #include "catalog/PhotoCatalog.h"
+#include "platform/System.h"
 
 #include <algorithm>
 
@@ -224,7 +225,8 @@ void FolderForm::on_cell_click(std::int32_t row, int column)
     std::int64_t const index = column + std::int64_t { row } * m_columns;
     if (column >= m_columns || index >= static_cast<std::int64_t>(m_pictures->size()))
         return;
-    Log::get() << u"folder form: open " << (*m_pictures)[static_cast<std::size_t>(index)] << u"\n";
+    Log::get() << u"folder form: open " << (*m_pictures)[static_cast<std::size_t>(index)] << u" at "
+               << platform::tick_count() << u"\n";
     m_image_form.open(m_pictures, static_cast<std::int32_t>(index), m_album.drive_path);
 }
 

@@ -11,6 +11,7 @@
 // queue entry belongs to the worker from when it reads it until it removes it.
 
 #include "app/Thread.h"
+#include "platform/WindowMessages.h"
 #include "app/WString.h"
 #include "catalog/CatalogEvent.h"
 #include "imaging/PixelBuffer.h"
@@ -62,6 +63,7 @@ public:
     void open(std::shared_ptr<std::vector<WString> const> pictures, std::int32_t index, WString search_root);
 
     void advance(double seconds) override;
+    void draw(DrawTarget& target, Point origin) override;
     void layout_horizontal() override;
     void layout_vertical() override;
 
@@ -135,6 +137,7 @@ private:
     void write_position();
     void start_zoom(Point anchor, double target);
     void update_swipe();
+    void deliver_tiles();
     void deliver_one_tile();
 
     PhotoCatalog* m_catalog;
@@ -156,6 +159,10 @@ private:
 
     std::atomic<bool> m_landscape { false };
     bool m_active { false };
+    // Set by open until a frame shows the centre picture in its own tiles.
+    bool m_first_frame_pending { false };
+    // Where the worker's finished tiles are announced; none without a window.
+    platform::WindowId m_wake_window {};
     bool m_controls_visible { true };
     double m_controls_timer { 0 };
     int m_gesture_state { 0 };
