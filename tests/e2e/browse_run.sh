@@ -19,7 +19,6 @@
 # QUILVANE_E2E_UPDATE=1 writes the references instead.
 quilvane=$1 probe=$2
 source "$(dirname "$0")/common.sh"
-reference=$(cd "$(dirname "$0")" && pwd)/reference
 export QUILVANE_SCREEN=240x320@96
 export QUILVANE_DISPLAY=headless
 
@@ -30,29 +29,7 @@ done
 for i in $(seq 1 12); do
     "$probe" jpeg "$QUILVANE_DOCUMENTS/Trip/trip$(printf %02d "$i").jpg" 400 300 $((i + 10)) || fail "test picture"
 done
-# A JPEG start followed by noise: found like any picture, never decodable.
-{ printf '\xff\xd8\xff\xe0'; head -c 2000 /dev/zero | tr '\0' '\125'; } > "$QUILVANE_DOCUMENTS/Trip/trip13.jpg"
-
-# run NAME: the program with $work/NAME.txt as its script; the exit code
-# must be 0; the log is kept as $work/NAME.log.
-run() {
-    rm -f "$work/quilvane.txt"
-    QUILVANE_SCRIPT=$work/$1.txt timeout 120 "$quilvane" || fail "$1: exit code $?"
-    log_text "$quilvane" > "$work/$1.log"
-}
-
-# same SHOT: the screenshot matches its reference, leaving out the
-# frame-time overlay in the top-left corner.
-same() {
-    local got=$work/$1.png want=$reference/browse_$1.png
-    if [[ -n ${QUILVANE_E2E_UPDATE:-} ]]; then
-        mkdir -p "$reference"
-        cp "$got" "$want"
-        return
-    fi
-    [[ -f $want ]] || fail "no reference $want"
-    "$probe" compare "$got" "$want" 1.5 0 0 160 24 || fail "$1.png differs from its reference"
-}
+broken_jpeg "$QUILVANE_DOCUMENTS/Trip/trip13.jpg"
 
 # Row y centres of the album list: the list starts at 53, rows are 56 high.
 cat > "$work/first.txt" <<SCRIPT
@@ -76,11 +53,11 @@ tap 120 280
 wait 30
 screenshot $work/cancelled.png
 SCRIPT
-run first
-same empty
-same albums
-same main_menu
-same exit_menu
+run_script first
+same_as_reference browse empty
+same_as_reference browse albums
+same_as_reference browse main_menu
+same_as_reference browse exit_menu
 # "Cancel" leaves the album list as it was.
 "$probe" compare "$work/cancelled.png" "$work/albums.png" 0.5 0 0 160 24 || fail "cancel changed the album list"
 log=$(cat "$work/first.log")
@@ -123,15 +100,15 @@ wait 30
 tap 120 230
 wait 60
 SCRIPT
-run second
+run_script second
 log=$(cat "$work/second.log")
 grep -q "check_drive" <<< "$log" && fail "the second start searched"
 "$probe" compare "$work/second.png" "$work/albums.png" 0.5 0 0 160 24 || fail "the second start shows other albums"
 grep -q "refresh .*beach4.jpg num 3" <<< "$log" || fail "no refresh of the picture built while shown"
 grep -q "folder form: .*Trip.* 13 pictures, 4 columns" <<< "$log" || fail "Trip: 13 pictures in 4 columns"
 grep -q "album form: exit" <<< "$log" || fail "ReallyExit did not end the program"
-same beach
-same trip
+same_as_reference browse beach
+same_as_reference browse trip
 # The last row has one picture: a tap on its second cell opens nothing.
 grep -q "folder form: open .*trip" <<< "$log" && fail "an empty cell opened a picture"
 "$probe" compare "$work/trip_after_empty_cell.png" "$work/trip.png" 0.5 0 0 160 24 || fail "an empty cell changed the screen"
@@ -152,11 +129,11 @@ tap 62 96
 wait 20
 screenshot $work/german.png
 SCRIPT
-run language
+run_script language
 grep -q "language Language#german" "$work/language.log" || fail "German not chosen"
 grep -qi '"Language"="german"' "$QUILVANE_REGISTRY" || fail "the choice is not in the registry"
-same german_menu
-same german
+same_as_reference browse german_menu
+same_as_reference browse german
 
 cat > "$work/again.txt" <<SCRIPT
 wait_log 15000 WinMain 14
@@ -169,7 +146,7 @@ wait 30
 tap 120 181
 wait 30
 SCRIPT
-run again
+run_script again
 "$probe" compare "$work/german_start.png" "$work/german.png" 0.5 0 0 160 24 || fail "the next start is not in German"
 grep -q "send_reload_skin" "$work/again.log" && fail "choosing the loaded language reloaded"
 

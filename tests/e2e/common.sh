@@ -46,3 +46,33 @@ check_markers() {
     expected+="WinMain 11,WinMain 12,WinMain 13,WinMain 14,WinMain 8,"
     [[ $got == "$expected" ]] || fail "marker order: $got"
 }
+
+# broken_jpeg FILE: a JPEG start followed by noise, found like any picture
+# and never decodable.
+broken_jpeg() {
+    { printf '\xff\xd8\xff\xe0'; head -c 2000 /dev/zero | tr '\0' '\125'; } > "$1"
+}
+
+# run_script NAME: the program ($quilvane) with $work/NAME.txt as its
+# script; the exit code must be 0; the log is kept as $work/NAME.log.
+run_script() {
+    rm -f "$work/quilvane.txt"
+    QUILVANE_SCRIPT=$work/$1.txt timeout 120 "$quilvane" "${@:2}" || fail "$1: exit code $?"
+    log_text "$quilvane" > "$work/$1.log"
+}
+
+# same_as_reference PREFIX SHOT [X Y W H]...: $work/SHOT.png matches
+# tests/e2e/reference/PREFIX_SHOT.png ($probe compare), leaving out the
+# frame-time overlay in the top-left corner and the rectangles given.
+# QUILVANE_E2E_UPDATE=1 writes the reference instead.
+e2e_references=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/reference
+same_as_reference() {
+    local got=$work/$2.png want=$e2e_references/$1_$2.png
+    if [[ -n ${QUILVANE_E2E_UPDATE:-} ]]; then
+        mkdir -p "$e2e_references"
+        cp "$got" "$want"
+        return
+    fi
+    [[ -f $want ]] || fail "no reference $want"
+    "$probe" compare "$got" "$want" 1.5 0 0 160 24 "${@:3}" || fail "$2.png differs from its reference"
+}

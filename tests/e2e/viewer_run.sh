@@ -14,7 +14,6 @@
 # QUILVANE_E2E_UPDATE=1 writes the references instead.
 quilvane=$1 probe=$2
 source "$(dirname "$0")/common.sh"
-reference=$(cd "$(dirname "$0")" && pwd)/reference
 export QUILVANE_SCREEN=240x320@96
 export QUILVANE_DISPLAY=headless
 
@@ -23,25 +22,8 @@ gallery=$QUILVANE_DOCUMENTS/Gallery
 "$probe" jpeg "$gallery/big1.jpg" 2400 1800 1 || fail "test picture"
 "$probe" jpeg "$gallery/big2.jpg" 1600 1200 2 || fail "test picture"
 "$probe" jpeg "$gallery/big3.jpg" 1200 1600 3 || fail "test picture"
-{ printf '\xff\xd8\xff\xe0'; head -c 2000 /dev/zero | tr '\0' '\125'; } > "$gallery/broken.jpg"
+broken_jpeg "$gallery/broken.jpg"
 "$probe" jpeg "$QUILVANE_DOCUMENTS/Solo/one.jpg" 800 600 9 || fail "test picture"
-
-run() {
-    rm -f "$work/quilvane.txt"
-    QUILVANE_SCRIPT=$work/$1.txt timeout 120 "$quilvane" || fail "$1: exit code $?"
-    log_text "$quilvane" > "$work/$1.log"
-}
-
-same() {
-    local got=$work/$1.png want=$reference/viewer_$1.png
-    if [[ -n ${QUILVANE_E2E_UPDATE:-} ]]; then
-        mkdir -p "$reference"
-        cp "$got" "$want"
-        return
-    fi
-    [[ -f $want ]] || fail "no reference $want"
-    "$probe" compare "$got" "$want" 1.5 0 0 160 24 || fail "$1.png differs from its reference"
-}
 
 # A quick swipe from right to left across the middle of the screen.
 swipe_left() {
@@ -105,20 +87,20 @@ wait 60
 screenshot $work/solo.png
 SCRIPT
 } > "$work/first.txt"
-run first
+run_script first
 log=$(cat "$work/first.log")
 [[ $(grep -c "Landscape disabled" <<< "$log") == 2 ]] || fail "landscape button not pressed twice"
 # The button comes back only after the worker drained: never while it was
 # making the turned tiles.
 awk '/Landscape disabled/ { off = 1 } /run create_tile start/ && off { busy = 1 } /Landscape enabled/ && off { if (!busy) bad = 1; off = 0; busy = 0 } END { exit bad }' \
     <<< "$log" || fail "landscape enabled before the worker made a tile"
-same first
-same zoomed
-same unzoomed
-same second
-same landscape
-same last
-same solo
+same_as_reference viewer first
+same_as_reference viewer zoomed
+same_as_reference viewer unzoomed
+same_as_reference viewer second
+same_as_reference viewer landscape
+same_as_reference viewer last
+same_as_reference viewer solo
 # The zoom in and out: the picture changed, then came back.
 "$probe" compare "$work/zoomed.png" "$work/first.png" 30 0 0 160 24 2> /dev/null && fail "the double tap did not zoom"
 "$probe" compare "$work/unzoomed.png" "$work/first.png" 1.5 0 0 160 24 || fail "minus did not return to the whole picture"
@@ -136,11 +118,11 @@ wait_log 30000 on_document_refresh resize end
 wait 60
 screenshot $work/uncached.png
 SCRIPT
-run uncached
+run_script uncached
 log=$(cat "$work/uncached.log")
 grep -q "reset PieceCrt1" <<< "$log" || fail "the new picture was not first shown from its JPEG file"
 grep -q "on_document_refresh begin" <<< "$log" || fail "the new picture was not reloaded from its cache"
-same uncached
+same_as_reference viewer uncached
 
 if [[ -n ${QUILVANE_E2E_KEEP:-} ]]; then
     cp "$work"/*.png "$QUILVANE_E2E_KEEP"/

@@ -8,21 +8,8 @@
 # the flick); QUILVANE_E2E_UPDATE=1 writes the references instead.
 quilvane=$1 probe=$2
 source "$(dirname "$0")/common.sh"
-reference=$(cd "$(dirname "$0")" && pwd)/reference
 export QUILVANE_SCREEN=240x320@96
 export QUILVANE_DISPLAY=headless
-
-same() {
-    local got=$work/$1.png want=$reference/widgets_$1.png
-    shift
-    if [[ -n ${QUILVANE_E2E_UPDATE:-} ]]; then
-        mkdir -p "$reference"
-        cp "$got" "$want"
-        return
-    fi
-    [[ -f $want ]] || fail "no reference $want"
-    "$probe" compare "$got" "$want" 1.5 0 0 160 24 "$@" || fail "$(basename "$got") differs from its reference"
-}
 
 cat > "$work/demo.txt" <<SCRIPT
 wait_log 15000 WinMain 14
@@ -65,8 +52,8 @@ wait_log 5000 demo: edit text [Edit me!]
 wait 10
 screenshot $work/typed.png
 SCRIPT
-QUILVANE_SCRIPT=$work/demo.txt timeout 120 "$quilvane" --demo || fail "exit code $?"
-log=$(log_text "$quilvane")
+run_script demo --demo
+log=$(cat "$work/demo.log")
 
 grep -q "demo: click btnDemo" <<< "$log" || fail "button click not delivered"
 [[ $(grep -c "demo: click chkDemo" <<< "$log") == 2 ]] || fail "two check box clicks expected"
@@ -79,12 +66,12 @@ grep -q "demo: menu Second" <<< "$log" || fail "menu choice not delivered"
 grep -q "demo: menu Never" <<< "$log" && fail "a disabled row was chosen"
 grep -qF "demo: edit text [Edit me!]" <<< "$log" || fail "typed text not in the edit field"
 
-same start
-same pressed
-same flung 0 240 240 80
-same menu 0 240 240 80
-same menu_again 0 240 240 80
-same typed 0 240 240 80
+same_as_reference widgets start
+same_as_reference widgets pressed
+same_as_reference widgets flung 0 240 240 80
+same_as_reference widgets menu 0 240 240 80
+same_as_reference widgets menu_again 0 240 240 80
+same_as_reference widgets typed 0 240 240 80
 if [[ -n ${QUILVANE_E2E_KEEP:-} ]]; then
     cp "$work"/*.png "$QUILVANE_E2E_KEEP"/
 fi
