@@ -405,14 +405,16 @@ void PhotoCatalog::run()
                     QV_LOCK(u"run", m_progress_max_mutex);
                     m_progress_max = queued;
                 }
+                // Counted before the screens can hear of it, so that whoever
+                // sees the event also sees the count.
+                if (whole)
+                    ++m_searches_completed;
                 {
                     QV_LOCK(u"run", m_search_complete_mutex);
                     m_search_complete = true;
                     QV_LOCK(u"run", m_progress_value_mutex);
                     m_progress_value = 0;
                 }
-                if (whole)
-                    ++m_searches_completed;
             }
         }
         if (stopping())
