@@ -27,7 +27,7 @@ for i in 1 2 3; do
     "$probe" jpeg "$QUILVANE_CARDS/Beach/beach$i.jpg" 320 240 "$i" || fail "test picture"
 done
 for i in $(seq 1 12); do
-    "$probe" jpeg "$QUILVANE_DOCUMENTS/Trip/trip$(printf %02d "$i").jpg" 400 300 $((i + 10)) || fail "test picture"
+    "$probe" jpeg "$QUILVANE_DOCUMENTS/Trip/trip$(printf %02d "$i").jpg" 1600 1200 $((i + 10)) || fail "test picture"
 done
 broken_jpeg "$QUILVANE_DOCUMENTS/Trip/trip13.jpg"
 
