@@ -11,6 +11,8 @@
 #include "platform/Window.h"
 #include "skin/Properties.h"
 
+#include "FramePeer.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -68,16 +70,7 @@ Shell& shell()
     return instance;
 }
 
-void BM_memcpy_frame(benchmark::State& state)
-{
-    std::vector<std::uint16_t> from(kPixels, 0x1234), to(kPixels);
-    for (auto _ : state) {
-        std::memcpy(to.data(), from.data(), kPixels * 2);
-        benchmark::DoNotOptimize(to.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations() * kPixels);
-}
+void BM_memcpy_frame(benchmark::State& state) { bench::memcpy_frame<kWidth, kHeight>(state); }
 
 void BM_idle_frame(benchmark::State& state)
 {

@@ -14,6 +14,8 @@
 #include "widgets/WidgetTypes.h"
 #include "app/Application.h"
 
+#include "FramePeer.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -173,16 +175,7 @@ void BM_list_frame(benchmark::State& state)
 }
 BENCHMARK(BM_list_frame);
 
-void BM_memcpy_frame(benchmark::State& state)
-{
-    std::vector<std::uint16_t> from(kPixels, 0x1234), to(kPixels);
-    for (auto _ : state) {
-        std::memcpy(to.data(), from.data(), kPixels * 2);
-        benchmark::DoNotOptimize(to.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations() * kPixels);
-}
+void BM_memcpy_frame(benchmark::State& state) { bench::memcpy_frame<kWidth, kHeight>(state); }
 BENCHMARK(BM_memcpy_frame);
 
 }

@@ -135,12 +135,16 @@ bool AlbumForm::on_key(KeyInput const& key)
 {
     if (ScreenForm::on_key(key))
         return true;
-    // The back key at the root screen offers to leave, as does the menu key.
-    if (key.down && (key.key == Key::Backspace || key.key == Key::ContextMenu || key.key == Key::SoftRight)) {
-        m_popup.show_menu(u"MainMenu", u"", false);
-        return true;
-    }
+    if (key.down && (key.key == Key::ContextMenu || key.key == Key::SoftRight))
+        return on_back();
     return false;
+}
+
+bool AlbumForm::on_back()
+{
+    // The back key at the root screen offers to leave, as does the menu key.
+    m_popup.show_menu(u"MainMenu", u"", false);
+    return true;
 }
 
 bool AlbumForm::on_click(Element& source, Point)

@@ -77,6 +77,7 @@ public:
 
 private:
     void on_built() override;
+    bool on_back() override;
     void apply_album_count();
 
     PhotoCatalog& m_catalog;

@@ -31,6 +31,8 @@ public:
 
 private:
     void on_built() override;
+    // The only screen: the back key does not close it.
+    bool on_back() override { return false; }
 
     MenuScreen m_popup;
     VirtualList* m_list { nullptr };

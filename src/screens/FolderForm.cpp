@@ -202,17 +202,6 @@ void FolderForm::advance(double seconds)
     }
 }
 
-bool FolderForm::on_key(KeyInput const& key)
-{
-    if (ScreenForm::on_key(key))
-        return true;
-    if (key.down && (key.key == Key::Esc || key.key == Key::Backspace)) {
-        close();
-        return true;
-    }
-    return false;
-}
-
 bool FolderForm::on_click(Element& source, Point)
 {
     if (source.id() == u"btnBack")

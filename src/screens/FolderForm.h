@@ -52,7 +52,6 @@ public:
     void open_album(FolderInfo const& album);
 
     void advance(double seconds) override;
-    bool on_key(KeyInput const& key) override;
     bool on_click(Element& source, Point position) override;
     void on_cell_click(std::int32_t row, int column);
 

@@ -57,17 +57,6 @@ bool AboutForm::on_click(Element& source, Point)
     return true;
 }
 
-bool AboutForm::on_key(KeyInput const& key)
-{
-    if (ScreenForm::on_key(key))
-        return true;
-    if (key.down && (key.key == Key::Esc || key.key == Key::Backspace)) {
-        close();
-        return true;
-    }
-    return false;
-}
-
 MenuForm::MenuForm(PropertiesImpl& store)
     : ScreenForm(store, u"MenuForm")
     , m_about(store)
@@ -114,17 +103,6 @@ bool MenuForm::on_click(Element& source, Point)
         m_popup.show_menu(u"Language", u"", false);
     }
     return true;
-}
-
-bool MenuForm::on_key(KeyInput const& key)
-{
-    if (ScreenForm::on_key(key))
-        return true;
-    if (key.down && (key.key == Key::Esc || key.key == Key::Backspace)) {
-        close();
-        return true;
-    }
-    return false;
 }
 
 void MenuForm::get_items(MenuScreen&, WStringView name, WString&, std::vector<MenuItem>& items)

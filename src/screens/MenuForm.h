@@ -26,7 +26,6 @@ class AboutForm final : public ScreenForm {
 public:
     explicit AboutForm(PropertiesImpl& store);
     bool on_click(Element& source, Point position) override;
-    bool on_key(KeyInput const& key) override;
 
 private:
     void on_built() override;
@@ -37,7 +36,6 @@ public:
     explicit MenuForm(PropertiesImpl& store);
 
     bool on_click(Element& source, Point position) override;
-    bool on_key(KeyInput const& key) override;
     void get_items(MenuScreen& menu, WStringView name, WString& caption, std::vector<MenuItem>& items) override;
 
     MenuScreen& popup() { return m_popup; }

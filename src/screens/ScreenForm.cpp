@@ -20,6 +20,15 @@ void ScreenForm::on_skin_reload(PropertiesImpl&)
     set_visible(was_visible);
 }
 
+bool ScreenForm::on_key(KeyInput const& key)
+{
+    if (Form::on_key(key))
+        return true;
+    if (key.down && (key.key == Key::Esc || key.key == Key::Backspace))
+        return on_back();
+    return false;
+}
+
 void ScreenForm::build()
 {
     if (!load_form(m_store, m_node_name))

@@ -19,6 +19,8 @@ public:
     ~ScreenForm() override;
 
     void on_skin_reload(PropertiesImpl& store) override;
+    // Keys go to the elements first; the back key then closes the screen.
+    bool on_key(KeyInput const& key) override;
 
     // Onto the stack (when the program has one) and shown.
     void open(bool modal = false);
@@ -33,6 +35,12 @@ protected:
     // Throws NodeNotFoundInSkin when the skin has no such node.
     void build();
     virtual void on_built() = 0;
+    // The back key when no element took it; closing by default.
+    virtual bool on_back()
+    {
+        close();
+        return true;
+    }
 
     Element& require(WStringView id);
     template<typename T>
