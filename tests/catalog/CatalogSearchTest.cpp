@@ -349,7 +349,7 @@ TEST_F(CatalogSearchTest, StopEndsALongBuildPromptlyWithoutAValidCacheFile)
     fs::create_directories(m_docs / "big");
     // Large enough that its build outlasts the wait below; the builder looks
     // at the flag every few rows.
-    ASSERT_TRUE(test::write_jpeg(m_docs / "big" / "huge.jpg", 4000, 3000, 7));
+    ASSERT_TRUE(test::write_jpeg(m_docs / "big" / "huge.jpg", 8000, 6000, 7));
     WString big = u"%my_documents%\\big\\huge.jpg";
     auto start = std::chrono::steady_clock::now();
     double build_seconds = 0, stop_seconds = 0;
@@ -360,7 +360,7 @@ TEST_F(CatalogSearchTest, StopEndsALongBuildPromptlyWithoutAValidCacheFile)
         builds.attach(catalog);
         catalog.start_worker();
         catalog.add_picture(big, u"%my_documents%\\");
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
         start = std::chrono::steady_clock::now();
         build_seconds = builds.size() == 0 ? 1 : 0;
     }
