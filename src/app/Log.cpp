@@ -17,6 +17,7 @@ class NullLog final : public Log {
 public:
     void write(WStringView) override { }
     void flush() override { }
+    bool keeps_text() const override { return false; }
 };
 
 class FileLog final : public Log {
@@ -84,10 +85,27 @@ Log::Ref Log::get()
     return Ref(current.log);
 }
 
-Log::Ref& Log::Ref::operator<<(std::string_view utf8) { return *this << WStringView(from_utf8(utf8)); }
+Log::Ref& Log::Ref::operator<<(WStringView text)
+{
+    if (!m_keeps || text.empty())
+        return *this;
+    m_line.insert(m_line.end(), text.begin(), text.end());
+    if (text.back() == u'\n')
+        write_pending();
+    return *this;
+}
+
+Log::Ref& Log::Ref::operator<<(std::string_view utf8)
+{
+    if (!m_keeps)
+        return *this;
+    return *this << WStringView(from_utf8(utf8));
+}
 
 Log::Ref& Log::Ref::operator<<(std::int32_t value)
 {
+    if (!m_keeps)
+        return *this;
     char text[16];
     std::snprintf(text, sizeof text, "%d", value);
     return *this << WStringView(ascii(text));
@@ -95,6 +113,8 @@ Log::Ref& Log::Ref::operator<<(std::int32_t value)
 
 Log::Ref& Log::Ref::operator<<(std::uint32_t value)
 {
+    if (!m_keeps)
+        return *this;
     char text[16];
     std::snprintf(text, sizeof text, "%u", value);
     return *this << WStringView(ascii(text));
@@ -102,6 +122,8 @@ Log::Ref& Log::Ref::operator<<(std::uint32_t value)
 
 Log::Ref& Log::Ref::operator<<(std::int64_t value)
 {
+    if (!m_keeps)
+        return *this;
     char text[24];
     std::snprintf(text, sizeof text, "%" PRId64, value);
     return *this << WStringView(ascii(text));
@@ -109,6 +131,8 @@ Log::Ref& Log::Ref::operator<<(std::int64_t value)
 
 Log::Ref& Log::Ref::operator<<(double value)
 {
+    if (!m_keeps)
+        return *this;
     char text[32];
     std::snprintf(text, sizeof text, "%g", value);
     return *this << WStringView(ascii(text));

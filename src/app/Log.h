@@ -18,6 +18,8 @@ public:
     virtual ~Log() = default;
     virtual void write(WStringView text) = 0;
     virtual void flush() = 0;
+    // False when nothing written would be kept.
+    virtual bool keeps_text() const { return true; }
 
     class Ref;
     // The current log, held for as long as the returned reference lives, so
@@ -25,18 +27,21 @@ public:
     static Ref get();
 };
 
+// Gathers a statement's items and writes each line whole, when its end
+// comes: one write a line, and lines from other threads never fall into it.
+// What is left without a line end is written when the reference goes.
 class Log::Ref {
 public:
     explicit Ref(std::shared_ptr<Log> log)
         : m_log(std::move(log))
+        , m_keeps(m_log->keeps_text())
     {
     }
+    ~Ref() { write_pending(); }
+    Ref(Ref&&) = default;
+    Ref& operator=(Ref&&) = delete;
 
-    Ref& operator<<(WStringView text)
-    {
-        m_log->write(text);
-        return *this;
-    }
+    Ref& operator<<(WStringView text);
     Ref& operator<<(char16_t const* text) { return *this << WStringView(text); }
     Ref& operator<<(std::string_view utf8);
     Ref& operator<<(char const* utf8) { return *this << std::string_view(utf8); }
@@ -46,10 +51,24 @@ public:
     Ref& operator<<(double value);
     Ref& operator<<(Key key);
 
-    void flush() { m_log->flush(); }
+    void flush()
+    {
+        write_pending();
+        m_log->flush();
+    }
 
 private:
+    void write_pending()
+    {
+        if (m_line.empty() || !m_log)
+            return;
+        m_log->write(m_line);
+        m_line.clear();
+    }
+
     std::shared_ptr<Log> m_log;
+    bool m_keeps { true };
+    WString m_line;
 };
 
 // Logs "Gluck: " message " @ " where, then ends the process with code 1.

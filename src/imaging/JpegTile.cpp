@@ -283,6 +283,14 @@ std::optional<std::vector<std::uint8_t>> make_tile_header(std::span<std::uint8_t
     return build_tile_header(prefix, width, height, original);
 }
 
+std::optional<JpegFrameSize> jpeg_frame_size(std::span<std::uint8_t const> prefix)
+{
+    FrameSize original;
+    if (!build_tile_header(prefix, 0, 0, original) || original.width < 1 || original.height < 1)
+        return std::nullopt;
+    return JpegFrameSize { original.width, original.height };
+}
+
 struct JpegTileDecoder::Impl {
     std::vector<std::uint8_t> prefix;
     std::vector<JpegEntry> entries;

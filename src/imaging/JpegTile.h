@@ -35,6 +35,15 @@ std::unique_ptr<JpegStreamBytes> open_stream_bytes(WStringView path, std::uint64
 // Bytes in memory; they must outlive the result.
 std::unique_ptr<JpegStreamBytes> memory_stream_bytes(std::span<std::uint8_t const> bytes);
 
+// The frame size that a stream's headers (a prefix as JpegTileDecoder takes)
+// declare, read without preparing a decoder; nullopt when they hold no frame
+// of a kind the decoder takes.
+struct JpegFrameSize {
+    int width { 0 };
+    int height { 0 };
+};
+std::optional<JpegFrameSize> jpeg_frame_size(std::span<std::uint8_t const> prefix);
+
 struct RgbImage {
     int width { 0 };
     int height { 0 };

@@ -78,6 +78,9 @@ ImageForm::ImageForm(PropertiesImpl const& store, PhotoCatalog* catalog, WString
         bind_child(id, this);
     make_centre_interactive();
     m_of_text = store.text(u"of");
+    // Measured once now: the first measure opens the font's face, which
+    // opening a picture should not wait for. It stays hidden until then.
+    m_number_text->set_text(u"0123456789 " + m_of_text);
     if (m_catalog)
         m_catalog->add_listener(this);
     m_worker.start();
@@ -250,16 +253,24 @@ void ImageForm::load_all()
     for (int k = 0; k < 3; ++k)
         if (k < first_slot() || k > last_slot())
             show_empty(k);
-    for (int k = first_slot(); k <= last_slot(); ++k) {
-        reset(k);
-        restart(k);
-    }
-    if (m_catalog)
-        m_catalog->prioritize_picture((*m_pictures)[m_current]);
-    TileView const& centre = *m_slots[1]->view;
+    // The centre first, and its tiles asked for before anything is drawn:
+    // the worker decodes them while the neighbours are made ready and the
+    // first frame is laid out.
+    reset(1);
+    restart(1);
+    TileView& centre = *m_slots[1]->view;
     double const extent = centre.view_extent_x();
     double const width = centre.picture_width() * std::exp2(m_slots[1]->fit_zoom - centre.top_level());
     place_views(-extent, std::max(extent, width));
+    centre.request_visible();
+    for (int k : { 0, 2 }) {
+        if (k >= first_slot() && k <= last_slot()) {
+            reset(k);
+            restart(k);
+        }
+    }
+    if (m_catalog)
+        m_catalog->prioritize_picture((*m_pictures)[m_current]);
 }
 
 void ImageForm::centre_edges(double& a, double& b) const

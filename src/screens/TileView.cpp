@@ -63,14 +63,21 @@ void TileView::load(PropertiesImpl const& store, SkinNode node)
     m_empty_font = store.get_font(node, u"empty_font", empty_font());
     WString const key = store.get_string(node, u"empty_text", WString());
     m_empty_text = key.empty() ? WString() : store.text(key);
-    make_empty_surface();
+    m_empty_stale = true;
 }
 
-void TileView::make_empty_surface()
+RenderSurface const& TileView::empty_surface()
 {
+    // Made on first use and again only when the tile size or the skin
+    // changes: drawing its text for every picture opened would slow the
+    // opening down, and the neighbours of a picture are often never drawn.
+    auto const* buffer = m_empty_surface.buffer();
+    if (!m_empty_stale && buffer && buffer->width() == m_tile_width && buffer->height() == m_tile_height)
+        return m_empty_surface;
+    m_empty_stale = false;
     m_empty_surface.recreate(Size { m_tile_width, m_tile_height });
     if (!m_empty_surface.buffer())
-        return;
+        return m_empty_surface;
     fill_rect(m_empty_surface.target(), 0, 0, m_tile_width, m_tile_height, ColourFillOp(m_empty_colour));
     if (!m_empty_text.empty() && m_empty_font) {
         TextColour inverted { static_cast<std::uint8_t>(255 - m_empty_skin_colour.red),
@@ -79,6 +86,7 @@ void TileView::make_empty_surface()
         draw_text(*m_empty_font, m_empty_surface.target(), inverted, m_empty_text, Point {},
             Size { m_tile_width, m_tile_height }, HAlign::Center, VAlign::VCenter, TextWrap::WordBreak);
     }
+    return m_empty_surface;
 }
 
 void TileView::set_picture(int tile_width, int tile_height, int picture_width, int picture_height, double zoom,
@@ -100,7 +108,6 @@ void TileView::set_picture(int tile_width, int tile_height, int picture_width, i
         zoom = m_fit_level;
     m_zoom = m_target_zoom = m_settled_zoom = m_reported_zoom = zoom;
     m_tile_level = std::clamp(static_cast<int>(std::ceil(zoom)), 0, m_top_level);
-    make_empty_surface();
     m_tiles.clear();
     m_pan_x = m_pan_target_x = m_reported_pan_x = m_picture_width / 2.0;
     m_pan_y = m_pan_target_y = m_reported_pan_y = m_picture_height / 2.0;
@@ -255,21 +262,10 @@ TileView::TileEntry* TileView::take_entry(int level, int column, int row)
     entry->pending = true;
     entry->requested = false;
     entry->preview = false;
-    paint_loading(*entry);
+    // A pending entry draws the view's empty surface, never its own: the
+    // old tile goes now, and the new one brings its own surface.
+    entry->surface.reset();
     return entry;
-}
-
-void TileView::paint_loading(TileEntry& entry)
-{
-    if (!entry.surface)
-        entry.surface = std::make_unique<RenderSurface>();
-    entry.surface->recreate(Size { m_tile_width, m_tile_height });
-    if (!entry.surface->buffer())
-        return;
-    fill_rect(entry.surface->target(), 0, 0, m_tile_width, m_tile_height, ColourFillOp(m_empty_colour));
-    if (m_empty_font)
-        draw_text(*m_empty_font, entry.surface->target(), TextColour {}, u"loading", Point {},
-            Size { m_tile_width, m_tile_height }, HAlign::Center, VAlign::VCenter, TextWrap::SingleLine);
 }
 
 void TileView::choose_level()
@@ -294,6 +290,27 @@ Rect TileView::turned_part(Rect part, int side) const
     return part;
 }
 
+bool TileView::has_preview_source(int old_level, int new_level, int column, int row)
+{
+    auto const usable = [this, old_level](int c, int r) {
+        auto* source = find(old_level, c, r);
+        return source && !source->pending && source->surface && source->surface->buffer();
+    };
+    int const d = new_level - old_level;
+    if (d > 0)
+        return (m_tile_width >> d) > 0 && usable(column >> d, row >> d);
+    if (d == 0 || -d >= 16)
+        return false;
+    int const n = 1 << -d;
+    if (m_tile_width / n == 0)
+        return false;
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i)
+            if (usable(column * n + i, row * n + j))
+                return true;
+    return false;
+}
+
 void TileView::relevel(int old_level, int new_level)
 {
     if (m_unbounded || m_tile_width != m_tile_height)
@@ -315,7 +332,7 @@ void TileView::relevel(int old_level, int new_level)
     int const d = new_level - old_level;
     for (int r = r0; r <= r1; ++r) {
         for (int c = c0; c <= c1; ++c) {
-            if (find(new_level, c, r))
+            if (find(new_level, c, r) || !has_preview_source(old_level, new_level, c, r))
                 continue;
             auto entry = std::make_unique<TileEntry>();
             entry->level = new_level;
@@ -406,6 +423,54 @@ void TileView::draw_tile(DrawTarget& target, Point origin, Rect virtual_rect, Re
             buffer->width(), buffer->height(), copy_op());
 }
 
+TileView::VisibleGrid TileView::visible_grid() const
+{
+    VisibleGrid g;
+    g.level = m_tile_level;
+    double const f = pow2(m_zoom - g.level);
+    g.tile_w = m_tile_width * f;
+    g.tile_h = m_tile_height * f;
+    double const px = m_pan_x * pow2(m_zoom - m_top_level);
+    double const py = m_pan_y * pow2(m_zoom - m_top_level);
+    double const vw = view_extent_x();
+    double const vh = view_extent_y();
+    g.off_x = std::floor(vw / 2 - px);
+    g.off_y = std::floor(vh / 2 - py);
+    g.c0 = static_cast<int>(std::floor((px - vw / 2) / g.tile_w));
+    g.c1 = static_cast<int>(std::floor((px + vw / 2) / g.tile_w));
+    g.r0 = static_cast<int>(std::floor((py - vh / 2) / g.tile_h));
+    g.r1 = static_cast<int>(std::floor((py + vh / 2) / g.tile_h));
+    if (!m_unbounded) {
+        g.c0 = std::max(g.c0, 0);
+        g.r0 = std::max(g.r0, 0);
+        g.c1 = std::min(g.c1, level_tiles(m_picture_width, m_top_level, g.level, m_tile_width) - 1);
+        g.r1 = std::min(g.r1, level_tiles(m_picture_height, m_top_level, g.level, m_tile_height) - 1);
+    }
+    return g;
+}
+
+void TileView::request_visible()
+{
+    MutexLock lock(m_tiles_mutex);
+    choose_level();
+    if (m_unbounded || !m_tile_listener || m_zoom != m_settled_zoom)
+        return;
+    auto const g = visible_grid();
+    for (int r = g.r0; r <= g.r1; ++r) {
+        for (int c = g.c0; c <= g.c1; ++c) {
+            auto* entry = find(g.level, c, r);
+            if (!entry)
+                entry = take_entry(g.level, c, r);
+            entry->stamp = m_frame_counter;
+            if (!entry->requested) {
+                entry->requested = true;
+                MutexUnlock unlocked(m_tiles_mutex);
+                m_tile_listener->add_tile(*this, g.level, c, r);
+            }
+        }
+    }
+}
+
 void TileView::draw(DrawTarget& target, Point origin)
 {
     MutexLock lock(m_tiles_mutex);
@@ -413,28 +478,13 @@ void TileView::draw(DrawTarget& target, Point origin)
     choose_level();
     ClipScope view_clip(target, Rect { origin.x, origin.y, origin.x + m_size.width, origin.y + m_size.height });
 
-    int const level = m_tile_level;
-    double const f = pow2(m_zoom - level);
-    double const tw = m_tile_width * f;
-    double const th = m_tile_height * f;
-    double const px = m_pan_x * pow2(m_zoom - m_top_level);
-    double const py = m_pan_y * pow2(m_zoom - m_top_level);
-    double const vw = view_extent_x();
-    double const vh = view_extent_y();
-    double const off_x = std::floor(vw / 2 - px);
-    double const off_y = std::floor(vh / 2 - py);
-
-    int c0 = static_cast<int>(std::floor((px - vw / 2) / tw));
-    int c1 = static_cast<int>(std::floor((px + vw / 2) / tw));
-    int r0 = static_cast<int>(std::floor((py - vh / 2) / th));
-    int r1 = static_cast<int>(std::floor((py + vh / 2) / th));
+    auto const g = visible_grid();
+    int const level = g.level;
+    double const tw = g.tile_w;
+    double const th = g.tile_h;
+    double const off_x = g.off_x;
+    double const off_y = g.off_y;
     int const grid = 1 << std::clamp(level, 0, 20);
-    if (!m_unbounded) {
-        c0 = std::max(c0, 0);
-        r0 = std::max(r0, 0);
-        c1 = std::min(c1, level_tiles(m_picture_width, m_top_level, level, m_tile_width) - 1);
-        r1 = std::min(r1, level_tiles(m_picture_height, m_top_level, level, m_tile_height) - 1);
-    }
     // The last row and column of tiles hold nothing past the picture's
     // edge; only the picture itself is drawn, the rest shows what lies under.
     std::unique_ptr<ClipScope> picture_clip;
@@ -450,8 +500,8 @@ void TileView::draw(DrawTarget& target, Point origin)
     bool const moving = m_speed != 0 || m_pen_down;
     bool const zoom_settled = m_zoom == m_settled_zoom;
 
-    for (int r = r0; r <= r1; ++r) {
-        for (int c = c0; c <= c1; ++c) {
+    for (int r = g.r0; r <= g.r1; ++r) {
+        for (int c = g.c0; c <= g.c1; ++c) {
             Rect const rect { static_cast<std::int32_t>(std::floor(off_x + c * tw)),
                 static_cast<std::int32_t>(std::floor(off_y + r * th)),
                 static_cast<std::int32_t>(std::floor(off_x + (c + 1) * tw)),
@@ -465,7 +515,7 @@ void TileView::draw(DrawTarget& target, Point origin)
             auto* entry = find(level, column, row);
             if (!entry) {
                 if (m_unbounded && moving) {
-                    draw_tile(target, origin, rect, &m_empty_surface);
+                    draw_tile(target, origin, rect, &empty_surface());
                     continue;
                 }
                 entry = take_entry(level, column, row);
@@ -479,7 +529,7 @@ void TileView::draw(DrawTarget& target, Point origin)
             if (!entry->pending)
                 draw_tile(target, origin, rect, entry->surface.get());
             else
-                draw_tile(target, origin, rect, &m_empty_surface);
+                draw_tile(target, origin, rect, &empty_surface());
         }
     }
     picture_clip.reset();

@@ -56,6 +56,9 @@ public:
     void set_picture(int tile_width, int tile_height, int picture_width, int picture_height, double zoom,
         bool unbounded = false);
     // The surface is dropped when no entry holds that key any more.
+    // Asks the listener for the tiles the next frame will show, before it
+    // is drawn: a picture just opened starts decoding at once.
+    void request_visible();
     void put_piece(int level, int column, int row, std::unique_ptr<RenderSurface> surface);
     bool is_needed(int level, int column, int row, std::int64_t* distance = nullptr);
 
@@ -118,12 +121,26 @@ private:
         Point point;
     };
 
+    // The tile grid of the current level that covers the view.
+    struct VisibleGrid {
+        int level { 0 };
+        double tile_w { 0 };
+        double tile_h { 0 };
+        double off_x { 0 };
+        double off_y { 0 };
+        int c0 { 0 };
+        int c1 { -1 };
+        int r0 { 0 };
+        int r1 { -1 };
+    };
+    VisibleGrid visible_grid() const;
     void choose_level();
     void relevel(int old_level, int new_level);
+    // Whether any delivered tile of the old level covers part of this one.
+    bool has_preview_source(int old_level, int new_level, int column, int row);
     TileEntry* find(int level, int column, int row);
     TileEntry* take_entry(int level, int column, int row);
-    void paint_loading(TileEntry& entry);
-    void make_empty_surface();
+    RenderSurface const& empty_surface();
     void draw_tile(DrawTarget& target, Point origin, Rect virtual_rect, RenderSurface const* surface);
     Rect to_screen(Rect virtual_rect) const;
     // A square part of a tile, as it lies in a surface turned like the view.
@@ -171,6 +188,7 @@ private:
     std::vector<std::unique_ptr<TileEntry>> m_tiles;
     int m_frame_counter { 0 };
     RenderSurface m_empty_surface;
+    bool m_empty_stale { true };
     std::uint16_t m_empty_colour { 0 };
     SkinColor m_empty_skin_colour;
     FontHandle m_empty_font;

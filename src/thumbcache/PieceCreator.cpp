@@ -85,10 +85,37 @@ CachePieceCreator::CachePieceCreator(WStringView picture, WStringView root)
     m_picture_size = file.size();
     if (!m_cache_file.empty())
         m_header = read_cache_header(m_cache_file);
-    if (m_header && load_record(0)) {
-        m_width = m_decoder->width();
-        m_height = m_decoder->height();
+    // The full-size record's entry table is by far the largest; its size is
+    // read from the picture's own headers, and the table only when a tile of
+    // the top level is wanted. Opening a picture shows a lower level first.
+    if (m_header) {
+        if (auto size = full_size()) {
+            m_width = size->width;
+            m_height = size->height;
+        }
     }
+}
+
+std::optional<JpegFrameSize> CachePieceCreator::full_size() const
+{
+    auto const& level = m_header->levels[0];
+    if (level.entries.length < kJpegEntrySize || level.entries.length % kJpegEntrySize != 0)
+        return std::nullopt;
+    // The same bounds as a whole load of the table would meet.
+    {
+        FileStream file(m_cache_file, OpenMode::Read);
+        if (!file.is_open() || level.entries.offset + level.entries.length > file.size())
+            return std::nullopt;
+    }
+    auto first_entry = read_range(m_cache_file, level.entries.offset, kJpegEntrySize);
+    auto const entries = first_entry ? parse_entry_table(*first_entry) : std::nullopt;
+    if (!entries || entries->empty())
+        return std::nullopt;
+    auto const first = entries->front().position;
+    if (first == 0 || first > m_picture_size || m_picture_size - first > kMaxPrefixBytes)
+        return std::nullopt;
+    auto prefix = read_range(m_picture, 0, m_picture_size - first);
+    return prefix ? jpeg_frame_size(*prefix) : std::nullopt;
 }
 
 CachePieceCreator::~CachePieceCreator() = default;

@@ -16,6 +16,7 @@
 namespace qv {
 
 class JpegTileDecoder;
+struct JpegFrameSize;
 
 inline constexpr int kTileSide = 256;
 
@@ -66,6 +67,7 @@ public:
 
 private:
     bool load_record(int record);
+    std::optional<JpegFrameSize> full_size() const;
 
     WString m_picture;
     WString m_cache_file;

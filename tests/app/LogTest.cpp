@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <sys/stat.h>
@@ -140,6 +141,50 @@ TEST_F(LogTest, toggling_while_threads_log_never_tears_an_item)
         ++lines;
     }
     EXPECT_GT(lines, 0);
+}
+
+TEST_F(LogTest, lines_of_many_items_reach_the_file_whole_and_in_order)
+{
+    write_dword(kMakerKey, u"Log", 1);
+    int const kLines = 300;
+    std::vector<std::thread> writers;
+    for (int n = 0; n < 3; ++n) {
+        writers.emplace_back([n] {
+            for (int i = 0; i < kLines; ++i)
+                Log::get() << u"thread " << n << u" line " << i << u"\n";
+        });
+    }
+    for (auto& t : writers)
+        t.join();
+    auto const text = to_utf8(log_text());
+    int next[3] = { 0, 0, 0 };
+    std::size_t start = 0;
+    while (start < text.size()) {
+        auto const end = text.find('\n', start);
+        ASSERT_NE(end, std::string::npos);
+        int n = -1, i = -1;
+        char tail = 0;
+        std::string const line = text.substr(start, end - start);
+        ASSERT_EQ(std::sscanf(line.c_str(), "thread %d line %d%c", &n, &i, &tail), 2) << line;
+        ASSERT_TRUE(n >= 0 && n < 3) << line;
+        EXPECT_EQ(i, next[n]++) << line;
+        start = end + 1;
+    }
+    EXPECT_EQ(next[0] + next[1] + next[2], 3 * kLines);
+
+    // A line is written when it ends, so one finished inside an unfinished
+    // one comes first; what never ends goes when its statement does.
+    write_dword(kMakerKey, u"Log", 0);
+    Log::get();
+    write_dword(kMakerKey, u"Log", 1);
+    {
+        auto outer = Log::get();
+        outer << u"outer ";
+        Log::get() << u"inner\n";
+        outer << u"done\n" << u"tail";
+        EXPECT_EQ(log_text(), u"inner\nouter done\n");
+    }
+    EXPECT_EQ(log_text(), u"inner\nouter done\ntail");
 }
 
 TEST_F(LogTest, report_fatal_logs_its_line_and_ends_the_process_with_failure)

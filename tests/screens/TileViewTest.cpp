@@ -168,6 +168,30 @@ TEST(TileView, AsksOnceForEachVisibleTileAndDrawsDeliveredOnes)
     EXPECT_EQ(distance, 160 * 160 + 216 * 216);
 }
 
+TEST(TileView, TilesAskedForAheadOfTheFirstFrameAreNotAskedForAgain)
+{
+    ViewFixture f(Size { 240, 320 });
+    f.view->set_picture(256, 256, 1600, 1200, 3);
+    f.view->request_visible();
+    std::set<Key> const expected { { 3, 2, 1 }, { 3, 3, 1 }, { 3, 2, 2 }, { 3, 3, 2 } };
+    EXPECT_EQ(std::set<Key>(f.listener.asked.begin(), f.listener.asked.end()), expected);
+    EXPECT_EQ(f.listener.asked.size(), expected.size());
+    for (auto const& tile : f.view->tiles())
+        EXPECT_TRUE(tile.pending && tile.requested);
+    f.view->request_visible();
+    f.draw();
+    EXPECT_EQ(f.listener.asked.size(), expected.size());
+    f.deliver_all();
+    f.draw();
+    EXPECT_EQ(f.pixel(0, 0), tile_colour(3, 2, 1));
+
+    // An empty neighbour has nothing to ask for.
+    ViewFixture empty(Size { 240, 320 });
+    empty.view->set_picture(256, 256, 0, 0, 0);
+    empty.view->request_visible();
+    EXPECT_TRUE(empty.listener.asked.empty());
+}
+
 TEST(TileView, ZoomToAFractionSwitchesToTheFinerLevelWithPreviews)
 {
     ViewFixture f(Size { 240, 320 });

@@ -198,3 +198,36 @@ TEST_F(PieceCreatorTest, damaged_cache_files_fail_tiles_never_the_program)
     noise[1] = noise[2] = noise[3] = 0;
     try_all_tiles(noise);
 }
+
+TEST_F(PieceCreatorTest, size_comes_from_the_headers_and_the_full_size_table_only_serves_its_own_tiles)
+{
+    make_cached_picture("a.jpg", 640, 480);
+    auto const system = test::system_form(cache_file_name(picture("a.jpg"), root()));
+    auto bytes = test::read_bytes(system);
+    // One entry fewer in the full-size table (its length at byte 9): it no
+    // longer describes the picture, so no full-size tile can be cut.
+    std::uint32_t length = bytes[9] | bytes[10] << 8 | bytes[11] << 16 | std::uint32_t(bytes[12]) << 24;
+    ASSERT_GT(length, 2 * kEntrySize);
+    length -= kEntrySize;
+    for (int i = 0; i < 4; ++i)
+        bytes[9 + i] = static_cast<unsigned char>(length >> (8 * i));
+    test::write_bytes(system, bytes);
+
+    CachePieceCreator creator(picture("a.jpg"), root());
+    EXPECT_EQ(creator.width(), 640);
+    EXPECT_EQ(creator.height(), 480);
+    std::unique_ptr<PixelBuffer> tile;
+    EXPECT_FALSE(creator.create_piece(2, 0, 0, tile));
+    EXPECT_FALSE(tile);
+    // The halved levels are whole, and a failed top level leaves them so.
+    expect_tiles_match_whole_levels("a.jpg", 0, 1);
+    EXPECT_TRUE(creator.create_piece(1, 0, 0, tile));
+
+    // Without a readable first entry the size is unknown.
+    for (int i = 0; i < 4; ++i)
+        bytes[9 + i] = 0;
+    test::write_bytes(system, bytes);
+    CachePieceCreator unsized(picture("a.jpg"), root());
+    EXPECT_EQ(unsized.width(), 0);
+    EXPECT_EQ(unsized.height(), 0);
+}
