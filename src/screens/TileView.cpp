@@ -290,15 +290,17 @@ Rect TileView::turned_part(Rect part, int side) const
     return part;
 }
 
+PixelBuffer const* TileView::delivered_pixels(int level, int column, int row)
+{
+    auto* entry = find(level, column, row);
+    return entry && !entry->pending && entry->surface ? entry->surface->buffer() : nullptr;
+}
+
 bool TileView::has_preview_source(int old_level, int new_level, int column, int row)
 {
-    auto const usable = [this, old_level](int c, int r) {
-        auto* source = find(old_level, c, r);
-        return source && !source->pending && source->surface && source->surface->buffer();
-    };
     int const d = new_level - old_level;
     if (d > 0)
-        return (m_tile_width >> d) > 0 && usable(column >> d, row >> d);
+        return (m_tile_width >> d) > 0 && delivered_pixels(old_level, column >> d, row >> d);
     if (d == 0 || -d >= 16)
         return false;
     int const n = 1 << -d;
@@ -306,7 +308,7 @@ bool TileView::has_preview_source(int old_level, int new_level, int column, int 
         return false;
     for (int j = 0; j < n; ++j)
         for (int i = 0; i < n; ++i)
-            if (usable(column * n + i, row * n + j))
+            if (delivered_pixels(old_level, column * n + i, row * n + j))
                 return true;
     return false;
 }
@@ -332,6 +334,8 @@ void TileView::relevel(int old_level, int new_level)
     int const d = new_level - old_level;
     for (int r = r0; r <= r1; ++r) {
         for (int c = c0; c <= c1; ++c) {
+            // Only where an old tile has something to show: the rest waits
+            // for its own tile with no entry made for it.
             if (find(new_level, c, r) || !has_preview_source(old_level, new_level, c, r))
                 continue;
             auto entry = std::make_unique<TileEntry>();
@@ -344,36 +348,28 @@ void TileView::relevel(int old_level, int new_level)
             if (!buffer)
                 continue;
             fill_rect(entry->surface->target(), 0, 0, side, side, ColourFillOp(m_empty_colour));
-            bool covered = false;
             if (d > 0) {
                 int const part = side >> d;
-                auto* source = find(old_level, c >> d, r >> d);
-                if (part > 0 && source && !source->pending && source->surface && source->surface->buffer()) {
-                    int const mask = (1 << d) - 1;
-                    Rect const from = turned_part(
-                        Rect { (c & mask) * part, (r & mask) * part, (c & mask) * part + part, (r & mask) * part + part },
-                        side);
-                    stretch_rect(entry->surface->target(), 0, 0, side, side, *source->surface->buffer(), from.left,
-                        from.top, from.width(), from.height(), copy_op());
-                    covered = true;
-                }
-            } else if (d < 0 && -d < 16) {
+                int const mask = (1 << d) - 1;
+                Rect const from = turned_part(
+                    Rect { (c & mask) * part, (r & mask) * part, (c & mask) * part + part, (r & mask) * part + part },
+                    side);
+                stretch_rect(entry->surface->target(), 0, 0, side, side, *delivered_pixels(old_level, c >> d, r >> d),
+                    from.left, from.top, from.width(), from.height(), copy_op());
+            } else {
                 int const n = 1 << -d;
                 int const part = side / n;
-                for (int j = 0; j < n && part > 0; ++j) {
+                for (int j = 0; j < n; ++j) {
                     for (int i = 0; i < n; ++i) {
-                        auto* source = find(old_level, c * n + i, r * n + j);
-                        if (!source || source->pending || !source->surface || !source->surface->buffer())
+                        auto const* source = delivered_pixels(old_level, c * n + i, r * n + j);
+                        if (!source)
                             continue;
                         Rect const to = turned_part(Rect { i * part, j * part, i * part + part, j * part + part }, side);
-                        stretch_rect(entry->surface->target(), to.left, to.top, to.width(), to.height(),
-                            *source->surface->buffer(), 0, 0, side, side, copy_op());
-                        covered = true;
+                        stretch_rect(entry->surface->target(), to.left, to.top, to.width(), to.height(), *source, 0, 0,
+                            side, side, copy_op());
                     }
                 }
             }
-            if (!covered)
-                continue;
             entry->pending = false;
             entry->requested = false;
             entry->preview = true;

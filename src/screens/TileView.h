@@ -136,6 +136,8 @@ private:
     VisibleGrid visible_grid() const;
     void choose_level();
     void relevel(int old_level, int new_level);
+    // The pixels of a tile that holds its delivered picture, else null.
+    PixelBuffer const* delivered_pixels(int level, int column, int row);
     // Whether any delivered tile of the old level covers part of this one.
     bool has_preview_source(int old_level, int new_level, int column, int row);
     TileEntry* find(int level, int column, int row);
