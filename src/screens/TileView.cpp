@@ -318,22 +318,15 @@ void TileView::relevel(int old_level, int new_level)
     if (m_unbounded || m_tile_width != m_tile_height)
         return;
     int const side = m_tile_width;
-    double const f = pow2(m_zoom - new_level);
-    double const px = m_pan_x * pow2(m_zoom - m_top_level);
-    double const py = m_pan_y * pow2(m_zoom - m_top_level);
-    int const columns = level_tiles(m_picture_width, m_top_level, new_level, m_tile_width);
-    int const rows = level_tiles(m_picture_height, m_top_level, new_level, m_tile_height);
-    int const c0 = std::max(0, static_cast<int>(std::floor((px - view_extent_x() / 2) / (side * f))));
-    int const c1 = std::min(columns - 1, static_cast<int>(std::floor((px + view_extent_x() / 2) / (side * f))));
-    int const r0 = std::max(0, static_cast<int>(std::floor((py - view_extent_y() / 2) / (side * f))));
-    int const r1 = std::min(rows - 1, static_cast<int>(std::floor((py + view_extent_y() / 2) / (side * f))));
+    // The new level is already the current one: its grid is the one drawn.
+    auto const g = visible_grid();
 
     // Previews are made into fresh entries first: the old tiles they are
     // drawn from may be the very entries that would otherwise be recycled.
     std::vector<std::unique_ptr<TileEntry>> previews;
     int const d = new_level - old_level;
-    for (int r = r0; r <= r1; ++r) {
-        for (int c = c0; c <= c1; ++c) {
+    for (int r = g.r0; r <= g.r1; ++r) {
+        for (int c = g.c0; c <= g.c1; ++c) {
             // Only where an old tile has something to show: the rest waits
             // for its own tile with no entry made for it.
             if (find(new_level, c, r) || !has_preview_source(old_level, new_level, c, r))
@@ -445,6 +438,13 @@ TileView::VisibleGrid TileView::visible_grid() const
     return g;
 }
 
+void TileView::ask_for(TileEntry& entry, int level, int column, int row)
+{
+    entry.requested = true;
+    MutexUnlock unlocked(m_tiles_mutex);
+    m_tile_listener->add_tile(*this, level, column, row);
+}
+
 void TileView::request_visible()
 {
     MutexLock lock(m_tiles_mutex);
@@ -458,11 +458,8 @@ void TileView::request_visible()
             if (!entry)
                 entry = take_entry(g.level, c, r);
             entry->stamp = m_frame_counter;
-            if (!entry->requested) {
-                entry->requested = true;
-                MutexUnlock unlocked(m_tiles_mutex);
-                m_tile_listener->add_tile(*this, g.level, c, r);
-            }
+            if (!entry->requested)
+                ask_for(*entry, g.level, c, r);
         }
     }
 }
@@ -517,11 +514,8 @@ void TileView::draw(DrawTarget& target, Point origin)
                 entry = take_entry(level, column, row);
             }
             entry->stamp = m_frame_counter;
-            if (zoom_settled && !entry->requested && (!m_unbounded || !moving) && m_tile_listener) {
-                entry->requested = true;
-                MutexUnlock unlocked(m_tiles_mutex);
-                m_tile_listener->add_tile(*this, level, column, row);
-            }
+            if (zoom_settled && !entry->requested && (!m_unbounded || !moving) && m_tile_listener)
+                ask_for(*entry, level, column, row);
             if (!entry->pending)
                 draw_tile(target, origin, rect, entry->surface.get());
             else

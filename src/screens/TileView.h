@@ -55,10 +55,10 @@ public:
     // [fit_level, top_level] starts at fit_level.
     void set_picture(int tile_width, int tile_height, int picture_width, int picture_height, double zoom,
         bool unbounded = false);
-    // The surface is dropped when no entry holds that key any more.
     // Asks the listener for the tiles the next frame will show, before it
     // is drawn: a picture just opened starts decoding at once.
     void request_visible();
+    // The surface is dropped when no entry holds that key any more.
     void put_piece(int level, int column, int row, std::unique_ptr<RenderSurface> surface);
     bool is_needed(int level, int column, int row, std::int64_t* distance = nullptr);
 
@@ -142,6 +142,8 @@ private:
     bool has_preview_source(int old_level, int new_level, int column, int row);
     TileEntry* find(int level, int column, int row);
     TileEntry* take_entry(int level, int column, int row);
+    // Marks the entry asked for and asks the listener, without the lock.
+    void ask_for(TileEntry& entry, int level, int column, int row);
     RenderSurface const& empty_surface();
     void draw_tile(DrawTarget& target, Point origin, Rect virtual_rect, RenderSurface const* surface);
     Rect to_screen(Rect virtual_rect) const;

@@ -98,15 +98,11 @@ CachePieceCreator::CachePieceCreator(WStringView picture, WStringView root)
 
 std::optional<JpegFrameSize> CachePieceCreator::full_size() const
 {
+    // The header reader has checked the table to lie inside the file and
+    // to hold whole entries.
     auto const& level = m_header->levels[0];
-    if (level.entries.length < kJpegEntrySize || level.entries.length % kJpegEntrySize != 0)
+    if (level.entries.length < kJpegEntrySize)
         return std::nullopt;
-    // The same bounds as a whole load of the table would meet.
-    {
-        FileStream file(m_cache_file, OpenMode::Read);
-        if (!file.is_open() || level.entries.offset + level.entries.length > file.size())
-            return std::nullopt;
-    }
     auto first_entry = read_range(m_cache_file, level.entries.offset, kJpegEntrySize);
     auto const entries = first_entry ? parse_entry_table(*first_entry) : std::nullopt;
     if (!entries || entries->empty())
