@@ -62,7 +62,7 @@ script=$work/script.txt
 
 open_ms=()
 rss_program=()
-for run in 1 2 3; do
+for run in 1 2 3 4 5; do
     rm -f "$work/quilvane.txt"
     QUILVANE_SCREEN=480x640@192 QUILVANE_DISPLAY=headless QUILVANE_SCRIPT=$script \
         /usr/bin/time -f %M -o "$work/rss" timeout 120 "$app/quilvane" > /dev/null 2>&1 || true
@@ -75,7 +75,7 @@ program_kb=$(printf '%s\n' "${rss_program[@]}" | median)
 program_open=$(printf '%s\n' "${open_ms[@]}" | median)
 
 djpeg_ms=()
-for _ in 1 2 3; do
+for _ in 1 2 3 4 5; do
     start=$(now_ms)
     djpeg -scale 1/8 "$picture" > /dev/null
     djpeg_ms+=($(($(now_ms) - start)))
@@ -93,7 +93,7 @@ peer_kb() {
 nsxiv_kb=$(peer_kb nsxiv "$picture")
 feh_kb=$(peer_kb feh "$picture")
 
-echo "== viewer on a 96-megapixel picture (12000 x 8000; medians of 3)"
+echo "== viewer on a 96-megapixel picture (12000 x 8000; medians of 5)"
 awk -v p="$program_kb" -v n="$nsxiv_kb" -v f="$feh_kb" -v o="$program_open" -v d="$djpeg_open" 'BEGIN {
     bad = 0
     better = (n > 0 && (f <= 0 || n < f)) ? n : f
