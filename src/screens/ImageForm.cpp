@@ -397,6 +397,10 @@ void ImageForm::run_worker()
                 m_worker_idle = true;
             }
         }
+        // A stop asked for during the tile set the wake-up that the reset
+        // above has just cleared: look again before sleeping.
+        if (m_worker.stop_requested())
+            break;
         m_wake.wait();
         Log::get() << u"run begin\n";
     }

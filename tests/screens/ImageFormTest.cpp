@@ -436,6 +436,25 @@ TEST_F(ImageFormTest, FinishedCacheReloadsAStuckSlotAndMovesAFileSlotToItsCache)
     EXPECT_NE(m_form->slot(1).generation, generation);
 }
 
+// Closing the screen just as the worker takes its last tile: the stop must
+// not be lost to the worker going idle, or the close waits for ever.
+TEST_F(ImageFormTest, ClosingWhileTheWorkerFinishesItsLastTileReturns)
+{
+    add_picture("p0.jpg", 1600, 1200, kColours[0], true);
+    int caught = 0;
+    for (int round = 0; round < 150; ++round) {
+        open(0);
+        auto const until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (m_form->queued_requests() > 1 && std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+        caught += m_form->queued_requests() == 1;
+        m_form.reset();
+    }
+    // Most rounds must have closed with a tile in the worker's hands, or
+    // the race was never tried.
+    EXPECT_GT(caught, 75);
+}
+
 // Swipes, zooms and turns while the worker is busy: whatever was in
 // flight, the centre view ends up showing the centre picture.
 TEST_F(ImageFormTest, StressOfSwipesZoomsAndTurnsNeverShowsAnotherPicture)
