@@ -440,19 +440,24 @@ TEST_F(ImageFormTest, FinishedCacheReloadsAStuckSlotAndMovesAFileSlotToItsCache)
 // not be lost to the worker going idle, or the close waits for ever.
 TEST_F(ImageFormTest, ClosingWhileTheWorkerFinishesItsLastTileReturns)
 {
-    add_picture("p0.jpg", 1600, 1200, kColours[0], true);
+    for (int i = 0; i < 3; ++i)
+        add_picture("p" + std::to_string(i) + ".jpg", 1600, 1200, kColours[i], true);
+    // A round counts when the queue was seen to go down to one tile: the
+    // worker is then on its last. A lost stop hangs the first such round
+    // nearly always; a loaded machine often lets the worker finish first,
+    // so rounds go on until enough have counted.
     int caught = 0;
-    for (int round = 0; round < 150; ++round) {
-        open(0);
+    auto const give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (caught < 60 && std::chrono::steady_clock::now() < give_up) {
+        open(1);
+        bool const several = m_form->queued_requests() > 1;
         auto const until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
         while (m_form->queued_requests() > 1 && std::chrono::steady_clock::now() < until)
             std::this_thread::yield();
-        caught += m_form->queued_requests() == 1;
+        caught += several && m_form->queued_requests() == 1;
         m_form.reset();
     }
-    // Most rounds must have closed with a tile in the worker's hands, or
-    // the race was never tried.
-    EXPECT_GT(caught, 75);
+    EXPECT_GE(caught, 1) << "the close never met the worker on its last tile";
 }
 
 // Swipes, zooms and turns while the worker is busy: whatever was in
