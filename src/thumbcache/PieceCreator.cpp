@@ -30,6 +30,16 @@ std::optional<std::vector<std::uint8_t>> read_range(WStringView path, std::uint6
     return bytes;
 }
 
+// A stream's headers: its bytes before the first entry, whose position
+// counts back from the stream's end. Nothing when that lies outside it.
+std::optional<std::vector<std::uint8_t>> read_prefix(
+    WStringView path, std::uint64_t offset, std::uint64_t length, std::uint64_t first)
+{
+    if (first == 0 || first > length || length - first > kMaxPrefixBytes)
+        return std::nullopt;
+    return read_range(path, offset, length - first);
+}
+
 }
 
 int PieceCreator::top_level() const { return level_count(std::max(width(), height())); }
@@ -107,10 +117,7 @@ std::optional<JpegFrameSize> CachePieceCreator::full_size() const
     auto const entries = first_entry ? parse_entry_table(*first_entry) : std::nullopt;
     if (!entries || entries->empty())
         return std::nullopt;
-    auto const first = entries->front().position;
-    if (first == 0 || first > m_picture_size || m_picture_size - first > kMaxPrefixBytes)
-        return std::nullopt;
-    auto prefix = read_range(m_picture, 0, m_picture_size - first);
+    auto prefix = read_prefix(m_picture, 0, m_picture_size, entries->front().position);
     return prefix ? jpeg_frame_size(*prefix) : std::nullopt;
 }
 
@@ -133,10 +140,7 @@ bool CachePieceCreator::load_record(int record)
     WString stream_file = record == 0 ? m_picture : m_cache_file;
     std::uint64_t stream_offset = record == 0 ? 0 : level.jpeg.offset;
     std::uint64_t stream_length = record == 0 ? m_picture_size : level.jpeg.length;
-    auto first = entries->front().position;
-    if (first == 0 || first > stream_length || stream_length - first > kMaxPrefixBytes)
-        return false;
-    auto prefix = read_range(stream_file, stream_offset, stream_length - first);
+    auto prefix = read_prefix(stream_file, stream_offset, stream_length, entries->front().position);
     auto stream = open_stream_bytes(stream_file, stream_offset, stream_length);
     if (!prefix || !stream)
         return false;
