@@ -5,6 +5,8 @@
 //                                        (default: the pictures folder and the cards)
 //   quilvane-cache check PICTURE [ROOT]  the picture's cache file: header and sizes
 //   quilvane-cache tile PICTURE LEVEL COLUMN ROW OUT.png [ROOT]
+//                                        a tile of the upright picture (Exif
+//                                        orientation applied), as the viewer shows it
 //   quilvane-cache search               the program's own search and cache building:
 //                                        the cards and the pictures folder, the album
 //                                        list in folders.ini beside the executable
@@ -112,6 +114,7 @@ int build(std::vector<WString> roots)
     std::printf("%zu pictures under %zu roots\n", jobs.size(), roots.size());
     Progress progress(jobs.size());
     size_t built = 0, kept = 0, bad = 0;
+    std::vector<std::pair<WString, PictureProblem>> unreadable;
     for (size_t i = 0; i < jobs.size(); ++i) {
         auto const& job = jobs[i];
         progress.show(i, job.picture);
@@ -123,17 +126,21 @@ int build(std::vector<WString> roots)
             continue;
         }
         create_directories(directory_of(cache));
-        if (create_picture_cache(job.picture, cache)) {
+        PictureProblem problem = PictureProblem::None;
+        if (create_picture_cache(job.picture, cache, nullptr, &problem)) {
             ++built;
         } else {
             // An empty file marks a picture that cannot be read.
             FileStream(cache, OpenMode::Write);
             ++bad;
+            unreadable.emplace_back(job.picture, problem);
         }
     }
     progress.show(jobs.size(), {});
     progress.finish();
     std::printf("built %zu, already valid %zu, unreadable %zu\n", built, kept, bad);
+    for (auto const& [picture, problem] : unreadable)
+        std::printf("  %s: %s\n", platform::to_system_path(expand_path(picture)).c_str(), problem_text(problem));
     return 0;
 }
 
@@ -161,7 +168,7 @@ int check(WString const& picture, WString const& root)
     }
     std::printf("cache file: %s\n", to_utf8(cache).c_str());
     if (is_bad_picture(cache)) {
-        std::printf("marked unreadable (empty)\n");
+        std::printf("marked unreadable (empty): %s\n", problem_text(diagnose_picture(picture)));
         return 1;
     }
     auto header = read_cache_header(cache);
@@ -170,8 +177,18 @@ int check(WString const& picture, WString const& root)
         return 1;
     }
     std::printf("valid, %zu bytes, %zu levels\n", static_cast<size_t>(header->file_size), header->levels.size() - 1);
+    if (header->flags & kStoredStreamFlag)
+        std::printf("  full size: a sequential copy, %u bytes at %u\n", header->full_stream.length,
+            header->full_stream.offset);
+    if (!header->has_full_size())
+        std::printf("  full size: not stored (too large to copy); level 1 is the deepest\n");
+    int const orientation = probe_jpeg(picture).info.orientation;
+    if (orientation != 1)
+        std::printf("  Exif orientation: %d\n", orientation);
     for (size_t k = 0; k < header->levels.size(); ++k) {
         auto const& level = header->levels[k];
+        if (k == 0 && !header->has_full_size())
+            continue;
         std::printf("  level %zu: %u entries at %u", k, level.entries.length / 17, level.entries.offset);
         if (k > 0)
             std::printf(", JPEG %u bytes at %u", level.jpeg.length, level.jpeg.offset);
@@ -189,6 +206,7 @@ int tile(WString const& picture, int level, int column, int row, WString const& 
         creator = std::make_unique<CachePieceCreator>(picture, root);
     else
         creator = std::make_unique<FilePieceCreator>(picture);
+    creator = upright_creator(std::move(creator), probe_jpeg(picture).info.orientation);
     std::unique_ptr<PixelBuffer> piece;
     if (!creator->create_piece(level, column, row, piece)) {
         std::fprintf(stderr, "tile %d, %d, %d cannot be made\n", level, column, row);
@@ -288,6 +306,8 @@ int usage()
         "usage: quilvane-cache build [ROOT...]\n"
         "       quilvane-cache check PICTURE [ROOT]\n"
         "       quilvane-cache tile PICTURE LEVEL COLUMN ROW OUT.png [ROOT]\n"
+        "           LEVEL 0 fits one 256-pixel tile, each level above doubles it; COLUMN and ROW\n"
+        "           count tiles of the upright picture (its Exif orientation applied)\n"
         "       quilvane-cache search\n");
     return 2;
 }

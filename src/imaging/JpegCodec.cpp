@@ -1,5 +1,6 @@
 #include "imaging/JpegCodec.h"
 
+#include "imaging/Exif.h"
 #include "imaging/JpegHuffman.h"
 #include "imaging/JpegLibrary.h"
 #include "imaging/PixelRules.h"
@@ -17,6 +18,26 @@ enum class Mode { Plain, Recording };
 
 constexpr std::size_t kWriteBufferSize = 4096;
 
+// What the library's last message says of the picture. A read that ran out
+// of bytes suspends with no error of its own: the file is cut short.
+PictureProblem problem_of(int message)
+{
+    switch (message) {
+    case JERR_NO_SOI:
+        return PictureProblem::NotJpeg;
+    case JERR_BAD_PRECISION:
+        return PictureProblem::Precision;
+    case JERR_SOF_UNSUPPORTED:
+    case JERR_NOT_COMPILED:
+    case JERR_CONVERSION_NOTIMPL:
+    case JERR_BAD_J_COLORSPACE:
+    case JERR_BAD_MCU_SIZE:
+        return PictureProblem::Unsupported;
+    default:
+        return PictureProblem::Damaged;
+    }
+}
+
 }
 
 // Every library call below sits in a member function that arms the error
@@ -31,6 +52,10 @@ struct JpegReader::Impl final : EntryRecorder {
     std::unique_ptr<FileSource> file_source;
     MemorySource memory_source;
     HuffmanDecoder huffman;
+    // Four-component pictures come from the library as CMYK and are turned
+    // into RGB row by row here.
+    bool cmyk { false };
+    std::vector<std::uint8_t> cmyk_row;
 
     // Recording target: a file opened at the first entry, or a vector.
     WString entry_path;
@@ -80,8 +105,13 @@ struct JpegReader::Impl final : EntryRecorder {
         // recording read turns it away first.
         if (mode == Mode::Recording && (cinfo.inputctl->has_multiple_scans || cinfo.arith_code))
             return fail();
-        if (!jpeg_start_decompress(&cinfo) || cinfo.output_components != 3)
+        cmyk = mode == Mode::Plain && (cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK);
+        if (cmyk)
+            cinfo.out_color_space = JCS_CMYK;
+        if (!jpeg_start_decompress(&cinfo) || cinfo.output_components != (cmyk ? 4 : 3))
             return fail();
+        if (cmyk)
+            cmyk_row.resize(static_cast<std::size_t>(cinfo.output_width) * 4);
         if (mode == Mode::Recording) {
             auto const geometry = entry_geometry(&cinfo);
             if (!geometry || !huffman.install(&cinfo, *geometry))
@@ -99,6 +129,15 @@ struct JpegReader::Impl final : EntryRecorder {
 
     bool read_row(std::uint8_t* row)
     {
+        if (!read_scanline(cmyk ? cmyk_row.data() : row))
+            return false;
+        if (cmyk)
+            cmyk_to_rgb(row);
+        return true;
+    }
+
+    bool read_scanline(std::uint8_t* row)
+    {
         if (failed || cinfo.output_scanline >= cinfo.output_height)
             return false;
         if (setjmp(errors.jump))
@@ -108,6 +147,24 @@ struct JpegReader::Impl final : EntryRecorder {
             return fail();
         return true;
     }
+
+    // Adobe's files store the inks inverted (255 is no ink), and every
+    // writer of CMYK JPEGs in use follows Adobe; without its marker the
+    // values are taken as plain ink amounts.
+    void cmyk_to_rgb(std::uint8_t* row) const
+    {
+        bool const inverted = cinfo.saw_Adobe_marker;
+        std::uint8_t const* in = cmyk_row.data();
+        for (JDIMENSION x = 0; x < cinfo.output_width; ++x, in += 4, row += 3) {
+            unsigned const k = inverted ? in[3] : 255u - in[3];
+            for (int c = 0; c < 3; ++c) {
+                unsigned const ink = inverted ? in[c] : 255u - in[c];
+                row[c] = static_cast<std::uint8_t>((ink * k + 127) / 255);
+            }
+        }
+    }
+
+    PictureProblem problem() const { return problem_of(errors.pub.msg_code); }
 
     void record(JpegEntry const& entry) override
     {
@@ -148,6 +205,16 @@ std::unique_ptr<JpegReader> JpegReader::open_file(WStringView path)
 {
     auto impl = std::make_unique<Impl>();
     if (!impl->open_file(path) || !impl->start(Mode::Plain, 1))
+        return nullptr;
+    return std::unique_ptr<JpegReader>(new JpegReader(std::move(impl)));
+}
+
+std::unique_ptr<JpegReader> JpegReader::open_file(WStringView path, int denominator)
+{
+    if (denominator != 1 && denominator != 2 && denominator != 4 && denominator != 8)
+        return nullptr;
+    auto impl = std::make_unique<Impl>();
+    if (!impl->open_file(path) || !impl->start(Mode::Plain, denominator))
         return nullptr;
     return std::unique_ptr<JpegReader>(new JpegReader(std::move(impl)));
 }
@@ -264,15 +331,27 @@ std::unique_ptr<PixelBuffer> decode_to_buffer(JpegReader::Impl& impl)
 
 }
 
-std::unique_ptr<PixelBuffer> decode_scaled(WStringView path, int denominator)
+std::unique_ptr<PixelBuffer> decode_scaled(WStringView path, int denominator, PictureProblem* problem)
 {
     if (denominator != 1 && denominator != 2 && denominator != 4 && denominator != 8)
         return nullptr;
+    auto say = [problem](PictureProblem why) {
+        if (problem)
+            *problem = why;
+    };
     // On the heap: the decoder's tables are too large for a worker's stack.
     auto impl = std::make_unique<JpegReader::Impl>();
-    if (!impl->open_file(path) || !impl->start(Mode::Plain, denominator))
+    if (!impl->open_file(path)) {
+        say(PictureProblem::Missing);
         return nullptr;
-    return decode_to_buffer(*impl);
+    }
+    if (!impl->start(Mode::Plain, denominator)) {
+        say(impl->problem());
+        return nullptr;
+    }
+    auto buffer = decode_to_buffer(*impl);
+    say(buffer ? PictureProblem::None : impl->problem());
+    return buffer;
 }
 
 std::unique_ptr<PixelBuffer> decode_memory(std::span<std::uint8_t const> bytes)
@@ -351,7 +430,16 @@ struct JpegEncoder::Impl {
             ERREXIT(cinfo, JERR_FILE_WRITE);
     }
 
-    bool start(int width, int height)
+    void attach_destination()
+    {
+        destination.owner = this;
+        destination.pub.init_destination = init_destination;
+        destination.pub.empty_output_buffer = empty_output_buffer;
+        destination.pub.term_destination = term_destination;
+        cinfo.dest = &destination.pub;
+    }
+
+    bool start(int width, int height, int quality = 75, bool full_chroma = false)
     {
         if (setjmp(errors.jump)) {
             failed = true;
@@ -359,19 +447,44 @@ struct JpegEncoder::Impl {
         }
         jpeg_create_compress(&cinfo);
         created = true;
-        destination.owner = this;
-        destination.pub.init_destination = init_destination;
-        destination.pub.empty_output_buffer = empty_output_buffer;
-        destination.pub.term_destination = term_destination;
-        cinfo.dest = &destination.pub;
+        attach_destination();
         cinfo.image_width = static_cast<JDIMENSION>(width);
         cinfo.image_height = static_cast<JDIMENSION>(height);
         cinfo.input_components = 3;
         cinfo.in_color_space = JCS_RGB;
         jpeg_set_defaults(&cinfo);
-        jpeg_set_quality(&cinfo, 75, FALSE);
+        jpeg_set_quality(&cinfo, quality, FALSE);
+        if (full_chroma)
+            cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = 1;
         jpeg_start_compress(&cinfo, TRUE);
         started = true;
+        return true;
+    }
+
+    // The source's coefficients as they are, in the one form the entry
+    // points describe. jpeg_copy_critical_parameters starts from the
+    // library defaults (Huffman, one interleaved scan); they are set again
+    // so that no source setting can leak through.
+    bool transcode(j_decompress_ptr source, jvirt_barray_ptr* coefficients)
+    {
+        if (setjmp(errors.jump)) {
+            failed = true;
+            return false;
+        }
+        jpeg_create_compress(&cinfo);
+        created = true;
+        attach_destination();
+        jpeg_copy_critical_parameters(source, &cinfo);
+        cinfo.arith_code = FALSE;
+        cinfo.optimize_coding = FALSE;
+        cinfo.scan_info = nullptr;
+        cinfo.num_scans = 0;
+        cinfo.restart_interval = 0;
+        cinfo.restart_in_rows = 0;
+        cinfo.write_JFIF_header = cinfo.jpeg_color_space == JCS_YCbCr || cinfo.jpeg_color_space == JCS_GRAYSCALE;
+        jpeg_write_coefficients(&cinfo, coefficients);
+        jpeg_finish_compress(&cinfo);
+        file.close();
         return true;
     }
 
@@ -442,5 +555,219 @@ bool JpegEncoder::write_row(std::span<std::uint8_t const> rgb)
 }
 
 bool JpegEncoder::finish() { return m_impl->finish(); }
+
+}
+
+namespace qv {
+
+char const* problem_text(PictureProblem problem)
+{
+    switch (problem) {
+    case PictureProblem::None:
+        return "readable";
+    case PictureProblem::Missing:
+        return "the file cannot be opened";
+    case PictureProblem::Empty:
+        return "the file is empty";
+    case PictureProblem::NotJpeg:
+        return "not a JPEG picture";
+    case PictureProblem::Damaged:
+        return "the picture is cut short or damaged";
+    case PictureProblem::Precision:
+        return "12-bit JPEG pictures are not supported";
+    case PictureProblem::Unsupported:
+        return "this kind of JPEG is not supported";
+    case PictureProblem::Storage:
+        return "its copy could not be written";
+    }
+    return "unknown";
+}
+
+namespace {
+
+// Exif blocks are APP1 segments; the library keeps them only when asked.
+constexpr int kExifMarker = JPEG_APP0 + 1;
+
+struct Probe {
+    jpeg_decompress_struct cinfo {};
+    ErrorManager errors;
+    bool created { false };
+
+    Probe() { install_error_manager(reinterpret_cast<j_common_ptr>(&cinfo), errors); }
+    ~Probe()
+    {
+        if (created)
+            jpeg_destroy_decompress(&cinfo);
+    }
+
+    PictureProblem problem() const { return problem_of(errors.pub.msg_code); }
+
+    bool read(SourceBase& source)
+    {
+        if (setjmp(errors.jump))
+            return false;
+        jpeg_create_decompress(&cinfo);
+        created = true;
+        attach_source(&cinfo, source);
+        jpeg_save_markers(&cinfo, kExifMarker, 0xFFFF);
+        return jpeg_read_header(&cinfo, TRUE) == JPEG_HEADER_OK;
+    }
+
+    JpegInfo info() const
+    {
+        JpegInfo info;
+        info.width = static_cast<int>(cinfo.image_width);
+        info.height = static_cast<int>(cinfo.image_height);
+        info.components = cinfo.num_components;
+        bool const plain_colours = info.components == 1 || info.components == 3;
+        bool ordinary_sampling = plain_colours && cinfo.max_h_samp_factor <= 2 && cinfo.max_v_samp_factor <= 2;
+        int blocks_in_mcu = 0;
+        for (int c = 0; c < cinfo.num_components; ++c) {
+            auto const& component = cinfo.comp_info[c];
+            blocks_in_mcu += component.h_samp_factor * component.v_samp_factor;
+            // Padded to whole MCUs, as the library allocates them.
+            auto const across = jround_up(component.width_in_blocks, component.h_samp_factor);
+            auto const down = jround_up(component.height_in_blocks, component.v_samp_factor);
+            info.coefficient_bytes += static_cast<std::uint64_t>(across) * down * sizeof(JBLOCK);
+        }
+        ordinary_sampling = ordinary_sampling && (info.components == 1 || blocks_in_mcu <= C_MAX_BLOCKS_IN_MCU);
+        info.transcodable = ordinary_sampling;
+        info.direct = ordinary_sampling && !cinfo.progressive_mode && !cinfo.arith_code
+            && !cinfo.inputctl->has_multiple_scans;
+        for (auto* marker = cinfo.marker_list; marker; marker = marker->next) {
+            if (marker->marker == kExifMarker) {
+                int const orientation = exif_orientation({ marker->data, marker->data_length });
+                if (orientation != 1) {
+                    info.orientation = orientation;
+                    break;
+                }
+            }
+        }
+        return info;
+    }
+};
+
+JpegProbe probe_source(SourceBase& source)
+{
+    // On the heap: the decompressor is large for a worker's stack.
+    auto probe = std::make_unique<Probe>();
+    JpegProbe result;
+    if (!probe->read(source))
+        result.problem = probe->problem();
+    else
+        result.info = probe->info();
+    return result;
+}
+
+}
+
+JpegProbe probe_jpeg(WStringView path)
+{
+    FileSource source;
+    if (!open_file_source(source, path))
+        return { PictureProblem::Missing, {} };
+    if (source.file.size() == 0)
+        return { PictureProblem::Empty, {} };
+    return probe_source(source.base);
+}
+
+JpegProbe probe_jpeg(std::span<std::uint8_t const> bytes)
+{
+    if (bytes.empty())
+        return { PictureProblem::Empty, {} };
+    MemorySource source;
+    init_memory_source(source, bytes);
+    return probe_source(source.base);
+}
+
+PictureProblem diagnose_picture(WStringView path)
+{
+    auto const probe = probe_jpeg(path);
+    if (probe.problem != PictureProblem::None)
+        return probe.problem;
+    auto impl = std::make_unique<JpegReader::Impl>();
+    if (!impl->open_file(path))
+        return PictureProblem::Missing;
+    if (!impl->start(Mode::Plain, 8))
+        return impl->problem();
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(impl->cinfo.output_width) * 3);
+    while (impl->cinfo.output_scanline < impl->cinfo.output_height)
+        if (!impl->read_row(row.data()))
+            return impl->problem();
+    return PictureProblem::None;
+}
+
+namespace {
+
+// The source side of a transcode: the library reads every scan into its
+// coefficient arrays, which the encoder then writes out again.
+struct CoefficientReader {
+    jpeg_decompress_struct cinfo {};
+    ErrorManager errors;
+    FileSource source;
+    bool created { false };
+
+    CoefficientReader() { install_error_manager(reinterpret_cast<j_common_ptr>(&cinfo), errors); }
+    ~CoefficientReader()
+    {
+        if (created)
+            jpeg_destroy_decompress(&cinfo);
+    }
+
+    // Null on any failure, also when the file runs out inside a scan: the
+    // source then suspends the read, which never completes.
+    jvirt_barray_ptr* read(WStringView path)
+    {
+        if (!open_file_source(source, path))
+            return nullptr;
+        if (setjmp(errors.jump))
+            return nullptr;
+        jpeg_create_decompress(&cinfo);
+        created = true;
+        attach_source(&cinfo, source.base);
+        if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK)
+            return nullptr;
+        return jpeg_read_coefficients(&cinfo);
+    }
+};
+
+}
+
+PictureProblem transcode_sequential(WStringView picture, WStringView out)
+{
+    auto reader = std::make_unique<CoefficientReader>();
+    auto* coefficients = reader->read(picture);
+    if (!coefficients)
+        return reader->created ? problem_of(reader->errors.pub.msg_code) : PictureProblem::Missing;
+    auto writer = std::make_unique<JpegEncoder::Impl>();
+    if (!writer->file.open(out, OpenMode::Write))
+        return PictureProblem::Storage;
+    if (!writer->transcode(&reader->cinfo, coefficients))
+        return writer->errors.pub.msg_code == JERR_FILE_WRITE ? PictureProblem::Storage
+                                                              : problem_of(writer->errors.pub.msg_code);
+    return PictureProblem::None;
+}
+
+PictureProblem reencode_rgb(WStringView picture, WStringView out)
+{
+    auto reader = std::make_unique<JpegReader::Impl>();
+    if (!reader->open_file(picture))
+        return PictureProblem::Missing;
+    if (!reader->start(Mode::Plain, 1))
+        return reader->problem();
+    auto const width = static_cast<int>(reader->cinfo.output_width);
+    auto const height = static_cast<int>(reader->cinfo.output_height);
+    auto writer = std::make_unique<JpegEncoder::Impl>();
+    if (!writer->file.open(out, OpenMode::Write) || !writer->start(width, height, 95, true))
+        return PictureProblem::Storage;
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 3);
+    for (int y = 0; y < height; ++y) {
+        if (!reader->read_row(row.data()))
+            return reader->problem();
+        if (!writer->write_row(row.data()))
+            return PictureProblem::Storage;
+    }
+    return writer->finish() ? PictureProblem::None : PictureProblem::Storage;
+}
 
 }

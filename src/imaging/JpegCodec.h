@@ -14,6 +14,62 @@
 
 namespace qv {
 
+// Why a picture cannot be shown. Every decode of the program ends in one of
+// these, so that the user is told something better than a broken icon.
+enum class PictureProblem : std::uint8_t {
+    None,
+    Missing,     // cannot be opened
+    Empty,       // no bytes at all
+    NotJpeg,     // anything else named .jpg
+    Damaged,     // cut short, or headers or data the library gives up on
+    Precision,   // 12-bit samples: the library decodes 8-bit ones only
+    Unsupported, // lossless and other processes the library does not decode
+    Storage,     // not the picture: a copy of it could not be written
+};
+
+// A short English sentence for the tools and the log.
+char const* problem_text(PictureProblem problem);
+
+// What a picture's headers say, read without decoding any scan.
+struct JpegInfo {
+    int width { 0 };
+    int height { 0 };
+    int components { 0 };
+    // One interleaved Huffman scan with MCUs the entry points can describe:
+    // the file itself is the full-size stream of its cache.
+    bool direct { false };
+    // The coefficients can be written as such a stream as they are
+    // (progressive, arithmetic and multi-scan pictures of one or three
+    // components with ordinary sampling).
+    bool transcodable { false };
+    int orientation { 1 }; // Exif, 1 to 8
+    // What the library holds to read the whole picture as coefficients.
+    std::uint64_t coefficient_bytes { 0 };
+};
+
+struct JpegProbe {
+    PictureProblem problem { PictureProblem::None };
+    JpegInfo info; // meaningful when there is no problem
+};
+
+JpegProbe probe_jpeg(WStringView path);
+JpegProbe probe_jpeg(std::span<std::uint8_t const> bytes);
+
+// The headers, then a decode at 1/8 scale, which reads every byte of the
+// data: what probe_jpeg cannot see, a picture cut inside its data, shows here.
+PictureProblem diagnose_picture(WStringView path);
+
+// Writes the picture's own coefficients again as one interleaved scan with
+// standard Huffman tables and no restart markers, as a stream the entry
+// points can describe; it decodes to exactly the picture's pixels. For
+// pictures whose probe says `transcodable`; holds info.coefficient_bytes.
+PictureProblem transcode_sequential(WStringView picture, WStringView out);
+
+// Decodes the picture (any colour space the library reads, four-component
+// CMYK and YCCK too) and writes it as an RGB picture at high quality with
+// full chroma: for pictures whose coefficients cannot be kept.
+PictureProblem reencode_rgb(WStringView picture, WStringView out);
+
 // Reads a picture one row of R, G, B bytes at a time, at full size.
 // One-component pictures are delivered as RGB too. Chroma is upsampled by
 // replication, the same in every decode of the program, so tiles decoded
@@ -22,6 +78,8 @@ class JpegReader {
 public:
     // The picture file through the file source (decode_full).
     static std::unique_ptr<JpegReader> open_file(WStringView path);
+    // The same reduced by the library's DCT scaling to 1 / denominator.
+    static std::unique_ptr<JpegReader> open_file(WStringView path, int denominator);
     // A picture already in memory; `bytes` must outlive the reader.
     static std::unique_ptr<JpegReader> open_memory(std::span<std::uint8_t const> bytes);
     // The recording read (decode_recording): rows as open_file gives them,
@@ -67,7 +125,8 @@ private:
 
 // The picture reduced by the library's DCT scaling to 1 / denominator
 // (1, 2, 4 or 8), in RGB565. Null on any failure and for other denominators.
-std::unique_ptr<PixelBuffer> decode_scaled(WStringView path, int denominator);
+// `problem` (when given) says why on failure.
+std::unique_ptr<PixelBuffer> decode_scaled(WStringView path, int denominator, PictureProblem* problem = nullptr);
 
 // A picture held in memory (the cache files' thumbnails), at full size.
 std::unique_ptr<PixelBuffer> decode_memory(std::span<std::uint8_t const> bytes);

@@ -41,6 +41,30 @@ std::unique_ptr<PixelBuffer> turned_clockwise(PixelBuffer const& source)
 
 WString name_of(WString const& path) { return file_name_of(path); }
 
+// The language file's line for each reason a picture cannot be shown.
+char16_t const* problem_key(PictureProblem problem)
+{
+    switch (problem) {
+    case PictureProblem::None:
+        return nullptr;
+    case PictureProblem::Missing:
+        return u"BadMissing";
+    case PictureProblem::Empty:
+        return u"BadEmpty";
+    case PictureProblem::NotJpeg:
+        return u"BadNotJpeg";
+    case PictureProblem::Damaged:
+        return u"BadDamaged";
+    case PictureProblem::Precision:
+        return u"BadPrecision";
+    case PictureProblem::Unsupported:
+        return u"BadUnsupported";
+    case PictureProblem::Storage:
+        return u"BadStorage";
+    }
+    return nullptr;
+}
+
 }
 
 template<class T>
@@ -67,6 +91,12 @@ ImageForm::ImageForm(PropertiesImpl const& store, PhotoCatalog* catalog, WString
     m_number_text = &require<TextElement>(u"btnNumText");
     m_log_text = &require<TextElement>(u"btnLog2");
     m_log_text->set_visible(false);
+    m_problem_text = dynamic_cast<TextElement*>(find_child(u"problemText"));
+    if (m_problem_text)
+        m_problem_text->set_visible(false);
+    for (int k = 0; k < kProblemCount; ++k)
+        if (auto const* key = problem_key(static_cast<PictureProblem>(k)))
+            m_problem_texts[k] = store.text(key);
     char16_t const* const view_ids[3] = { u"left", u"center", u"right" };
     for (int k = 0; k < 3; ++k) {
         m_slot_storage[k].view = &require<TileView>(view_ids[k]);
@@ -174,17 +204,25 @@ void ImageForm::reset(int position)
 
     // Creators are made outside the lock: they read files, and the worker
     // must not wait on that with a tile half made.
+    // Both read the headers only: a picture the library reads whole (a
+    // progressive one) is decoded by the worker, never here.
     std::unique_ptr<PieceCreator> creator;
     int state = ViewSlot::Cached;
     bool ok = true;
+    auto from_file = [&] {
+        auto file = std::make_unique<FilePieceCreator>(picture);
+        ok = file->is_valid();
+        int const orientation = file->orientation();
+        creator = upright_creator(std::move(file), orientation);
+    };
     if (cache.empty() || is_bad_picture(cache)) {
         state = ViewSlot::Bad;
         log << u"reset PieceCrt2 begin\n";
-        creator = std::make_unique<FilePieceCreator>(picture);
+        from_file();
         log << u"reset PieceCrt2\n";
-        ok = creator->is_valid();
     } else if (is_cache_file_valid(cache)) {
-        creator = std::make_unique<CachePieceCreator>(picture, m_search_root);
+        creator = upright_creator(std::make_unique<CachePieceCreator>(picture, m_search_root),
+            probe_jpeg(picture).info.orientation);
         if (!creator->is_valid())
             log << u"Bad picture in creation\n";
         log << u"reset\n";
@@ -192,14 +230,14 @@ void ImageForm::reset(int position)
     } else {
         state = ViewSlot::Loading;
         log << u"reset PieceCrt1 begin\n";
-        creator = std::make_unique<FilePieceCreator>(picture);
+        from_file();
         log << u"reset PieceCrt1\n";
-        ok = creator->is_valid();
         if (m_catalog)
             m_catalog->prioritize_picture(picture);
     }
     {
         MutexLock lock(m_creator_mutex);
+        slot.problem = creator->problem();
         std::swap(slot.creator, creator);
         slot.state = state;
         slot.creator_ok = ok;
@@ -271,6 +309,7 @@ void ImageForm::load_all()
     }
     if (m_catalog)
         m_catalog->prioritize_picture((*m_pictures)[m_current]);
+    show_problem();
 }
 
 void ImageForm::centre_edges(double& a, double& b) const
@@ -324,6 +363,40 @@ void ImageForm::place_after_centre()
 void ImageForm::write_position()
 {
     m_number_text->set_text(to_wstring(m_current + 1) + u" " + m_of_text + u" " + to_wstring(picture_count()));
+    show_problem();
+}
+
+void ImageForm::picture_failed(ViewSlot& slot, PictureProblem problem)
+{
+    for (int k = 0; k < 3; ++k) {
+        if (m_slots[k] != &slot)
+            continue;
+        clear_slot(&slot);
+        {
+            MutexLock lock(m_creator_mutex);
+            slot.creator_ok = false;
+            slot.problem = problem;
+            ++slot.generation;
+        }
+        Log::get() << u"picture cannot be shown: " << name_of(picture_path(slot)) << u" "
+                   << from_utf8(problem_text(problem)) << u"\n";
+        restart(k);
+        if (k == 1)
+            slot.view->request_visible();
+        show_problem();
+        return;
+    }
+}
+
+void ImageForm::show_problem()
+{
+    if (!m_problem_text)
+        return;
+    ViewSlot const& centre = *m_slots[1];
+    auto const* key = centre.picture >= 0 && !centre.creator_ok ? problem_key(centre.problem) : nullptr;
+    m_problem_text->set_visible(key != nullptr);
+    if (key)
+        m_problem_text->set_text(m_problem_texts[static_cast<int>(centre.problem)]);
 }
 
 void ImageForm::clear_slot(ViewSlot const* slot)
@@ -430,10 +503,17 @@ void ImageForm::create_tile()
     if (request->generation == slot.generation) {
         bool const usable = slot.creator && slot.creator->width() > 0 && slot.creator->height() > 0
             && (slot.state == ViewSlot::Cached || slot.creator_ok);
-        if (!usable)
-            request->tile = placeholder(slot.state == ViewSlot::Loading ? u"load.bmp" : u"bad.bmp");
-        else if (!slot.creator->create_piece(request->level, request->column, request->row, request->tile))
+        if (!usable) {
+            bool const loading = slot.state == ViewSlot::Loading && slot.problem == PictureProblem::None;
+            request->tile = placeholder(loading ? u"load.bmp" : u"bad.bmp");
+        } else if (!slot.creator->create_piece(request->level, request->column, request->row, request->tile)) {
             request->tile = placeholder(u"bad.bmp");
+            // A picture read from its file that turns out unreadable shows
+            // one icon and the reason, not a broken icon per tile.
+            if (slot.state != ViewSlot::Cached && !slot.creator->is_valid()
+                && slot.creator->problem() != PictureProblem::None)
+                request->problem = slot.creator->problem();
+        }
         if (request->tile && request->landscape)
             request->tile = turned_clockwise(*request->tile);
     }
@@ -484,7 +564,13 @@ void ImageForm::deliver_one_tile()
         m_ready.pop_back();
     }
     ViewSlot& slot = *request->slot;
-    if (!request->tile || request->generation != slot.generation)
+    if (request->generation != slot.generation)
+        return;
+    if (request->problem != PictureProblem::None) {
+        picture_failed(slot, request->problem);
+        return;
+    }
+    if (!request->tile)
         return;
     auto surface = std::make_unique<RenderSurface>();
     surface->adopt(std::move(request->tile));

@@ -40,6 +40,8 @@ struct ViewSlot {
     std::unique_ptr<PieceCreator> creator;
     int state { Cached };
     bool creator_ok { true };
+    // Why the picture cannot be shown; told to the user under its icon.
+    PictureProblem problem { PictureProblem::None };
     double fit_zoom { 0 };
     // The album index shown, -1 for an empty neighbour.
     std::int32_t picture { -1 };
@@ -100,6 +102,8 @@ private:
         int column { 0 };
         int row { 0 };
         std::unique_ptr<PixelBuffer> tile;
+        // Set when this request found the picture unreadable.
+        PictureProblem problem { PictureProblem::None };
     };
 
     class Worker final : public Thread {
@@ -135,6 +139,8 @@ private:
     void place_after_centre();
     void make_centre_interactive();
     void write_position();
+    void show_problem();
+    void picture_failed(ViewSlot& slot, PictureProblem problem);
     void start_zoom(Point anchor, double target);
     void update_swipe();
     void deliver_tiles();
@@ -156,6 +162,9 @@ private:
     ButtonElement* m_landscape_button { nullptr };
     TextElement* m_number_text { nullptr };
     TextElement* m_log_text { nullptr };
+    TextElement* m_problem_text { nullptr }; // optional in a skin
+    static constexpr int kProblemCount = static_cast<int>(PictureProblem::Storage) + 1;
+    std::array<WString, kProblemCount> m_problem_texts;
 
     std::atomic<bool> m_landscape { false };
     bool m_active { false };

@@ -3,6 +3,7 @@
 #include "app/FileStream.h"
 #include "app/Log.h"
 #include "app/Paths.h"
+#include "imaging/Exif.h"
 #include "imaging/JpegCodec.h"
 #include "platform/System.h"
 #include "thumbcache/CacheFile.h"
@@ -46,10 +47,11 @@ public:
         cache = base + u".cache";
         level = base + u".thumb";
         next = base + u".temp";
+        full = base + u".full";
     }
     ~ScratchFiles()
     {
-        for (auto const* path : { &cache, &level, &next })
+        for (auto const* path : { &cache, &level, &next, &full })
             platform::remove_file(expand_path(*path));
     }
     ScratchFiles(ScratchFiles const&) = delete;
@@ -58,6 +60,7 @@ public:
     WString cache;     // the cache file until it is complete
     WString level;     // a level too large to hold in memory
     WString next;      // the one after it while it is written
+    WString full;      // a sequential copy of a picture stored otherwise
 };
 
 // A row the decoder fills and an encoder reads straight after. It starts
@@ -88,12 +91,16 @@ struct Level {
 // few hundred kilobytes at most, and small builds make no level files.
 constexpr std::int64_t kMemoryLevelPixels = 2'000'000;
 
+// Stream copies are long: copied in large blocks.
+constexpr std::size_t kCopyBlock = 1 << 16;
+
 class Builder {
 public:
-    Builder(WStringView cache_file, std::atomic<bool> const* stop)
+    Builder(WStringView cache_file, std::atomic<bool> const* stop, std::uint64_t transcode_limit)
         : m_scratch(cache_file)
         , m_cache(m_scratch.cache)
         , m_stop(stop)
+        , m_transcode_limit(transcode_limit)
     {
     }
 
@@ -102,10 +109,17 @@ public:
         {
             FileStream cache(m_cache, OpenMode::Write);
             if (!cache.is_open())
-                return false;
+                return fail(PictureProblem::Storage);
         }
         Stopwatch timer;
-        Level const source { WString(picture), {}, false };
+        auto const probe = probe_jpeg(picture);
+        if (probe.problem != PictureProblem::None)
+            return fail(probe.problem);
+        m_orientation = probe.info.orientation;
+        Level source { WString(picture), {}, false };
+        if (!probe.info.direct && !prepare_copy(picture, probe.info, source))
+            return false;
+        log_time(u"create copy ", timer);
         if (!build_level(source, true, true) || stopped())
             return false;
         log_time(u"create cache ", timer);
@@ -136,14 +150,44 @@ public:
                 return false;
         }
         log_time(u"save small thum cache ", timer);
+        if ((m_flags & kStoredStreamFlag) && !copy_to_cache(source, m_full_stream))
+            return fail(PictureProblem::Storage);
         bool written = write_header();
         log_time(u"save handle cache ", timer);
         return written;
     }
 
     WString const& file() const { return m_cache; }
+    PictureProblem problem() const { return m_problem; }
 
 private:
+    bool fail(PictureProblem problem)
+    {
+        m_problem = problem;
+        return false;
+    }
+
+    // The full-size stream of a picture the entry points cannot describe:
+    // its own coefficients in one sequential scan, which decodes to its very
+    // pixels; CMYK and unusual sampling as an RGB copy; and for a picture
+    // whose coefficients would take more than the limit to hold, no
+    // full-size stream at all: the levels come from a scaled decode.
+    bool prepare_copy(WStringView picture, JpegInfo const& info, Level& source)
+    {
+        PictureProblem problem = PictureProblem::None;
+        if (info.transcodable && info.coefficient_bytes > m_transcode_limit) {
+            m_flags = kNoFullSizeFlag;
+            return true;
+        }
+        problem = info.transcodable ? transcode_sequential(picture, m_scratch.full)
+                                    : reencode_rgb(picture, m_scratch.full);
+        if (problem != PictureProblem::None)
+            return fail(problem);
+        m_flags = kStoredStreamFlag;
+        source = Level { m_scratch.full, {}, false };
+        return !stopped();
+    }
+
     bool stopped() const { return m_stop && m_stop->load(std::memory_order_relaxed); }
 
     static void log_time(char16_t const* what, Stopwatch const& timer)
@@ -193,20 +237,29 @@ private:
         // Entries reach the cache file only as rows are read, so the header
         // placeholder can follow the opening of the recording read.
         int const denominator = make_next ? 2 : 8;
-        auto reader = source.in_memory ? JpegReader::open_recording(source.bytes, m_cache, denominator)
-                                       : JpegReader::open_recording(source.path, m_cache, denominator);
+        bool const record = !first || !(m_flags & kNoFullSizeFlag);
+        std::unique_ptr<JpegReader> reader;
+        if (!record)
+            reader = JpegReader::open_file(source.path, denominator);
+        else if (source.in_memory)
+            reader = JpegReader::open_recording(source.bytes, m_cache, denominator);
+        else
+            reader = JpegReader::open_recording(source.path, m_cache, denominator);
         if (!reader)
-            return false;
+            return fail(first ? diagnose_picture(source.path) : PictureProblem::Damaged);
         int full_width = reader->source_width(), full_height = reader->source_height();
         if (first) {
             m_levels_count = level_count(std::max(full_width, full_height));
-            std::vector<std::uint8_t> placeholder(header_size(m_levels_count), 0);
-            placeholder[4] = static_cast<std::uint8_t>(m_levels_count);
+            // A picture that is its own deepest level needs its full size.
+            if (m_levels_count == 0 && !record)
+                return fail(PictureProblem::Unsupported);
+            std::vector<std::uint8_t> placeholder(header_size(m_levels_count, m_flags), 0);
+            placeholder[4] = static_cast<std::uint8_t>(m_levels_count | m_flags);
             FileStream cache(m_cache, OpenMode::Write);
             if (cache.write(placeholder.data(), placeholder.size()) != placeholder.size())
-                return false;
+                return fail(PictureProblem::Storage);
             m_records.clear();
-            m_records.push_back({ header_size(m_levels_count), 0, 0, 0 });
+            m_records.push_back({ record ? header_size(m_levels_count, m_flags) : 0, 0, 0, 0 });
         } else {
             m_records.push_back({ cache_size(), 0, 0, 0 });
         }
@@ -233,12 +286,14 @@ private:
             if (stop_now || !reader->read_row(row) || (next && y < half_height && !next->write_row(kept))) {
                 if (next)
                     next->finish();
-                return false;
+                return fail(stop_now ? PictureProblem::None : PictureProblem::Damaged);
             }
         }
         if (next && !next->finish())
-            return false;
+            return fail(PictureProblem::Storage);
         reader.reset(); // flushes the last entries into the cache file
+        if (!record)
+            return true;
 
         // Count what reached the file, not what was meant to.
         auto appended = cache_size() - m_records.back().entry_offset;
@@ -250,29 +305,39 @@ private:
 
     bool copy_to_cache(Level const& source, LevelRecord& record)
     {
+        CacheRange range;
+        if (!copy_to_cache(source, range))
+            return false;
+        record.jpeg_offset = range.offset;
+        record.jpeg_length = range.length;
+        return true;
+    }
+
+    bool copy_to_cache(Level const& source, CacheRange& record)
+    {
         FileStream cache(m_cache, OpenMode::Append);
         if (!cache.is_open())
             return false;
-        record.jpeg_offset = static_cast<std::uint32_t>(cache.size());
+        record.offset = static_cast<std::uint32_t>(cache.size());
         if (source.in_memory) {
-            record.jpeg_length = static_cast<std::uint32_t>(source.bytes.size());
+            record.length = static_cast<std::uint32_t>(source.bytes.size());
             if (cache.write(source.bytes.data(), source.bytes.size()) != source.bytes.size())
                 return false;
         } else {
             FileStream in(source.path, OpenMode::Read);
             if (!in.is_open())
                 return false;
-            record.jpeg_length = static_cast<std::uint32_t>(in.size());
-            std::uint8_t block[4096];
+            record.length = static_cast<std::uint32_t>(in.size());
+            std::vector<std::uint8_t> block(kCopyBlock);
             for (;;) {
-                auto n = in.read(block, sizeof block);
+                auto n = in.read(block.data(), block.size());
                 if (n == 0)
                     break;
-                if (cache.write(block, n) != n)
+                if (cache.write(block.data(), n) != n)
                     return false;
             }
         }
-        return cache.size() == std::uint64_t { record.jpeg_offset } + record.jpeg_length;
+        return cache.size() == std::uint64_t { record.offset } + record.length;
     }
 
     // `source` is the picture itself or m_current.
@@ -319,15 +384,27 @@ private:
         return half->finish();
     }
 
-    // The 64 × 64 window: centred across, nearer the top for portraits. A
-    // picture smaller than the window repeats its edge pixels rather than
-    // reading outside a row.
+    // The 64 × 64 window of the upright picture: centred across, nearer the
+    // top for portraits. A picture smaller than the window repeats its edge
+    // pixels rather than reading outside a row. A turned picture is turned
+    // whole at this level, which is small by now, then cut.
     bool cut_thumbnail(Level const& source)
     {
         auto reader = open_reader(source);
         if (!reader)
             return false;
         int w = reader->width(), h = reader->height();
+        std::vector<std::uint8_t> upright;
+        if (m_orientation != 1) {
+            std::vector<std::uint8_t> stored(static_cast<size_t>(w) * h * 3);
+            for (int y = 0; y < h; ++y)
+                if (!reader->read_row({ stored.data() + static_cast<size_t>(y) * w * 3, static_cast<size_t>(w) * 3 }))
+                    return false;
+            upright.resize(stored.size());
+            orient_rgb(m_orientation, stored.data(), w, h, upright.data());
+            if (orientation_swaps_sides(m_orientation))
+                std::swap(w, h);
+        }
         int g = floor_div(h - kThumbnailSize, 2);
         int first_row = w >= h ? g : g - floor_div(g, 2);
         int first_column = floor_div(w - kThumbnailSize, 2);
@@ -336,21 +413,27 @@ private:
         if (!encoder)
             return false;
 
-        std::vector<std::uint8_t> row(static_cast<size_t>(w) * 3);
+        std::vector<std::uint8_t> row(upright.empty() ? static_cast<size_t>(w) * 3 : 0);
         std::vector<std::uint8_t> window(kThumbnailSize * 3);
         int next_source_row = 0;
         bool ok = true;
         for (int j = 0; j < kThumbnailSize && ok; ++j) {
             int wanted = std::clamp(first_row + j, 0, h - 1);
-            while (next_source_row <= wanted && ok) {
-                ok = reader->read_row(row);
-                ++next_source_row;
+            std::uint8_t const* line = nullptr;
+            if (upright.empty()) {
+                while (next_source_row <= wanted && ok) {
+                    ok = reader->read_row(row);
+                    ++next_source_row;
+                }
+                line = row.data();
+            } else {
+                line = upright.data() + static_cast<size_t>(wanted) * w * 3;
             }
             if (!ok)
                 break;
             for (int i = 0; i < kThumbnailSize; ++i) {
                 int x = std::clamp(first_column + i, 0, w - 1);
-                std::copy_n(row.begin() + 3 * x, 3, window.begin() + 3 * i);
+                std::copy_n(line + 3 * x, 3, window.begin() + 3 * i);
             }
             ok = encoder->write_row(window);
         }
@@ -366,9 +449,9 @@ private:
 
     bool write_header()
     {
-        std::vector<std::uint8_t> header(header_size(m_levels_count), 0);
+        std::vector<std::uint8_t> header(header_size(m_levels_count, m_flags), 0);
         put32(header.data(), kCacheMark);
-        header[4] = static_cast<std::uint8_t>(m_levels_count);
+        header[4] = static_cast<std::uint8_t>(m_levels_count | m_flags);
         put32(header.data() + 5, m_records.front().entry_offset);
         put32(header.data() + 9, m_records.front().entry_length);
         for (int k = 1; k <= m_levels_count; ++k) {
@@ -381,6 +464,10 @@ private:
         }
         put32(header.data() + 13 + 16 * m_levels_count, m_records.back().jpeg_offset);
         put32(header.data() + 17 + 16 * m_levels_count, m_records.back().jpeg_length);
+        if (m_flags & kStoredStreamFlag) {
+            put32(header.data() + 21 + 16 * m_levels_count, m_full_stream.offset);
+            put32(header.data() + 25 + 16 * m_levels_count, m_full_stream.length);
+        }
         // Written last and in place: the mark is what makes the file valid.
         FileStream cache(m_cache, OpenMode::ReadWrite);
         return cache.is_open() && cache.write(header.data(), header.size()) == header.size();
@@ -391,22 +478,35 @@ private:
     Level m_current; // the level the next pass reads
     Level m_next;    // the level a pass writes
     std::atomic<bool> const* m_stop;
+    std::uint64_t m_transcode_limit;
     int m_levels_count { 0 };
     std::vector<LevelRecord> m_records;
+    std::uint8_t m_flags { 0 };
+    CacheRange m_full_stream;
+    int m_orientation { 1 };
+    PictureProblem m_problem { PictureProblem::None };
 };
 
 }
 
-bool create_picture_cache(WStringView picture, WStringView cache_file, std::atomic<bool> const* stop)
+bool create_picture_cache(WStringView picture, WStringView cache_file, std::atomic<bool> const* stop,
+    PictureProblem* problem, std::uint64_t transcode_limit)
 {
     // Built under a scratch name and moved to its cache name only once its
     // mark is written: a file under a cache name is then always complete
     // (or the empty bad-picture marker), which lets a search judge cache
     // files from a listing of their directory without opening each.
-    Builder builder(cache_file, stop);
+    Builder builder(cache_file, stop, transcode_limit);
     WString const target = expand_path(cache_file);
+    if (problem)
+        *problem = PictureProblem::None;
     if (builder.run(picture) && platform::move_file(expand_path(builder.file()), target))
         return true;
+    // A failure that names nothing wrong with the picture happened in the
+    // program's own files.
+    if (problem)
+        *problem = builder.problem() != PictureProblem::None || (stop && stop->load()) ? builder.problem()
+                                                                                    : PictureProblem::Storage;
     // As a build that starts by truncating its file: no older file
     // survives a failed build.
     platform::remove_file(target);

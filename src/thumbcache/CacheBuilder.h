@@ -5,16 +5,24 @@
 // works row by row and never holds a whole decoded picture.
 
 #include "app/WString.h"
+#include "imaging/JpegCodec.h"
 
 #include <atomic>
 
 namespace qv {
 
+// Pictures whose coefficients take more than this to hold get no stored
+// full-size copy: their levels come from a scaled decode.
+inline constexpr std::uint64_t kTranscodeLimitBytes = 192u << 20;
+
 // False on any failure, and when `stop` was seen set (it is looked at
 // every few rows); there is then no file under the cache name (the caller
-// decides whether it becomes the empty bad-picture marker). The file is
-// built beside its cache name under a scratch name, named for this process
-// as the other scratch files, and moved there only once complete.
-bool create_picture_cache(WStringView picture, WStringView cache_file, std::atomic<bool> const* stop = nullptr);
+// decides whether it becomes the empty bad-picture marker), and `problem`
+// says what is wrong with the picture: None after a stop, Storage when the
+// cache could not be written. The file is built beside its cache name
+// under a scratch name, named for this process as the other scratch files,
+// and moved there only once complete.
+bool create_picture_cache(WStringView picture, WStringView cache_file, std::atomic<bool> const* stop = nullptr,
+    PictureProblem* problem = nullptr, std::uint64_t transcode_limit = kTranscodeLimitBytes);
 
 }

@@ -75,13 +75,17 @@ std::optional<CacheHeader> read_cache_header(WStringView path)
     std::uint8_t start[5];
     if (file.read(start, 5) != 5 || le32(start) != kCacheMark)
         return std::nullopt;
-    int levels = start[4];
-    auto header = header_size(levels);
+    std::uint8_t const flags = start[4] & ~kLevelCountMask;
+    if (flags == (kStoredStreamFlag | kNoFullSizeFlag))
+        return std::nullopt;
+    int levels = start[4] & kLevelCountMask;
+    auto header = header_size(levels, flags);
     std::vector<std::uint8_t> bytes(header - 5);
     if (file.read(bytes.data(), bytes.size()) != bytes.size())
         return std::nullopt;
 
     CacheHeader result;
+    result.flags = flags;
     result.file_size = file.size();
     auto const* p = bytes.data();
     auto take = [&p] {
@@ -97,16 +101,26 @@ std::optional<CacheHeader> read_cache_header(WStringView path)
         result.levels.push_back(level);
     }
     result.thumbnail = take();
+    if (flags & kStoredStreamFlag)
+        result.full_stream = take();
 
     // The file may come from a card written by anything: every range must
     // lie in the file, past the header.
     for (auto const& level : result.levels) {
+        bool const full = &level == &result.levels.front();
+        if (full && !result.has_full_size()) {
+            if (level.entries.length != 0 || levels == 0)
+                return std::nullopt;
+            continue;
+        }
         if (!fits(level.entries, header, result.file_size) || level.entries.length % kEntrySize != 0)
             return std::nullopt;
-        if (&level != &result.levels.front() && (!fits(level.jpeg, header, result.file_size) || level.jpeg.length == 0))
+        if (!full && (!fits(level.jpeg, header, result.file_size) || level.jpeg.length == 0))
             return std::nullopt;
     }
     if (!fits(result.thumbnail, header, result.file_size) || result.thumbnail.length == 0)
+        return std::nullopt;
+    if ((flags & kStoredStreamFlag) && (!fits(result.full_stream, header, result.file_size) || result.full_stream.length == 0))
         return std::nullopt;
     return result;
 }

@@ -164,24 +164,39 @@ TEST_F(CacheBuilderTest, pictures_smaller_than_the_thumbnail_still_get_one)
     EXPECT_EQ(thumbnail->width(), 64);
 }
 
-TEST_F(CacheBuilderTest, progressive_and_broken_pictures_fail_leaving_nothing_valid)
+TEST_F(CacheBuilderTest, broken_pictures_fail_with_their_reason_leaving_nothing_valid)
 {
-    ASSERT_TRUE(test::write_progressive_jpeg(m_dir / "prog.jpg", 640, 480));
-    EXPECT_FALSE(create_picture_cache(picture("prog.jpg"), cache("prog")));
-    EXPECT_FALSE(is_cache_file_valid(cache("prog")));
-
+    PictureProblem problem = PictureProblem::None;
     test::write_bytes(m_dir / "text.jpg", std::string("not a picture at all"));
-    EXPECT_FALSE(create_picture_cache(picture("text.jpg"), cache("text")));
+    EXPECT_FALSE(create_picture_cache(picture("text.jpg"), cache("text"), nullptr, &problem));
     EXPECT_FALSE(is_cache_file_valid(cache("text")));
+    EXPECT_EQ(problem, PictureProblem::NotJpeg);
 
+    test::write_bytes(m_dir / "empty.jpg", std::string());
+    EXPECT_FALSE(create_picture_cache(picture("empty.jpg"), cache("empty"), nullptr, &problem));
+    EXPECT_EQ(problem, PictureProblem::Empty);
+
+    // Cut inside the data of a sequential and of a progressive picture: the
+    // headers read well, the reason comes from the decode.
     ASSERT_TRUE(test::write_pattern_jpeg(m_dir / "cut.jpg", 640, 480));
-    auto bytes = test::read_bytes(m_dir / "cut.jpg");
-    bytes.resize(bytes.size() / 2);
-    test::write_bytes(m_dir / "cut.jpg", bytes);
-    create_picture_cache(picture("cut.jpg"), cache("cut"));
+    ASSERT_TRUE(test::write_progressive_jpeg(m_dir / "cutprog.jpg", 640, 480));
+    for (auto const* name : { "cut", "cutprog" }) {
+        auto const file = m_dir / (std::string(name) + ".jpg");
+        auto bytes = test::read_bytes(file);
+        bytes.resize(bytes.size() / 2);
+        test::write_bytes(file, bytes);
+        problem = PictureProblem::None;
+        EXPECT_FALSE(create_picture_cache(picture(std::string(name) + ".jpg"), cache(name), nullptr, &problem));
+        EXPECT_EQ(problem, PictureProblem::Damaged) << name;
+        EXPECT_FALSE(is_cache_file_valid(cache(name)));
+    }
     EXPECT_FALSE(scratch_left());
 
-    EXPECT_FALSE(create_picture_cache(picture("p.jpg"), m_dir.program_path("no/such/dir/c")));
+    // Not the picture's fault: the cache cannot be written.
+    EXPECT_FALSE(create_picture_cache(picture("p.jpg"), m_dir.program_path("no/such/dir/c"), nullptr, &problem));
+    ASSERT_TRUE(test::write_pattern_jpeg(m_dir / "good.jpg", 64, 48));
+    EXPECT_FALSE(create_picture_cache(picture("good.jpg"), m_dir.program_path("no/such/dir/c"), nullptr, &problem));
+    EXPECT_EQ(problem, PictureProblem::Storage);
 }
 
 TEST_F(CacheBuilderTest, a_stopped_build_leaves_no_valid_file)
