@@ -11,6 +11,10 @@
 //       move a few pixels; a missing or misplaced element moves many); the
 //       rectangles, when given, are left out (the frame-time overlay that a
 //       logging run draws, a list whose resting place depends on timing)
+//   png_probe share FILE.png X Y W H R G B MIN MAX
+//       of the rectangle's pixels, between MIN and MAX percent are the
+//       colour (within 24 in every channel, as compare counts them): where
+//       a picture shows a field of one colour, or where a text is drawn
 //   png_probe jpeg OUT.jpg WIDTH HEIGHT SEED   a test picture
 
 #include "imaging/JpegCodec.h"
@@ -131,6 +135,40 @@ int compare_png(char const* got_path, char const* reference_path, double percent
     return 0;
 }
 
+int colour_share(char const* path, int const rect[4], int const want[3], double min_percent, double max_percent)
+{
+    auto png = platform::load_png(from_utf8(path));
+    if (!png) {
+        std::fprintf(stderr, "png_probe: cannot read %s\n", path);
+        return 2;
+    }
+    int const x0 = rect[0], y0 = rect[1], w = rect[2], h = rect[3];
+    if (w <= 0 || h <= 0 || x0 < 0 || y0 < 0 || x0 + w > png->width() || y0 + h > png->height()) {
+        std::fprintf(stderr, "png_probe: the rectangle is not inside %s\n", path);
+        return 2;
+    }
+    std::int64_t matching = 0, sum[3] = { 0, 0, 0 };
+    for (int y = y0; y < y0 + h; ++y)
+        for (int x = x0; x < x0 + w; ++x) {
+            int c[3];
+            channels(png->at(x, y), c);
+            for (int k = 0; k < 3; ++k)
+                sum[k] += c[k];
+            if (std::abs(c[0] - want[0]) <= 24 && std::abs(c[1] - want[1]) <= 24 && std::abs(c[2] - want[2]) <= 24)
+                ++matching;
+        }
+    std::int64_t const n = std::int64_t { w } * h;
+    double const share = 100.0 * static_cast<double>(matching) / static_cast<double>(n);
+    if (share < min_percent || share > max_percent) {
+        std::fprintf(stderr, "png_probe: %s at %d,%d %dx%d: %.1f %% of the pixels are %d %d %d (mean %d %d %d),"
+                             " expected %g to %g %%\n",
+            path, x0, y0, w, h, share, want[0], want[1], want[2], static_cast<int>(sum[0] / n),
+            static_cast<int>(sum[1] / n), static_cast<int>(sum[2] / n), min_percent, max_percent);
+        return 1;
+    }
+    return 0;
+}
+
 // Smooth colour fields that differ by seed, so that thumbnails of one album
 // can be told apart.
 int write_jpeg(char const* path, int width, int height, int seed)
@@ -164,6 +202,11 @@ int main(int argc, char** argv)
             skip.push_back(std::atoi(argv[i]));
         return compare_png(argv[2], argv[3], std::atof(argv[4]), skip);
     }
+    if (mode == "share" && argc == 12) {
+        int const rect[4] = { std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]) };
+        int const want[3] = { std::atoi(argv[7]), std::atoi(argv[8]), std::atoi(argv[9]) };
+        return colour_share(argv[2], rect, want, std::atof(argv[10]), std::atof(argv[11]));
+    }
     if (mode == "jpeg" && argc == 6)
         return write_jpeg(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
     if ((mode == "size" && argc == 5) || (mode == "pixel" && argc == 8)) {
@@ -192,6 +235,6 @@ int main(int argc, char** argv)
         return ok ? 0 : 1;
     }
     std::fprintf(stderr, "usage: png_probe xwd IN OUT | size FILE W H | pixel FILE X Y R G B | compare GOT REF PERCENT"
-                         " | jpeg OUT W H SEED\n");
+                         " | share FILE X Y W H R G B MIN MAX | jpeg OUT W H SEED\n");
     return 2;
 }

@@ -237,6 +237,78 @@ TEST_F(ImageFormTest, BrokenPictureShowsTheBadPlaceholder)
     EXPECT_EQ(mismatches, 0);
 }
 
+TEST_F(ImageFormTest, APictureCutInsideItsDataShowsOneIconAndItsReason)
+{
+    add_picture("whole.jpg", 640, 480, kColours[0], false);
+    auto bytes = test::read_bytes(m_dir / "whole.jpg");
+    bytes.resize(bytes.size() / 2);
+    test::write_bytes(m_dir / "cut.jpg", bytes);
+    m_pictures = { m_dir.program_path("cut.jpg") };
+    auto& reason = dynamic_cast<TextElement&>(*[&] {
+        open(0);
+        return m_form->find_child(u"problemText");
+    }());
+
+    // Its headers read well: the worker finds out, the first tile tells.
+    EXPECT_TRUE(m_form->slot(1).creator_ok);
+    EXPECT_FALSE(reason.visible());
+    for (int i = 0; i < 2000 && m_form->slot(1).creator_ok; ++i) {
+        frame();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_FALSE(m_form->slot(1).creator_ok);
+    EXPECT_EQ(m_form->slot(1).problem, PictureProblem::Damaged);
+    ASSERT_TRUE(run_until_loaded());
+    EXPECT_EQ(m_form->view(1).picture_width(), 45) << "one icon, not one per tile";
+    EXPECT_EQ(m_form->view(1).tiles().size(), 1u);
+    EXPECT_TRUE(reason.visible());
+    EXPECT_EQ(reason.text(), m_store.text(u"BadDamaged"));
+
+    // The reason belongs to that picture only.
+    add_picture("good.jpg", 640, 480, kColours[1], true);
+    m_pictures = { m_pictures.back() };
+    open(0);
+    ASSERT_TRUE(run_until_loaded());
+    EXPECT_FALSE(dynamic_cast<TextElement&>(*m_form->find_child(u"problemText")).visible());
+}
+
+TEST_F(ImageFormTest, APhonePictureStoredTurnedIsShownUpright)
+{
+    // Stored 480 x 360, left half red and right half blue; orientation 6
+    // turns it a quarter clockwise: red on top, blue below, 360 x 480.
+    std::vector<std::uint8_t> row(480 * 3);
+    for (int x = 0; x < 480; ++x) {
+        Colour const c = x < 240 ? kColours[0] : kColours[2];
+        row[3 * x] = c.r;
+        row[3 * x + 1] = c.g;
+        row[3 * x + 2] = c.b;
+    }
+    auto encoder = JpegEncoder::open(m_dir.program_path("stored.jpg"), 480, 360);
+    ASSERT_TRUE(encoder);
+    for (int y = 0; y < 360; ++y)
+        ASSERT_TRUE(encoder->write_row(row));
+    ASSERT_TRUE(encoder->finish());
+    test::write_bytes(m_dir / "phone.jpg", test::with_segment(test::read_bytes(m_dir / "stored.jpg"), test::exif_segment(6)));
+
+    for (bool cached : { false, true }) {
+        SCOPED_TRACE(cached);
+        WString const path = m_dir.program_path("phone.jpg");
+        if (cached)
+            ASSERT_TRUE(create_picture_cache(path, cache_file_name(path, root())));
+        m_pictures = { path };
+        open(0);
+        EXPECT_EQ(m_form->slot(1).state, cached ? ViewSlot::Cached : ViewSlot::Loading);
+        EXPECT_EQ(m_form->view(1).picture_width(), 360);
+        EXPECT_EQ(m_form->view(1).picture_height(), 480);
+        ASSERT_TRUE(run_until_loaded());
+        // 360 x 480 fits the 240 x 320 screen whole.
+        EXPECT_TRUE(near_colour(pixel(120, 40), kColours[0]));
+        EXPECT_TRUE(near_colour(pixel(10, 150), kColours[0]));
+        EXPECT_TRUE(near_colour(pixel(120, 280), kColours[2]));
+        EXPECT_TRUE(near_colour(pixel(230, 170), kColours[2]));
+    }
+}
+
 TEST_F(ImageFormTest, PictureWithoutCacheIsServedFromItsFile)
 {
     add_picture("fresh.jpg", 640, 480, kColours[2], false);

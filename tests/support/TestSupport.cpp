@@ -92,4 +92,26 @@ std::filesystem::path system_form(WStringView program_path)
     return text;
 }
 
+std::vector<unsigned char> exif_segment(int orientation)
+{
+    std::vector<unsigned char> tiff = { 'I', 'I', 42, 0, 8, 0, 0, 0, // header, IFD0 at 8
+        1, 0,                                                         // one entry
+        0x12, 0x01, 3, 0, 1, 0, 0, 0, static_cast<unsigned char>(orientation), 0, 0, 0, // Orientation, SHORT, 1
+        0, 0, 0, 0 };                                                 // no next IFD
+    std::vector<unsigned char> segment = { 0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0 };
+    segment.insert(segment.end(), tiff.begin(), tiff.end());
+    auto const length = segment.size() - 2;
+    segment[2] = static_cast<unsigned char>(length >> 8);
+    segment[3] = static_cast<unsigned char>(length);
+    return segment;
+}
+
+std::vector<unsigned char> with_segment(std::vector<unsigned char> const& jpeg, std::vector<unsigned char> const& segment)
+{
+    std::vector<unsigned char> out(jpeg.begin(), jpeg.begin() + 2);
+    out.insert(out.end(), segment.begin(), segment.end());
+    out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+    return out;
+}
+
 }

@@ -2,6 +2,9 @@
 #include "imaging/JpegCodec.h"
 #include "support/TestSupport.h"
 
+#include <jpeglib.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -46,6 +49,67 @@ bool write_progressive_jpeg(std::filesystem::path const& path, int width, int he
     bool ok = std::system(command.c_str()) == 0;
     std::filesystem::remove(ppm);
     return ok;
+}
+
+bool write_ppm(std::filesystem::path const& path, int width, int height,
+    std::vector<std::uint8_t> (*row)(int width, int y))
+{
+    std::ofstream out(path, std::ios::binary);
+    out << "P6\n" << width << " " << height << "\n255\n";
+    for (int y = 0; y < height; ++y) {
+        auto bytes = row(width, y);
+        out.write(reinterpret_cast<char const*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    return static_cast<bool>(out);
+}
+
+bool run_tool(std::string const& command_line) { return std::system(command_line.c_str()) == 0; }
+
+bool write_cmyk_jpeg(std::filesystem::path const& path, int width, int height, bool ycck)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    jpeg_compress_struct cinfo {};
+    jpeg_error_mgr errors {};
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, file);
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = 4;
+    cinfo.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_colorspace(&cinfo, ycck ? JCS_YCCK : JCS_CMYK);
+    jpeg_set_quality(&cinfo, 95, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<std::uint8_t> cmyk(static_cast<size_t>(width) * 4);
+    for (int y = 0; y < height; ++y) {
+        auto rgb = pattern_row(width, y);
+        // Inverted inks with no black: the stored values are the RGB ones.
+        for (int x = 0; x < width; ++x) {
+            std::copy_n(rgb.begin() + 3 * x, 3, cmyk.begin() + 4 * x);
+            cmyk[4 * x + 3] = 255;
+        }
+        JSAMPROW rows[1] = { cmyk.data() };
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return std::fclose(file) == 0;
+}
+
+std::vector<std::uint8_t> squares_row(int width, int y)
+{
+    std::vector<std::uint8_t> row(static_cast<size_t>(width) * 3);
+    for (int x = 0; x < width; ++x) {
+        unsigned const cell = static_cast<unsigned>(x / 64) * 7919u + static_cast<unsigned>(y / 64) * 104729u;
+        unsigned const hash = cell * 2654435761u;
+        row[3 * x] = static_cast<std::uint8_t>(hash >> 24);
+        row[3 * x + 1] = static_cast<std::uint8_t>(hash >> 16);
+        row[3 * x + 2] = static_cast<std::uint8_t>(hash >> 8);
+    }
+    return row;
 }
 
 std::unique_ptr<PixelBuffer> decode_whole(WStringView path) { return decode_scaled(path, 1); }

@@ -19,6 +19,20 @@ std::vector<std::uint8_t> pattern_row(int width, int y);
 bool write_pattern_jpeg(std::filesystem::path const& path, int width, int height);
 bool write_progressive_jpeg(std::filesystem::path const& path, int width, int height);
 
+// Rows of R, G, B bytes as a PPM file, for cjpeg.
+bool write_ppm(std::filesystem::path const& path, int width, int height,
+    std::vector<std::uint8_t> (*row)(int width, int y) = pattern_row);
+// Runs a libjpeg-turbo tool (cjpeg, jpegtran) with `arguments` quoted as
+// needed by the caller; true when it exits 0.
+bool run_tool(std::string const& command_line);
+// Written through the library as four-component Adobe files (inverted, as
+// every CMYK writer in use stores them), from the pattern.
+bool write_cmyk_jpeg(std::filesystem::path const& path, int width, int height, bool ycck);
+// Solid 64 × 64 squares of unrelated colours: every MCU is flat down to
+// the quarter-size level, so the library's lossless turns of the picture,
+// and every level made from them, decode to exactly the turned pixels.
+std::vector<std::uint8_t> squares_row(int width, int y);
+
 // The whole picture decoded at full size, in RGB565.
 std::unique_ptr<PixelBuffer> decode_whole(WStringView path);
 
