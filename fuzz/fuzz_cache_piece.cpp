@@ -66,6 +66,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     if (char const* seeds = std::getenv("QUILVANE_FUZZ_SEEDS")) {
         if (create_picture_cache(f.picture, from_utf8(f.cache.string())))
             fs::copy_file(f.cache, fs::path(seeds) / "valid_cache", fs::copy_options::overwrite_existing);
+        // The same picture made progressive: a cache that holds its own
+        // sequential copy of the full-size picture.
+        auto const progressive = f.dir / "progressive.jpg";
+        auto const stored = f.dir / "stored_cache";
+        std::string const command = "jpegtran -progressive -outfile '" + progressive.string() + "' '"
+            + (f.dir / "p.jpg").string() + "'";
+        if (std::system(command.c_str()) == 0
+            && create_picture_cache(from_utf8(progressive.string()), from_utf8(stored.string())))
+            fs::copy_file(stored, fs::path(seeds) / "stored_stream_cache", fs::copy_options::overwrite_existing);
     }
     return 0;
 }
