@@ -423,8 +423,11 @@ TileView::VisibleGrid TileView::visible_grid() const
     double const py = m_pan_y * pow2(m_zoom - m_top_level);
     double const vw = view_extent_x();
     double const vh = view_extent_y();
-    g.off_x = std::floor(vw / 2 - px);
-    g.off_y = std::floor(vh / 2 - py);
+    // A picture that fits the view exactly computes as a hair more than it:
+    // that hair must not move it a whole pixel.
+    constexpr double kHair = 1e-6;
+    g.off_x = std::floor(vw / 2 - px + kHair);
+    g.off_y = std::floor(vh / 2 - py + kHair);
     g.c0 = static_cast<int>(std::floor((px - vw / 2) / g.tile_w));
     g.c1 = static_cast<int>(std::floor((px + vw / 2) / g.tile_w));
     g.r0 = static_cast<int>(std::floor((py - vh / 2) / g.tile_h));
@@ -483,8 +486,8 @@ void TileView::draw(DrawTarget& target, Point origin)
     std::unique_ptr<ClipScope> picture_clip;
     if (!m_unbounded) {
         Rect const picture { static_cast<std::int32_t>(off_x), static_cast<std::int32_t>(off_y),
-            static_cast<std::int32_t>(std::ceil(off_x + displayed_width())),
-            static_cast<std::int32_t>(std::ceil(off_y + displayed_height())) };
+            static_cast<std::int32_t>(std::ceil(off_x + displayed_width() - 1e-6)),
+            static_cast<std::int32_t>(std::ceil(off_y + displayed_height() - 1e-6)) };
         Rect const on_screen = to_screen(picture);
         picture_clip = std::make_unique<ClipScope>(target,
             Rect { origin.x + on_screen.left, origin.y + on_screen.top, origin.x + on_screen.right,

@@ -18,7 +18,15 @@ namespace {
 // picture the viewer needs to show from entry points.
 constexpr std::uint64_t kMaxPrefixBytes = 4u << 20;
 
-std::unique_ptr<PixelBuffer> new_tile() { return PixelBuffer::create(kTileSide, kTileSide); }
+// Black past the picture's edge: a view may show a sliver of the last
+// tile's outside when its edge falls inside a screen pixel.
+std::unique_ptr<PixelBuffer> new_tile()
+{
+    auto tile = PixelBuffer::create(kTileSide, kTileSide);
+    if (tile)
+        std::fill_n(tile->pixels(), static_cast<std::size_t>(tile->pitch() / 2) * kTileSide, std::uint16_t { 0 });
+    return tile;
+}
 
 std::optional<std::vector<std::uint8_t>> read_range(WStringView path, std::uint64_t offset, std::uint64_t length)
 {

@@ -139,6 +139,38 @@ TEST(TileView, SetPictureStartsAtTheFitLevelWhenTheZoomIsBelowIt)
     EXPECT_EQ(f.view->tile_level(), 3);
 }
 
+TEST(TileView, APictureThatFitsTheViewExactlyCoversItToTheLastColumn)
+{
+    // 906 x 1208 at its fit zoom is 480 x 640 to a hair more, in floating
+    // point: the hair must not shift the picture by a pixel and show what
+    // lies past its edge in the last column.
+    ViewFixture f(Size { 480, 640 });
+    f.view->set_picture(256, 256, 906, 1208, 0);
+    double const fit = fit_zoom(906, 1208, f.view->top_level(), 480, 640);
+    f.view->set_zoom(fit);
+    f.view->set_pan(453, 604);
+    f.draw();
+    // Tiles as the creators cut them: the picture's own colour up to its
+    // edge, something else past it.
+    ASSERT_EQ(f.view->tile_level(), 3);
+    for (auto const& [level, column, row] : f.listener.asked) {
+        auto tile = solid_tile(256, tile_colour(level, column, row));
+        int const inside_w = std::min(256, 906 - 256 * column), inside_h = std::min(256, 1208 - 256 * row);
+        fill_rect(tile->target(), inside_w, 0, 256 - inside_w, 256, ColourFillOp(1));
+        fill_rect(tile->target(), 0, inside_h, 256, 256 - inside_h, ColourFillOp(1));
+        f.view->put_piece(level, column, row, std::move(tile));
+    }
+    f.listener.asked.clear();
+    fill_rect(f.screen.target(), 0, 0, 480, 640, ColourFillOp(2));
+    f.draw();
+    for (int y = 0; y < 640; y += 8) {
+        for (int x : { 0, 479 }) {
+            ASSERT_NE(f.pixel(x, y), 1) << x << "," << y << ": past the picture's edge";
+            ASSERT_NE(f.pixel(x, y), 2) << x << "," << y << ": not covered";
+        }
+    }
+}
+
 TEST(TileView, AsksOnceForEachVisibleTileAndDrawsDeliveredOnes)
 {
     ViewFixture f(Size { 240, 320 });
