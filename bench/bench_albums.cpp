@@ -4,7 +4,7 @@
 // reads, stretches and masks its thumbnail. The peer is a memcpy of one
 // 480 x 640 frame; both count the frame's pixels.
 
-#include "app/Paths.h"
+#include "base/Paths.h"
 #include "catalog/CatalogFile.h"
 #include "catalog/PhotoCatalog.h"
 #include "imaging/DrawTarget.h"
@@ -12,12 +12,12 @@
 #include "imaging/PixelBuffer.h"
 #include "platform/Files.h"
 #include "screens/AlbumForm.h"
-#include "screens/TileView.h"
+#include "widgets/TileView.h"
 #include "skin/ElementRegistry.h"
 #include "skin/Properties.h"
 #include "thumbcache/CacheBuilder.h"
 #include "thumbcache/CacheFile.h"
-#include "app/Application.h"
+#include "shell/Application.h"
 #include "widgets/WidgetTypes.h"
 
 #include "FramePeer.h"

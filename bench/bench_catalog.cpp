@@ -5,7 +5,7 @@
 //   - building the caches of 300 pictures of 1600 x 1200 against `djpeg`
 //     decoding the same pictures.
 
-#include "app/Paths.h"
+#include "base/Paths.h"
 #include "catalog/PhotoCatalog.h"
 #include "imaging/JpegCodec.h"
 #include "thumbcache/CacheBuilder.h"

@@ -5,9 +5,9 @@
 // The skin and language files come from QUILVANE_BENCH_APP_DIR (default
 // build/app, as bench/run runs from the source tree).
 
-#include "app/Application.h"
-#include "app/Language.h"
-#include "app/ScreenSkin.h"
+#include "shell/Application.h"
+#include "base/Language.h"
+#include "shell/ScreenSkin.h"
 #include "platform/Window.h"
 #include "skin/Properties.h"
 

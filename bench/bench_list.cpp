@@ -12,7 +12,7 @@
 #include "widgets/Form.h"
 #include "widgets/VirtualList.h"
 #include "widgets/WidgetTypes.h"
-#include "app/Application.h"
+#include "shell/Application.h"
 
 #include "FramePeer.h"
 

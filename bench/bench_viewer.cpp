@@ -5,7 +5,7 @@
 // least any frame costs, and show a stretched screen without tiles beside.
 
 #include "imaging/PixelOp.h"
-#include "screens/TileView.h"
+#include "widgets/TileView.h"
 #include "widgets/Form.h"
 
 #include <benchmark/benchmark.h>

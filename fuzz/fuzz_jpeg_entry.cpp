@@ -9,8 +9,8 @@
 #include "imaging/JpegEntry.h"
 #include "imaging/JpegTile.h"
 
-#include "app/FileStream.h"
-#include "app/WString.h"
+#include "base/FileStream.h"
+#include "core/WString.h"
 
 #include <chrono>
 #include <cstdlib>

@@ -1,14 +1,14 @@
-#include "app/Application.h"
-#include "app/Language.h"
-#include "app/Log.h"
-#include "app/SplashScreen.h"
+#include "shell/Application.h"
+#include "base/Language.h"
+#include "base/Log.h"
+#include "shell/SplashScreen.h"
 #include "catalog/PhotoCatalog.h"
 #include "screens/AlbumForm.h"
 #include "screens/DemoForm.h"
 #include "platform/Instance.h"
 #include "platform/System.h"
 #include "platform/Window.h"
-#include "screens/TileView.h"
+#include "widgets/TileView.h"
 #include "skin/ElementRegistry.h"
 #include "skin/Properties.h"
 #include "skin/SkinErrors.h"
@@ -111,6 +111,7 @@ int main(int argc, char** argv)
     Log::get() << u"Application::show_running_instance_open_bracket cmd_line=" << line << u"\n";
     switch (platform::check_running_instance(WString(u"PellumoClass_") + kAppName, line)) {
     case platform::InstanceCheck::HandedOver:
+        Log::get() << u"Application::EnumProc window found: command line handed over\n";
         return 0;
     case platform::InstanceCheck::GaveUp:
         Log::get() << u"Application::show_running_instance gave up waiting for the running instance\n";

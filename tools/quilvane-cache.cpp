@@ -12,12 +12,12 @@
 //                                        list in folders.ini beside the executable
 //                                        (or $QUILVANE_FOLDERS_INI)
 
-#include "app/Directories.h"
-#include "app/FileInfo.h"
-#include "app/FileStream.h"
-#include "app/Paths.h"
+#include "base/Directories.h"
+#include "base/FileInfo.h"
+#include "base/FileStream.h"
+#include "base/Paths.h"
 #include "catalog/PhotoCatalog.h"
-#include "platform/PngFile.h"
+#include "imaging/PngImage.h"
 #include "platform/System.h"
 #include "thumbcache/CacheBuilder.h"
 #include "thumbcache/CacheFile.h"
@@ -212,7 +212,7 @@ int tile(WString const& picture, int level, int column, int row, WString const& 
         std::fprintf(stderr, "tile %d, %d, %d cannot be made\n", level, column, row);
         return 1;
     }
-    if (!platform::save_png(*piece, out)) {
+    if (!save_png(*piece, out)) {
         std::fprintf(stderr, "cannot write %s\n", to_utf8(out).c_str());
         return 1;
     }

@@ -8,7 +8,7 @@
 // smaller detail of it) and "Colours" (a colour chart with its values as
 // text, and a portrait-format evening sky). Pictures already there are kept.
 
-#include "app/Paths.h"
+#include "base/Paths.h"
 #include "imaging/JpegCodec.h"
 #include "imaging/PixelOp.h"
 #include "imaging/RenderSurface.h"

@@ -7,7 +7,7 @@
 
 #include "imaging/BmpWriter.h"
 #include "imaging/Picture.h"
-#include "platform/PngFile.h"
+#include "imaging/PngImage.h"
 #include "skin/SkinCompiler.h"
 
 #include <cstdio>
@@ -44,7 +44,7 @@ std::unique_ptr<PixelBuffer> load_source(fs::path const& pictures, std::string c
     }
     if (!fs::exists(png))
         return nullptr;
-    return platform::load_png(program_path(png), platform::PngAlpha::KeyTransparent);
+    return qv::load_png(program_path(png), platform::PngAlpha::KeyTransparent);
 }
 
 }

@@ -3,7 +3,7 @@
 // The album list file: for album i the lines "KeyPicturePath<i>", "DrivePath<i>"
 // and "FolderSize<i>", each key followed by a TAB and the value.
 
-#include "app/WString.h"
+#include "core/WString.h"
 #include "catalog/FolderInfo.h"
 
 #include <map>

@@ -1,6 +1,6 @@
 #include "catalog/FolderInfo.h"
 
-#include "app/Paths.h"
+#include "base/Paths.h"
 
 namespace qv {
 

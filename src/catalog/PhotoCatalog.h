@@ -12,9 +12,9 @@
 //   m_map_mutex > m_current_folder_mutex
 // m_picture_complete_mutex is never nested.
 
-#include "app/Singleton.h"
-#include "app/Thread.h"
-#include "app/WString.h"
+#include "base/Singleton.h"
+#include "base/Thread.h"
+#include "core/WString.h"
 #include "catalog/CatalogEvent.h"
 #include "catalog/FolderInfo.h"
 #include "catalog/PendingFolder.h"

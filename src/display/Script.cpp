@@ -1,10 +1,10 @@
 #include "display/Script.h"
 
-#include "app/FileStream.h"
-#include "app/Keys.h"
-#include "app/Log.h"
+#include "base/FileStream.h"
+#include "base/Keys.h"
+#include "base/Log.h"
 #include "imaging/PixelBuffer.h"
-#include "platform/PngFile.h"
+#include "imaging/PngImage.h"
 #include "platform/System.h"
 
 #include <cstdio>

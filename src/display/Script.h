@@ -4,7 +4,7 @@
 // command a line (syntax in README.md). It runs a step per frame of the
 // loop and closes the window when it has run out.
 
-#include "app/WString.h"
+#include "core/WString.h"
 #include "display/DisplayGeometry.h"
 #include "platform/WindowMessages.h"
 

@@ -1,5 +1,5 @@
 #include "imaging/BmpWriter.h"
-#include "app/FileStream.h"
+#include "base/FileStream.h"
 
 namespace qv {
 

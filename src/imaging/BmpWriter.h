@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/WString.h"
+#include "core/WString.h"
 #include "imaging/PixelBuffer.h"
 
 #include <cstdint>

@@ -4,7 +4,7 @@
 // broken or truncated picture is a failed operation (a false or a null
 // result), never a stopped process.
 
-#include "app/WString.h"
+#include "core/WString.h"
 #include "imaging/PixelBuffer.h"
 
 #include <cstdint>

@@ -4,8 +4,8 @@
 // library. Holds the error manager, the data sources and the decompressor
 // set-up that every decode shares.
 
-#include "app/FileStream.h"
-#include "app/WString.h"
+#include "base/FileStream.h"
+#include "core/WString.h"
 
 #include <csetjmp>
 #include <cstddef>

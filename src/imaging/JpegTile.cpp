@@ -1,6 +1,6 @@
 #include "imaging/JpegTile.h"
 
-#include "app/Paths.h"
+#include "base/Paths.h"
 #include "imaging/JpegCodec.h"
 #include "imaging/JpegHuffman.h"
 #include "imaging/JpegLibrary.h"

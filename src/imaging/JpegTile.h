@@ -7,7 +7,7 @@
 // the same upsampling as every other decode, so a tile equals the same
 // region of a whole decode exactly.
 
-#include "app/WString.h"
+#include "core/WString.h"
 #include "imaging/JpegEntry.h"
 #include "imaging/PixelBuffer.h"
 

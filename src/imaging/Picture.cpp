@@ -1,6 +1,6 @@
 #include "imaging/Picture.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "imaging/NineSlice.h"
 #include "imaging/PixelOp.h"
 #include "imaging/PixelRules.h"

@@ -5,8 +5,8 @@
 // a PictureRef is the value held per use, with the nine-slice grid and the
 // magnification shift to draw it with.
 
-#include "app/FileStream.h"
-#include "app/WString.h"
+#include "base/FileStream.h"
+#include "core/WString.h"
 #include "imaging/ByteSource.h"
 #include "imaging/DrawTarget.h"
 #include "imaging/PixelBuffer.h"

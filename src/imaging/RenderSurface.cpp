@@ -1,6 +1,6 @@
 #include "imaging/RenderSurface.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "imaging/PixelOp.h"
 
 #include <atomic>

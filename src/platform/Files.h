@@ -3,7 +3,7 @@
 // The file-system seam. Paths cross it in the program's own form ("\"
 // separators); this layer turns them into system paths and back.
 
-#include "app/WString.h"
+#include "core/WString.h"
 
 #include <cstdint>
 #include <optional>

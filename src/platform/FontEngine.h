@@ -5,7 +5,7 @@
 // glyphs into RGB565 pixels belong to the caller; this layer only answers
 // what a character looks like and how wide it is.
 
-#include "app/WString.h"
+#include "core/WString.h"
 
 #include <cstdint>
 #include <memory>

@@ -4,7 +4,7 @@
 // socket carries a second start's command line to the running one. Both
 // live in $XDG_RUNTIME_DIR (else /tmp) and are named after the window class.
 
-#include "app/WString.h"
+#include "core/WString.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,5 @@
 #include "platform/Instance.h"
 
-#include "app/Log.h"
 #include "platform/System.h"
 
 #include <fcntl.h>
@@ -82,7 +81,6 @@ InstanceCheck check_running_instance(WStringView class_name, WStringView command
     if (g_lock_fd < 0)
         g_lock_fd = ::open(runtime_path(class_name, ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (g_lock_fd < 0) {
-        Log::get() << u"Application::show_running_instance_open_bracket mutex==0\n";
         return InstanceCheck::NoneRunning;
     }
     // A starting instance holds the lock until its window exists; one that
@@ -101,7 +99,6 @@ InstanceCheck check_running_instance(WStringView class_name, WStringView command
             ::close(fd);
         return InstanceCheck::NoneRunning;
     }
-    Log::get() << u"Application::EnumProc window found hwnd=" << fd << u" 1\n";
     WString const text = command_line.empty() ? WString(u"%CommandLineEmpty%") : WString(command_line);
     InstanceCheck result = InstanceCheck::GaveUp;
     if (write_all(fd, text.data(), text.size() * sizeof(char16_t))) {
@@ -112,8 +109,6 @@ InstanceCheck check_running_instance(WStringView class_name, WStringView command
             result = InstanceCheck::HandedOver;
     }
     ::close(fd);
-    if (result == InstanceCheck::HandedOver)
-        Log::get() << u"Application::EnumProc window found 2\n";
     return result;
 }
 

@@ -30,22 +30,23 @@ std::uint16_t to_565(std::uint8_t const* in)
 
 }
 
-bool save_png(PixelBuffer const& buffer, WStringView path)
+bool save_png(Rgb565Rows rows, WStringView path)
 {
-    if (buffer.width() <= 0 || buffer.height() <= 0 || !buffer.pixels())
+    if (rows.width <= 0 || rows.height <= 0 || !rows.pixels)
         return false;
-    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(buffer.width()) * buffer.height() * 3);
+    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(rows.width) * rows.height * 3);
     std::uint8_t* out = rgb.data();
-    for (std::int32_t y = 0; y < buffer.height(); ++y) {
-        std::uint16_t const* row = buffer.row(y);
-        for (std::int32_t x = 0; x < buffer.width(); ++x, out += 3)
+    for (std::int32_t y = 0; y < rows.height; ++y) {
+        auto const* row = reinterpret_cast<std::uint16_t const*>(
+            reinterpret_cast<std::uint8_t const*>(rows.pixels) + static_cast<std::ptrdiff_t>(y) * rows.pitch);
+        for (std::int32_t x = 0; x < rows.width; ++x, out += 3)
             to_rgb(row[x], out);
     }
 
     png_image image {};
     image.version = PNG_IMAGE_VERSION;
-    image.width = static_cast<png_uint_32>(buffer.width());
-    image.height = static_cast<png_uint_32>(buffer.height());
+    image.width = static_cast<png_uint_32>(rows.width);
+    image.height = static_cast<png_uint_32>(rows.height);
     image.format = PNG_FORMAT_RGB;
 
     // Written beside the target and renamed, so a reader never sees half a file.
@@ -64,33 +65,33 @@ bool save_png(PixelBuffer const& buffer, WStringView path)
     return true;
 }
 
-std::unique_ptr<PixelBuffer> load_png(WStringView path, PngAlpha alpha)
+std::optional<Rgb565Picture> load_png(WStringView path, PngAlpha alpha)
 {
     std::string name = to_system_path(path);
     png_image image {};
     image.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_file(&image, name.c_str()))
-        return nullptr;
+        return std::nullopt;
     if (image.width == 0 || image.height == 0 || image.width > kMaxSide || image.height > kMaxSide) {
         png_image_free(&image);
-        return nullptr;
+        return std::nullopt;
     }
     image.format = PNG_FORMAT_RGBA;
     std::vector<std::uint8_t> rgba(PNG_IMAGE_SIZE(image));
     if (!png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr)) {
         png_image_free(&image);
-        return nullptr;
+        return std::nullopt;
     }
-    auto buffer = PixelBuffer::create(static_cast<std::int32_t>(image.width), static_cast<std::int32_t>(image.height));
-    if (!buffer)
-        return nullptr;
+    Rgb565Picture picture;
+    picture.width = static_cast<std::int32_t>(image.width);
+    picture.height = static_cast<std::int32_t>(image.height);
+    picture.pixels.resize(static_cast<std::size_t>(picture.width) * picture.height);
     std::uint8_t const* in = rgba.data();
-    for (std::int32_t y = 0; y < buffer->height(); ++y) {
-        std::uint16_t* row = buffer->row(y);
-        for (std::int32_t x = 0; x < buffer->width(); ++x, in += 4)
-            row[x] = alpha == PngAlpha::KeyTransparent && in[3] < 128 ? std::uint16_t { 0xF81F } : to_565(in);
+    for (auto& pixel : picture.pixels) {
+        pixel = alpha == PngAlpha::KeyTransparent && in[3] < 128 ? std::uint16_t { 0xF81F } : to_565(in);
+        in += 4;
     }
-    return buffer;
+    return picture;
 }
 
 }

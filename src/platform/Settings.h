@@ -6,7 +6,7 @@
 // regard to case. Each write is a read-modify-write under a file lock, so two
 // processes writing different values never lose one another's.
 
-#include "app/WString.h"
+#include "core/WString.h"
 
 #include <cstdint>
 #include <optional>

@@ -3,7 +3,7 @@
 // Process-level services of the platform: where things are, what time it is,
 // which thread this is, and handing a document to the desktop.
 
-#include "app/WString.h"
+#include "core/WString.h"
 
 #include <cstdint>
 #include <string>

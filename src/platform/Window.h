@@ -4,7 +4,7 @@
 // that the application reads. Events of the window arrive as window
 // messages in MessageQueue::main() for the window id given at creation.
 
-#include "app/WString.h"
+#include "core/WString.h"
 #include "platform/WindowMessages.h"
 
 #include <cstdint>

@@ -4,7 +4,7 @@
 // original window manager, so that the code above this layer reads the same
 // whatever feeds it: the SDL window, the headless script, or a test.
 
-#include "app/WString.h"
+#include "core/WString.h"
 
 #include <condition_variable>
 #include <cstdint>

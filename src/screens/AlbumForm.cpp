@@ -1,6 +1,6 @@
 #include "screens/AlbumForm.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "catalog/PhotoCatalog.h"
 #include "platform/System.h"
 #include "platform/WindowMessages.h"

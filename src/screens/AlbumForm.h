@@ -5,7 +5,7 @@
 // the progress of the cache building; the warning while the catalog holds
 // no album. It owns the other screens, so they live as long as it does.
 
-#include "app/Screen.h"
+#include "widgets/Screen.h"
 #include "catalog/CatalogEvent.h"
 #include "catalog/FolderInfo.h"
 #include "screens/FolderForm.h"

@@ -1,6 +1,6 @@
 #include "screens/DemoForm.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 
 namespace qv {
 

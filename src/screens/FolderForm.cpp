@@ -1,8 +1,8 @@
 #include "screens/FolderForm.h"
 
-#include "app/Application.h"
-#include "app/Directories.h"
-#include "app/Log.h"
+#include "widgets/ScreenHost.h"
+#include "base/Directories.h"
+#include "base/Log.h"
 #include "catalog/PhotoCatalog.h"
 #include "platform/System.h"
 
@@ -141,7 +141,7 @@ void FolderForm::open_album(FolderInfo const& album)
     m_bad.assign(m_pictures->size(), false);
     m_next_to_load = 0;
     std::int32_t width = size().width;
-    if (auto* application = Application::instance())
+    if (auto* application = ScreenHost::instance())
         width = application->client_area().width();
     m_columns = thumbnail_columns(width, store().scale_shift());
     m_list->set_provider(this, (count + m_columns - 1) / m_columns);

@@ -1,9 +1,9 @@
 #include "screens/ImageForm.h"
 
-#include "app/Application.h"
-#include "app/FileStream.h"
-#include "app/Log.h"
-#include "app/Paths.h"
+#include "widgets/ScreenHost.h"
+#include "base/FileStream.h"
+#include "base/Log.h"
+#include "base/Paths.h"
 #include "catalog/PhotoCatalog.h"
 #include "imaging/Picture.h"
 #include "imaging/PixelOp.h"
@@ -82,8 +82,8 @@ ImageForm::ImageForm(PropertiesImpl const& store, PhotoCatalog* catalog, WString
 {
     if (!load_form(store, u"Image"))
         throw NodeNotFoundInSkin(u"Image");
-    if (auto* application = Application::instance())
-        m_wake_window = application->game().window();
+    if (auto* application = ScreenHost::instance())
+        m_wake_window = application->window();
     m_back = &require<ButtonElement>(u"btnBack");
     m_minus = &require<ButtonElement>(u"btnMinus");
     m_plus = &require<ButtonElement>(u"btnPlus");
@@ -162,7 +162,7 @@ void ImageForm::open(std::shared_ptr<std::vector<WString> const> pictures, std::
     // Another album may have the same screen size: always load anew.
     m_loaded_size = Size {};
     invalidate_layout();
-    if (auto* application = Application::instance())
+    if (auto* application = ScreenHost::instance())
         application->push_screen(&screen(), false);
 }
 
@@ -797,7 +797,7 @@ bool ImageForm::on_click(Element& source, Point)
         m_loaded_size = Size {};
         m_active = false;
         m_tap_timer = -1;
-        if (auto* application = Application::instance())
+        if (auto* application = ScreenHost::instance())
             application->remove_screen(&screen());
     } else if (&source == m_minus) {
         if (m_gesture_state == 2)

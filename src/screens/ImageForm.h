@@ -10,13 +10,13 @@
 // together; m_idle_mutex is taken alone or inside m_queue_mutex. The first
 // queue entry belongs to the worker from when it reads it until it removes it.
 
-#include "app/Thread.h"
+#include "base/Thread.h"
 #include "platform/WindowMessages.h"
-#include "app/WString.h"
+#include "core/WString.h"
 #include "catalog/CatalogEvent.h"
 #include "imaging/PixelBuffer.h"
-#include "screens/TileListener.h"
-#include "screens/TileView.h"
+#include "widgets/TileListener.h"
+#include "widgets/TileView.h"
 #include "thumbcache/PieceCreator.h"
 #include "widgets/ButtonElement.h"
 #include "widgets/Form.h"

@@ -1,9 +1,9 @@
 #include "screens/MenuForm.h"
 
-#include "app/Application.h"
-#include "app/Directories.h"
-#include "app/Language.h"
-#include "app/Log.h"
+#include "widgets/ScreenHost.h"
+#include "base/Directories.h"
+#include "base/Language.h"
+#include "base/Log.h"
 #include "platform/WindowMessages.h"
 #include "widgets/LanguageMenu.h"
 
@@ -91,7 +91,7 @@ bool MenuForm::on_click(Element& source, Point)
     } else if (id == u"btnExit") {
         post_quit();
     } else if (id == u"btnCollapse") {
-        if (auto* application = Application::instance())
+        if (auto* application = ScreenHost::instance())
             application->minimize();
     } else if (id == u"btnHelp") {
         WString const page = help_page_path(store());

@@ -1,6 +1,6 @@
 #include "screens/ScreenForm.h"
 
-#include "app/Application.h"
+#include "widgets/ScreenHost.h"
 
 namespace qv {
 
@@ -38,7 +38,7 @@ void ScreenForm::build()
 
 void ScreenForm::open(bool modal)
 {
-    if (auto* application = Application::instance()) {
+    if (auto* application = ScreenHost::instance()) {
         application->remove_screen(&screen());
         application->push_screen(&screen(), modal);
     } else {
@@ -48,7 +48,7 @@ void ScreenForm::open(bool modal)
 
 void ScreenForm::close()
 {
-    if (auto* application = Application::instance())
+    if (auto* application = ScreenHost::instance())
         application->remove_screen(&screen());
     else
         set_visible(false);
@@ -56,7 +56,7 @@ void ScreenForm::close()
 
 bool ScreenForm::is_open()
 {
-    if (auto* application = Application::instance())
+    if (auto* application = ScreenHost::instance())
         return application->has_screen(&screen());
     return visible();
 }

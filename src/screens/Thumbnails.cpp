@@ -1,6 +1,6 @@
 #include "screens/Thumbnails.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "imaging/RenderSurface.h"
 #include "thumbcache/CacheFile.h"
 #include "thumbcache/Thumbnail.h"

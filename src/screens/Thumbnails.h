@@ -3,7 +3,7 @@
 // The small pictures of the browsing screens: a cached 64 x 64 thumbnail
 // stretched to a cell and cut to shape by a mask picture.
 
-#include "app/WString.h"
+#include "core/WString.h"
 #include "imaging/Picture.h"
 #include "imaging/PixelOp.h"
 #include "imaging/Rect.h"

@@ -3,7 +3,7 @@
 // Element types by name: a skin node's "type" picks the class of the element
 // built for it. Used from the user-interface thread only.
 
-#include "app/WString.h"
+#include "core/WString.h"
 
 #include <cstddef>
 #include <functional>

@@ -3,7 +3,7 @@
 // A font as the skin describes it: size in points, a scale factor for
 // high-density screens, style flags and a face name.
 
-#include "app/WString.h"
+#include "core/WString.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "skin/FontRep.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "platform/FontEngine.h"
 
 #include <algorithm>

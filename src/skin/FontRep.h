@@ -6,8 +6,8 @@
 // characters it has never seen; the cache is emptied when the screen's
 // resolution changes.
 
-#include "app/ResolutionListener.h"
-#include "app/WString.h"
+#include "base/ResolutionListener.h"
+#include "core/WString.h"
 #include "imaging/Rect.h"
 #include "skin/FontDescription.h"
 

@@ -5,7 +5,7 @@
 // parent's measure, how a table shares its length, where a progress line
 // ends. Elements call these; nothing here knows about elements.
 
-#include "app/WString.h"
+#include "core/WString.h"
 
 #include <cstdint>
 #include <span>

@@ -1,7 +1,7 @@
 #include "skin/Properties.h"
-#include "app/FileStream.h"
-#include "app/Log.h"
-#include "app/Paths.h"
+#include "base/FileStream.h"
+#include "base/Log.h"
+#include "base/Paths.h"
 #include "skin/SkinFormat.h"
 #include "skin/SkinImage.h"
 

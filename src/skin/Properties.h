@@ -4,8 +4,8 @@
 // question about a node by reading the image in place; only pictures, fonts
 // and strings are prepared, once per load.
 
-#include "app/Language.h"
-#include "app/WString.h"
+#include "base/Language.h"
+#include "core/WString.h"
 #include "imaging/Picture.h"
 #include "imaging/Rect.h"
 #include "skin/FontRep.h"

@@ -19,7 +19,7 @@
 //
 // Pictures are named by path relative to the skin, without extension.
 
-#include "app/WString.h"
+#include "core/WString.h"
 #include "imaging/Rect.h"
 
 #include <cstdint>

@@ -3,7 +3,7 @@
 // The four errors of skin structure. They leave the building of the screen
 // that raised them and are caught once, where the skin is put to use.
 
-#include "app/WString.h"
+#include "core/WString.h"
 
 #include <exception>
 

@@ -2,7 +2,7 @@
 
 // Measuring and drawing text blocks with a FontRep into RGB565 targets.
 
-#include "app/WString.h"
+#include "core/WString.h"
 #include "imaging/DrawTarget.h"
 #include "imaging/Rect.h"
 #include "skin/FontRep.h"

@@ -4,7 +4,7 @@
 // breaking, the "..." ellipsis and alignment. Pure functions: no font and no
 // pixels, so every rule can be checked with made-up widths.
 
-#include "app/WString.h"
+#include "core/WString.h"
 
 #include <span>
 #include <vector>

@@ -4,7 +4,7 @@
 // a pyramid of halved copies with theirs, and the 64 × 64 thumbnail. It
 // works row by row and never holds a whole decoded picture.
 
-#include "app/WString.h"
+#include "core/WString.h"
 #include "imaging/JpegCodec.h"
 
 #include <atomic>

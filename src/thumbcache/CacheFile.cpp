@@ -1,7 +1,7 @@
 #include "thumbcache/CacheFile.h"
-#include "app/FileInfo.h"
-#include "app/FileStream.h"
-#include "app/Paths.h"
+#include "base/FileInfo.h"
+#include "base/FileStream.h"
+#include "base/Paths.h"
 
 #include <cstdio>
 

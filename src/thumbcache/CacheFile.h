@@ -21,7 +21,7 @@
 // arithmetic coding, several scans, CMYK) keeps a sequential copy of itself
 // under 0x80; one too large to hold for that copy keeps its levels only.
 
-#include "app/WString.h"
+#include "core/WString.h"
 
 #include <cstdint>
 #include <optional>

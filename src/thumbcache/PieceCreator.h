@@ -5,7 +5,7 @@
 // half the one above, and level 0 fits one tile. Not thread-safe: the viewer
 // serialises all use of one creator.
 
-#include "app/WString.h"
+#include "core/WString.h"
 #include "imaging/JpegCodec.h"
 #include "imaging/PixelBuffer.h"
 #include "thumbcache/CacheFile.h"

@@ -1,5 +1,5 @@
 #include "thumbcache/Thumbnail.h"
-#include "app/FileStream.h"
+#include "base/FileStream.h"
 #include "imaging/JpegCodec.h"
 #include "thumbcache/CacheFile.h"
 

@@ -4,7 +4,7 @@
 // looks; a stylus press and release inside it, or its bound key, clicks it.
 // A check box is a row of such buttons, one per state, showing one at a time.
 
-#include "app/Keys.h"
+#include "base/Keys.h"
 #include "widgets/Element.h"
 
 #include <vector>

@@ -4,7 +4,7 @@
 // as pure functions over the same runs and lines the text element draws,
 // so that every rule can be checked with made-up widths.
 
-#include "app/WString.h"
+#include "core/WString.h"
 #include "widgets/TextFlow.h"
 
 #include <cstddef>

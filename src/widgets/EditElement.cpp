@@ -1,6 +1,6 @@
 #include "widgets/EditElement.h"
 
-#include "app/Application.h"
+#include "widgets/ScreenHost.h"
 #include "imaging/PixelRules.h"
 #include "skin/SkinErrors.h"
 #include "widgets/Form.h"
@@ -52,7 +52,7 @@ EditElement::~EditElement()
 {
     if (g_focused == this) {
         g_focused = nullptr;
-        if (auto* app = Application::instance(); app && app->edit_receiver() == &m_receiver)
+        if (auto* app = ScreenHost::instance(); app && app->edit_receiver() == &m_receiver)
             app->begin_edit(nullptr);
     }
 }
@@ -75,7 +75,7 @@ void EditElement::focus()
     if (g_focused)
         g_focused->release_focus();
     g_focused = this;
-    if (auto* app = Application::instance())
+    if (auto* app = ScreenHost::instance())
         app->begin_edit(&m_receiver);
     caret_moved();
 }
@@ -85,7 +85,7 @@ void EditElement::release_focus()
     if (g_focused != this)
         return;
     g_focused = nullptr;
-    if (auto* app = Application::instance(); app && app->edit_receiver() == &m_receiver)
+    if (auto* app = ScreenHost::instance(); app && app->edit_receiver() == &m_receiver)
         app->begin_edit(nullptr);
     invalidate_drawing();
 }

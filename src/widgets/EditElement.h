@@ -5,7 +5,7 @@
 // child (skin "label_edit"). One field at a time holds the focus; while it
 // does, the window's edit mode sends it the keyboard's text.
 
-#include "app/Screen.h"
+#include "widgets/Screen.h"
 #include "widgets/EditCaret.h"
 #include "widgets/TextElement.h"
 

@@ -1,6 +1,6 @@
 #include "widgets/Element.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "skin/ElementRegistry.h"
 #include "skin/SkinFormat.h"
 #include "widgets/Form.h"

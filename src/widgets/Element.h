@@ -5,8 +5,8 @@
 // optional drawing cache and visibility animation, and the owned children.
 // Used from the user-interface thread only.
 
-#include "app/Screen.h"
-#include "app/WString.h"
+#include "widgets/Screen.h"
+#include "core/WString.h"
 #include "imaging/DrawTarget.h"
 #include "imaging/PixelOp.h"
 #include "imaging/Rect.h"

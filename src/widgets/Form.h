@@ -4,7 +4,7 @@
 // pointer, key and text input to the interactive elements that registered
 // with it, and presents itself to the application's screen stack.
 
-#include "app/Screen.h"
+#include "widgets/Screen.h"
 #include "skin/Properties.h"
 #include "widgets/Element.h"
 

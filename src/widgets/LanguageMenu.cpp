@@ -1,6 +1,6 @@
 #include "widgets/LanguageMenu.h"
 
-#include "app/Directories.h"
+#include "base/Directories.h"
 
 #include <algorithm>
 

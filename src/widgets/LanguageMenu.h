@@ -3,8 +3,8 @@
 // The items of the language menu: one per installed language file, the
 // loaded one checked, then "Cancel".
 
-#include "app/Language.h"
-#include "app/WString.h"
+#include "base/Language.h"
+#include "core/WString.h"
 #include "widgets/Menu.h"
 
 #include <vector>

@@ -1,6 +1,6 @@
 #include "widgets/Menu.h"
 
-#include "app/Application.h"
+#include "widgets/ScreenHost.h"
 #include "skin/SkinErrors.h"
 
 namespace qv {
@@ -58,7 +58,7 @@ bool MenuRow::on_click(Element& source, Point)
 MenuScreen::~MenuScreen()
 {
     if (m_open)
-        if (auto* app = Application::instance())
+        if (auto* app = ScreenHost::instance())
             app->remove_screen(&screen());
     // The rows refer back to this menu; they go before its members do.
     if (m_list)
@@ -128,7 +128,7 @@ void MenuScreen::show_menu(WStringView name, WStringView caption, bool reopen)
     if (!m_open) {
         m_open = true;
         m_pushed_modal = !reopen;
-        if (auto* app = Application::instance())
+        if (auto* app = ScreenHost::instance())
             app->push_screen(&screen(), m_pushed_modal);
         else
             set_visible(true);
@@ -142,7 +142,7 @@ void MenuScreen::close()
     m_pending_close = false;
     bool const was_open = m_open;
     m_open = false;
-    if (auto* app = Application::instance())
+    if (auto* app = ScreenHost::instance())
         app->remove_screen(&screen());
     else if (was_open)
         set_visible(false);

@@ -7,7 +7,7 @@
 // named by its id, and a menu without items closes the panel, so a source
 // acts on a final choice (quit, switch language) while it fills that menu.
 
-#include "app/WString.h"
+#include "core/WString.h"
 #include "widgets/ButtonElement.h"
 #include "widgets/Form.h"
 #include "widgets/VirtualList.h"

@@ -5,7 +5,7 @@
 // uses, and the share-outs of justification and side parts. Widths come
 // from a caller's measure, so every rule can be checked with made-up ones.
 
-#include "app/WString.h"
+#include "core/WString.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "widgets/VirtualList.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 
 #include <algorithm>
 #include <cmath>

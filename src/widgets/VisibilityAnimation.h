@@ -5,7 +5,7 @@
 // scaled, slid or turned until it has run its course. Progress runs from 0
 // (hidden) to 1 (shown); a full run lasts 0.2 s at speed 1.
 
-#include "app/WString.h"
+#include "core/WString.h"
 #include "imaging/DrawTarget.h"
 #include "imaging/PixelOp.h"
 #include "imaging/Rect.h"

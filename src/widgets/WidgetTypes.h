@@ -2,7 +2,7 @@
 
 // The element classes behind the skin's type names.
 
-#include "app/WString.h"
+#include "core/WString.h"
 #include "skin/ElementRegistry.h"
 
 namespace qv {

@@ -2,8 +2,8 @@
 // leaves a whole list and no valid cache file for the unfinished picture.
 
 #include "CatalogFixture.h"
-#include "app/FileStream.h"
-#include "app/TextFile.h"
+#include "base/FileStream.h"
+#include "base/TextFile.h"
 #include "catalog/CatalogFile.h"
 #include "catalog/PhotoCatalog.h"
 #include "thumbcache/CacheFile.h"

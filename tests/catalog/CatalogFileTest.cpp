@@ -2,8 +2,8 @@
 
 #include "CatalogFixture.h"
 #include "catalog/CatalogFile.h"
-#include "app/FileStream.h"
-#include "app/TextFile.h"
+#include "base/FileStream.h"
+#include "base/TextFile.h"
 #include "catalog/PhotoCatalog.h"
 
 #include <gtest/gtest.h>

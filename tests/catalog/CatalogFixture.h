@@ -4,7 +4,7 @@
 // the program's encoder (cjpeg for progressive ones), and a listener that
 // records every catalog event.
 
-#include "app/WString.h"
+#include "core/WString.h"
 #include "catalog/CatalogEvent.h"
 #include "catalog/PhotoCatalog.h"
 #include "support/TestSupport.h"

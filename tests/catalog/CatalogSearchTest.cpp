@@ -1,7 +1,7 @@
 // The search of real trees and the cache worker.
 
 #include "CatalogFixture.h"
-#include "app/Paths.h"
+#include "base/Paths.h"
 #include "catalog/PhotoCatalog.h"
 #include "thumbcache/CacheFile.h"
 

@@ -19,7 +19,7 @@
 
 #include "imaging/JpegCodec.h"
 #include "imaging/PixelBuffer.h"
-#include "platform/PngFile.h"
+#include "imaging/PngImage.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -88,7 +88,7 @@ int xwd_to_png(char const* in, char const* out)
                 = static_cast<std::uint16_t>(((r >> 3) << 11) | ((g >> 2) << 5) | (bl >> 3));
         }
     }
-    return platform::save_png(*buffer, from_utf8(out)) ? 0 : 2;
+    return save_png(*buffer, from_utf8(out)) ? 0 : 2;
 }
 
 void channels(std::uint16_t p, int out[3])
@@ -100,8 +100,8 @@ void channels(std::uint16_t p, int out[3])
 
 int compare_png(char const* got_path, char const* reference_path, double percent, std::vector<int> const& skip)
 {
-    auto got = platform::load_png(from_utf8(got_path));
-    auto reference = platform::load_png(from_utf8(reference_path));
+    auto got = load_png(from_utf8(got_path));
+    auto reference = load_png(from_utf8(reference_path));
     if (!got || !reference) {
         std::fprintf(stderr, "png_probe: cannot read %s\n", got ? reference_path : got_path);
         return 2;
@@ -137,7 +137,7 @@ int compare_png(char const* got_path, char const* reference_path, double percent
 
 int colour_share(char const* path, int const rect[4], int const want[3], double min_percent, double max_percent)
 {
-    auto png = platform::load_png(from_utf8(path));
+    auto png = load_png(from_utf8(path));
     if (!png) {
         std::fprintf(stderr, "png_probe: cannot read %s\n", path);
         return 2;
@@ -210,7 +210,7 @@ int main(int argc, char** argv)
     if (mode == "jpeg" && argc == 6)
         return write_jpeg(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
     if ((mode == "size" && argc == 5) || (mode == "pixel" && argc == 8)) {
-        auto png = platform::load_png(from_utf8(argv[2]));
+        auto png = load_png(from_utf8(argv[2]));
         if (!png) {
             std::fprintf(stderr, "png_probe: cannot read %s\n", argv[2]);
             return 2;

@@ -1,5 +1,5 @@
-#include "app/Log.h"
-#include "app/Registry.h"
+#include "base/Log.h"
+#include "base/Registry.h"
 #include "imaging/Picture.h"
 #include "support/TestSupport.h"
 

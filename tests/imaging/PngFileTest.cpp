@@ -1,4 +1,4 @@
-#include "platform/PngFile.h"
+#include "imaging/PngImage.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -22,9 +22,9 @@ TEST(PngFile, rgb565_survives_a_round_trip_through_8_bit_rgb)
     auto buffer = PixelBuffer::wrap(width, height, pitch_words * 2, memory.data());
 
     auto path = dir.program_path("shot.png");
-    ASSERT_TRUE(platform::save_png(*buffer, path));
+    ASSERT_TRUE(save_png(*buffer, path));
     EXPECT_FALSE(std::filesystem::exists(dir / "shot.png.partial"));
-    auto loaded = platform::load_png(path);
+    auto loaded = load_png(path);
     ASSERT_TRUE(loaded);
     ASSERT_EQ(loaded->width(), width);
     ASSERT_EQ(loaded->height(), height);
@@ -36,16 +36,16 @@ TEST(PngFile, rgb565_survives_a_round_trip_through_8_bit_rgb)
 TEST(PngFile, missing_and_damaged_files_load_as_null)
 {
     test::TempDir dir;
-    EXPECT_FALSE(platform::load_png(dir.program_path("none.png")));
+    EXPECT_FALSE(load_png(dir.program_path("none.png")));
     test::write_bytes(dir / "junk.png", std::string("\x89PNG\r\n\x1a\n garbage follows", 24));
-    EXPECT_FALSE(platform::load_png(dir.program_path("junk.png")));
+    EXPECT_FALSE(load_png(dir.program_path("junk.png")));
 
     auto buffer = PixelBuffer::create(4, 4);
     std::fill(buffer->pixels(), buffer->pixels() + 8 * 4 / 2, std::uint16_t { 0x1234 });
-    ASSERT_TRUE(platform::save_png(*buffer, dir.program_path("ok.png")));
+    ASSERT_TRUE(save_png(*buffer, dir.program_path("ok.png")));
     auto bytes = test::read_bytes(dir / "ok.png");
     bytes.resize(bytes.size() / 2);
     test::write_bytes(dir / "half.png", bytes);
-    EXPECT_FALSE(platform::load_png(dir.program_path("half.png")));
-    EXPECT_FALSE(platform::save_png(*buffer, dir.program_path("no_such_dir\\x.png")));
+    EXPECT_FALSE(load_png(dir.program_path("half.png")));
+    EXPECT_FALSE(save_png(*buffer, dir.program_path("no_such_dir\\x.png")));
 }

@@ -2,7 +2,7 @@
 #include "catalog/PhotoCatalog.h"
 #include "imaging/JpegCodec.h"
 #include "screens/AlbumForm.h"
-#include "screens/TileView.h"
+#include "widgets/TileView.h"
 #include "skin/ElementRegistry.h"
 #include "support/TestSupport.h"
 #include "widgets/TextElement.h"

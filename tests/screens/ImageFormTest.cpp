@@ -1,4 +1,4 @@
-#include "app/FileStream.h"
+#include "base/FileStream.h"
 #include "imaging/JpegCodec.h"
 #include "imaging/Picture.h"
 #include "imaging/PixelRules.h"

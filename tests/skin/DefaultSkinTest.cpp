@@ -6,11 +6,11 @@
 // Setting QUILVANE_SKIN_PREVIEW to a file name also writes a rough picture
 // of the screens (a simplified layout of the skin's nodes) for a look.
 
-#include "app/Language.h"
+#include "base/Language.h"
 #include "imaging/Picture.h"
 #include "imaging/PixelOp.h"
 #include "imaging/RenderSurface.h"
-#include "platform/PngFile.h"
+#include "imaging/PngImage.h"
 #include "skin/Layout.h"
 #include "skin/Properties.h"
 #include "skin/TextDrawing.h"
@@ -781,7 +781,7 @@ TEST(DefaultSkinPreview, DrawsTheScreensWhenAsked)
         fill_rect(target, x, y, W, H, ColourFillOp(0x0000));
         screens[i](preview, target, box);
     }
-    ASSERT_TRUE(platform::save_png(*sheet, from_utf8(out)));
+    ASSERT_TRUE(save_png(*sheet, from_utf8(out)));
 }
 
 }

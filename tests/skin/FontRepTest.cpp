@@ -1,8 +1,8 @@
 #include "FakeFontEngine.h"
 
-#include "app/Log.h"
-#include "app/Registry.h"
-#include "app/ResolutionListener.h"
+#include "base/Log.h"
+#include "base/Registry.h"
+#include "base/ResolutionListener.h"
 #include "skin/FontRep.h"
 #include "skin/TextDrawing.h"
 

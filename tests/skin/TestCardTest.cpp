@@ -11,7 +11,7 @@
 #include "imaging/PixelOp.h"
 #include "imaging/PixelRules.h"
 #include "imaging/RenderSurface.h"
-#include "platform/PngFile.h"
+#include "imaging/PngImage.h"
 #include "skin/FontRep.h"
 #include "skin/TextDrawing.h"
 #include "support/TestSupport.h"
@@ -220,19 +220,19 @@ TEST(TestCard, matches_the_reference_picture)
     draw_card(card);
 
     std::filesystem::path const fresh = std::filesystem::path(QUILVANE_APP_DIR).parent_path() / "test_card.png";
-    ASSERT_TRUE(platform::save_png(*buffer, test::program_form(fresh)));
+    ASSERT_TRUE(save_png(*buffer, test::program_form(fresh)));
     std::cout << "test card written to " << fresh.string() << "\n";
 
     std::filesystem::path const reference
         = std::filesystem::path(QUILVANE_SOURCE_DIR) / "tests" / "skin" / "data" / "test_card.png";
     char const* update = std::getenv("QUILVANE_UPDATE_REFERENCE");
     if (update && std::string(update) == "1") {
-        ASSERT_TRUE(platform::save_png(*buffer, test::program_form(reference)));
+        ASSERT_TRUE(save_png(*buffer, test::program_form(reference)));
         std::cout << "reference replaced: " << reference.string() << "\n";
         return;
     }
 
-    auto expected = platform::load_png(test::program_form(reference));
+    auto expected = load_png(test::program_form(reference));
     ASSERT_TRUE(expected) << "no reference at " << reference.string()
                           << "; make one with QUILVANE_UPDATE_REFERENCE=1";
     ASSERT_EQ(expected->width(), kWidth);
@@ -240,7 +240,7 @@ TEST(TestCard, matches_the_reference_picture)
 
     // The card as written must read back exactly, or the comparison below
     // would be comparing the PNG round trip rather than the drawing.
-    auto written = platform::load_png(test::program_form(fresh));
+    auto written = load_png(test::program_form(fresh));
     ASSERT_TRUE(written);
     EXPECT_EQ(compare(*written, *buffer).differing, 0);
 

@@ -3,7 +3,7 @@
 // Shared by every test program: temporary directories, environment
 // overrides and whole-file reads.
 
-#include "app/WString.h"
+#include "core/WString.h"
 
 #include <filesystem>
 #include <optional>

@@ -3,7 +3,7 @@
 // Pictures for the cache tests, made with the program's own encoder or with
 // cjpeg for the kinds it cannot write.
 
-#include "app/WString.h"
+#include "core/WString.h"
 #include "imaging/PixelBuffer.h"
 
 #include <filesystem>

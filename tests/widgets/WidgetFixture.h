@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Application.h"
+#include "shell/Application.h"
 #include "skin/ElementRegistry.h"
 #include "skin/Properties.h"
 #include "skin/SkinCompiler.h"

@@ -1,0 +1,202 @@
+#pragma once
+
+// The picture element of the viewer (skin type "bigpicture"): one picture at
+// any zoom, drawn from a small bounded set of square tiles that the listener
+// delivers on request, with pen panning, inertia, elastic edges and smooth
+// zoom between levels. User-interface thread only. m_tiles_mutex (re-entrant)
+// guards the tiles and the geometry; the draw loop holds it around each
+// tile's lookup and drawing and lets go of it while the listener is asked.
+
+#include "base/Thread.h"
+#include "widgets/TileGeometry.h"
+#include "widgets/TileListener.h"
+#include "skin/FontRep.h"
+#include "widgets/Element.h"
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+namespace qv {
+
+struct PicturePoint {
+    double x { 0 };
+    double y { 0 };
+};
+
+class TileView : public Element {
+public:
+    // What a test or the owner may see of one cached tile.
+    struct TileInfo {
+        int level { 0 };
+        int column { 0 };
+        int row { 0 };
+        bool pending { true };
+        bool requested { false };
+        // Scaled from another level while its own tile is awaited.
+        bool preview { false };
+        bool drawn_last_frame { false };
+    };
+
+    explicit TileView(Element* parent);
+    ~TileView() override;
+
+    void load(PropertiesImpl const& store, SkinNode node) override;
+    void advance(double seconds) override;
+    void draw(DrawTarget& target, Point origin) override;
+    void on_pointer_move(PointerEvent const& event) override;
+    bool on_pointer_button(PointerEvent const& event) override;
+
+    void set_tile_listener(TileListener* listener) { m_tile_listener = listener; }
+    void set_gesture_listener(GestureListener* listener) { m_gesture_listener = listener; }
+
+    // Replaces the geometry and discards every tile. A zoom outside
+    // [fit_level, top_level] starts at fit_level.
+    void set_picture(int tile_width, int tile_height, int picture_width, int picture_height, double zoom,
+        bool unbounded = false);
+    // Asks the listener for the tiles the next frame will show, before it
+    // is drawn: a picture just opened starts decoding at once.
+    void request_visible();
+    // The surface is dropped when no entry holds that key any more.
+    void put_piece(int level, int column, int row, std::unique_ptr<RenderSurface> surface);
+    bool is_needed(int level, int column, int row, std::int64_t* distance = nullptr);
+
+    void set_zoom(double zoom);
+    void set_target_zoom(double zoom) { m_target_zoom = zoom; }
+    void set_pan(double x, double y);
+    void set_pan_target(double x, double y);
+    void stop_motion();
+    // 0 upright; 1 turned clockwise, -1 anticlockwise (tiles arrive turned).
+    void set_orientation(int orientation);
+
+    double zoom() const { return m_zoom; }
+    double target_zoom() const { return m_target_zoom; }
+    double settled_zoom() const { return m_settled_zoom; }
+    PicturePoint pan() const { return { m_pan_x, m_pan_y }; }
+    PicturePoint pan_target() const { return { m_pan_target_x, m_pan_target_y }; }
+    bool pan_animating() const { return m_pan_animating; }
+    double speed() const { return m_speed; }
+    bool pen_down() const { return m_pen_down; }
+    bool at_rest() const { return !m_pen_down && m_speed == 0 && !m_pan_animating; }
+    int orientation() const { return m_orientation; }
+    int top_level() const { return m_top_level; }
+    int fit_level() const { return m_fit_level; }
+    int tile_level() const { return m_tile_level; }
+    int tile_width() const { return m_tile_width; }
+    int tile_height() const { return m_tile_height; }
+    int picture_width() const { return m_picture_width; }
+    int picture_height() const { return m_picture_height; }
+    bool unbounded() const { return m_unbounded; }
+    int tile_budget() const;
+    std::vector<TileInfo> tiles();
+
+    // The view's sides in the picture's frame (swapped when turned).
+    double view_extent_x() const;
+    double view_extent_y() const;
+    // The picture's displayed sides at the current zoom, screen pixels.
+    double displayed_width() const;
+    double displayed_height() const;
+    // Screen pixels to full-resolution pixels at the current zoom.
+    double to_full() const;
+    PanRange pan_range_x() const;
+    PanRange pan_range_y() const;
+    // Screen points (absolute) and picture points (full resolution).
+    PicturePoint screen_to_picture(Point screen) const;
+    PicturePoint picture_to_view(PicturePoint picture) const;
+
+private:
+    struct TileEntry {
+        int level { -100 };
+        int column { -1 };
+        int row { -1 };
+        int stamp { 0 };
+        std::unique_ptr<RenderSurface> surface;
+        bool pending { true };
+        bool requested { false };
+        bool preview { false };
+    };
+    struct PenSample {
+        std::uint32_t tick;
+        Point point;
+    };
+
+    // The tile grid of the current level that covers the view.
+    struct VisibleGrid {
+        int level { 0 };
+        double tile_w { 0 };
+        double tile_h { 0 };
+        double off_x { 0 };
+        double off_y { 0 };
+        int c0 { 0 };
+        int c1 { -1 };
+        int r0 { 0 };
+        int r1 { -1 };
+    };
+    VisibleGrid visible_grid() const;
+    void choose_level();
+    void relevel(int old_level, int new_level);
+    // The pixels of a tile that holds its delivered picture, else null.
+    PixelBuffer const* delivered_pixels(int level, int column, int row);
+    // Whether any delivered tile of the old level covers part of this one.
+    bool has_preview_source(int old_level, int new_level, int column, int row);
+    TileEntry* find(int level, int column, int row);
+    TileEntry* take_entry(int level, int column, int row);
+    // Marks the entry asked for and asks the listener, without the lock.
+    void ask_for(TileEntry& entry, int level, int column, int row);
+    RenderSurface const& empty_surface();
+    void draw_tile(DrawTarget& target, Point origin, Rect virtual_rect, RenderSurface const* surface);
+    Rect to_screen(Rect virtual_rect) const;
+    // A square part of a tile, as it lies in a surface turned like the view.
+    Rect turned_part(Rect part, int side) const;
+    void apply_edges(double dt);
+    void animate_pan(double dt);
+    PicturePoint pen_velocity() const;
+
+    mutable Mutex m_tiles_mutex;
+    TileListener* m_tile_listener { nullptr };
+    GestureListener* m_gesture_listener { nullptr };
+
+    int m_tile_width { 64 };
+    int m_tile_height { 64 };
+    int m_picture_width { 0 };
+    int m_picture_height { 0 };
+    int m_top_level { 0 };
+    int m_fit_level { 0 };
+    bool m_unbounded { true };
+    int m_orientation { 0 };
+
+    double m_zoom { 2.0 };
+    double m_target_zoom { 2.0 };
+    double m_zoom_speed { 2.0 };
+    double m_settled_zoom { 2.0 };
+    int m_tile_level { 2 };
+    double m_pan_x { 0 };
+    double m_pan_y { 0 };
+    double m_pan_target_x { 0 };
+    double m_pan_target_y { 0 };
+    bool m_pan_animating { false };
+    double m_reported_pan_x { 0 };
+    double m_reported_pan_y { 0 };
+    double m_reported_zoom { 2.0 };
+    double m_speed { 0 };
+    double m_direction_x { 0 };
+    double m_direction_y { 0 };
+
+    bool m_pen_down { false };
+    Point m_pen_start;
+    Point m_pen_last;
+    std::int32_t m_pen_excursion { 0 };
+    std::deque<PenSample> m_pen_samples;
+
+    std::vector<std::unique_ptr<TileEntry>> m_tiles;
+    int m_frame_counter { 0 };
+    RenderSurface m_empty_surface;
+    bool m_empty_stale { true };
+    std::uint16_t m_empty_colour { 0 };
+    SkinColor m_empty_skin_colour;
+    FontHandle m_empty_font;
+    WString m_empty_text;
+};
+
+}

@@ -1,0 +1,117 @@
+#include "shell/Application.h"
+#include "shell/SplashScreen.h"
+#include "base/Thread.h"
+#include "skin/SkinCompiler.h"
+#include "skin/SkinErrors.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+
+using namespace qv;
+
+namespace {
+
+class SplashScreenTest : public ::testing::Test {
+protected:
+    test::TempDir m_dir;
+    test::ScopedEnv m_registry { "QUILVANE_REGISTRY", (m_dir / "registry.reg").string() };
+    test::ScopedEnv m_runtime { "XDG_RUNTIME_DIR", m_dir.path().string() };
+    test::ScopedEnv m_display { "QUILVANE_DISPLAY", "headless" };
+    test::ScopedEnv m_screen { "QUILVANE_SCREEN", "240x320@96" };
+    test::ScopedEnv m_script { "QUILVANE_SCRIPT", std::nullopt };
+    Properties m_properties;
+
+    // The two forms start-up needs, and nothing else.
+    void SetUp() override
+    {
+        platform::MessageQueue::main().clear();
+        auto const compiled = compile_skin("form Splash\n"
+                                           "    color outside_color 15 17 21\n"
+                                           "    node background\n"
+                                           "        string type color\n"
+                                           "        color color 15 17 21\n"
+                                           "form Main\n"
+                                           "    color outside_color 22 25 30\n",
+            [](std::string const&) -> std::optional<Size> { return std::nullopt; });
+        ASSERT_EQ(compiled.error, "");
+        std::filesystem::create_directories(m_dir / "skin");
+        test::write_bytes(m_dir / "skin" / "default.skin", compiled.image);
+        ASSERT_TRUE(m_properties.load_skin(m_dir.program_path("skin/default.skin"), DisplayInfo { 240, 320, 96 }));
+    }
+
+    // Advances until the splash has handed over, at most `frames` times.
+    static void run_frames(SplashScreen& splash, int frames)
+    {
+        for (int i = 0; i < frames && !splash.done(); ++i) {
+            splash.advance(0.01);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+};
+
+}
+
+TEST_F(SplashScreenTest, hands_the_stack_to_the_first_screen_when_the_loader_ends)
+{
+    Application app(u"Quilvane");
+    app.set_direct_mode(0);
+    SplashScreen splash(app, m_properties);
+    splash.start();
+    EXPECT_EQ(app.top_screen(), &splash);
+    EXPECT_TRUE(app.top_is_modal());
+    run_frames(splash, 300);
+    ASSERT_TRUE(splash.done());
+    EXPECT_FALSE(splash.failed());
+    ASSERT_NE(splash.first_screen(), nullptr);
+    EXPECT_EQ(app.top_screen(), &splash.first_screen()->main_screen());
+    EXPECT_FALSE(app.top_is_modal());
+    EXPECT_EQ(app.screen_count(), 1u);
+    EXPECT_EQ(app.listener(), static_cast<AppListener*>(splash.first_screen()));
+}
+
+TEST_F(SplashScreenTest, a_first_screen_the_skin_cannot_build_ends_the_run_in_order)
+{
+    Application app(u"Quilvane");
+    SplashScreen splash(app, m_properties,
+        [](Properties&) -> std::unique_ptr<MainScreen> { throw NodeNotFoundInSkin(u"Main"); });
+    splash.start();
+    run_frames(splash, 300);
+    ASSERT_TRUE(splash.done());
+    EXPECT_TRUE(splash.failed());
+    EXPECT_EQ(splash.first_screen(), nullptr);
+    EXPECT_EQ(app.listener(), nullptr);
+    // The window is asked to go, which ends the message loop.
+    platform::Message message;
+    bool destroy = false;
+    while (platform::MessageQueue::main().peek(message))
+        destroy = destroy || message.message == platform::WM_DESTROY;
+    EXPECT_TRUE(destroy);
+}
+
+TEST_F(SplashScreenTest, a_slow_loader_gets_the_processor_only_after_half_a_second)
+{
+    Application app(u"Quilvane");
+    Event release(Event::Reset::Manual);
+    SplashScreen splash(app, m_properties, [&](Properties& properties) {
+        release.wait();
+        return std::make_unique<FirstScreen>(properties);
+    });
+    splash.start();
+    auto timed_advance = [&](double seconds) {
+        auto const start = std::chrono::steady_clock::now();
+        splash.advance(seconds);
+        return std::chrono::steady_clock::now() - start;
+    };
+    EXPECT_LT(timed_advance(0.3), std::chrono::milliseconds(90)); // 0.3 s in all
+    EXPECT_LT(timed_advance(0.2), std::chrono::milliseconds(90)); // 0.5 s: not beyond
+    EXPECT_GE(timed_advance(0.1), std::chrono::milliseconds(100)); // 0.6 s: sleeps
+    EXPECT_DOUBLE_EQ(splash.running_total(), 0.6);
+    release.set();
+    run_frames(splash, 300);
+    EXPECT_TRUE(splash.done());
+    EXPECT_FALSE(splash.failed());
+}
