@@ -131,6 +131,51 @@ void SlideAnimation::draw(DrawTarget& target, Point origin)
     m_to_surface.draw_onto(target, Point { origin.x + offset.x, origin.y + offset.y }, *m_draw_op);
 }
 
+namespace {
+
+// One screen column of a turned picture: the picture column it shows, and
+// where and how tall that column stands.
+struct TurnedColumn {
+    std::int32_t x;      // in the target
+    std::int32_t source; // picture column
+    std::int32_t top;    // in the target
+    std::int32_t height;
+    std::uint32_t step; // picture rows per target row, 16-bit fraction
+};
+
+// A point x of the picture (from its centre line) turns to x c across and
+// x s away, and is seen at x c D / (D + x s), its column scaled by
+// D / (D + x s). Each screen column between `first` and `last` is mapped
+// back to the picture column it shows.
+std::vector<TurnedColumn> turned_columns(PixelBuffer const& source, Point origin, std::int32_t first,
+    std::int32_t last, double c, double s, double distance)
+{
+    double const a = source.width() * 0.5;
+    double const h = source.height();
+    std::vector<TurnedColumn> columns;
+    columns.reserve(static_cast<std::size_t>(std::max(0, last - first)));
+    for (std::int32_t column = first; column < last; ++column) {
+        double const xs = column + 0.5 - a;
+        double const denominator = distance * c - xs * s;
+        if (denominator <= 0.0)
+            continue;
+        double const x = xs * distance / denominator;
+        auto const source_column = static_cast<std::int32_t>(std::floor(x + a));
+        if (source_column < 0 || source_column >= source.width())
+            continue;
+        double const scale = distance / (distance + x * s);
+        auto const height = static_cast<std::int32_t>(std::lround(h * scale));
+        auto const top = origin.y + static_cast<std::int32_t>(std::lround((h - h * scale) * 0.5));
+        if (height < 1)
+            continue;
+        auto const step = static_cast<std::uint32_t>((static_cast<std::int64_t>(source.height()) << 16) / height);
+        columns.push_back({ origin.x + column, source_column, top, height, step });
+    }
+    return columns;
+}
+
+}
+
 void draw_turned(DrawTarget& target, Point origin, RenderSurface const& surface, double angle, double distance,
     PixelOp const& op)
 {
@@ -139,7 +184,6 @@ void draw_turned(DrawTarget& target, Point origin, RenderSurface const& surface,
     if (!source || !destination || source->width() < 1 || source->height() < 1 || distance <= 0.0)
         return;
     double const a = source->width() * 0.5;
-    double const h = source->height();
     double const c = std::cos(angle);
     double const s = std::sin(angle);
     // Edge-on, or an edge at or behind the eye (it would project to infinity).
@@ -149,43 +193,16 @@ void draw_turned(DrawTarget& target, Point origin, RenderSurface const& surface,
     if (clip.is_empty())
         return;
 
-    // A point x of the picture (from its centre line) turns to x c across
-    // and x s away, and is seen at x c D / (D + x s), its column scaled by
-    // D / (D + x s). Each screen column is mapped back to the picture column
-    // it shows.
-    struct Column {
-        std::int32_t x;      // in the target
-        std::int32_t source; // picture column
-        std::int32_t top;    // in the target
-        std::int32_t height;
-        std::uint32_t step; // picture rows per target row, 16-bit fraction
-    };
     double const left = -a * c * distance / (distance - a * s);
     double const right = a * c * distance / (distance + a * s);
     auto const first = std::max<std::int32_t>(static_cast<std::int32_t>(std::floor(a + left)), clip.left - origin.x);
     auto const last = std::min<std::int32_t>(static_cast<std::int32_t>(std::ceil(a + right)), clip.right - origin.x);
-    std::vector<Column> columns;
-    columns.reserve(static_cast<std::size_t>(std::max(0, last - first)));
+    auto const columns = turned_columns(*source, origin, first, last, c, s, distance);
     std::int32_t top_most = clip.bottom;
     std::int32_t bottom_most = clip.top;
-    for (std::int32_t column = first; column < last; ++column) {
-        double const xs = column + 0.5 - a;
-        double const denominator = distance * c - xs * s;
-        if (denominator <= 0.0)
-            continue;
-        double const x = xs * distance / denominator;
-        auto const source_column = static_cast<std::int32_t>(std::floor(x + a));
-        if (source_column < 0 || source_column >= source->width())
-            continue;
-        double const scale = distance / (distance + x * s);
-        auto const height = static_cast<std::int32_t>(std::lround(h * scale));
-        auto const top = origin.y + static_cast<std::int32_t>(std::lround((h - h * scale) * 0.5));
-        if (height < 1)
-            continue;
-        auto const step = static_cast<std::uint32_t>((static_cast<std::int64_t>(source->height()) << 16) / height);
-        columns.push_back({ origin.x + column, source_column, top, height, step });
-        top_most = std::min(top_most, top);
-        bottom_most = std::max(bottom_most, top + height);
+    for (auto const& column : columns) {
+        top_most = std::min(top_most, column.top);
+        bottom_most = std::max(bottom_most, column.top + column.height);
     }
 
     // Drawn a row at a time: the pixels a row takes from its columns are
@@ -197,7 +214,7 @@ void draw_turned(DrawTarget& target, Point origin, RenderSurface const& surface,
         std::uint16_t* row = destination->row(y);
         std::size_t k = 0;
         while (k < columns.size()) {
-            auto covers = [&](Column const& column) { return y >= column.top && y < column.top + column.height; };
+            auto covers = [&](TurnedColumn const& column) { return y >= column.top && y < column.top + column.height; };
             if (!covers(columns[k])) {
                 ++k;
                 continue;
