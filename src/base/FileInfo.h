@@ -1,5 +1,9 @@
 #pragma once
 
+// Dates and snapshots of files as the program sees them: sizes, times and
+// attributes read once through the platform layer. Any thread; a file that
+// cannot be read is a snapshot that says it does not exist.
+
 #include "core/WString.h"
 #include "platform/Files.h"
 

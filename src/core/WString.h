@@ -1,5 +1,9 @@
 #pragma once
 
+// The program's text: UTF-16 strings and the few conversions and
+// comparisons every layer needs. Pure functions, any thread; invalid UTF-8
+// becomes replacement characters, never an error.
+
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -1,5 +1,8 @@
 #pragma once
 
+// Writes pixel buffers as the 16-bit BMP files the skin's pictures and the
+// viewer's placeholders are kept in. Any thread; false on a failed write.
+
 #include "core/WString.h"
 #include "imaging/PixelBuffer.h"
 

@@ -1,5 +1,9 @@
 #pragma once
 
+// The halving step of the thumbnail: rows in, a JPEG of half the size out,
+// without ever holding a whole picture. One thread per encoder; a failed
+// write fails the encoder for good.
+
 #include "core/WString.h"
 #include "imaging/JpegCodec.h"
 

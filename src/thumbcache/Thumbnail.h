@@ -1,5 +1,8 @@
 #pragma once
 
+// Reads the 64 × 64 thumbnail out of a picture's cache file, for the album
+// and thumbnail screens. Any thread; anything but a good thumbnail is null.
+
 #include "core/WString.h"
 #include "imaging/PixelBuffer.h"
 
