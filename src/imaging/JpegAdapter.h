@@ -250,8 +250,11 @@ struct JpegEncoder::Impl {
             ERREXIT(cinfo, JERR_FILE_WRITE);
     }
 
-    void attach_destination()
+    // Called with the caller's jump armed: the library may fail in it.
+    void create_compressor()
     {
+        jpeg_create_compress(&cinfo);
+        created = true;
         destination.owner = this;
         destination.pub.init_destination = init_destination;
         destination.pub.empty_output_buffer = empty_output_buffer;
@@ -265,9 +268,7 @@ struct JpegEncoder::Impl {
             failed = true;
             return false;
         }
-        jpeg_create_compress(&cinfo);
-        created = true;
-        attach_destination();
+        create_compressor();
         cinfo.image_width = static_cast<JDIMENSION>(width);
         cinfo.image_height = static_cast<JDIMENSION>(height);
         cinfo.input_components = 3;
@@ -291,9 +292,7 @@ struct JpegEncoder::Impl {
             failed = true;
             return false;
         }
-        jpeg_create_compress(&cinfo);
-        created = true;
-        attach_destination();
+        create_compressor();
         jpeg_copy_critical_parameters(source, &cinfo);
         cinfo.arith_code = FALSE;
         cinfo.optimize_coding = FALSE;
