@@ -72,10 +72,13 @@ double fit_zoom(int picture_width, int picture_height, int top_level, double vie
     return std::min(zoom, static_cast<double>(top_level));
 }
 
-double decayed_speed(double speed, double dt, bool pen_down)
+double drag_overscroll(double delta, double pan, double low, double high)
 {
-    double const friction = (2 * speed + 9) * dt * (pen_down ? 5 : 1);
-    return std::max(0.0, speed - friction);
+    if (delta > 0)
+        return std::max(0.0, low - pan);
+    if (delta < 0)
+        return std::max(0.0, pan - high);
+    return 0;
 }
 
 double step_towards(double value, double target, double step)
@@ -89,6 +92,24 @@ double round_zoom(double zoom)
 {
     double const whole = std::trunc(zoom);
     return zoom - whole >= 0.5 ? whole + 1 : whole;
+}
+
+PicturePoint turned_to_picture(double x, double y, int orientation)
+{
+    if (orientation == 1)
+        return { y, -x };
+    if (orientation == -1)
+        return { -y, x };
+    return { x, y };
+}
+
+Rect turned_rect(Rect v, Size size, int orientation)
+{
+    if (orientation == 1)
+        return Rect { size.width - v.bottom, v.left, size.width - v.top, v.right };
+    if (orientation == -1)
+        return Rect { v.top, size.height - v.right, v.bottom, size.height - v.left };
+    return v;
 }
 
 }

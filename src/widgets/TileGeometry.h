@@ -2,11 +2,23 @@
 
 // The arithmetic of a picture cut into power-of-two levels of square tiles:
 // how many levels it has, which one fits a view, how many tiles a view may
-// keep, and where the pan point may go. Pure functions, no view inside.
+// keep, where the pan point may go, and how a view turned a quarter turn
+// maps its screen onto the picture. Pure functions, no view inside; any
+// thread. Nothing fails: empty pictures and views give empty answers (0
+// levels, 0 tiles, a zero zoom).
+
+#include "imaging/Rect.h"
 
 #include <cstdint>
 
 namespace qv {
+
+// A point in the picture's frame: full-resolution pixels for a place,
+// screen pixels turned upright for a step or a velocity.
+struct PicturePoint {
+    double x { 0 };
+    double y { 0 };
+};
 
 // The smallest k with 2^k tiles covering the picture on both axes; 0 for
 // an empty picture.
@@ -43,9 +55,11 @@ double clamp_to(PanRange range, double value);
 // side instead of shrinking into a stamp.
 double fit_zoom(int picture_width, int picture_height, int top_level, double view_width, double view_height);
 
-// Inertia: the speed after dt seconds of friction; five times the friction
-// while the pen holds the picture.
-double decayed_speed(double speed, double dt, bool pen_down);
+// How far the pan point lies past its limit on one axis, on the side a
+// drag by `delta` pushes it to: a positive delta (the pen going right or
+// down) moves the pan point down towards `low`, a negative one up towards
+// `high`. 0 while it is within. All in screen pixels.
+double drag_overscroll(double delta, double pan, double low, double high);
 
 // One step of at most `step` from value towards target, never past it.
 double step_towards(double value, double target, double step);
@@ -53,5 +67,13 @@ double step_towards(double value, double target, double step);
 // "Rounding" of the zoom buttons: the integer part, plus one when the rest
 // is one half or more.
 double round_zoom(double zoom);
+
+// Orientation: 0 upright, 1 the view turned clockwise, -1 anticlockwise.
+// A step or a velocity of the pen on the screen, in the picture's frame.
+PicturePoint turned_to_picture(double x, double y, int orientation);
+// Where a rectangle of an upright frame lies once the frame is turned: a
+// rectangle of the view on the screen (`size` the view's size on the
+// screen), or a part of a tile in its surface (which arrives turned).
+Rect turned_rect(Rect upright, Size size, int orientation);
 
 }

@@ -1,7 +1,10 @@
 #pragma once
 
 // What a tiled zoom view asks of its owner: tiles it lacks, and word of the
-// user's gestures on it.
+// user's gestures on it. Called on the user-interface thread, from the
+// view's drawing, advancing and pen handling, never under the view's lock.
+// Nothing is reported back: a tile the owner cannot make is simply never
+// delivered, and the view keeps showing its empty surface there.
 
 #include "imaging/Rect.h"
 

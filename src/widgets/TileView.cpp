@@ -3,6 +3,7 @@
 #include "imaging/PixelOp.h"
 #include "imaging/PixelRules.h"
 #include "skin/TextDrawing.h"
+#include "widgets/Coasting.h"
 #include "widgets/Form.h"
 
 #include <algorithm>
@@ -12,10 +13,6 @@ namespace qv {
 
 namespace {
 
-// A press that wanders no farther than this is a tap.
-constexpr std::int32_t kClickSlop = 8;
-// The pen's velocity is read over its last moments only.
-constexpr std::uint32_t kVelocityWindowMs = 100;
 constexpr double kMaxFlingSpeed = 2000;
 constexpr double kCentringSpeed = 400;
 
@@ -125,7 +122,7 @@ std::vector<TileView::TileInfo> TileView::tiles()
 {
     MutexLock lock(m_tiles_mutex);
     std::vector<TileInfo> result;
-    for (auto const& entry : m_tiles)
+    for (auto const& entry : m_tiles.entries())
         result.push_back(TileInfo { entry->level, entry->column, entry->row, entry->pending, entry->requested,
             entry->preview, entry->stamp == m_frame_counter });
     return result;
@@ -134,7 +131,7 @@ std::vector<TileView::TileInfo> TileView::tiles()
 void TileView::put_piece(int level, int column, int row, std::unique_ptr<RenderSurface> surface)
 {
     MutexLock lock(m_tiles_mutex);
-    auto* entry = find(level, column, row);
+    auto* entry = m_tiles.find(level, column, row);
     if (!entry)
         return;
     entry->surface = std::move(surface);
@@ -147,7 +144,7 @@ void TileView::put_piece(int level, int column, int row, std::unique_ptr<RenderS
 bool TileView::is_needed(int level, int column, int row, std::int64_t* distance)
 {
     MutexLock lock(m_tiles_mutex);
-    if (!find(level, column, row))
+    if (!m_tiles.find(level, column, row))
         return false;
     if (distance) {
         double const scale = pow2(level - m_top_level);
@@ -229,43 +226,11 @@ PicturePoint TileView::picture_to_view(PicturePoint picture) const
     return { vx + m_position.x, vy + m_position.y };
 }
 
-TileView::TileEntry* TileView::find(int level, int column, int row)
+TileEntry& TileView::entry_for(int level, int column, int row)
 {
-    for (auto& entry : m_tiles)
-        if (entry->level == level && entry->column == column && entry->row == row)
-            return entry.get();
-    return nullptr;
-}
-
-TileView::TileEntry* TileView::take_entry(int level, int column, int row)
-{
-    TileEntry* entry = nullptr;
-    if (static_cast<int>(m_tiles.size()) < tile_budget()) {
-        m_tiles.push_back(std::make_unique<TileEntry>());
-        entry = m_tiles.back().get();
-    } else {
-        auto oldest = std::min_element(m_tiles.begin(), m_tiles.end(),
-            [](auto const& a, auto const& b) { return a->stamp < b->stamp; });
-        // A tile drawn in this very frame is never given away: a zoom drawn
-        // reduced can show more tiles than the budget, and recycling one of
-        // them would make the view ask for the same tiles every frame.
-        if (oldest == m_tiles.end() || (*oldest)->stamp == m_frame_counter) {
-            m_tiles.push_back(std::make_unique<TileEntry>());
-            entry = m_tiles.back().get();
-        } else {
-            entry = oldest->get();
-        }
-    }
-    entry->level = level;
-    entry->column = column;
-    entry->row = row;
-    entry->pending = true;
-    entry->requested = false;
-    entry->preview = false;
-    // A pending entry draws the view's empty surface, never its own: the
-    // old tile goes now, and the new one brings its own surface.
-    entry->surface.reset();
-    return entry;
+    if (auto* entry = m_tiles.find(level, column, row))
+        return *entry;
+    return m_tiles.take(level, column, row, tile_budget(), m_frame_counter);
 }
 
 void TileView::choose_level()
@@ -281,113 +246,32 @@ void TileView::choose_level()
     }
 }
 
-Rect TileView::turned_part(Rect part, int side) const
-{
-    if (m_orientation == 1)
-        return Rect { side - part.bottom, part.left, side - part.top, part.right };
-    if (m_orientation == -1)
-        return Rect { part.top, side - part.right, part.bottom, side - part.left };
-    return part;
-}
-
-PixelBuffer const* TileView::delivered_pixels(int level, int column, int row)
-{
-    auto* entry = find(level, column, row);
-    return entry && !entry->pending && entry->surface ? entry->surface->buffer() : nullptr;
-}
-
-bool TileView::has_preview_source(int old_level, int new_level, int column, int row)
-{
-    int const d = new_level - old_level;
-    if (d > 0)
-        return (m_tile_width >> d) > 0 && delivered_pixels(old_level, column >> d, row >> d);
-    if (d == 0 || -d >= 16)
-        return false;
-    int const n = 1 << -d;
-    if (m_tile_width / n == 0)
-        return false;
-    for (int j = 0; j < n; ++j)
-        for (int i = 0; i < n; ++i)
-            if (delivered_pixels(old_level, column * n + i, row * n + j))
-                return true;
-    return false;
-}
-
 void TileView::relevel(int old_level, int new_level)
 {
     if (m_unbounded || m_tile_width != m_tile_height)
         return;
-    int const side = m_tile_width;
+    TileLook const look { m_tile_width, m_orientation, m_empty_colour };
     // The new level is already the current one: its grid is the one drawn.
     auto const g = visible_grid();
-
     // Previews are made into fresh entries first: the old tiles they are
     // drawn from may be the very entries that would otherwise be recycled.
+    // Only where an old tile has something to show: the rest waits for its
+    // own tile with no entry made for it.
     std::vector<std::unique_ptr<TileEntry>> previews;
-    int const d = new_level - old_level;
     for (int r = g.r0; r <= g.r1; ++r) {
         for (int c = g.c0; c <= g.c1; ++c) {
-            // Only where an old tile has something to show: the rest waits
-            // for its own tile with no entry made for it.
-            if (find(new_level, c, r) || !has_preview_source(old_level, new_level, c, r))
+            if (m_tiles.find(new_level, c, r))
                 continue;
-            auto entry = std::make_unique<TileEntry>();
-            entry->level = new_level;
-            entry->column = c;
-            entry->row = r;
-            entry->stamp = m_frame_counter;
-            entry->surface = std::make_unique<RenderSurface>(Size { side, side });
-            auto* buffer = entry->surface->buffer();
-            if (!buffer)
-                continue;
-            fill_rect(entry->surface->target(), 0, 0, side, side, ColourFillOp(m_empty_colour));
-            if (d > 0) {
-                int const part = side >> d;
-                int const mask = (1 << d) - 1;
-                Rect const from = turned_part(
-                    Rect { (c & mask) * part, (r & mask) * part, (c & mask) * part + part, (r & mask) * part + part },
-                    side);
-                stretch_rect(entry->surface->target(), 0, 0, side, side, *delivered_pixels(old_level, c >> d, r >> d),
-                    from.left, from.top, from.width(), from.height(), copy_op());
-            } else {
-                int const n = 1 << -d;
-                int const part = side / n;
-                for (int j = 0; j < n; ++j) {
-                    for (int i = 0; i < n; ++i) {
-                        auto const* source = delivered_pixels(old_level, c * n + i, r * n + j);
-                        if (!source)
-                            continue;
-                        Rect const to = turned_part(Rect { i * part, j * part, i * part + part, j * part + part }, side);
-                        stretch_rect(entry->surface->target(), to.left, to.top, to.width(), to.height(), *source, 0, 0,
-                            side, side, copy_op());
-                    }
-                }
+            if (auto preview = m_tiles.make_preview(old_level, new_level, c, r, look)) {
+                preview->stamp = m_frame_counter;
+                previews.push_back(std::move(preview));
             }
-            entry->pending = false;
-            entry->requested = false;
-            entry->preview = true;
-            previews.push_back(std::move(entry));
         }
     }
-    if (previews.empty())
-        return;
-    // Make room by dropping the least recently used entries.
-    std::stable_sort(m_tiles.begin(), m_tiles.end(), [](auto const& a, auto const& b) { return a->stamp > b->stamp; });
-    int const keep = std::max(0, tile_budget() - static_cast<int>(previews.size()));
-    if (static_cast<int>(m_tiles.size()) > keep)
-        m_tiles.resize(keep);
-    for (auto& preview : previews)
-        m_tiles.push_back(std::move(preview));
+    m_tiles.add_previews(std::move(previews), tile_budget());
 }
 
-Rect TileView::to_screen(Rect v) const
-{
-    if (m_orientation == 1)
-        return Rect { m_size.width - v.bottom, v.left, m_size.width - v.top, v.right };
-    if (m_orientation == -1)
-        return Rect { v.top, m_size.height - v.right, v.bottom, m_size.height - v.left };
-    return v;
-}
+Rect TileView::to_screen(Rect v) const { return turned_rect(v, m_size, m_orientation); }
 
 void TileView::draw_tile(DrawTarget& target, Point origin, Rect virtual_rect, RenderSurface const* surface)
 {
@@ -457,12 +341,10 @@ void TileView::request_visible()
     auto const g = visible_grid();
     for (int r = g.r0; r <= g.r1; ++r) {
         for (int c = g.c0; c <= g.c1; ++c) {
-            auto* entry = find(g.level, c, r);
-            if (!entry)
-                entry = take_entry(g.level, c, r);
-            entry->stamp = m_frame_counter;
-            if (!entry->requested)
-                ask_for(*entry, g.level, c, r);
+            auto& entry = entry_for(g.level, c, r);
+            entry.stamp = m_frame_counter;
+            if (!entry.requested)
+                ask_for(entry, g.level, c, r);
         }
     }
 }
@@ -475,60 +357,56 @@ void TileView::draw(DrawTarget& target, Point origin)
     ClipScope view_clip(target, Rect { origin.x, origin.y, origin.x + m_size.width, origin.y + m_size.height });
 
     auto const g = visible_grid();
-    int const level = g.level;
-    double const tw = g.tile_w;
-    double const th = g.tile_h;
-    double const off_x = g.off_x;
-    double const off_y = g.off_y;
-    int const grid = 1 << std::clamp(level, 0, 20);
     // The last row and column of tiles hold nothing past the picture's
     // edge; only the picture itself is drawn, the rest shows what lies under.
     std::unique_ptr<ClipScope> picture_clip;
     if (!m_unbounded) {
-        Rect const picture { static_cast<std::int32_t>(off_x), static_cast<std::int32_t>(off_y),
-            static_cast<std::int32_t>(std::ceil(off_x + displayed_width() - 1e-6)),
-            static_cast<std::int32_t>(std::ceil(off_y + displayed_height() - 1e-6)) };
+        Rect const picture { static_cast<std::int32_t>(g.off_x), static_cast<std::int32_t>(g.off_y),
+            static_cast<std::int32_t>(std::ceil(g.off_x + displayed_width() - 1e-6)),
+            static_cast<std::int32_t>(std::ceil(g.off_y + displayed_height() - 1e-6)) };
         Rect const on_screen = to_screen(picture);
         picture_clip = std::make_unique<ClipScope>(target,
             Rect { origin.x + on_screen.left, origin.y + on_screen.top, origin.x + on_screen.right,
                 origin.y + on_screen.bottom });
     }
+    draw_tiles(target, origin, g);
+    picture_clip.reset();
+    if (m_tile_listener) {
+        MutexUnlock unlocked(m_tiles_mutex);
+        m_tile_listener->after_draw(*this);
+    }
+}
+
+void TileView::draw_tiles(DrawTarget& target, Point origin, VisibleGrid const& g)
+{
+    int const grid = 1 << std::clamp(g.level, 0, 20);
     bool const moving = m_speed != 0 || m_pen_down;
     bool const zoom_settled = m_zoom == m_settled_zoom;
-
     for (int r = g.r0; r <= g.r1; ++r) {
         for (int c = g.c0; c <= g.c1; ++c) {
-            Rect const rect { static_cast<std::int32_t>(std::floor(off_x + c * tw)),
-                static_cast<std::int32_t>(std::floor(off_y + r * th)),
-                static_cast<std::int32_t>(std::floor(off_x + (c + 1) * tw)),
-                static_cast<std::int32_t>(std::floor(off_y + (r + 1) * th)) };
+            Rect const rect { static_cast<std::int32_t>(std::floor(g.off_x + c * g.tile_w)),
+                static_cast<std::int32_t>(std::floor(g.off_y + r * g.tile_h)),
+                static_cast<std::int32_t>(std::floor(g.off_x + (c + 1) * g.tile_w)),
+                static_cast<std::int32_t>(std::floor(g.off_y + (r + 1) * g.tile_h)) };
             int column = c;
             int row = r;
             if (m_unbounded) {
                 column = ((c % grid) + grid) % grid;
                 row = ((r % grid) + grid) % grid;
             }
-            auto* entry = find(level, column, row);
-            if (!entry) {
-                if (m_unbounded && moving) {
-                    draw_tile(target, origin, rect, &empty_surface());
-                    continue;
-                }
-                entry = take_entry(level, column, row);
-            }
-            entry->stamp = m_frame_counter;
-            if (zoom_settled && !entry->requested && (!m_unbounded || !moving) && m_tile_listener)
-                ask_for(*entry, level, column, row);
-            if (!entry->pending)
-                draw_tile(target, origin, rect, entry->surface.get());
-            else
+            // While an unbounded view moves, the tiles it lacks show empty
+            // and are asked for once it rests: it would otherwise churn
+            // through its budget on tiles that only slide past.
+            if (m_unbounded && moving && !m_tiles.find(g.level, column, row)) {
                 draw_tile(target, origin, rect, &empty_surface());
+                continue;
+            }
+            auto& entry = entry_for(g.level, column, row);
+            entry.stamp = m_frame_counter;
+            if (zoom_settled && !entry.requested && (!m_unbounded || !moving) && m_tile_listener)
+                ask_for(entry, g.level, column, row);
+            draw_tile(target, origin, rect, entry.pending ? &empty_surface() : entry.surface.get());
         }
-    }
-    picture_clip.reset();
-    if (m_tile_listener) {
-        MutexUnlock unlocked(m_tiles_mutex);
-        m_tile_listener->after_draw(*this);
     }
 }
 
@@ -563,12 +441,12 @@ void TileView::apply_edges(double dt)
         // lowers the pan point: towards the low edge's limit.
         if (pan_screen < low) {
             if (v > 0)
-                v = std::max(0.0, v - (low - pan_screen + 1) * dt * 50);
+                v = edge_pulled_speed(v, low - pan_screen, dt);
             if (m_speed == 0)
                 axis.pan = step_towards(axis.pan, low * to_full(), step);
         } else if (pan_screen > high) {
             if (v < 0)
-                v = std::min(0.0, v + (pan_screen - high + 1) * dt * 50);
+                v = -edge_pulled_speed(-v, pan_screen - high, dt);
             if (m_speed == 0)
                 axis.pan = step_towards(axis.pan, high * to_full(), step);
         }
@@ -610,7 +488,7 @@ void TileView::advance(double seconds)
         m_zoom = step_towards(m_zoom, m_target_zoom, m_zoom_speed * levels * dt);
     }
     if (m_speed > 0) {
-        m_speed = decayed_speed(m_speed, dt, m_pen_down);
+        m_speed = coasted_speed(m_speed, dt, m_pen_down ? kHeldBrake : 1);
         if (!m_pen_down) {
             m_pan_x -= m_speed * m_direction_x * dt * to_full();
             m_pan_y -= m_speed * m_direction_y * dt * to_full();
@@ -639,10 +517,7 @@ bool TileView::on_pointer_button(PointerEvent const& event)
 {
     if (event.down) {
         m_pen_down = true;
-        m_pen_start = m_pen_last = event.position;
-        m_pen_excursion = 0;
-        m_pen_samples.clear();
-        m_pen_samples.push_back(PenSample { event.tick, event.position });
+        m_pen.press(event.position, event.tick);
         m_speed = 0;
         m_pan_animating = false;
         return true;
@@ -654,76 +529,46 @@ bool TileView::on_pointer_button(PointerEvent const& event)
     m_pen_down = false;
     if (event.position_unknown)
         return true;
-    bool const click = m_pen_excursion <= kClickSlop;
-    auto const v = click ? PicturePoint {} : pen_velocity();
-    double const speed = std::min(kMaxFlingSpeed, std::hypot(v.x, v.y));
-    if (speed > 0) {
-        m_direction_x = v.x / std::hypot(v.x, v.y);
-        m_direction_y = v.y / std::hypot(v.x, v.y);
-    }
-    m_speed = speed;
+    bool const click = m_pen.is_tap();
+    fling(click ? MotionVelocity {} : m_pen.velocity());
     if (click && m_gesture_listener)
         m_gesture_listener->on_view_click(*this, event.position);
     return true;
 }
 
-PicturePoint TileView::pen_velocity() const
+void TileView::fling(MotionVelocity velocity)
 {
-    if (m_pen_samples.size() < 2)
-        return {};
-    auto const& last = m_pen_samples.back();
-    auto const& first = m_pen_samples.front();
-    double const seconds = (last.tick - first.tick) / 1000.0;
-    if (seconds <= 0)
-        return {};
-    double const sx = (last.point.x - first.point.x) / seconds;
-    double const sy = (last.point.y - first.point.y) / seconds;
-    if (m_orientation == 1)
-        return { sy, -sx };
-    if (m_orientation == -1)
-        return { -sy, sx };
-    return { sx, sy };
+    auto const v = turned_to_picture(velocity.x, velocity.y, m_orientation);
+    double const length = std::hypot(v.x, v.y);
+    double const speed = std::min(kMaxFlingSpeed, length);
+    if (speed > 0) {
+        m_direction_x = v.x / length;
+        m_direction_y = v.y / length;
+    }
+    m_speed = speed;
 }
 
 void TileView::on_pointer_move(PointerEvent const& event)
 {
     if (!m_pen_down)
         return;
-    m_pen_samples.push_back(PenSample { event.tick, event.position });
-    while (m_pen_samples.size() > 2 && event.tick - m_pen_samples.front().tick > kVelocityWindowMs)
-        m_pen_samples.pop_front();
-    m_pen_excursion = std::max({ m_pen_excursion, std::abs(event.position.x - m_pen_start.x),
-        std::abs(event.position.y - m_pen_start.y) });
-    double sx = event.position.x - m_pen_last.x;
-    double sy = event.position.y - m_pen_last.y;
-    m_pen_last = event.position;
-    double dx = sx;
-    double dy = sy;
-    if (m_orientation == 1) {
-        dx = sy;
-        dy = -sx;
-    } else if (m_orientation == -1) {
-        dx = -sy;
-        dy = sx;
-    }
-    // Past an edge the picture follows the pen less and less, the more the
-    // deeper the edge is inside: it feels held back by a spring.
-    auto damp = [this](double delta, double pan, PanRange range, double view) {
-        double const pan_screen = pan / to_full();
-        double inside = 0;
-        if (delta > 0 && pan_screen < range.low / to_full() + 0.5)
-            inside = range.low / to_full() - pan_screen;
-        else if (delta < 0 && pan_screen > range.high / to_full() - 0.5)
-            inside = pan_screen - range.high / to_full();
-        if (inside <= 0 || view <= 0)
-            return delta;
-        return delta * std::max(0.0, 1 - 2 * inside / view);
-    };
-    dx = damp(dx, m_pan_x, pan_range_x(), view_extent_x());
-    dy = damp(dy, m_pan_y, pan_range_y(), view_extent_y());
+    auto const step = m_pen.add(event.position, event.tick);
+    if (!step)
+        return;
+    auto const d = turned_to_picture(step->x, step->y, m_orientation);
+    double const dx = resisted(d.x, m_pan_x, pan_range_x(), view_extent_x());
+    double const dy = resisted(d.y, m_pan_y, pan_range_y(), view_extent_y());
     m_pan_x -= dx * to_full();
     m_pan_y -= dy * to_full();
     invalidate_drawing();
+}
+
+double TileView::resisted(double delta, double pan, PanRange range, double view) const
+{
+    // Past an edge the picture follows the pen less and less, the deeper
+    // the edge is inside: it feels held back by a spring.
+    double const past = drag_overscroll(delta, pan / to_full(), range.low / to_full(), range.high / to_full());
+    return resisted_step(delta, past, view);
 }
 
 }

@@ -6,27 +6,30 @@
 // zoom between levels. User-interface thread only. m_tiles_mutex (re-entrant)
 // guards the tiles and the geometry; the draw loop holds it around each
 // tile's lookup and drawing and lets go of it while the listener is asked.
+// Nothing fails loudly: a tile not delivered yet shows the empty surface,
+// and a key the view no longer holds is dropped on delivery.
 
 #include "base/Thread.h"
-#include "widgets/TileGeometry.h"
-#include "widgets/TileListener.h"
 #include "skin/FontRep.h"
 #include "widgets/Element.h"
+#include "widgets/MotionTracker.h"
+#include "widgets/TileGeometry.h"
+#include "widgets/TileListener.h"
+#include "widgets/TileTable.h"
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <vector>
 
 namespace qv {
 
-struct PicturePoint {
-    double x { 0 };
-    double y { 0 };
-};
-
 class TileView : public Element {
 public:
+    // The pen's feel: every move pans (no dead zone), a press that strays
+    // no more than 8 pixels is a tap, and a fling's velocity is read over
+    // the pen's last 100 ms, yet over its last two samples however old.
+    static constexpr MotionSettings kPenMotion { .dead_zone = 0, .tap_slop = 8, .window_ms = 100, .min_samples = 2 };
+
     // What a test or the owner may see of one cached tile.
     struct TileInfo {
         int level { 0 };
@@ -106,21 +109,6 @@ public:
     PicturePoint picture_to_view(PicturePoint picture) const;
 
 private:
-    struct TileEntry {
-        int level { -100 };
-        int column { -1 };
-        int row { -1 };
-        int stamp { 0 };
-        std::unique_ptr<RenderSurface> surface;
-        bool pending { true };
-        bool requested { false };
-        bool preview { false };
-    };
-    struct PenSample {
-        std::uint32_t tick;
-        Point point;
-    };
-
     // The tile grid of the current level that covers the view.
     struct VisibleGrid {
         int level { 0 };
@@ -136,22 +124,21 @@ private:
     VisibleGrid visible_grid() const;
     void choose_level();
     void relevel(int old_level, int new_level);
-    // The pixels of a tile that holds its delivered picture, else null.
-    PixelBuffer const* delivered_pixels(int level, int column, int row);
-    // Whether any delivered tile of the old level covers part of this one.
-    bool has_preview_source(int old_level, int new_level, int column, int row);
-    TileEntry* find(int level, int column, int row);
-    TileEntry* take_entry(int level, int column, int row);
+    // The entry for a key the frame shows, made when the table lacks it.
+    TileEntry& entry_for(int level, int column, int row);
     // Marks the entry asked for and asks the listener, without the lock.
     void ask_for(TileEntry& entry, int level, int column, int row);
     RenderSurface const& empty_surface();
+    void draw_tiles(DrawTarget& target, Point origin, VisibleGrid const& g);
     void draw_tile(DrawTarget& target, Point origin, Rect virtual_rect, RenderSurface const* surface);
     Rect to_screen(Rect virtual_rect) const;
-    // A square part of a tile, as it lies in a surface turned like the view.
-    Rect turned_part(Rect part, int side) const;
+    // A step of the pen, in the picture's frame, held back past an edge.
+    double resisted(double delta, double pan, PanRange range, double view) const;
     void apply_edges(double dt);
     void animate_pan(double dt);
-    PicturePoint pen_velocity() const;
+    // Sets the view coasting at the pen's velocity, turned into the
+    // picture's frame and capped.
+    void fling(MotionVelocity velocity);
 
     mutable Mutex m_tiles_mutex;
     TileListener* m_tile_listener { nullptr };
@@ -184,12 +171,9 @@ private:
     double m_direction_y { 0 };
 
     bool m_pen_down { false };
-    Point m_pen_start;
-    Point m_pen_last;
-    std::int32_t m_pen_excursion { 0 };
-    std::deque<PenSample> m_pen_samples;
+    MotionTracker m_pen { kPenMotion };
 
-    std::vector<std::unique_ptr<TileEntry>> m_tiles;
+    TileTable m_tiles;
     int m_frame_counter { 0 };
     RenderSurface m_empty_surface;
     bool m_empty_stale { true };

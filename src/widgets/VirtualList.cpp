@@ -1,6 +1,7 @@
 #include "widgets/VirtualList.h"
 
 #include "base/Log.h"
+#include "widgets/Coasting.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,11 +19,6 @@ double approach(double value, double goal, double limit)
 }
 
 PointerEvent cancelled_release() { return PointerEvent { Point { -1, -1 }, 0, false, true }; }
-
-// A stylus that presses and lifts again in place is a tap, and the finger
-// decelerates the list five times harder than friction alone while it rests.
-constexpr double kHeldBrake = 5;
-constexpr double kSpringPull = 50;
 
 }
 
@@ -383,17 +379,16 @@ void VirtualList::step_heights(double seconds)
 
 void VirtualList::apply_friction(double seconds)
 {
-    double deceleration = 2 * std::abs(m_velocity) + 9;
-    if (m_stylus_down && !m_pressed_item)
-        deceleration *= kHeldBrake;
+    // A finger resting on the list while it coasts brakes it.
+    double const brake = m_stylus_down && !m_pressed_item ? kHeldBrake : 1;
     if (m_velocity < 0) {
-        m_velocity = std::min(0.0, m_velocity + deceleration * seconds);
+        m_velocity = -coasted_speed(-m_velocity, seconds, brake);
         if (double const u = bottom_overscroll(); u > 0)
-            m_velocity = std::min(0.0, m_velocity + (u + 1) * seconds * kSpringPull);
+            m_velocity = -edge_pulled_speed(-m_velocity, u, seconds);
     } else if (m_velocity > 0) {
-        m_velocity = std::max(0.0, m_velocity - deceleration * seconds);
+        m_velocity = coasted_speed(m_velocity, seconds, brake);
         if (double const s = top_overscroll(); s > 0)
-            m_velocity = std::max(0.0, m_velocity - (s + 1) * seconds * kSpringPull);
+            m_velocity = edge_pulled_speed(m_velocity, s, seconds);
     }
 }
 
@@ -497,10 +492,13 @@ bool VirtualList::on_pointer_button(PointerEvent const& event)
         }
         return true;
     }
+    // Whole pixels per second, so that a flick carries the list exactly as
+    // far as it always did.
+    double const flick = std::trunc(m_tracker.velocity().y);
     if (top_overscroll() > 0 || bottom_overscroll() > 0)
         m_velocity = 0;
     else
-        fling(-static_cast<double>(m_tracker.velocity().y));
+        fling(flick);
     return true;
 }
 
@@ -513,16 +511,9 @@ void VirtualList::on_pointer_move(PointerEvent const& event)
     auto const step = m_tracker.add(event.position, event.tick);
     if (!step)
         return;
-    double dy = step->y;
     double const height = std::max<double>(m_size.height, 1);
-    if (dy > 0) {
-        if (double const s = top_overscroll(); s > 0)
-            dy *= std::max(0.0, 1 - 2 * s / height);
-    } else if (dy < 0) {
-        if (double const u = bottom_overscroll(); u > 0)
-            dy *= std::max(0.0, 1 - 2 * u / height);
-    }
-    m_offset += dy;
+    double const past = step->y > 0 ? top_overscroll() : step->y < 0 ? bottom_overscroll() : 0;
+    m_offset += resisted_step(step->y, past, height);
     renormalise();
     if (!m_tracker.in_dead_zone())
         cancel_press();

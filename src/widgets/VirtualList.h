@@ -5,7 +5,8 @@
 // It scrolls by dragging, coasts after a flick with friction, springs back
 // when pulled past either end, animates item heights, and shows pressed and
 // selected looks through an item's "#vlist_normal", "#vlist_pressed" and
-// "#vlist_selected" children. User-interface thread only.
+// "#vlist_selected" children. User-interface thread only. Nothing fails: an
+// item the provider cannot make is dropped from the list.
 
 #include "widgets/Element.h"
 #include "widgets/Form.h"
@@ -54,6 +55,13 @@ public:
     static constexpr double kMaxFlick = 2000;   // pixels per second
     static constexpr double kHeightSpeed = 200; // pixels per second
     static constexpr double kSpringSpeed = 400; // pixels per second
+    // The stylus's feel: a wobble of less than 10 pixels is no drag yet, the
+    // row stays pressed and a release there is a tap; a flick's velocity is
+    // read over the last quarter second (25 samples at most), and over no
+    // less than 50 ms.
+    static constexpr MotionSettings kPenMotion {
+        .dead_zone = 10, .tap_slop = 9, .window_ms = 250, .min_samples = 1, .max_samples = 25, .min_span_ms = 50
+    };
 
     explicit VirtualList(Element* parent);
     ~VirtualList() override;
@@ -132,7 +140,7 @@ private:
     double m_items_height { 0 };
     double m_offset { 0 };
     double m_velocity { 0 };
-    MotionTracker m_tracker;
+    MotionTracker m_tracker { kPenMotion };
     Point m_press_local;
     Point m_pointer;
     std::uint32_t m_last_tick { 0 };

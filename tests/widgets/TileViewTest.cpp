@@ -118,8 +118,6 @@ TEST(TileGeometry, FitZoomFitsTheWholePicture)
     EXPECT_DOUBLE_EQ(fit_zoom(300, 200, 1, 4000, 4000), 1.0);
     EXPECT_DOUBLE_EQ(round_zoom(2.49), 2.0);
     EXPECT_DOUBLE_EQ(round_zoom(2.5), 3.0);
-    EXPECT_DOUBLE_EQ(decayed_speed(100, 0.1, false), 100 - (200 + 9) * 0.1);
-    EXPECT_DOUBLE_EQ(decayed_speed(10, 0.1, true), 0.0);
 }
 
 TEST(TileView, SetPictureStartsAtTheFitLevelWhenTheZoomIsBelowIt)
@@ -332,6 +330,66 @@ TEST(TileView, DragBeyondAnEdgeFollowsThePenLessAndATapIsAClick)
     f.view->on_pointer_button(PointerEvent { Point { 103, 101 }, 2050, false });
     ASSERT_EQ(f.listener.clicks.size(), 1u);
     EXPECT_EQ(f.listener.clicks[0], (Point { 103, 101 }));
+}
+
+TEST(TileView, ThePicturePointUnderThePenStaysThereAndCoastsOnTheSameWay)
+{
+    for (int orientation : { 0, 1, -1 }) {
+        SCOPED_TRACE(orientation);
+        ViewFixture f(Size { 240, 320 });
+        f.view->set_orientation(orientation);
+        // At full size, far from the edges: the picture follows the pen 1:1.
+        f.view->set_picture(256, 256, 1600, 1200, 3);
+        Point pen { 100, 150 };
+        auto const held = f.view->screen_to_picture(pen);
+        std::uint32_t tick = 0;
+        f.view->on_pointer_button(PointerEvent { pen, tick, true });
+        for (int i = 0; i < 5; ++i) {
+            pen = Point { pen.x + 7, pen.y - 4 };
+            f.view->on_pointer_move(PointerEvent { pen, tick += 10, true });
+            auto const under = f.view->screen_to_picture(pen);
+            EXPECT_NEAR(under.x, held.x, 1e-9);
+            EXPECT_NEAR(under.y, held.y, 1e-9);
+        }
+        f.view->on_pointer_button(PointerEvent { pen, tick += 10, false });
+        ASSERT_GT(f.view->speed(), 0);
+        f.view->advance(0.05);
+        // The held point went on along the pen's way, (7, -4) on the screen.
+        auto const now = f.view->picture_to_view(held);
+        double const ahead = (now.x - pen.x) * 7 + (now.y - pen.y) * -4;
+        double const aside = (now.x - pen.x) * -4 - (now.y - pen.y) * 7;
+        EXPECT_GT(ahead, 0);
+        EXPECT_NEAR(aside, 0, 1e-6);
+    }
+}
+
+TEST(TileView, ATapNeverFlingsAndADragFlingsAtItsLastPaceUpToTheCap)
+{
+    ViewFixture f(Size { 240, 320 });
+    f.view->set_picture(256, 256, 1600, 1200, 3);
+    // A press, moves and a release, `every` milliseconds apart.
+    auto const gesture = [&](std::vector<Point> const& points, std::uint32_t start, std::uint32_t every) {
+        for (std::uint32_t i = 0; i < points.size(); ++i) {
+            PointerEvent const event { points[i], start + i * every, i + 1 < points.size() };
+            if (i == 0 || i + 1 == points.size())
+                f.view->on_pointer_button(event);
+            else
+                f.view->on_pointer_move(event);
+        }
+    };
+    int const slop = TileView::kPenMotion.tap_slop;
+    // Out to the slop in 10 ms, quick as it is: a tap.
+    gesture({ { 100, 100 }, { 100 + slop, 100 }, { 100 + slop / 2, 100 } }, 0, 10);
+    ASSERT_EQ(f.listener.clicks.size(), 1u);
+    EXPECT_EQ(f.view->speed(), 0);
+    // A slow steady drag, 30 pixels every 300 ms: the samples older than
+    // the window go, but the last two still tell its pace.
+    gesture({ { 50, 100 }, { 80, 100 }, { 110, 100 }, { 140, 100 } }, 1000, 300);
+    EXPECT_EQ(f.listener.clicks.size(), 1u);
+    EXPECT_DOUBLE_EQ(f.view->speed(), 100);
+    // 200 pixels in 20 ms would be 10,000 pixels per second.
+    gesture({ { 20, 200 }, { 120, 200 }, { 220, 200 } }, 3000, 10);
+    EXPECT_DOUBLE_EQ(f.view->speed(), 2000);
 }
 
 TEST(TileView, PanTargetIsReachedWithoutOvershoot)

@@ -135,12 +135,34 @@ TEST(VirtualList, a_flick_of_five_thousand_pixels_per_second_starts_at_two_thous
     for (int y = 145; y >= -5; y -= 50)
         f.move(50, y);
     f.release(50, -55);
-    EXPECT_EQ(f.list->tracker().velocity().y, 5000);
+    EXPECT_EQ(f.list->tracker().velocity().y, -5000);
     EXPECT_EQ(f.list->velocity(), -VirtualList::kMaxFlick);
     EXPECT_TRUE(f.rows.clicks.empty());
     f.list->advance(0.01);
     EXPECT_LT(f.list->velocity(), 0);
     EXPECT_GT(f.list->velocity(), -VirtualList::kMaxFlick) << "friction slows it";
+}
+
+TEST(VirtualList, a_flick_coasts_at_whole_pixels_per_second_once_it_lasts_fifty_milliseconds)
+{
+    ListFixture f(1000);
+    // 40 pixels up in 40 ms is fast, but too short to be told from a tap.
+    f.press(50, 150);
+    f.move(50, 130);
+    f.release(50, 110, 20);
+    EXPECT_EQ(f.list->velocity(), 0);
+    // Coasted down the list first, so that a pull down is no overscroll.
+    f.list->fling(-500);
+    for (int i = 0; i < 200; ++i)
+        f.list->advance(0.02);
+    ASSERT_EQ(f.list->velocity(), 0);
+    ASSERT_GT(f.list->first_index(), 2);
+    // 100 pixels down in 67 ms is 1492.5 pixels per second: the list coasts
+    // at 1492.
+    f.press(50, 50);
+    f.move(50, 100, 30);
+    f.release(50, 150, 37);
+    EXPECT_EQ(f.list->velocity(), 1492);
 }
 
 TEST(VirtualList, a_press_while_coasting_presses_nothing_and_brakes_five_times_harder)
