@@ -14,14 +14,13 @@
 
 #include "base/Directories.h"
 #include "base/FileInfo.h"
-#include "base/FileStream.h"
 #include "base/Paths.h"
+#include "catalog/AlbumListing.h"
 #include "catalog/PhotoCatalog.h"
+#include "catalog/PictureStatus.h"
 #include "imaging/PngImage.h"
 #include "platform/System.h"
-#include "thumbcache/CacheBuilder.h"
 #include "thumbcache/CacheFile.h"
-#include "thumbcache/PieceCreator.h"
 
 #include <chrono>
 #include <cstdio>
@@ -37,28 +36,15 @@ namespace {
 
 WString absolute(char const* path) { return platform::from_system_path(std::filesystem::absolute(path).string()); }
 
-struct Pictures : DirectoryVisitor {
-    std::vector<WString> paths;
-    bool on_file(WString const& path) override
-    {
-        paths.push_back(path);
-        return true;
-    }
-};
-
 std::vector<WString> default_roots()
 {
-    struct Cards : DirectoryVisitor {
-        std::vector<WString> roots;
-        bool on_directory(WString const& path) override
-        {
-            roots.push_back(path + u"\\");
-            return true;
-        }
-    } cards;
+    PathCollector cards(PathCollector::Take::Directories);
     find_drives(cards);
-    cards.roots.push_back(expand_path(u"%my_documents%\\"));
-    return cards.roots;
+    std::vector<WString> roots;
+    for (auto const& card : cards.paths)
+        roots.push_back(card + u"\\");
+    roots.push_back(expand_path(u"%my_documents%\\"));
+    return roots;
 }
 
 class Progress {
@@ -105,10 +91,9 @@ int build(std::vector<WString> roots)
     };
     std::vector<Job> jobs;
     for (auto const& root : roots) {
-        Pictures pictures;
-        walk_directory(pictures, root, u"*.jpg", u"*", true);
-        walk_directory(pictures, root, u"*.jpeg", u"*", true);
-        for (auto& p : pictures.paths)
+        std::vector<WString> pictures;
+        pictures_under(root, pictures);
+        for (auto& p : pictures)
             jobs.push_back({ std::move(p), root });
     }
     std::printf("%zu pictures under %zu roots\n", jobs.size(), roots.size());
@@ -118,20 +103,17 @@ int build(std::vector<WString> roots)
     for (size_t i = 0; i < jobs.size(); ++i) {
         auto const& job = jobs[i];
         progress.show(i, job.picture);
-        auto cache = cache_file_name(job.picture, job.root);
-        if (cache.empty())
+        auto const status = read_picture_status(job.picture, job.root);
+        if (status.state == PictureStatus::State::Missing)
             continue;
-        if (is_cache_file_valid(cache)) {
+        if (status.state == PictureStatus::State::Ready) {
             ++kept;
             continue;
         }
-        create_directories(directory_of(cache));
         PictureProblem problem = PictureProblem::None;
-        if (create_picture_cache(job.picture, cache, nullptr, &problem)) {
+        if (build_picture_cache(job.picture, job.root, nullptr, problem)) {
             ++built;
         } else {
-            // An empty file marks a picture that cannot be read.
-            FileStream(cache, OpenMode::Write);
             ++bad;
             unreadable.emplace_back(job.picture, problem);
         }
@@ -167,7 +149,7 @@ int check(WString const& picture, WString const& root)
         return 1;
     }
     std::printf("cache file: %s\n", to_utf8(cache).c_str());
-    if (is_bad_picture(cache)) {
+    if (read_picture_status(picture, root).state == PictureStatus::State::Bad) {
         std::printf("marked unreadable (empty): %s\n", problem_text(diagnose_picture(picture)));
         return 1;
     }
@@ -200,13 +182,7 @@ int check(WString const& picture, WString const& root)
 
 int tile(WString const& picture, int level, int column, int row, WString const& out, WString const& root)
 {
-    auto cache = cache_file_name(picture, root);
-    std::unique_ptr<PieceCreator> creator;
-    if (!cache.empty() && is_cache_file_valid(cache))
-        creator = std::make_unique<CachePieceCreator>(picture, root);
-    else
-        creator = std::make_unique<FilePieceCreator>(picture);
-    creator = upright_creator(std::move(creator), probe_jpeg(picture).info.orientation);
+    auto creator = open_piece_creator(picture, root, read_picture_status(picture, root));
     std::unique_ptr<PixelBuffer> piece;
     if (!creator->create_piece(level, column, row, piece)) {
         std::fprintf(stderr, "tile %d, %d, %d cannot be made\n", level, column, row);

@@ -39,6 +39,20 @@ bool walk(DirectoryVisitor& visitor, WString const& directory, WStringView file_
 
 }
 
+bool PathCollector::on_file(WString const& path)
+{
+    if (m_take == Take::Files)
+        paths.push_back(path);
+    return true;
+}
+
+bool PathCollector::on_directory(WString const& path)
+{
+    if (m_take == Take::Directories)
+        paths.push_back(path);
+    return true;
+}
+
 bool walk_directory(DirectoryVisitor& visitor, WStringView directory, WStringView file_pattern,
     WStringView directory_pattern, bool recursive)
 {

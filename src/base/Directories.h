@@ -1,6 +1,16 @@
 #pragma once
 
+// Walks of directory trees, the storage cards and the few directory
+// operations the program asks for by name.
+//
+// Threads: any; a walk calls its visitor on the caller's thread, and a
+// visitor is used by one walk at a time.
+// Failures: a directory that cannot be listed is walked as an empty one;
+// create_directories logs each level it could not make and goes on.
+
 #include "core/WString.h"
+
+#include <vector>
 
 namespace qv {
 
@@ -10,6 +20,24 @@ public:
     // Returning false stops the whole walk.
     virtual bool on_file(WString const& path) { return true; }
     virtual bool on_directory(WString const& path) { return true; }
+};
+
+// Gathers the paths a walk meets, in the walk's order: its files, or its
+// directories. It never stops a walk.
+class PathCollector final : public DirectoryVisitor {
+public:
+    enum class Take { Files, Directories };
+    explicit PathCollector(Take take = Take::Files)
+        : m_take(take)
+    {
+    }
+    bool on_file(WString const& path) override;
+    bool on_directory(WString const& path) override;
+
+    std::vector<WString> paths;
+
+private:
+    Take m_take;
 };
 
 // Pass as the directory pattern to visit no sub-directories.

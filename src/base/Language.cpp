@@ -44,19 +44,9 @@ constexpr std::array<LanguageEntry, 98> kLanguages { {
     { "am", nullptr }, { "tzm", nullptr }, { "ks", u"KASHMIRI" }, { "ne", u"NEPALI" },
 } };
 
-class LanguageFiles : public DirectoryVisitor {
-public:
-    std::vector<WString> paths;
-    bool on_file(WString const& path) override
-    {
-        paths.push_back(path);
-        return true;
-    }
-};
-
 std::vector<WString> language_files(WStringView folder)
 {
-    LanguageFiles files;
+    PathCollector files;
     walk_directory(files, folder, u"*.lng", kDoNotSearch, false);
     return files.paths;
 }

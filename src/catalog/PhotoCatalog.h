@@ -2,15 +2,29 @@
 
 // The album list and its worker: the search of the storage cards and My
 // Documents, the queue of pictures without a valid cache file, and the
-// building of those files one at a time. Screens never wait for the worker:
-// once per frame they call poll_events, which turns its state into events.
+// building of those files one at a time. It is the screens' one way to the
+// cache files: they ask picture_status what a picture's cache holds and hand
+// in requests (add_picture, prioritize_picture), and never look for a cache
+// file themselves.
+//
+// Threads: the worker is the object's own thread; every other call belongs
+// to the user-interface thread, except the diagnostics, which any thread may
+// call. Listeners are told only from poll_events, which a screen calls once
+// a frame, never from inside another call: whatever a listener asks while it
+// is told, it hears of at the next poll, so no call can lead back into the
+// listener that made it.
+//
+// Failures: nothing is thrown. A picture whose cache file cannot be built
+// (it cannot be read, or the cache cannot be written) is Bad, with its
+// reason, until the next search tries it again; an album list that cannot
+// be saved keeps the previous file.
 //
 // Lock order (a lock is only taken while holding locks to its left):
 //   m_need_search_mutex > m_map_mutex > m_folders_mutex > m_progress_max_mutex > m_current_folder_mutex
 //   m_progress_max_mutex > m_progress_value_mutex
-//   m_need_search_mutex > m_search_complete_mutex > m_progress_value_mutex
+//   m_need_search_mutex > m_events_mutex > m_progress_value_mutex
 //   m_map_mutex > m_current_folder_mutex
-// m_picture_complete_mutex is never nested.
+// m_failed_mutex comes last: no other lock is taken while it is held.
 
 #include "base/Singleton.h"
 #include "base/Thread.h"
@@ -18,10 +32,14 @@
 #include "catalog/CatalogEvent.h"
 #include "catalog/FolderInfo.h"
 #include "catalog/PendingFolder.h"
+#include "catalog/PictureStatus.h"
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace qv {
@@ -44,6 +62,7 @@ public:
     std::vector<FolderInfo> get_folders();
     int search_folder_num(WStringView key_picture_path);
     static WString folder_display_name(WStringView path) { return qv::folder_display_name(path); }
+    // Both save the list and announce the change at the next poll.
     void set_folder_size(WStringView picture_path, int count);
     void set_key_picture(WStringView picture_path, WStringView new_path);
     void load_folders(WStringView file);
@@ -51,12 +70,24 @@ public:
     // kept) when anything fails.
     bool save_folders(WStringView file);
 
-    // The search and the cache queue.
+    // What a screen needs to know of `picture`, whose search root is
+    // `drive_path`: Ready with its cache file, Building, Bad with the reason
+    // (a build that failed since the last search is remembered, whether or
+    // not its marker could be written; a marker left from before is
+    // diagnosed once, on this thread, and remembered), or Missing.
+    PictureStatus picture_status(WStringView picture_path, WStringView drive_path);
+
+    // The search and the cache queue; none of them tells a listener.
     void need_search();
+    // Queues the picture at the end of its album's queue, unless queued.
     void add_picture(WStringView picture_path, WStringView drive_path);
-    void prioritize_picture(WStringView picture_path);
+    // The picture on view: queued when it is not, and its album's queue
+    // sorted by distance from it, so that it and then its neighbours come
+    // next. A picture Bad since the last search is not queued again.
+    void prioritize_picture(WStringView picture_path, WStringView drive_path);
     void set_current_folder(WStringView folder_path);
-    static bool is_bad_picture(WStringView cache_file);
+    // Tells the listeners what changed since the last poll. A poll from
+    // inside a listener tells nothing; the next one tells it.
     void poll_events();
 
     void add_listener(CatalogListener* listener);
@@ -74,23 +105,36 @@ public:
     }
 
 private:
+    // ---- The worker (CatalogWorker.cpp) ----
     void run() override;
+    void finish_search(bool whole);
     // False when the stop flag cut it short.
     bool search();
     bool check_drive(WString const& root);
-    void create_cache();
-
-    bool stopping() const { return m_stop.load(std::memory_order_relaxed); }
-    void send(CatalogEvent const& event);
+    // Queues the pictures of `root` that have no valid file among `listed`
+    // (cache files by name and size) and counts every picture in its album;
+    // marks the listed files in use. False when the stop flag cut it short.
+    struct Listed {
+        std::optional<std::uint64_t> size;
+        bool used { false };
+    };
+    bool queue_pictures(WString const& root, std::vector<WString> const& pictures,
+        std::unordered_map<WString, Listed>& listed);
     // `count` pictures of `directory`, the first of them `picture`.
     void count_in_album(WString const& root, WString const& directory, WString const& picture, int count, size_t& hint);
+    void create_cache();
+    bool next_to_build(WString& drive, WString& picture);
+    void built(WString const& picture, bool built, PictureProblem problem);
+
+    bool stopping() const { return m_stop.load(std::memory_order_relaxed); }
+    std::vector<CatalogEvent> take_events();
+    void send(CatalogEvent const& event);
+    bool failed(WStringView picture_path, PictureProblem* problem = nullptr);
 
     WString const m_folders_file;
 
     Mutex m_need_search_mutex;
     bool m_need_search { false };
-    Mutex m_search_complete_mutex;
-    bool m_search_complete { false };
     Mutex m_progress_max_mutex;
     int m_progress_max { 0 };
     Mutex m_progress_value_mutex;
@@ -98,18 +142,26 @@ private:
     int m_progress_reported { 0 };
     Mutex m_current_folder_mutex;
     WString m_current_folder;
-    Mutex m_picture_complete_mutex;
+    // What the next poll tells, besides the progress.
+    Mutex m_events_mutex;
+    bool m_search_complete { false };
+    bool m_folders_changed { false };
+    // The latest picture built or given up on; a later one replaces it.
     WString m_picture_complete;
     Mutex m_map_mutex;
     std::map<WString, PendingFolder> m_map;
     Mutex m_folders_mutex;
     std::vector<FolderInfo> m_folders;
+    // Pictures whose cache file is not to be had until the next search.
+    Mutex m_failed_mutex;
+    std::unordered_map<WString, PictureProblem> m_failed;
     Event m_work_event { Event::Reset::Manual };
 
     // The builder reads this one; Thread's own flag is set alongside it.
     std::atomic<bool> m_stop { false };
     std::atomic<int> m_searches_completed { 0 };
     std::vector<CatalogListener*> m_listeners;
+    bool m_polling { false };
     std::function<void(WString const&, bool)> m_build_observer;
 };
 

@@ -1,8 +1,8 @@
 #include "screens/FolderForm.h"
 
 #include "widgets/ScreenHost.h"
-#include "base/Directories.h"
 #include "base/Log.h"
+#include "catalog/AlbumListing.h"
 #include "catalog/PhotoCatalog.h"
 #include "platform/System.h"
 
@@ -72,7 +72,7 @@ ImageElement* FolderElement::cell_image(int column) const
 FolderForm::FolderForm(PropertiesImpl& store, PhotoCatalog& catalog)
     : ScreenForm(store, u"Folder")
     , m_catalog(catalog)
-    , m_image_form(store, &catalog)
+    , m_image_form(store, catalog)
 {
     m_catalog.add_listener(this);
     Log::get() << u"folder form\n";
@@ -100,31 +100,11 @@ void FolderForm::on_built()
     m_list->set_provider(this, (count + m_columns - 1) / m_columns);
 }
 
-namespace {
-
-struct PictureLister final : DirectoryVisitor {
-    std::vector<WString>& paths;
-    explicit PictureLister(std::vector<WString>& out)
-        : paths(out)
-    {
-    }
-    bool on_file(WString const& path) override
-    {
-        paths.push_back(path);
-        return true;
-    }
-};
-
-}
-
 void FolderForm::open_album(FolderInfo const& album)
 {
     m_album = album;
     // The viewer may still hold the previous album's list.
-    m_pictures = std::make_shared<std::vector<WString>>();
-    PictureLister lister(*m_pictures);
-    walk_directory(lister, m_album.folder_path, u"*.jpg", kDoNotSearch, false);
-    walk_directory(lister, m_album.folder_path, u"*.jpeg", kDoNotSearch, false);
+    m_pictures = std::make_shared<std::vector<WString>>(album_pictures(m_album.folder_path));
 
     auto const count = static_cast<std::int32_t>(m_pictures->size());
     if (count != m_album.folder_size) {
@@ -163,9 +143,9 @@ void FolderForm::load_thumbnail(std::size_t index)
         return;
     WString const& picture = (*m_pictures)[index];
     PictureRef thumbnail;
-    switch (load_masked_thumbnail(picture, m_album.drive_path, Size { 44 << store().scale_shift(),
-                                      44 << store().scale_shift() },
-        m_bad_picture, thumbnail)) {
+    Size const size { 44 << store().scale_shift(), 44 << store().scale_shift() };
+    auto const status = m_catalog.picture_status(picture, m_album.drive_path);
+    switch (load_masked_thumbnail(status, size, m_bad_picture, thumbnail)) {
     case ThumbnailState::Ready:
         m_thumbnails[index] = std::move(thumbnail);
         m_bad[index] = false;

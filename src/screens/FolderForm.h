@@ -1,9 +1,15 @@
 #pragma once
 
 // The thumbnails of one album, several to a row. The screen lists the
-// album's pictures itself, keeps the catalog's count and key picture of the
-// album current, loads one thumbnail per frame from the cache files and
-// opens the viewer on the chosen picture.
+// album's pictures by the rule the search uses, keeps the catalog's count
+// and key picture of the album current, loads one thumbnail per frame as
+// the catalog reports it (asking it to build those it has not) and opens
+// the viewer on the chosen picture.
+//
+// Threads: the user-interface thread; the catalog's events arrive from its
+// poll_events, which the screen calls once a frame.
+// Failures: the constructor throws the skin's lookup errors; a picture
+// without a thumbnail shows the "loading" or the "bad" picture.
 
 #include "catalog/CatalogEvent.h"
 #include "catalog/FolderInfo.h"

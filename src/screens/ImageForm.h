@@ -2,29 +2,28 @@
 
 // The image viewer screen: one picture of an album full-screen with its two
 // neighbours loaded beside it, each shown by a TileView whose tile requests
-// go to one worker thread that cuts them with the picture's piece creator.
+// go to the tile worker, which cuts them with the picture's piece creator.
+// What a picture's cache holds, and the requests to build it, go through
+// the catalog only.
 //
-// Threads: everything runs on the user-interface thread except the worker's
-// run() and create_tile(). Lock order: m_creator_mutex before m_queue_mutex
-// and before m_ready_mutex; the queue and finished-list locks are never held
-// together; m_idle_mutex is taken alone or inside m_queue_mutex. The first
-// queue entry belongs to the worker from when it reads it until it removes it.
+// Threads: everything here runs on the user-interface thread; the tile
+// worker's thread is TileWorker's own. The catalog's events arrive from its
+// poll_events, which this screen calls once a frame.
+// Failures: the constructor throws the skin's lookup errors; a picture that
+// cannot be shown is shown as one broken-picture icon with its reason.
 
-#include "base/Thread.h"
-#include "platform/WindowMessages.h"
-#include "core/WString.h"
 #include "catalog/CatalogEvent.h"
-#include "imaging/PixelBuffer.h"
-#include "widgets/TileListener.h"
-#include "widgets/TileView.h"
-#include "thumbcache/PieceCreator.h"
+#include "core/WString.h"
+#include "imaging/JpegCodec.h"
+#include "screens/TileWorker.h"
 #include "widgets/ButtonElement.h"
 #include "widgets/Form.h"
+#include "widgets/TileListener.h"
+#include "widgets/TileView.h"
 
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <vector>
 
@@ -33,23 +32,6 @@ namespace qv {
 class PhotoCatalog;
 class TextElement;
 
-struct ViewSlot {
-    enum State { Cached = 0, Loading = 1, Bad = 2 };
-
-    TileView* view { nullptr };
-    std::unique_ptr<PieceCreator> creator;
-    int state { Cached };
-    bool creator_ok { true };
-    // Why the picture cannot be shown; told to the user under its icon.
-    PictureProblem problem { PictureProblem::None };
-    double fit_zoom { 0 };
-    // The album index shown, -1 for an empty neighbour.
-    std::int32_t picture { -1 };
-    // Counts the slot's resets: a tile made for an earlier picture (or an
-    // earlier orientation) must never reach the view of the current one.
-    std::uint32_t generation { 0 };
-};
-
 class ImageForm final : public Form,
                         public TileListener,
                         public GestureListener,
@@ -57,9 +39,8 @@ class ImageForm final : public Form,
                         public ButtonHandler {
 public:
     // Throws the skin's lookup errors when the node "Image" or one of its
-    // buttons or views is missing. `catalog` may be null (no cache queue).
-    ImageForm(PropertiesImpl const& store, PhotoCatalog* catalog,
-        WString placeholder_dir = u"%app_path%\\skins\\bin");
+    // buttons or views is missing.
+    ImageForm(PropertiesImpl const& store, PhotoCatalog& catalog, WString placeholder_dir = u"%app_path%\\skins\\bin");
     ~ImageForm() override;
 
     void open(std::shared_ptr<std::vector<WString> const> pictures, std::int32_t index, WString search_root);
@@ -77,8 +58,8 @@ public:
     // The back key leaves the viewer as its back button does, hidden or not.
     bool on_key(KeyInput const& key) override;
 
-    void set_left();
-    void set_right();
+    // Moves to the neighbour on the left (-1) or on the right (+1), if any.
+    void show_neighbour(int direction);
 
     std::int32_t current() const { return m_current; }
     std::int32_t picture_count() const { return m_pictures ? static_cast<std::int32_t>(m_pictures->size()) : 0; }
@@ -89,41 +70,16 @@ public:
     // Slots in screen order: 0 left, 1 centre, 2 right.
     ViewSlot const& slot(int position) const { return *m_slots[position]; }
     TileView& view(int position) const { return *m_slots[position]->view; }
-    bool worker_idle();
-    std::size_t queued_requests();
-    std::size_t finished_tiles();
+    bool worker_idle() { return m_tiles.idle(); }
+    std::size_t queued_requests() { return m_tiles.queued(); }
+    std::size_t finished_tiles() { return m_tiles.finished(); }
 
 private:
-    struct TileRequest {
-        ViewSlot* slot { nullptr };
-        std::uint32_t generation { 0 };
-        bool landscape { false };
-        int level { 0 };
-        int column { 0 };
-        int row { 0 };
-        std::unique_ptr<PixelBuffer> tile;
-        // Set when this request found the picture unreadable.
-        PictureProblem problem { PictureProblem::None };
-    };
-
-    class Worker final : public Thread {
-    public:
-        explicit Worker(ImageForm& form)
-            : m_form(form)
-        {
-        }
-
-    private:
-        void run() override { m_form.run_worker(); }
-        ImageForm& m_form;
-    };
-
     template<class T>
     T& require(WStringView id);
-    void run_worker();
-    void create_tile();
-    std::unique_ptr<PixelBuffer> placeholder(WStringView name) const;
 
+    // ---- The pictures in the slots (ImageSlots.cpp) ----
+    void load_problem_texts(PropertiesImpl const& store);
     WString const& picture_path(ViewSlot const& slot) const;
     int first_slot() const;
     int last_slot() const;
@@ -131,23 +87,24 @@ private:
     void restart(int position);
     void show_empty(int position);
     void load_all();
-    void clear_slot(ViewSlot const* slot);
-    void clear_all();
+    void show_problem();
+    void picture_failed(ViewSlot& slot, PictureProblem problem);
+
+    // ---- Placing, gestures and tiles (ImageForm.cpp) ----
     // The centre picture's edges on screen along the swipe axis, as a and b.
     void centre_edges(double& a, double& b) const;
     void place_views(double a, double b);
     void place_after_centre();
     void make_centre_interactive();
     void write_position();
-    void show_problem();
-    void picture_failed(ViewSlot& slot, PictureProblem problem);
     void start_zoom(Point anchor, double target);
     void update_swipe();
+    void update_controls(double seconds);
+    void settle_gesture();
     void deliver_tiles();
     void deliver_one_tile();
 
-    PhotoCatalog* m_catalog;
-    WString m_placeholder_dir;
+    PhotoCatalog& m_catalog;
     WString m_of_text;
 
     std::shared_ptr<std::vector<WString> const> m_pictures;
@@ -170,8 +127,6 @@ private:
     bool m_active { false };
     // Set by open until a frame shows the centre picture in its own tiles.
     bool m_first_frame_pending { false };
-    // Where the worker's finished tiles are announced; none without a window.
-    platform::WindowId m_wake_window {};
     bool m_controls_visible { true };
     double m_controls_timer { 0 };
     int m_gesture_state { 0 };
@@ -191,15 +146,8 @@ private:
     PicturePoint m_anchor_offset;
     double m_anchor_zoom { 0 };
 
-    Mutex m_creator_mutex;
-    Mutex m_queue_mutex;
-    std::deque<std::unique_ptr<TileRequest>> m_queue;
-    Mutex m_ready_mutex;
-    std::vector<std::unique_ptr<TileRequest>> m_ready;
-    Mutex m_idle_mutex;
-    bool m_worker_idle { true };
-    Event m_wake { Event::Reset::Manual };
-    Worker m_worker { *this };
+    // Declared last: it stops before the slots whose creators it uses go.
+    TileWorker m_tiles;
 };
 
 }

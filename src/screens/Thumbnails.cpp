@@ -1,22 +1,17 @@
 #include "screens/Thumbnails.h"
 
-#include "base/Log.h"
 #include "imaging/RenderSurface.h"
-#include "thumbcache/CacheFile.h"
 #include "thumbcache/Thumbnail.h"
 
 namespace qv {
 
-ThumbnailState load_masked_thumbnail(WStringView picture, WStringView search_root, Size size,
-    PictureRef const& mask, PictureRef& out)
+ThumbnailState load_masked_thumbnail(PictureStatus const& status, Size size, PictureRef const& mask, PictureRef& out)
 {
-    WString const cache = cache_file_name(picture, search_root);
-    Log::get() << u"Name " << picture << u"\n" << u"Drive " << search_root << u"\n" << u"Cache " << cache << u"\n";
-    if (cache.empty() || is_bad_picture(cache))
-        return ThumbnailState::Bad;
-    if (!is_cache_file_valid(cache))
+    if (status.state == PictureStatus::State::Building)
         return ThumbnailState::Loading;
-    auto thumbnail = load_thumbnail(cache);
+    if (status.state != PictureStatus::State::Ready)
+        return ThumbnailState::Bad;
+    auto thumbnail = load_thumbnail(status.cache_file);
     if (!thumbnail || size.width <= 0 || size.height <= 0)
         return ThumbnailState::Bad;
     RenderSurface surface;

@@ -2,7 +2,11 @@
 
 // The small pictures of the browsing screens: a cached 64 x 64 thumbnail
 // stretched to a cell and cut to shape by a mask picture.
+//
+// Threads: the user-interface thread. Failures: a thumbnail that cannot be
+// read or drawn makes its picture Bad; nothing is thrown.
 
+#include "catalog/PictureStatus.h"
 #include "core/WString.h"
 #include "imaging/Picture.h"
 #include "imaging/PixelOp.h"
@@ -44,10 +48,10 @@ using ThumbnailMaskOp = RuleOp<rule::ThumbnailMask>;
 
 enum class ThumbnailState { Loading, Ready, Bad };
 
-// Looks up the cache file of `picture` under `search_root`. Ready: `out`
-// holds the thumbnail stretched to `size` with `mask` drawn over it. Bad:
-// the picture cannot be shown. Loading: its cache file is not built yet.
-ThumbnailState load_masked_thumbnail(WStringView picture, WStringView search_root, Size size,
-    PictureRef const& mask, PictureRef& out);
+// The thumbnail of a picture the catalog reported as `status`. Ready: `out`
+// holds it stretched to `size` with `mask` drawn over it. Bad: the picture
+// cannot be shown (it is Bad or Missing, or its thumbnail cannot be read).
+// Loading: its cache file is not built yet.
+ThumbnailState load_masked_thumbnail(PictureStatus const& status, Size size, PictureRef const& mask, PictureRef& out);
 
 }

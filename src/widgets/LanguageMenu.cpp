@@ -8,16 +8,6 @@ namespace qv {
 
 namespace {
 
-class LanguageFiles : public DirectoryVisitor {
-public:
-    std::vector<WString> paths;
-    bool on_file(WString const& path) override
-    {
-        paths.push_back(path);
-        return true;
-    }
-};
-
 // The file name without folder or extension.
 WString base_name(WStringView path)
 {
@@ -43,7 +33,7 @@ WString upper(WString text)
 void fill_language_menu(LanguageTable const& loaded, WStringView, std::vector<MenuItem>& items,
     WStringView cancel_action, WStringView folder)
 {
-    LanguageFiles files;
+    PathCollector files;
     walk_directory(files, folder, u"*.lng", kDoNotSearch, false);
     std::sort(files.paths.begin(), files.paths.end());
     WString const active = loaded.path().empty() ? WString() : upper(base_name(loaded.path()));

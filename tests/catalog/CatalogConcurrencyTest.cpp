@@ -63,7 +63,8 @@ TEST_F(CatalogConcurrencyTest, ScreenCallsWhileTheWorkerSearchesAndBuilds)
         auto const& picture = pictures[static_cast<size_t>(round) % pictures.size()];
         catalog.add_picture(picture, card_root);
         catalog.set_current_folder(picture.substr(0, picture.rfind(u'\\') + 1));
-        catalog.prioritize_picture(pictures[static_cast<size_t>(round * 7) % pictures.size()]);
+        catalog.prioritize_picture(pictures[static_cast<size_t>(round * 7) % pictures.size()], card_root);
+        catalog.picture_status(pictures[static_cast<size_t>(round * 3) % pictures.size()], card_root);
         catalog.get_folder(round % 5);
         catalog.poll_events();
     }

@@ -146,9 +146,16 @@ TEST_F(CatalogSearchTest, ValidCachesAreKeptStaleOnesDeletedBadPicturesRetriedOn
     auto bad_cache = cache_file_name(bad, u"%my_documents%\\");
     EXPECT_EQ(builds.count(good), 1);
     EXPECT_EQ(builds.count(bad), 1);
-    // An unreadable picture ends as the empty marker.
-    EXPECT_TRUE(PhotoCatalog::is_bad_picture(bad_cache));
+    // An unreadable picture ends as the empty marker, and is Bad for its
+    // reason; the good one is Ready with its cache file.
+    EXPECT_TRUE(is_bad_picture(bad_cache));
     EXPECT_FALSE(is_cache_file_valid(bad_cache));
+    auto const bad_status = catalog.picture_status(bad, u"%my_documents%\\");
+    EXPECT_EQ(bad_status.state, PictureStatus::State::Bad);
+    EXPECT_EQ(bad_status.problem, PictureProblem::NotJpeg);
+    auto const good_status = catalog.picture_status(good, u"%my_documents%\\");
+    EXPECT_EQ(good_status.state, PictureStatus::State::Ready);
+    EXPECT_EQ(good_status.cache_file, cache_file_name(good, u"%my_documents%\\"));
 
     // A stale file and an unfinished one are deleted by the next search.
     test::write_bytes(cache_dir(m_docs) / "12345", std::string("old"));
@@ -254,7 +261,7 @@ TEST_F(CatalogSearchTest, ViewedPictureAndItsNeighboursAreBuiltFirst)
     for (int i = 0; i < 100; ++i)
         catalog.add_picture(folder + u"p" + to_wstring(i) + u".jpg", u"%my_documents%\\");
     catalog.set_current_folder(folder);
-    catalog.prioritize_picture(folder + u"p50.jpg");
+    catalog.prioritize_picture(folder + u"p50.jpg", u"%my_documents%\\");
     catalog.start_worker();
     ASSERT_TRUE(poll_until(catalog, [&] { return builds.size() == 100; }));
     std::vector<int> expected { 50 };
@@ -284,13 +291,6 @@ TEST_F(CatalogSearchTest, QueuedPictureIsQueuedOnceAndTheLastBuildCompletesTheRo
     ASSERT_EQ(queue.size(), 3u);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(queue[i].order, i);
-    // Not queued: told at once that its cache file is ready.
-    catalog.prioritize_picture(folder + u"elsewhere.jpg");
-    ASSERT_EQ(recorder.events.size(), 1u);
-    EXPECT_TRUE(recorder.events[0].picture_complete);
-    EXPECT_EQ(recorder.events[0].picture_path, folder + u"elsewhere.jpg");
-    recorder.events.clear();
-
     catalog.start_worker();
     // Nobody polls until everything is built: one poll then tells all.
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);

@@ -1,4 +1,5 @@
 #include "base/FileStream.h"
+#include "catalog/PhotoCatalog.h"
 #include "imaging/JpegCodec.h"
 #include "imaging/Picture.h"
 #include "imaging/PixelRules.h"
@@ -91,7 +92,7 @@ protected:
 
     void open(int index)
     {
-        m_form = std::make_unique<ImageForm>(m_store, nullptr, test::program_form(kBin));
+        m_form = std::make_unique<ImageForm>(m_store, m_catalog, test::program_form(kBin));
         m_form->open(std::make_shared<std::vector<WString> const>(m_pictures), index, root());
         m_form->set_visible(true);
         m_form->place(kScreen);
@@ -147,6 +148,8 @@ protected:
     std::uint16_t pixel(int x, int y) const { return m_screen.buffer()->at(x, y); }
 
     test::TempDir m_dir;
+    // Its worker never starts: the pictures' caches are made by the tests.
+    PhotoCatalog m_catalog { m_dir.program_path("folders.ini"), false };
     test::WidgetTypesScope m_types;
     BigPictureType m_big_picture;
     Properties m_store;
@@ -188,8 +191,13 @@ TEST_F(ImageFormTest, FirstMiddleAndLastPictureLoadTheirNeighbours)
     EXPECT_EQ(m_form->view(2).picture_width(), 0);
     EXPECT_EQ(number_text(), u"3 " + m_store.text(u"of") + u" 3");
 
+    // Nothing lies beyond the last picture.
+    m_form->show_neighbour(1);
+    EXPECT_EQ(m_form->current(), 2);
+    EXPECT_EQ(m_form->slot(1).picture, 2);
+
     // Back to the middle one: the old left slot moves to the centre.
-    m_form->set_left();
+    m_form->show_neighbour(-1);
     EXPECT_EQ(m_form->current(), 1);
     EXPECT_EQ(m_form->slot(1).picture, 1);
     EXPECT_EQ(m_form->slot(0).picture, 0);

@@ -1,5 +1,6 @@
 #include "screens/Thumbnails.h"
 
+#include "catalog/PictureStatus.h"
 #include "imaging/JpegCodec.h"
 #include "support/TestSupport.h"
 #include "thumbcache/CacheBuilder.h"
@@ -70,19 +71,21 @@ protected:
     }
 
     WString cache() const { return cache_file_name(test::program_form(m_picture), m_root); }
+    ThumbnailState load(WString const& picture, PictureRef const& mask, PictureRef& out) const
+    {
+        return load_masked_thumbnail(read_picture_status(picture, m_root), Size { 44, 44 }, mask, out);
+    }
 };
 
 TEST_F(MaskedThumbnailTest, a_picture_without_cache_is_loading_until_built_then_ready_and_masked)
 {
     PictureRef out;
     PictureRef const mask = corner_mask(44);
-    EXPECT_EQ(load_masked_thumbnail(test::program_form(m_picture), m_root, Size { 44, 44 }, mask, out),
-        ThumbnailState::Loading);
+    EXPECT_EQ(load(test::program_form(m_picture), mask, out), ThumbnailState::Loading);
     EXPECT_TRUE(out.is_empty());
 
     ASSERT_TRUE(create_picture_cache(test::program_form(m_picture), cache()));
-    ASSERT_EQ(load_masked_thumbnail(test::program_form(m_picture), m_root, Size { 44, 44 }, mask, out),
-        ThumbnailState::Ready);
+    ASSERT_EQ(load(test::program_form(m_picture), mask, out), ThumbnailState::Ready);
     auto const* picture = dynamic_cast<BitmapPicture const*>(out.picture.get());
     ASSERT_NE(picture, nullptr);
     ASSERT_EQ(out.size(), (Size { 44, 44 }));
@@ -101,19 +104,16 @@ TEST_F(MaskedThumbnailTest, a_missing_picture_or_a_bad_cache_file_is_bad)
 {
     PictureRef out;
     PictureRef const mask = corner_mask(44);
-    EXPECT_EQ(load_masked_thumbnail(m_dir.program_path("absent.jpg"), m_root, Size { 44, 44 }, mask, out),
-        ThumbnailState::Bad);
+    EXPECT_EQ(load(m_dir.program_path("absent.jpg"), mask, out), ThumbnailState::Bad);
 
     // An empty cache file marks a picture that cannot be read.
     test::write_bytes(test::system_form(cache()), std::string());
-    EXPECT_EQ(load_masked_thumbnail(test::program_form(m_picture), m_root, Size { 44, 44 }, mask, out),
-        ThumbnailState::Bad);
+    EXPECT_EQ(load(test::program_form(m_picture), mask, out), ThumbnailState::Bad);
 
     // A complete mark over a damaged body: valid by its mark, but its
     // thumbnail cannot be read.
     test::write_bytes(test::system_form(cache()), std::string("\x10\0\0\0\x02garbage", 12));
-    EXPECT_EQ(load_masked_thumbnail(test::program_form(m_picture), m_root, Size { 44, 44 }, mask, out),
-        ThumbnailState::Bad);
+    EXPECT_EQ(load(test::program_form(m_picture), mask, out), ThumbnailState::Bad);
     EXPECT_TRUE(out.is_empty());
 }
 

@@ -1,0 +1,284 @@
+// The catalog's worker: the search of the cards and My Documents, and the
+// building of the queued pictures' cache files, one at a time. Everything
+// here runs on the worker thread.
+
+#include "catalog/PhotoCatalog.h"
+
+#include "base/Directories.h"
+#include "base/Log.h"
+#include "base/Paths.h"
+#include "catalog/AlbumListing.h"
+#include "catalog/LoggedLock.h"
+#include "platform/Files.h"
+#include "platform/System.h"
+#include "thumbcache/CacheFile.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace qv {
+
+namespace {
+
+WString seconds_text(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%f", seconds);
+    return from_utf8(text);
+}
+
+}
+
+void PhotoCatalog::run()
+{
+    set_priority(-1);
+    m_work_event.wait();
+    while (!stopping()) {
+        {
+            QV_LOCK(u"run", m_need_search_mutex);
+            if (m_need_search)
+                finish_search(search());
+        }
+        if (stopping())
+            break;
+        create_cache();
+        {
+            // A search request that came in meanwhile keeps the worker awake.
+            QV_LOCK(u"run", m_need_search_mutex);
+            QV_LOCK(u"run", m_map_mutex);
+            if (m_map.empty() && !m_need_search)
+                m_work_event.reset();
+        }
+        // The destructor raises the flag before it signals: a signal lost to
+        // the reset above is seen here.
+        if (stopping())
+            break;
+        m_work_event.wait();
+    }
+}
+
+// Called with m_need_search_mutex held.
+void PhotoCatalog::finish_search(bool whole)
+{
+    m_need_search = false;
+    if (whole) {
+        save_folders(m_folders_file);
+        // Counted anew: pictures queued before the search and still waiting
+        // belong to this round of progress too.
+        QV_LOCK(u"run", m_map_mutex);
+        int queued = pending_count();
+        QV_LOCK(u"run", m_progress_max_mutex);
+        m_progress_max = queued;
+    }
+    // Counted before the screens can hear of it, so that whoever sees the
+    // event also sees the count.
+    if (whole)
+        ++m_searches_completed;
+    QV_LOCK(u"run", m_events_mutex);
+    m_search_complete = true;
+    QV_LOCK(u"run", m_progress_value_mutex);
+    m_progress_value = 0;
+}
+
+bool PhotoCatalog::search()
+{
+    PathCollector cards(PathCollector::Take::Directories);
+    find_drives(cards);
+    {
+        // Every picture given up on is tried again by this search.
+        QV_LOCK(u"search", m_failed_mutex);
+        m_failed.clear();
+    }
+    // One after the other, not nested: a screen's listener takes the album
+    // list inside the progress locks.
+    {
+        QV_LOCK(u"search", m_folders_mutex);
+        m_folders.clear();
+    }
+    {
+        QV_LOCK(u"search", m_progress_max_mutex);
+        m_progress_max = 0;
+    }
+    for (auto const& card : cards.paths) {
+        if (!check_drive(card + u"\\"))
+            return false;
+    }
+    return check_drive(u"%my_documents%\\");
+}
+
+void PhotoCatalog::count_in_album(WString const& root, WString const& directory, WString const& picture, int count,
+    size_t& hint)
+{
+    QV_LOCK(u"check_drive", m_folders_mutex);
+    // Pictures come directory by directory, so the last album is usually it.
+    if (hint < m_folders.size() && m_folders[hint].folder_path == directory) {
+        m_folders[hint].folder_size += count;
+        return;
+    }
+    for (size_t i = 0; i < m_folders.size(); ++i) {
+        if (m_folders[i].folder_path == directory) {
+            m_folders[i].folder_size += count;
+            hint = i;
+            return;
+        }
+    }
+    m_folders.push_back({ root, directory, picture, count });
+    hint = m_folders.size() - 1;
+}
+
+bool PhotoCatalog::check_drive(WString const& root)
+{
+    std::vector<WString> pictures;
+    // A cut walk has not seen every picture: comparing it with the cache
+    // directory would delete the cache files of the pictures it missed.
+    if (!pictures_under(root, pictures, &m_stop) || stopping())
+        return false;
+
+    // The cache directory, listed once with the sizes that tell its valid
+    // files from the others without opening each.
+    WString const cache_directory = root + kCacheDirectory;
+    std::unordered_map<WString, Listed> listed;
+    for (auto& file : platform::list_directory(expand_path(cache_directory), true)) {
+        if (!file.is_directory)
+            listed.emplace(join_path(cache_directory, file.name), Listed { file.size });
+    }
+
+    QV_LOCK(u"check_drive", m_map_mutex);
+    if (!queue_pictures(root, pictures, listed))
+        return false;
+    for (auto const& [file, entry] : listed) {
+        if (!entry.used)
+            platform::remove_file(expand_path(file));
+    }
+    QV_LOCK(u"check_drive", m_folders_mutex);
+    std::erase_if(m_folders, [](FolderInfo const& folder) { return folder.folder_size == 0; });
+    return true;
+}
+
+// Called with m_map_mutex held.
+bool PhotoCatalog::queue_pictures(WString const& root, std::vector<WString> const& pictures,
+    std::unordered_map<WString, Listed>& listed)
+{
+    size_t hint = 0;
+    // Pictures come directory by directory: each run of one directory's
+    // pictures is counted in its album at once, under one lock.
+    WString run_directory;
+    WString run_first;
+    int run_length = 0;
+    auto count_run = [&] {
+        if (run_length > 0)
+            count_in_album(root, run_directory, run_first, run_length, hint);
+        run_length = 0;
+    };
+    auto count = [&](WString const& directory, WString const& picture) {
+        if (run_length > 0 && directory == run_directory) {
+            ++run_length;
+            return;
+        }
+        count_run();
+        run_directory = directory;
+        run_first = picture;
+        run_length = 1;
+    };
+    for (auto const& picture : pictures) {
+        if (stopping()) {
+            count_run();
+            return false;
+        }
+        auto name = cache_file_name(picture, root);
+        if (name.empty())
+            continue;
+        auto directory = folder_of(picture);
+        count(directory, picture);
+        auto cache = listed.find(name);
+        if (cache != listed.end() && is_listed_cache_file_valid(name, cache->second.size)) {
+            cache->second.used = true;
+            continue;
+        }
+        auto pending = m_map.find(directory);
+        if (pending == m_map.end()) {
+            m_map.emplace(directory, PendingFolder { root, { { 0, picture } } });
+        } else {
+            // A picture asked for before the search is queued once only.
+            auto& queue = pending->second.pictures;
+            if (std::any_of(queue.begin(), queue.end(), [&](auto const& p) { return p.path == picture; }))
+                continue;
+            queue.push_back({ static_cast<int>(queue.size()), picture });
+        }
+        QV_LOCK(u"check_drive", m_progress_max_mutex);
+        ++m_progress_max;
+    }
+    count_run();
+    return true;
+}
+
+bool PhotoCatalog::next_to_build(WString& drive, WString& picture)
+{
+    QV_LOCK(u"create_cache", m_map_mutex);
+    if (m_map.empty())
+        return false;
+    auto entry = m_map.end();
+    {
+        QV_LOCK(u"create_cache", m_current_folder_mutex);
+        if (!m_current_folder.empty())
+            entry = m_map.find(m_current_folder);
+    }
+    if (entry == m_map.end())
+        entry = m_map.begin();
+    if (entry->second.pictures.empty()) {
+        m_map.erase(entry);
+        return false;
+    }
+    drive = entry->second.drive_path;
+    picture = entry->second.pictures.front().path;
+    return true;
+}
+
+void PhotoCatalog::create_cache()
+{
+    WString drive;
+    WString picture;
+    if (!next_to_build(drive, picture))
+        return;
+    Stopwatch timer;
+    Log::get() << u"Time for create cache begin " << seconds_text(timer.elapsed()) << u"\n";
+    PictureProblem problem = PictureProblem::None;
+    bool const ok = build_picture_cache(picture, drive, &m_stop, problem);
+    Log::get() << u"Time for create cache end " << seconds_text(timer.elapsed()) << u"\n";
+    built(picture, ok, problem);
+}
+
+void PhotoCatalog::built(WString const& picture, bool ok, PictureProblem problem)
+{
+    // Kept before anyone can hear of the picture: a screen told of it finds
+    // it Bad, with its reason, even where its marker could not be written.
+    if (!stopping()) {
+        QV_LOCK(u"create_cache", m_failed_mutex);
+        if (ok)
+            m_failed.erase(picture);
+        else
+            m_failed[picture] = problem;
+    }
+    if (m_build_observer)
+        m_build_observer(picture, ok);
+    {
+        QV_LOCK(u"create_cache", m_map_mutex);
+        auto found = m_map.find(folder_of(picture));
+        if (found != m_map.end()) {
+            auto& pictures = found->second.pictures;
+            auto p = std::find_if(pictures.begin(), pictures.end(), [&](auto const& q) { return q.path == picture; });
+            if (p != pictures.end())
+                pictures.erase(p);
+            if (pictures.empty())
+                m_map.erase(found);
+        }
+    }
+    {
+        QV_LOCK(u"create_cache", m_events_mutex);
+        m_picture_complete = picture;
+    }
+    QV_LOCK(u"create_cache", m_progress_value_mutex);
+    ++m_progress_value;
+}
+
+}

@@ -1,0 +1,119 @@
+#pragma once
+
+// The viewer's tile worker: one thread that cuts the tiles its views ask
+// for with the piece creator of their slot, a queue of requests in and a
+// list of finished tiles out. A slot is one of the viewer's three places for
+// a picture.
+//
+// Threads: the worker's own thread cuts tiles; every call here belongs to
+// the user-interface thread, the only writer of the slots. What the worker
+// reads of a slot (creator, state, generation and the rest) changes only
+// through install, fail and clear, under m_creator_mutex. Lock order:
+// m_creator_mutex before m_queue_mutex and before m_ready_mutex; the queue
+// and finished-list locks are never held together; m_idle_mutex is taken
+// alone or inside m_queue_mutex. The first queue entry belongs to the worker
+// from when it reads it until it removes it.
+//
+// Failures: a tile that cannot be cut is the broken-picture placeholder; a
+// picture read from its own file that turns out unreadable comes back as
+// its reason instead, so that it shows one icon, not one per tile. A
+// placeholder picture that cannot be read leaves its tile out.
+
+#include "base/Thread.h"
+#include "core/WString.h"
+#include "imaging/JpegCodec.h"
+#include "imaging/PixelBuffer.h"
+#include "platform/WindowMessages.h"
+#include "thumbcache/PieceCreator.h"
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+namespace qv {
+
+class TileView;
+
+struct ViewSlot {
+    enum State { Cached = 0, Loading = 1, Bad = 2 };
+
+    TileView* view { nullptr };
+    std::unique_ptr<PieceCreator> creator;
+    int state { Cached };
+    bool creator_ok { true };
+    // Why the picture cannot be shown; told to the user under its icon.
+    PictureProblem problem { PictureProblem::None };
+    double fit_zoom { 0 };
+    // The album index shown, -1 for an empty neighbour.
+    std::int32_t picture { -1 };
+    // Counts the slot's resets: a tile made for an earlier picture (or an
+    // earlier orientation) must never reach the view of the current one.
+    std::uint32_t generation { 0 };
+};
+
+struct TileRequest {
+    ViewSlot* slot { nullptr };
+    std::uint32_t generation { 0 };
+    bool landscape { false };
+    int level { 0 };
+    int column { 0 };
+    int row { 0 };
+    std::unique_ptr<PixelBuffer> tile;
+    // Set when this request found the picture unreadable.
+    PictureProblem problem { PictureProblem::None };
+};
+
+class TileWorker final : private Thread {
+public:
+    // Placeholders are read from `placeholder_dir`; `wake_window`, when
+    // there is one, is posted an empty message when a batch is finished.
+    TileWorker(WString placeholder_dir, platform::WindowId wake_window);
+    ~TileWorker() override;
+    // Ends the thread; the destructor does it too.
+    void stop();
+
+    // A new picture for the slot, and a new generation.
+    void install(ViewSlot& slot, std::unique_ptr<PieceCreator> creator, int state, bool creator_ok,
+        std::int32_t picture);
+    // The slot's picture turned out unreadable, for `problem`.
+    void fail(ViewSlot& slot, PictureProblem problem);
+    // The slot shows nothing.
+    void clear(ViewSlot& slot);
+
+    // Queues a tile of the slot's current picture. False when the same tile
+    // is queued already. Requests whose view no longer needs them, or whose
+    // slot has moved on, leave the queue first.
+    bool request(ViewSlot& slot, bool landscape, int level, int column, int row);
+    // Drops the requests queued and the tiles finished for `slot`, or for
+    // every slot when it is null; the tile being cut is finished all the same.
+    void forget(ViewSlot const* slot);
+    // Drops everything and lets the worker sleep once its tile is done.
+    void rest();
+    // The finished tile last made, or nothing.
+    std::unique_ptr<TileRequest> take_finished();
+
+    bool idle();
+    void set_idle(bool idle);
+    std::size_t queued();
+    std::size_t finished();
+
+private:
+    void run() override;
+    void create_tile();
+    void cut(TileRequest& request);
+    std::unique_ptr<PixelBuffer> placeholder(WStringView name) const;
+
+    WString const m_placeholder_dir;
+    platform::WindowId const m_wake_window;
+    Mutex m_creator_mutex;
+    Mutex m_queue_mutex;
+    std::deque<std::unique_ptr<TileRequest>> m_queue;
+    Mutex m_ready_mutex;
+    std::vector<std::unique_ptr<TileRequest>> m_ready;
+    Mutex m_idle_mutex;
+    bool m_idle { true };
+    Event m_wake { Event::Reset::Manual };
+};
+
+}
