@@ -22,13 +22,10 @@ std::unique_ptr<std::uint16_t[]> allocate_surface(std::int32_t width, std::int32
 
 // The "GDI" driver: a screen in memory that goes to the SDL window at the
 // end of each frame, only the changed area uploaded.
-class WindowDriver final : public DisplayDriver {
+// A driver that draws into a surface of its own and hands the changed
+// area on at each frame's end.
+class OwnSurfaceDriver : public DisplayDriver {
 public:
-    explicit WindowDriver(platform::NativeWindow& native)
-        : m_native(native)
-    {
-        m_storage = allocate_surface(native.width(), native.height(), m_surface);
-    }
     bool ok() const { return m_storage != nullptr; }
     std::int32_t width() const override { return m_surface.width; }
     std::int32_t height() const override { return m_surface.height; }
@@ -36,6 +33,21 @@ public:
     {
         surface = m_surface;
         return true;
+    }
+
+protected:
+    void allocate(std::int32_t width, std::int32_t height) { m_storage = allocate_surface(width, height, m_surface); }
+
+    std::unique_ptr<std::uint16_t[]> m_storage;
+    DisplaySurface m_surface;
+};
+
+class WindowDriver final : public OwnSurfaceDriver {
+public:
+    explicit WindowDriver(platform::NativeWindow& native)
+        : m_native(native)
+    {
+        allocate(native.width(), native.height());
     }
     void end(Rect const& area) override
     {
@@ -44,29 +56,18 @@ public:
 
 private:
     platform::NativeWindow& m_native;
-    std::unique_ptr<std::uint16_t[]> m_storage;
-    DisplaySurface m_surface;
 };
 
 // Presents an upright surface of the requested orientation on a panel of
 // another, turning the changed area at each frame's end.
-class RotationDriver final : public DisplayDriver {
+class RotationDriver final : public OwnSurfaceDriver {
 public:
     RotationDriver(std::unique_ptr<DisplayDriver> inner, std::int32_t turn)
         : m_inner(std::move(inner))
         , m_turn(turn)
     {
         bool const odd = (turn & 1) != 0;
-        m_storage = allocate_surface(odd ? m_inner->height() : m_inner->width(),
-            odd ? m_inner->width() : m_inner->height(), m_surface);
-    }
-    bool ok() const { return m_storage != nullptr; }
-    std::int32_t width() const override { return m_surface.width; }
-    std::int32_t height() const override { return m_surface.height; }
-    bool begin(DisplaySurface& surface) override
-    {
-        surface = m_surface;
-        return true;
+        allocate(odd ? m_inner->height() : m_inner->width(), odd ? m_inner->width() : m_inner->height());
     }
     void end(Rect const& area) override
     {
@@ -96,8 +97,6 @@ private:
 
     std::unique_ptr<DisplayDriver> m_inner;
     std::int32_t m_turn;
-    std::unique_ptr<std::uint16_t[]> m_storage;
-    DisplaySurface m_surface;
 };
 
 }

@@ -347,16 +347,10 @@ std::size_t File::read_at(std::uint64_t position, void* buffer, std::size_t coun
 {
     if (m_fd < 0 || count == 0)
         return 0;
-    std::size_t done = 0;
-    while (done < count) {
-        ssize_t n = ::pread(m_fd, static_cast<char*>(buffer) + done, count - done, static_cast<off_t>(position + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    return done;
+    char* const start = static_cast<char*>(buffer);
+    return transfer_all(start, count, [this, start, position](char* p, std::size_t n) {
+        return ::pread(m_fd, p, n, static_cast<off_t>(position + static_cast<std::uint64_t>(p - start)));
+    });
 }
 
 std::size_t File::write(void const* buffer, std::size_t count)
