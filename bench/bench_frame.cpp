@@ -7,7 +7,7 @@
 
 #include "shell/Application.h"
 #include "base/Language.h"
-#include "shell/ScreenSkin.h"
+#include "shell/FirstScreen.h"
 #include "platform/Window.h"
 #include "skin/Properties.h"
 

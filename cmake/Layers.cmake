@@ -7,7 +7,7 @@
 #
 #   core        wide strings: what even the platform layer needs
 #   platform    the Linux layer: files, clock, threads, settings, window, fonts, PNG
-#   base        paths, log, files, threads, settings, language, keys, schedulers
+#   base        paths, log, files, threads, settings, language, keys
 #   imaging     JPEG codec, pixel buffers, pictures, pixel operations
 #   skin        skin file, layout rules, fonts and text
 #   display     display access layer (frame drivers, headless scripts)

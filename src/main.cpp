@@ -8,13 +8,10 @@
 #include "platform/Instance.h"
 #include "platform/System.h"
 #include "platform/Window.h"
-#include "widgets/TileView.h"
-#include "skin/ElementRegistry.h"
 #include "skin/Properties.h"
 #include "skin/SkinErrors.h"
 
 #include <memory>
-#include <string_view>
 #include <string_view>
 
 using namespace qv;
@@ -39,9 +36,6 @@ WString command_line(int argc, char** argv)
     return line;
 }
 
-// The picture element of the viewer.
-Element* big_picture_factory(Element* parent) { return new TileView(parent); }
-
 // `demo`: the page of every element instead of the album list.
 int run_application(Properties& properties, bool demo)
 {
@@ -63,7 +57,6 @@ int run_application(Properties& properties, bool demo)
         return 0;
     }
     marker(u"WinMain 2\n");
-    register_element_type(u"bigpicture", big_picture_factory);
     marker(u"WinMain 3\n");
     auto catalog = std::make_unique<PhotoCatalog>();
     marker(u"WinMain 4\n");
@@ -83,7 +76,8 @@ int run_application(Properties& properties, bool demo)
                         return std::make_unique<DemoForm>(store);
                     return std::make_unique<AlbumForm>(store, *catalog);
                 });
-        } catch (NodeNotFoundInSkin const& error) {
+        } catch (SkinError const& error) {
+            // No "Splash", or one with an element the toolkit cannot build.
             Log::get() << u"WinMain: " << error.message() << u"\n";
             skin_failed = true;
         }
@@ -98,7 +92,6 @@ int run_application(Properties& properties, bool demo)
     catalog.reset();
     if (skin_failed)
         platform::show_message_box(kAppName, properties.text(u"NoSkins"));
-    unregister_element_type(u"bigpicture");
     return 0;
 }
 

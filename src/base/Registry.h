@@ -1,7 +1,13 @@
 #pragma once
 
-// The program's few persistent settings. Each call opens the key, does one
-// thing and closes it again; nothing is cached here.
+// The program's few persistent settings, under registry-style key paths
+// that start with a root name. Each call does one thing; nothing is cached
+// here (the platform's store keeps the parsed file).
+//
+// Threads: any.
+// Failures: every call returns false for a path with no known root, a
+// missing value or one of the other type, and a write the store cannot
+// make; a failed read leaves its output alone. A read never writes.
 
 #include "core/WString.h"
 
@@ -13,7 +19,6 @@ inline constexpr char16_t const* kMakerKey = u"HKEY_CURRENT_USER\\Software\\Zenk
 
 bool write_string(WStringView key_path, WStringView name, WStringView text);
 bool write_dword(WStringView key_path, WStringView name, std::uint32_t value);
-// Each read creates a missing key. The output is left alone on failure.
 bool read_string(WStringView key_path, WStringView name, WString& text);
 bool read_dword(WStringView key_path, WStringView name, std::uint32_t& value);
 

@@ -265,23 +265,18 @@ std::string settings_file_path()
 
 std::optional<SettingValue> read_setting(WStringView key_path, WStringView name)
 {
+    // Reading only looks: a missing key or value is an answer, never a
+    // reason to touch the file (nor its lock, nor its folder).
     auto path = settings_file_path();
-    {
-        auto& c = cache();
-        std::lock_guard guard(c.mutex);
-        auto& doc = const_cast<Document&>(current_document(c, path));
-        if (auto* key = find_key(doc, key_path)) {
-            for (auto const& value : key->values) {
-                if (equals_ignore_case(value.name, name))
-                    return value.data;
-            }
-            return std::nullopt;
+    auto& c = cache();
+    std::lock_guard guard(c.mutex);
+    auto& doc = const_cast<Document&>(current_document(c, path));
+    if (auto* key = find_key(doc, key_path)) {
+        for (auto const& value : key->values) {
+            if (equals_ignore_case(value.name, name))
+                return value.data;
         }
     }
-    modify([&](Document& doc) {
-        if (!find_key(doc, key_path))
-            doc.push_back({ WString(key_path), {} });
-    });
     return std::nullopt;
 }
 

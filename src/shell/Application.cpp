@@ -7,15 +7,11 @@
 #include "imaging/PixelOp.h"
 #include "imaging/RenderSurface.h"
 #include "platform/System.h"
-#include "skin/ElementRegistry.h"
-#include "skin/SkinErrors.h"
 #include "skin/TextDrawing.h"
-#include "widgets/WidgetTypes.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <sstream>
-#include <thread>
+#include <utility>
 
 namespace qv {
 
@@ -25,21 +21,6 @@ namespace {
 
 Application* g_application = nullptr;
 
-// A type name whose class the widget toolkit does not provide yet is held
-// by a factory that refuses, so that a skin built on it fails the way an
-// unknown type does.
-ElementFactory element_factory_for(WString const& name)
-{
-    if (auto factory = widget_factory(name))
-        return factory;
-    return [name](Element*) -> Element* { throw NodeNotRegistered(name); };
-}
-
-std::uint16_t rgb565(std::uint8_t r, std::uint8_t g, std::uint8_t b)
-{
-    return static_cast<std::uint16_t>(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3));
-}
-
 }
 
 Application::Application(WStringView name)
@@ -47,11 +28,8 @@ Application::Application(WStringView name)
 {
     if (g_application)
         report_fatal(u"Application::Application", u"instance != 0");
-    for (auto const* type : kElementTypes)
-        register_element_type(type, element_factory_for(type));
     m_game = std::make_unique<GameBase>(name, [this](Message& message) { return handle_message(message); });
     g_application = this;
-    m_background_colour = rgb565(0, 0, 0);
     FontDescription font;
     font.size = 10;
     font.face = u"Tahoma";
@@ -67,12 +45,7 @@ Application::~Application()
     m_frame_ticks.clear();
     m_default_font.reset();
     m_game.reset();
-    m_animation.reset();
-    m_background.reset();
-    m_stack.clear();
     g_application = nullptr;
-    for (auto it = std::rbegin(kElementTypes); it != std::rend(kElementTypes); ++it)
-        unregister_element_type(*it);
 }
 
 Application* Application::instance() { return g_application; }
@@ -83,6 +56,12 @@ Rect Application::client_area() const
     if (!g.m_window_mode && !m_edit && g.m_display)
         return Rect { 0, 0, g.m_display->width(), g.m_display->height() };
     return windowed_client_area(g.m_screen_info, g.m_show_taskbar);
+}
+
+Size Application::area_size() const
+{
+    Rect const area = client_area();
+    return Size { area.width(), area.height() };
 }
 
 void Application::layout()
@@ -133,7 +112,7 @@ void Application::set_direct_mode(std::int32_t orientation)
         }
         // The desktop shows nothing worth keeping under the first frame.
         if (m_stack.empty())
-            clear_background();
+            m_stack.clear_background();
         MessageQueue::main().kill_timer(g.m_window, kFrameTimerId);
         if (!g.m_input_grabbed && g.m_display)
             g.m_display->close_input();
@@ -221,77 +200,14 @@ bool Application::direct_frame()
     return drawn;
 }
 
-void Application::update(double seconds)
-{
-    if (m_animation) {
-        m_animation->advance(seconds);
-        m_redraw = true;
-        if (m_animation->ended())
-            m_animation.reset();
-        return;
-    }
-    if (Screen* top = top_screen()) {
-        Rect const area = client_area();
-        top->set_size(Size { area.width(), area.height() });
-        top->advance(seconds);
-    }
-}
+void Application::update(double seconds) { m_stack.advance(seconds, area_size()); }
 
-bool Application::needs_redraw() const
-{
-    if (m_redraw || m_animation || m_dim_level != (top_is_modal() ? 128 : 256))
-        return true;
-    Screen const* top = top_screen();
-    return top && top->needs_redraw();
-}
-
-void Application::darken(DrawTarget& target, std::int32_t level)
-{
-    if (level >= 256)
-        return;
-    FadeOp const fade = make_fade_op(std::clamp(level, 0, 255));
-    Rect const clip = target.clip();
-    fill_rect(target, clip.left, clip.top, clip.width(), clip.height(), fade);
-}
-
-void Application::step_dim(std::int32_t goal)
-{
-    if (m_dim_level == goal)
-        return;
-    m_dim_level = m_dim_level < goal ? std::min(goal, m_dim_level + 16) : std::max(goal, m_dim_level - 16);
-    m_redraw = true;
-}
+bool Application::needs_redraw() const { return m_redraw || m_stack.needs_redraw(); }
 
 bool Application::draw(DrawTarget& target)
 {
-    Screen* top = top_screen();
-    bool const asked = m_redraw || (top && top->needs_redraw());
-    m_redraw = false;
-    Rect const clip = target.clip();
-    ColourFillOp const fill(m_background_colour);
-    if (m_animation) {
-        fill_rect(target, clip.left, clip.top, clip.width(), clip.height(), fill);
-        m_animation->draw(target, Point { 0, 0 });
-    } else if (!top) {
-        fill_rect(target, clip.left, clip.top, clip.width(), clip.height(), fill);
-    } else {
-        Rect const area = client_area();
-        top->set_size(Size { area.width(), area.height() });
-        if (m_stack.back().modal) {
-            if (m_background)
-                copy_rect(target, 0, 0, m_background->width(), m_background->height(), *m_background, 0, 0,
-                    copy_op());
-            else
-                fill_rect(target, clip.left, clip.top, clip.width(), clip.height(), fill);
-            darken(target, m_dim_level);
-            step_dim(128);
-        }
-        top->draw(target, Point { 0, 0 });
-    }
-    if (!top || !m_stack.back().modal) {
-        darken(target, m_dim_level);
-        step_dim(256);
-    }
+    bool const redraw = std::exchange(m_redraw, false);
+    bool const asked = m_stack.draw(target, area_size()) || redraw;
     if (logging_on())
         draw_overlay(target, asked);
     return asked;
@@ -336,119 +252,20 @@ void Application::draw_overlay(DrawTarget& target, bool asked)
         m_frame_ticks.clear();
 }
 
-void Application::clear_background() { m_background.reset(); }
-
-void Application::render_into_background(Screen& screen)
-{
-    Rect const area = client_area();
-    if (!m_background || m_background->width() != area.width() || m_background->height() != area.height())
-        m_background = PixelBuffer::create(area.width(), area.height());
-    if (!m_background)
-        return;
-    screen.set_size(Size { area.width(), area.height() });
-    DrawTarget target(m_background.get());
-    screen.draw(target, Point { 0, 0 });
-}
-
-void Application::start_animation(Screen& screen, std::int32_t direction)
-{
-    if (ScreenAnimation const* animation = screen.animation()) {
-        m_animation = animation->clone();
-        if (m_animation)
-            m_animation->start(m_background.get(), direction);
-    }
-}
-
 void Application::push_screen(Screen* screen, bool modal)
 {
-    m_redraw = true;
-    Rect const area = client_area();
-    screen->set_size(Size { area.width(), area.height() });
-    if (m_stack.empty()) {
-        screen->set_visible(true);
-    } else if (modal) {
-        m_animation.reset();
-        Entry const top = m_stack.back();
-        if (!top.modal)
-            render_into_background(*top.screen);
-        top.screen->set_visible(false);
-        screen->show(true);
-    } else {
-        m_animation.reset();
-        Entry const top = m_stack.back();
-        bool const animated = screen->animation() != nullptr;
-        if (top.modal) {
-            if (animated && m_background) {
-                DrawTarget target(m_background.get());
-                darken(target, m_dim_level);
-                top.screen->draw(target, Point { 0, 0 });
-            } else {
-                clear_background();
-            }
-            top.screen->set_visible(false);
-            screen->set_visible(true);
-            m_dim_level = 256;
-        } else {
-            if (animated)
-                render_into_background(*top.screen);
-            top.screen->set_visible(false);
-            screen->set_visible(true);
-        }
-        start_animation(*screen, +1);
-    }
-    m_stack.push_back(Entry { screen, modal });
+    m_stack.push(screen, modal, area_size());
     if (m_listener)
         m_listener->on_screen_pushed(screen);
 }
 
 bool Application::remove_screen(Screen* screen)
 {
-    auto const it = std::find_if(m_stack.begin(), m_stack.end(), [screen](Entry const& e) { return e.screen == screen; });
-    if (it == m_stack.end())
+    if (!m_stack.contains(screen))
         return false;
-    m_redraw = true;
     if (m_listener)
         m_listener->on_screen_removed(screen);
-    if (it + 1 != m_stack.end()) {
-        screen->set_visible(false);
-        m_stack.erase(it);
-        return true;
-    }
-    Entry const removed = m_stack.back();
-    m_stack.pop_back();
-    if (m_stack.empty())
-        return true;
-    m_animation.reset();
-    Entry const top = m_stack.back();
-    if (removed.modal) {
-        screen->set_visible(false);
-        if (top.modal) {
-            top.screen->show(true);
-        } else {
-            clear_background();
-            top.screen->set_visible(true);
-        }
-    } else {
-        bool const animated = screen->animation() != nullptr;
-        if (top.modal) {
-            for (auto below = m_stack.rbegin() + 1; below != m_stack.rend(); ++below) {
-                if (!below->modal) {
-                    render_into_background(*below->screen);
-                    break;
-                }
-            }
-            top.screen->show(true);
-        } else {
-            top.screen->set_visible(true);
-            if (animated)
-                render_into_background(*top.screen);
-        }
-        start_animation(*screen, -1);
-        screen->set_visible(false);
-    }
-    Rect const area = client_area();
-    top.screen->set_size(Size { area.width(), area.height() });
-    return true;
+    return m_stack.remove(screen, area_size());
 }
 
 void Application::minimize()
@@ -553,10 +370,105 @@ void Application::dispatch_key(std::uint32_t msg, std::uint64_t wparam, std::int
         top->on_key(key);
 }
 
-std::int64_t Application::handle_message(Message& message)
+void Application::on_activate(bool active)
+{
+    GameBase& g = *m_game;
+    if (active) {
+        layout();
+        g.m_inactive = false;
+        if (g.m_display)
+            g.m_display->resume();
+        m_redraw = true;
+        if (m_listener)
+            m_listener->on_activate();
+    } else {
+        g.m_inactive = true;
+        if (g.m_display)
+            g.m_display->suspend();
+        if (m_listener)
+            m_listener->on_deactivate();
+    }
+}
+
+void Application::on_copy_data(Message& message)
+{
+    if (message.wparam != 0)
+        return;
+    GameBase& g = *m_game;
+    WString text = std::move(message.text);
+    if (text == u"%CommandLineEmpty%")
+        text.clear();
+    {
+        MutexLock lock(g.m_command_lines_mutex);
+        g.m_command_lines.push_back(std::move(text));
+    }
+    MessageQueue::main().post(g.m_window, kCommandLineMessage);
+}
+
+void Application::on_command_line()
+{
+    GameBase& g = *m_game;
+    WString text;
+    bool any = false;
+    {
+        MutexLock lock(g.m_command_lines_mutex);
+        if (!g.m_command_lines.empty()) {
+            text = std::move(g.m_command_lines.front());
+            g.m_command_lines.pop_front();
+            any = true;
+        }
+    }
+    if (any && m_listener)
+        m_listener->on_command_line(text);
+}
+
+void Application::on_char(char16_t c)
+{
+    if (c < 32)
+        return;
+    if (m_edit)
+        m_edit->on_text(WStringView(&c, 1));
+    else if (Screen* top = top_screen())
+        top->on_text(WStringView(&c, 1));
+}
+
+void Application::on_pen(std::uint32_t msg, std::int64_t lparam)
 {
     GameBase& g = *m_game;
     Screen* top = top_screen();
+    switch (msg) {
+    case WM_LBUTTONDOWN:
+        g.m_last_pen = Point { kNoPen, kNoPen };
+        g.m_captured = true;
+        if (top)
+            top->on_pointer_button(to_client(lparam), true, true, tick_count());
+        break;
+    case WM_MOUSEMOVE:
+        if (top)
+            top->on_pointer_move(to_client(lparam));
+        break;
+    case WM_LBUTTONUP:
+        g.m_last_pen = to_client(lparam);
+        if (g.m_captured) {
+            // Releasing the capture reports the change at once, as the
+            // window manager does, so the release comes before later input.
+            g.m_captured = false;
+            on_pen(WM_CAPTURECHANGED, 0);
+        }
+        break;
+    case WM_CAPTURECHANGED:
+        if (top) {
+            bool const has_position = g.m_last_pen.x != kNoPen;
+            top->on_pointer_button(has_position ? g.m_last_pen : Point { 0, 0 }, false, has_position, tick_count());
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+std::int64_t Application::handle_message(Message& message)
+{
     switch (message.message) {
     case WM_CREATE:
         layout();
@@ -565,60 +477,25 @@ std::int64_t Application::handle_message(Message& message)
         MessageQueue::main().post_quit();
         break;
     case WM_ACTIVATE:
-        if (message.wparam != 0) {
-            layout();
-            g.m_inactive = false;
-            if (g.m_display)
-                g.m_display->resume();
-            m_redraw = true;
-            if (m_listener)
-                m_listener->on_activate();
-        } else {
-            g.m_inactive = true;
-            if (g.m_display)
-                g.m_display->suspend();
-            if (m_listener)
-                m_listener->on_deactivate();
-        }
+        on_activate(message.wparam != 0);
         break;
     case WM_PAINT:
         window_paint();
         break;
     case WM_CLOSE:
         if (!m_listener || m_listener->can_close())
-            MessageQueue::main().post(g.m_window, WM_DESTROY);
+            MessageQueue::main().post(m_game->m_window, WM_DESTROY);
         return 0;
     case WM_SETTINGCHANGE:
         if (message.wparam == kSettingDisplayReset || message.wparam == kSettingWorkArea || message.wparam == 224)
             ResolutionChanged();
         break;
     case WM_COPYDATA:
-        if (message.wparam == 0) {
-            WString text = std::move(message.text);
-            if (text == u"%CommandLineEmpty%")
-                text.clear();
-            {
-                MutexLock lock(g.m_command_lines_mutex);
-                g.m_command_lines.push_back(std::move(text));
-            }
-            MessageQueue::main().post(g.m_window, kCommandLineMessage);
-        }
+        on_copy_data(message);
         break;
-    case kCommandLineMessage: {
-        WString text;
-        bool any = false;
-        {
-            MutexLock lock(g.m_command_lines_mutex);
-            if (!g.m_command_lines.empty()) {
-                text = std::move(g.m_command_lines.front());
-                g.m_command_lines.pop_front();
-                any = true;
-            }
-        }
-        if (any && m_listener)
-            m_listener->on_command_line(text);
+    case kCommandLineMessage:
+        on_command_line();
         break;
-    }
     case WM_HELP:
         if (m_listener)
             m_listener->on_help();
@@ -632,12 +509,7 @@ std::int64_t Application::handle_message(Message& message)
         char16_t const c = static_cast<char16_t>(message.wparam);
         Log::get() << u"WM_CHAR=" << WStringView(&c, 1) << u" lParam=" << static_cast<std::int64_t>(message.lparam)
                    << u" ticks=" << tick_count() << u"\n";
-        if (c >= 32) {
-            if (m_edit)
-                m_edit->on_text(WStringView(&c, 1));
-            else if (top)
-                top->on_text(WStringView(&c, 1));
-        }
+        on_char(c);
         break;
     }
     case WM_TIMER:
@@ -645,30 +517,10 @@ std::int64_t Application::handle_message(Message& message)
             timer_frame();
         break;
     case WM_LBUTTONDOWN:
-        g.m_last_pen = Point { kNoPen, kNoPen };
-        g.m_captured = true;
-        if (top)
-            top->on_pointer_button(to_client(message.lparam), true, true, tick_count());
-        break;
     case WM_MOUSEMOVE:
-        if (top)
-            top->on_pointer_move(to_client(message.lparam));
-        break;
     case WM_LBUTTONUP:
-        g.m_last_pen = to_client(message.lparam);
-        if (g.m_captured) {
-            // Releasing the capture reports the change at once, as the
-            // window manager does, so the release comes before later input.
-            g.m_captured = false;
-            Message changed { g.m_window, WM_CAPTURECHANGED, 0, 0, {} };
-            handle_message(changed);
-        }
-        break;
     case WM_CAPTURECHANGED:
-        if (top) {
-            bool const has_position = g.m_last_pen.x != kNoPen;
-            top->on_pointer_button(has_position ? g.m_last_pen : Point { 0, 0 }, false, has_position, tick_count());
-        }
+        on_pen(message.message, message.lparam);
         break;
     default:
         break;

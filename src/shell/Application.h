@@ -1,21 +1,28 @@
 #pragma once
 
 // The application: its window (GameBase), the message loop and frame clock,
-// the screen stack with its animations and dimming, and the way a frame
-// reaches the screen, through the display or the window bitmap.
+// the screen stack (ScreenStack), the toolkit's element types for the whole
+// run, and the way a frame reaches the screen: through the display in
+// direct mode, else through the window bitmap on the frame timer.
+//
+// Threads: the user-interface thread only; other threads reach it by
+// posting window messages.
+// Failures: a second instance is a fatal error (report_fatal). A window
+// that cannot be opened leaves has_window() false, and start-up ends. A
+// display that cannot be made keeps the window's own frames going.
 
 #include "shell/GameBase.h"
+#include "shell/ScreenStack.h"
 #include "widgets/Screen.h"
 #include "widgets/ScreenHost.h"
+#include "widgets/WidgetTypes.h"
 #include "core/WString.h"
 #include "imaging/DrawTarget.h"
 #include "skin/FontRep.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <vector>
 
 namespace qv {
 
@@ -48,13 +55,10 @@ public:
 
     void push_screen(Screen* screen, bool modal) override;
     bool remove_screen(Screen* screen) override;
-    Screen* top_screen() const { return m_stack.empty() ? nullptr : m_stack.back().screen; }
+    Screen* top_screen() const { return m_stack.top(); }
     std::size_t screen_count() const { return m_stack.size(); }
-    bool has_screen(Screen const* screen) const override
-    {
-        return std::any_of(m_stack.begin(), m_stack.end(), [screen](Entry const& e) { return e.screen == screen; });
-    }
-    bool top_is_modal() const { return !m_stack.empty() && m_stack.back().modal; }
+    bool has_screen(Screen const* screen) const override { return m_stack.contains(screen); }
+    bool top_is_modal() const { return m_stack.top_is_modal(); }
 
     void minimize() override;
     void ResolutionChanged();
@@ -64,7 +68,7 @@ public:
 
     ScreenInfo const& screen_info() const { return m_game->m_screen_info; }
     Rect client_area() const override;
-    std::int32_t dim_level() const { return m_dim_level; }
+    std::int32_t dim_level() const { return m_stack.dim_level(); }
     void request_redraw() { m_redraw = true; }
 
     // One direct frame: advance, and draw when something changed. True when
@@ -80,31 +84,25 @@ public:
     std::int64_t handle_message(platform::Message& message);
 
 private:
-    struct Entry {
-        Screen* screen;
-        bool modal;
-    };
-
+    Size area_size() const;
     void layout();
     void window_paint();
     void timer_frame();
     void dispatch_key(std::uint32_t msg, std::uint64_t wparam, std::int64_t lparam);
-    void render_into_background(Screen& screen);
-    void clear_background();
-    void darken(DrawTarget& target, std::int32_t level);
-    void step_dim(std::int32_t goal);
-    void start_animation(Screen& screen, std::int32_t direction);
+    void on_activate(bool active);
+    void on_copy_data(platform::Message& message);
+    void on_command_line();
+    void on_char(char16_t c);
+    void on_pen(std::uint32_t msg, std::int64_t lparam);
     void draw_overlay(DrawTarget& target, bool asked);
     bool logging_on();
     Point to_client(std::int64_t lparam) const;
 
+    // First in, last out: every screen is built and ended with the types.
+    WidgetTypes m_types;
     WString m_name;
-    std::uint16_t m_background_colour { 0 };
-    std::int32_t m_dim_level { 256 };
     std::unique_ptr<GameBase> m_game;
-    std::vector<Entry> m_stack;
-    std::unique_ptr<ScreenAnimation> m_animation;
-    std::unique_ptr<PixelBuffer> m_background;
+    ScreenStack m_stack;
     FontHandle m_default_font;
     AppListener* m_listener { nullptr };
     EditReceiver* m_edit { nullptr };
@@ -113,9 +111,5 @@ private:
     std::uint32_t m_log_checked { 0 };
     bool m_log_on { false };
 };
-
-// The fourteen element types the application offers, in registration order.
-inline constexpr char16_t const* kElementTypes[] = { u"node", u"text", u"color", u"image", u"edit", u"htable",
-    u"vtable", u"button", u"vlist", u"checkbox", u"progress", u"oldtext", u"label_edit", u"clip" };
 
 }

@@ -32,21 +32,6 @@ ScreenInfo read_screen_info(platform::NativeWindow const* native)
 
 BarHeights bar_heights(ScreenInfo const& info, std::int32_t input_panel_bottom)
 {
-    if (info.smartphone) {
-        std::int32_t bar = 0;
-        switch (info.width) {
-        case 176: bar = 20; break;
-        case 240:
-        case 320:
-        case 400: bar = 27; break;
-        case 352: bar = 40; break;
-        case 480:
-        case 640:
-        case 800: bar = 54; break;
-        default: bar = 0; break;
-        }
-        return { bar, bar };
-    }
     std::int32_t const top = info.dpi < 97 ? 26 : 52;
     std::int32_t const bottom = input_panel_bottom >= 0 ? info.height - input_panel_bottom : top;
     return { top, bottom };
@@ -76,7 +61,6 @@ GameBase::GameBase(WStringView name, platform::WindowProc proc)
     if (g_instance)
         report_fatal(u"Singleton::Singleton()", u"Singleton is already instantiated");
     g_instance = this;
-    m_scheduler = std::make_unique<CActiveScheduler>(m_class_name);
 
     std::uint32_t sip = 0;
     if (read_dword(kMakerKey, u"SIPPreference", sip))
@@ -121,7 +105,6 @@ GameBase::~GameBase()
     m_native.reset();
     if (m_window != 0)
         platform::MessageQueue::main().destroy_window(m_window);
-    m_scheduler.reset();
     platform::release_instance_lock();
     g_instance = nullptr;
 }

@@ -2,9 +2,15 @@
 
 // The window part of the application: the one instance of the program's
 // window with its screen facts, presentation state, display object, timers
-// and the command lines handed over by later starts. At most one exists.
+// and the command lines handed over by later starts, and the arithmetic of
+// the client area and the frame clock.
+//
+// Threads: the user-interface thread, except the command lines, which the
+// instance listener's thread hands over under their mutex.
+// Failures: a second instance is a fatal error (report_fatal); a window that
+// cannot be opened leaves has_window() false.
 
-#include "base/Active.h"
+#include "base/Thread.h"
 #include "core/WString.h"
 #include "display/Display.h"
 #include "imaging/PixelBuffer.h"
@@ -26,7 +32,6 @@ struct ScreenInfo {
     std::int32_t work_height { 0 };
     std::int32_t orientation { 4 }; // quarter turns; 4: unknown
     std::int32_t dpi { 96 };
-    bool smartphone { false };      // keys only, no pen
     friend bool operator==(ScreenInfo const&, ScreenInfo const&) = default;
 };
 
@@ -70,7 +75,6 @@ public:
     bool has_window() const { return m_window != 0; }
     platform::WindowId window() const { return m_window; }
     platform::NativeWindow* native() const { return m_native.get(); }
-    CActiveScheduler& scheduler() { return *m_scheduler; }
     WString const& class_name() const { return m_class_name; }
 
 private:
@@ -78,7 +82,6 @@ private:
 
     WString m_name;
     WString m_class_name;
-    std::unique_ptr<CActiveScheduler> m_scheduler;
     platform::WindowId m_window { 0 };
     std::unique_ptr<platform::NativeWindow> m_native;
     bool m_sip_preference { false };

@@ -1,5 +1,6 @@
 #include "shell/SplashScreen.h"
 
+#include "shell/FirstScreen.h"
 #include "base/Log.h"
 #include "platform/System.h"
 #include "skin/SkinErrors.h"
@@ -47,10 +48,12 @@ private:
 };
 
 SplashScreen::SplashScreen(Application& application, Properties& properties, Builder builder)
-    : SkinScreen(properties, u"Splash")
-    , m_application(application)
+    : m_application(application)
+    , m_properties(properties)
     , m_builder(std::move(builder))
 {
+    if (!load_form(properties, u"Splash"))
+        throw NodeNotFoundInSkin(u"Splash");
 }
 
 SplashScreen::~SplashScreen()
@@ -63,13 +66,13 @@ SplashScreen::~SplashScreen()
         m_application.set_listener(nullptr);
     if (m_first)
         m_application.remove_screen(&m_first->main_screen());
-    m_application.remove_screen(this);
+    m_application.remove_screen(&screen());
 }
 
 void SplashScreen::start()
 {
-    m_application.push_screen(this, true);
-    m_loader = std::make_unique<Loader>(*this, properties());
+    m_application.push_screen(&screen(), true);
+    m_loader = std::make_unique<Loader>(*this, m_properties);
     if (!m_loader->start()) {
         m_failed = true;
         m_failure = u"the loader thread cannot start";
@@ -78,7 +81,7 @@ void SplashScreen::start()
 
 void SplashScreen::advance(double seconds)
 {
-    SkinScreen::advance(seconds);
+    Form::advance(seconds);
     m_total += seconds;
     if (m_done || !m_loader)
         return;
@@ -107,7 +110,7 @@ void SplashScreen::finish()
     m_first->on_resize();
     m_application.push_screen(&m_first->main_screen(), false);
     marker(u"WinMain 13\n");
-    m_application.remove_screen(this);
+    m_application.remove_screen(&screen());
     marker(u"WinMain 14\n");
 }
 

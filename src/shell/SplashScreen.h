@@ -1,25 +1,35 @@
 #pragma once
 
-// The splash screen: the skin's "Splash" form, shown modal while a loader
-// thread builds the first screen; once the loader has ended it puts the new
-// screen on the stack in its place. It owns that screen for the whole run.
+// The splash screen: the skin's "Splash" form, built and drawn by the
+// toolkit's elements, shown modal while a loader thread builds the first
+// screen; once the loader has ended it puts the new screen on the stack in
+// its place. It owns that screen for the whole run.
+//
+// Threads: the user-interface thread, and the loader, which only builds the
+// first screen (through the builder) and logs its markers; the splash looks
+// at the result only after joining it.
+// Failures: the constructor throws NodeNotFoundInSkin when the skin has no
+// "Splash", and the skin's other errors (NodeNotRegistered) for an element
+// the toolkit cannot build. A skin error while building the first screen,
+// or a loader that cannot start, makes failed() true and asks the window
+// to close.
 
 #include "shell/Application.h"
-#include "shell/ScreenSkin.h"
 #include "base/Thread.h"
+#include "skin/Properties.h"
+#include "widgets/Form.h"
 
 #include <functional>
 #include <memory>
 
 namespace qv {
 
-class SplashScreen final : public SkinScreen {
+class SplashScreen final : public Form {
 public:
-    // Makes the first screen on the loader thread; a skin error there makes
-    // failed() true and the first screen absent.
+    // Makes the first screen on the loader thread; without one, the
+    // FirstScreen of the skin's "Main" form.
     using Builder = std::function<std::unique_ptr<MainScreen>(Properties&)>;
 
-    // Throws NodeNotFoundInSkin when the skin has no "Splash".
     SplashScreen(Application& application, Properties& properties, Builder builder = {});
     ~SplashScreen() override;
 
@@ -38,6 +48,7 @@ private:
     void finish();
 
     Application& m_application;
+    Properties& m_properties;
     Builder m_builder;
     std::unique_ptr<Loader> m_loader;
     std::unique_ptr<MainScreen> m_first;

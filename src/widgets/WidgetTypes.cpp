@@ -9,7 +9,10 @@
 #include "widgets/TableElement.h"
 #include "widgets/TextElement.h"
 #include "widgets/TextLabel.h"
+#include "widgets/TileView.h"
 #include "widgets/VirtualList.h"
+
+#include <iterator>
 
 namespace qv {
 
@@ -43,7 +46,23 @@ ElementFactory widget_factory(WStringView type)
         return [](Element* parent) -> Element* { return new EditElement(parent); };
     if (type == u"label_edit")
         return [](Element* parent) -> Element* { return new LabelEdit(parent); };
+    if (type == kBigPictureType)
+        return [](Element* parent) -> Element* { return new TileView(parent); };
     return {};
+}
+
+WidgetTypes::WidgetTypes()
+{
+    for (auto const* type : kElementTypes)
+        add_toolkit_element_type(type, widget_factory(type));
+    add_toolkit_element_type(kBigPictureType, widget_factory(kBigPictureType));
+}
+
+WidgetTypes::~WidgetTypes()
+{
+    remove_toolkit_element_type(kBigPictureType);
+    for (auto it = std::rbegin(kElementTypes); it != std::rend(kElementTypes); ++it)
+        remove_toolkit_element_type(*it);
 }
 
 }

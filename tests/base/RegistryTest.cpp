@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace qv;
 
@@ -63,12 +66,58 @@ TEST_F(RegistryTest, a_value_of_the_wrong_type_is_not_read)
     EXPECT_EQ(value, 42u);
 }
 
-TEST_F(RegistryTest, reading_from_a_fresh_store_creates_the_key_and_fails)
+TEST_F(RegistryTest, reading_from_a_fresh_store_fails_and_makes_no_file)
 {
     std::uint32_t value = 3;
     EXPECT_FALSE(read_dword(kMakerKey, u"Log", value));
+    WString text = u"before";
+    EXPECT_FALSE(read_string(u"HKEY_CURRENT_USER\\Software\\Zenk\\Quilvane", u"Language", text));
     EXPECT_EQ(value, 3u);
-    EXPECT_NE(file_text().find("[HKEY_CURRENT_USER\\Software\\Zenk]"), std::string::npos) << file_text();
+    EXPECT_EQ(text, u"before");
+    // Not the file, nor its lock, nor the folder they would live in.
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "sub")) << file_text();
+}
+
+TEST_F(RegistryTest, reading_leaves_the_file_as_it_was_byte_for_byte)
+{
+    namespace fs = std::filesystem;
+    // Written by hand, as no write of the store would lay it out: CR LF
+    // line ends, a comment, a blank line in a key, odd spacing of cases.
+    std::string const original = "Windows Registry Editor Version 5.00\r\n"
+                                 "; kept by hand\r\n"
+                                 "[HKEY_CURRENT_USER\\Software\\Zenk]\r\n"
+                                 "\"Log\"=dword:00000001\r\n"
+                                 "\r\n"
+                                 "\"Name\"=\"text\"\r\n";
+    fs::path const file = m_dir / "sub" / "registry.reg";
+    fs::create_directories(file.parent_path());
+    test::write_bytes(file, original);
+    // A time long past: any rewrite would move it to now.
+    auto const stamp = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+    fs::last_write_time(file, stamp);
+
+    std::uint32_t value = 0;
+    WString text;
+    EXPECT_TRUE(read_dword(kMakerKey, u"log", value));
+    EXPECT_EQ(value, 1u);
+    EXPECT_TRUE(read_string(kMakerKey, u"Name", text));
+    EXPECT_EQ(text, u"text");
+    EXPECT_FALSE(read_dword(kMakerKey, u"Missing", value)); // no such value
+    EXPECT_FALSE(read_dword(kMakerKey, u"Name", value));    // of the other type
+    EXPECT_FALSE(read_string(u"HKEY_CURRENT_USER\\Software\\Zenk\\Quilvane", u"Language", text)); // no key
+    EXPECT_FALSE(read_dword(u"HKEY_LOCAL_MACHINE\\Software", u"Log", value)); // a root the file lacks
+    EXPECT_FALSE(read_dword(u"Software\\Zenk", u"Log", value));              // no root at all
+
+    EXPECT_EQ(test::read_bytes(file), std::vector<std::uint8_t>(original.begin(), original.end()));
+    EXPECT_EQ(fs::last_write_time(file), stamp);
+    // Nothing beside it either: no lock file, no scratch copy.
+    std::vector<fs::path> entries(fs::directory_iterator(file.parent_path()), fs::directory_iterator {});
+    EXPECT_EQ(entries, std::vector<fs::path> { file });
+
+    // A write still rewrites it, so the checks above could see a rewrite.
+    ASSERT_TRUE(write_dword(kMakerKey, u"Log", 0));
+    EXPECT_NE(fs::last_write_time(file), stamp);
+    EXPECT_NE(test::read_bytes(file), std::vector<std::uint8_t>(original.begin(), original.end()));
 }
 
 TEST_F(RegistryTest, unknown_roots_select_nothing)

@@ -92,27 +92,6 @@ protected:
 
 }
 
-TEST(ClientArea, smartphone_bars_follow_the_screen_width)
-{
-    ScreenInfo info;
-    info.smartphone = true;
-    info.width = 176;
-    info.height = 220;
-    Rect const area = windowed_client_area(info, true);
-    EXPECT_EQ(area.top, 20);
-    EXPECT_EQ(area.height(), 220 - 40);
-    EXPECT_EQ(area.width(), 176);
-    for (auto [width, bar] : { std::pair { 240, 27 }, { 320, 27 }, { 400, 27 }, { 352, 40 }, { 480, 54 },
-             { 640, 54 }, { 800, 54 }, { 300, 0 } }) {
-        info.width = width;
-        EXPECT_EQ(bar_heights(info).top, bar) << width;
-        EXPECT_EQ(bar_heights(info).bottom, bar) << width;
-    }
-    // Without the task bar the area starts at the top but keeps the bottom bar.
-    info.width = 176;
-    EXPECT_EQ(windowed_client_area(info, false), (Rect { 0, 0, 176, 220 - 20 }));
-}
-
 TEST(ClientArea, pocket_pc_bars_double_from_97_dpi_and_yield_to_the_input_panel)
 {
     ScreenInfo info;

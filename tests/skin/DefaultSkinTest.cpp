@@ -1,28 +1,21 @@
 // The default skin and the language files as the build leaves them in the
 // application directory: every node and element the screens look up is
 // there with a type the shell can build, the pictures are usable for what
-// the screens do with them, and every language has every text.
-//
-// Setting QUILVANE_SKIN_PREVIEW to a file name also writes a rough picture
-// of the screens (a simplified layout of the skin's nodes) for a look.
+// the screens do with them, and every language has every text. For a look
+// at the skin, build/app/quilvane-skin-preview draws a sheet of the screens.
 
 #include "base/Language.h"
 #include "imaging/Picture.h"
 #include "imaging/PixelOp.h"
-#include "imaging/RenderSurface.h"
-#include "imaging/PngImage.h"
-#include "skin/Layout.h"
 #include "skin/Properties.h"
-#include "skin/TextDrawing.h"
 #include "support/TestSupport.h"
+#include "widgets/WidgetTypes.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -35,9 +28,14 @@ namespace {
 fs::path const kAppDir { QUILVANE_APP_DIR };
 fs::path const kSkinPath = kAppDir / "skins" / "bin" / "default.skin";
 
-// The element types the shell registers, and the viewer's picture element.
-std::set<WString> const kKnownTypes { u"node", u"text", u"color", u"image", u"edit", u"htable", u"vtable",
-    u"button", u"vlist", u"checkbox", u"progress", u"oldtext", u"label_edit", u"clip", u"bigpicture" };
+// The element types the shell registers: the toolkit's one table.
+std::set<WString> known_types()
+{
+    std::set<WString> types(std::begin(kElementTypes), std::end(kElementTypes));
+    types.insert(kBigPictureType);
+    return types;
+}
+std::set<WString> const kKnownTypes = known_types();
 
 struct Expected {
     char16_t const* form;
@@ -146,8 +144,13 @@ TEST_P(DefaultSkinTest, EveryScreenFindsItsNodesAndElements)
                 << to_utf8(skin.string(node, u"type")) << "\"";
         }
     }
+}
 
-    // What the screens do with each element fixes its class.
+// What the screens do with each element fixes its class.
+TEST_P(DefaultSkinTest, EachElementHasTheClassItsScreenUsesItAs)
+{
+    Skin skin(GetParam());
+    ASSERT_TRUE(skin.loaded());
     auto expect_type = [&](char16_t const* form, char16_t const* id, std::set<WString> const& types) {
         SkinNode node = skin.find_child(skin.store().find_node(form), id);
         ASSERT_NE(node, nullptr) << to_utf8(form) << "/" << to_utf8(id);
@@ -447,341 +450,6 @@ TEST(DefaultLanguages, TranslationsAreNotEnglishLeftovers)
     // Russian texts are written in Cyrillic.
     auto const& back = russian.text(u"Back");
     EXPECT_TRUE(!back.empty() && back[0] >= 0x0400 && back[0] < 0x0500);
-}
-
-// ---- preview ---------------------------------------------------------------
-// A simplified layout of the skin's nodes (base and table rules, made-up
-// list rows) drawn into one PNG, to judge the look. Not a model of the
-// widget toolkit.
-
-class Preview {
-public:
-    Preview(Skin& skin, LanguageTable const& language)
-        : m_skin(skin)
-        , m_store(skin.store())
-        , m_language(language)
-    {
-    }
-
-    std::set<WString> hidden { u"#pressed", u"#disabled", u"#vlist_pressed", u"#vlist_selected", u"separator",
-        u"checked", u"btnLog2", u"loading", u"bad" };
-    std::map<WString, WString> texts;
-    std::function<void(SkinNode list, DrawTarget&, Rect)> fill_list;
-    double progress { 0.6 };
-
-    AxisChild axis_child(SkinNode node, int axis)
-    {
-        auto mode = anchor_from_name(m_skin.string(node, axis == 0 ? u"anchor_x" : u"anchor_y"));
-        auto bmin = m_store.get_point(node, u"border_min", {});
-        auto bmax = m_store.get_point(node, u"border_max", {});
-        return { mode, axis == 0 ? bmin.x : bmin.y, axis == 0 ? bmax.x : bmax.y, measure(node, axis),
-            m_store.get_integer(node, u"table_ratio", 0) };
-    }
-
-    bool visible(SkinNode node) { return !hidden.count(m_skin.string(node, u"id")); }
-
-    MeasurePair measure(SkinNode node, int axis)
-    {
-        auto design = m_store.get_point(node, u"design_size", {});
-        std::vector<AxisChild> children;
-        for (std::uint16_t i = 0; i < m_store.child_count(node); ++i) {
-            if (visible(m_store.child(node, i)))
-                children.push_back(axis_child(m_store.child(node, i), axis));
-        }
-        auto const& type = m_skin.string(node, u"type");
-        if ((type == u"htable" && axis == 0) || (type == u"vtable" && axis == 1))
-            return measure_table({}, axis == 0 ? design.x : design.y, children);
-        auto pair = measure_base({}, axis == 0 ? design.x : design.y, children);
-        if (type == u"vlist" && axis == 1 && m_store.get_integer(node, u"grow", 0))
-            pair.preferred = std::max(pair.preferred, list_height);
-        return pair;
-    }
-
-    std::int32_t list_height { 0 };
-
-    void draw(SkinNode node, DrawTarget& target, Rect box)
-    {
-        auto const& type = m_skin.string(node, u"type");
-        auto const& id = m_skin.string(node, u"id");
-        if (type == u"color") {
-            auto c = m_store.get_color(node, u"color", {});
-            std::uint16_t p = static_cast<std::uint16_t>((c.red >> 3) << 11 | (c.green >> 2) << 5 | c.blue >> 3);
-            if (m_store.get_integer(node, u"cache_alpha", -1) >= 128)
-                darken(target, box);
-            else
-                fill_rect(target, box.left, box.top, box.width(), box.height(), ColourFillOp(p));
-        } else if (type == u"image") {
-            auto picture = m_store.get_picture(node, u"src", {});
-            auto op = make_alpha_op(std::max(0, m_store.get_integer(node, u"alpha", -1)));
-            PixelOp const& chosen = m_store.get_integer(node, u"alpha", -1) == -1 ? copy_op() : *op;
-            picture.draw(target, { box.left, box.top }, { box.width(), box.height() }, chosen);
-        } else if (type == u"text") {
-            auto font = m_store.get_font(node, u"font", empty_font());
-            auto c = m_store.get_color(node, u"color", {});
-            WString text = texts.count(id) ? texts[id] : m_language.text(m_skin.string(node, u"text"));
-            draw_text(*font, target, { c.red, c.green, c.blue }, text, { box.left, box.top },
-                { box.width(), box.height() }, halign_from_name(m_skin.string(node, u"halign")),
-                valign_from_name(m_skin.string(node, u"valign")),
-                m_store.get_integer(node, u"wrap", 0) ? TextWrap::WordBreak : TextWrap::SingleLine,
-                { box.left, box.top }, { box.width(), box.height() });
-        } else if (type == u"vlist" && fill_list) {
-            ClipScope clip(target, box);
-            fill_list(node, target, box);
-        } else if (type == u"button" && !m_skin.string(node, u"text").empty()) {
-            texts[u"#text"] = m_language.text(m_skin.string(node, u"text"));
-        } else if (type == u"bigpicture" && id == u"center") {
-            photo(target, box);
-        }
-        place_children(node, target, box, type);
-    }
-
-    void place_children(SkinNode node, DrawTarget& target, Rect box, WString const& type)
-    {
-        std::vector<SkinNode> shown;
-        for (std::uint16_t i = 0; i < m_store.child_count(node); ++i) {
-            if (visible(m_store.child(node, i)))
-                shown.push_back(m_store.child(node, i));
-        }
-        std::vector<Placement> along[2];
-        for (int axis = 0; axis < 2; ++axis) {
-            std::int32_t length = axis == 0 ? box.width() : box.height();
-            bool table = (type == u"htable" && axis == 0) || (type == u"vtable" && axis == 1);
-            std::vector<AxisChild> children;
-            for (auto child : shown)
-                children.push_back(axis_child(child, axis));
-            if (table) {
-                along[axis] = place_table(children, length);
-                continue;
-            }
-            for (size_t i = 0; i < shown.size(); ++i) {
-                if (type == u"progress" && m_skin.string(shown[i], u"id") == u"#line")
-                    along[axis].push_back(place_progress_line(children[i], length, axis == 0 ? progress : 1.0));
-                else
-                    along[axis].push_back(place_in_slot(children[i], children[i].pair.preferred, length));
-            }
-        }
-        for (size_t i = 0; i < shown.size(); ++i) {
-            Rect child { box.left + along[0][i].start, box.top + along[1][i].start, 0, 0 };
-            child.right = child.left + along[0][i].size;
-            child.bottom = child.top + along[1][i].size;
-            ClipScope clip(target, box);
-            draw(shown[i], target, child);
-        }
-    }
-
-    // A row template drawn free-standing at the list's width.
-    std::int32_t draw_row(WStringView name, DrawTarget& target, Point at, std::int32_t width)
-    {
-        SkinNode row = m_store.find_node(name);
-        std::int32_t height = measure(row, 1).preferred;
-        ClipScope clip(target, { at.x, at.y, at.x + width, at.y + height });
-        draw(row, target, { at.x, at.y, at.x + width, at.y + height });
-        return height;
-    }
-
-    static void photo(DrawTarget& target, Rect box, int seed = 0)
-    {
-        auto* buffer = target.buffer();
-        Rect r = intersect(box, target.clip());
-        for (std::int32_t y = r.top; y < r.bottom; ++y) {
-            for (std::int32_t x = r.left; x < r.right; ++x) {
-                double u = double(x - box.left) / std::max(1, box.width());
-                double v = double(y - box.top) / std::max(1, box.height());
-                double sky = v < 0.55 + 0.1 * std::sin(u * 6 + seed) ? 1.0 : 0.0;
-                int red = int(sky ? 120 + 100 * v : 60 + 40 * u + seed * 20);
-                int green = int(sky ? 170 + 60 * v : 110 + 30 * v);
-                int blue = int(sky ? 230 - 20 * u : 50 + seed * 15);
-                buffer->at(x, y) = static_cast<std::uint16_t>((std::min(red, 255) >> 3) << 11
-                    | (std::min(green, 255) >> 2) << 5 | std::min(blue, 255) >> 3);
-            }
-        }
-    }
-
-    static void darken(DrawTarget& target, Rect box)
-    {
-        Rect r = intersect(box, target.clip());
-        for (std::int32_t y = r.top; y < r.bottom; ++y)
-            for (std::int32_t x = r.left; x < r.right; ++x)
-                target.buffer()->at(x, y) = static_cast<std::uint16_t>((target.buffer()->at(x, y) >> 1) & 0x7BEF);
-    }
-
-    // The thumbnail mask rule of the album rows, for the made-up photos.
-    static void masked_photo(DrawTarget& target, Rect box, PictureRef const& mask, int seed)
-    {
-        auto photo_buffer = PixelBuffer::create(box.width(), box.height());
-        auto mask_buffer = PixelBuffer::create(box.width(), box.height());
-        DrawTarget photo_target(photo_buffer.get()), mask_target(mask_buffer.get());
-        photo(photo_target, { 0, 0, box.width(), box.height() }, seed);
-        mask.draw(mask_target, { 0, 0 }, { box.width(), box.height() }, copy_op());
-        for (std::int32_t y = 0; y < box.height(); ++y) {
-            for (std::int32_t x = 0; x < box.width(); ++x) {
-                auto s = mask_buffer->at(x, y);
-                Rect const& clip = target.clip();
-                bool inside = box.left + x >= clip.left && box.left + x < clip.right && box.top + y >= clip.top
-                    && box.top + y < clip.bottom;
-                if (is_key(s) || !inside)
-                    continue;
-                target.buffer()->at(box.left + x, box.top + y) = is_solid(s) ? photo_buffer->at(x, y) : s;
-            }
-        }
-    }
-
-private:
-    Skin& m_skin;
-    Properties& m_store;
-    LanguageTable const& m_language;
-};
-
-TEST(DefaultSkinPreview, DrawsTheScreensWhenAsked)
-{
-    char const* out = std::getenv("QUILVANE_SKIN_PREVIEW");
-    if (!out)
-        GTEST_SKIP() << "set QUILVANE_SKIN_PREVIEW to a PNG file name";
-    std::int32_t dpi = std::getenv("QUILVANE_SKIN_PREVIEW_DPI") ? std::atoi(std::getenv("QUILVANE_SKIN_PREVIEW_DPI")) : 96;
-    Skin skin(dpi);
-    ASSERT_TRUE(skin.loaded());
-    LanguageTable language;
-    char const* lang = std::getenv("QUILVANE_SKIN_PREVIEW_LANG");
-    ASSERT_TRUE(language.load(program_path(kAppDir / (std::string(lang ? lang : "english") + ".lng"))));
-    auto& store = skin.store();
-    std::int32_t s = store.scale_shift();
-    bool landscape = std::getenv("QUILVANE_SKIN_PREVIEW_LANDSCAPE") != nullptr;
-    std::int32_t W = (landscape ? 320 : 240) << s, H = (landscape ? 240 : 320) << s, gap = 8 << s;
-
-    std::vector<std::function<void(Preview&, DrawTarget&, Rect)>> screens;
-    auto screen = [&](WStringView form) {
-        return [&, name = WString(form)](Preview& preview, DrawTarget& target, Rect box) {
-            preview.draw(store.find_node(name), target, box);
-        };
-    };
-    // Album list with three albums.
-    screens.push_back([&](Preview& p, DrawTarget& t, Rect box) {
-        p.hidden.insert({ u"warning_image", u"warning_text" });
-        p.fill_list = [&](SkinNode, DrawTarget& target, Rect list) {
-            std::int32_t y = list.top + (4 << s);
-            char16_t const* names[] = { u"Holidays 2026", u"Camera", u"Screenshots" };
-            char16_t const* counts[] = { u"214", u"1 387", u"12" };
-            for (int i = 0; i < 3; ++i) {
-                p.texts[u"name"] = names[i];
-                p.texts[u"count"] = counts[i];
-                if (i == 1)
-                    p.hidden.erase(u"#vlist_pressed"), p.hidden.insert(u"#vlist_normal");
-                SkinNode row = store.find_node(u"AlbumElement");
-                auto mask = store.get_picture(skin.find_child(row, u"image"), u"src", {});
-                std::int32_t top = y;
-                y += p.draw_row(u"AlbumElement", target, { list.left, y }, list.width());
-                // The row's image sits 12 from the left, centred, 44 square.
-                std::int32_t side = 44 << s;
-                Rect thumb { list.left + (12 << s), top + (y - top - side) / 2, 0, 0 };
-                thumb.right = thumb.left + side;
-                thumb.bottom = thumb.top + side;
-                Preview::masked_photo(target, thumb, mask, i);
-                p.hidden.insert(u"#vlist_pressed"), p.hidden.erase(u"#vlist_normal");
-            }
-        };
-        p.draw(store.find_node(u"Main"), t, box);
-        p.hidden.erase(u"warning_image");
-        p.hidden.erase(u"warning_text");
-        p.fill_list = nullptr;
-    });
-    // Empty catalog.
-    screens.push_back([&](Preview& p, DrawTarget& t, Rect box) {
-        p.hidden.insert(u"progress");
-        p.draw(store.find_node(u"Main"), t, box);
-        p.hidden.erase(u"progress");
-    });
-    // Thumbnails: a few photos, one loading, one bad.
-    screens.push_back([&](Preview& p, DrawTarget& t, Rect box) {
-        p.texts[u"btnText"] = u"Holidays 2026";
-        p.hidden.insert(u"button4");
-        p.hidden.insert(u"button5");
-        p.fill_list = [&](SkinNode, DrawTarget& target, Rect list) {
-            std::int32_t y = list.top + (4 << s);
-            SkinNode folder = store.find_node(u"Folder");
-            auto mask = store.get_picture(skin.find_child(folder, u"bad"), u"src", {});
-            auto loading = store.get_picture(skin.find_child(folder, u"loading"), u"src", {});
-            for (int r = 0; r < 4; ++r) {
-                std::int32_t top = y;
-                y += p.draw_row(u"FolderElement", target, { list.left, y }, list.width());
-                for (int c = 0; c < 4; ++c) {
-                    std::int32_t side = 44 << s, cell = 58 << s;
-                    Rect thumb { list.left + (4 << s) + c * cell + (cell - side) / 2, top + (y - top - side) / 2, 0, 0 };
-                    thumb.right = thumb.left + side;
-                    thumb.bottom = thumb.top + side;
-                    int n = r * 4 + c;
-                    if (n == 6)
-                        loading.draw(target, { thumb.left, thumb.top }, { side, side }, *make_alpha_op(0));
-                    else if (n == 9)
-                        mask.draw(target, { thumb.left, thumb.top }, { side, side }, *make_alpha_op(0));
-                    else
-                        Preview::masked_photo(target, thumb, mask, n % 5);
-                }
-            }
-        };
-        p.draw(store.find_node(u"Folder"), t, box);
-        p.fill_list = nullptr;
-        p.hidden.erase(u"button4");
-        p.hidden.erase(u"button5");
-    });
-    // Viewer with its controls.
-    screens.push_back([&](Preview& p, DrawTarget& t, Rect box) {
-        p.texts[u"btnNumText"] = u"3 " + language.text(u"of") + u" 214";
-        p.draw(store.find_node(u"Image"), t, box);
-    });
-    screens.push_back(screen(u"MenuForm"));
-    // The exit menu over the album list.
-    screens.push_back([&](Preview& p, DrawTarget& t, Rect box) {
-        p.hidden.insert({ u"warning_image", u"warning_text", u"progress" });
-        p.draw(store.find_node(u"Main"), t, box);
-        p.texts[u"caption"] = language.text(u"ExitCaption");
-        struct Row {
-            char16_t const* style;
-            char16_t const* key;
-            bool separator;
-            bool checked;
-        };
-        std::vector<Row> rows { { u"MenuElement", u"Language", false, true },
-            { u"MenuElementDisabled", u"Help", true, false }, { u"MenuElementRed", u"ReallyExit", true, false },
-            { u"MenuElementCancel", u"Cancel", false, false } };
-        p.list_height = 0;
-        for (auto const& row : rows)
-            p.list_height += p.measure(store.find_node(row.style), 1).preferred;
-        p.list_height += 2 << s;
-        p.fill_list = [&](SkinNode, DrawTarget& target, Rect list) {
-            std::int32_t y = list.top;
-            for (auto const& row : rows) {
-                p.texts[u"#text"] = language.text(row.key);
-                if (row.separator)
-                    p.hidden.erase(u"separator");
-                if (row.checked)
-                    p.hidden.erase(u"checked");
-                y += p.draw_row(row.style, target, { list.left, y }, list.width());
-                p.hidden.insert(u"separator");
-                p.hidden.insert(u"checked");
-            }
-        };
-        p.draw(store.find_node(u"MenuPanel"), t, box);
-        p.fill_list = nullptr;
-        p.texts.erase(u"#text");
-    });
-    screens.push_back(screen(u"AboutForm"));
-    screens.push_back(screen(u"Splash"));
-
-    std::int32_t columns = 4;
-    std::int32_t rows = (static_cast<std::int32_t>(screens.size()) + columns - 1) / columns;
-    auto sheet = PixelBuffer::create(columns * (W + gap) + gap, rows * (H + gap) + gap);
-    DrawTarget target(sheet.get());
-    fill_rect(target, 0, 0, sheet->width(), sheet->height(), ColourFillOp(0x8410));
-    for (size_t i = 0; i < screens.size(); ++i) {
-        Preview preview(skin, language);
-        std::int32_t x = gap + static_cast<std::int32_t>(i % columns) * (W + gap);
-        std::int32_t y = gap + static_cast<std::int32_t>(i / columns) * (H + gap);
-        Rect box { x, y, x + W, y + H };
-        ClipScope clip(target, box);
-        fill_rect(target, x, y, W, H, ColourFillOp(0x0000));
-        screens[i](preview, target, box);
-    }
-    ASSERT_TRUE(save_png(*sheet, from_utf8(out)));
 }
 
 }

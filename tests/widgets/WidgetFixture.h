@@ -1,6 +1,10 @@
 #pragma once
 
-#include "shell/Application.h"
+// What the toolkit's tests share: the element types for the length of a
+// test, skins compiled from source text, and a form loaded from one of
+// their nodes. Test thread only; a skin that does not compile or a node
+// that does not load fails the test through gtest's checks.
+
 #include "skin/ElementRegistry.h"
 #include "skin/Properties.h"
 #include "skin/SkinCompiler.h"
@@ -15,24 +19,9 @@
 
 namespace qv::test {
 
-// The type names the toolkit builds, registered for the length of a test.
-class WidgetTypesScope {
-public:
-    WidgetTypesScope()
-    {
-        for (auto const* type : kElementTypes)
-            if (auto factory = widget_factory(type))
-                register_element_type(type, factory), m_registered.push_back(type);
-    }
-    ~WidgetTypesScope()
-    {
-        for (auto const& type : m_registered)
-            unregister_element_type(type);
-    }
-
-private:
-    std::vector<WString> m_registered;
-};
+// Every type the toolkit builds, the viewer's picture included, for the
+// length of a test: the program's own table, held as the shell holds it.
+using WidgetTypesScope = WidgetTypes;
 
 // A skin compiled from source text; no pictures.
 inline std::unique_ptr<PropertiesImpl> skin_from_source(std::string_view source)
