@@ -21,7 +21,7 @@
 #include "platform/Files.h"
 #include "screens/FolderForm.h"
 #include "screens/ScreenForm.h"
-#include "screens/Thumbnails.h"
+#include "screens/MaskedThumbnail.h"
 #include "shell/ScreenStack.h"
 #include "skin/Properties.h"
 #include "skin/SkinErrors.h"

@@ -15,7 +15,7 @@
 #include "catalog/FolderInfo.h"
 #include "screens/ImageForm.h"
 #include "screens/ScreenForm.h"
-#include "screens/Thumbnails.h"
+#include "screens/MaskedThumbnail.h"
 #include "widgets/ImageElement.h"
 #include "widgets/ProgressElement.h"
 #include "widgets/VirtualList.h"

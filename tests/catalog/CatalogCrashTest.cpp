@@ -7,7 +7,7 @@
 #include "catalog/CatalogFile.h"
 #include "catalog/PhotoCatalog.h"
 #include "thumbcache/CacheFile.h"
-#include "thumbcache/Thumbnail.h"
+#include "thumbcache/ThumbnailReader.h"
 
 #include <gtest/gtest.h>
 

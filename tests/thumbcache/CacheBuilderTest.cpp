@@ -4,7 +4,7 @@
 #include "thumbcache/CacheBuilder.h"
 #include "thumbcache/CacheFile.h"
 #include "thumbcache/HalfEncoder.h"
-#include "thumbcache/Thumbnail.h"
+#include "thumbcache/ThumbnailReader.h"
 
 #include <gtest/gtest.h>
 

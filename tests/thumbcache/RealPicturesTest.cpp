@@ -9,7 +9,7 @@
 #include "thumbcache/CacheBuilder.h"
 #include "thumbcache/CacheFile.h"
 #include "thumbcache/PieceCreator.h"
-#include "thumbcache/Thumbnail.h"
+#include "thumbcache/ThumbnailReader.h"
 
 #include <gtest/gtest.h>
 

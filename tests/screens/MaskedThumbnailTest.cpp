@@ -1,4 +1,4 @@
-#include "screens/Thumbnails.h"
+#include "screens/MaskedThumbnail.h"
 
 #include "catalog/PictureStatus.h"
 #include "imaging/JpegCodec.h"

@@ -1,4 +1,4 @@
-#include "thumbcache/Thumbnail.h"
+#include "thumbcache/ThumbnailReader.h"
 #include "base/FileStream.h"
 #include "imaging/JpegCodec.h"
 #include "thumbcache/CacheFile.h"

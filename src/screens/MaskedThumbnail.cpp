@@ -1,7 +1,7 @@
-#include "screens/Thumbnails.h"
+#include "screens/MaskedThumbnail.h"
 
 #include "imaging/RenderSurface.h"
-#include "thumbcache/Thumbnail.h"
+#include "thumbcache/ThumbnailReader.h"
 
 namespace qv {
 
