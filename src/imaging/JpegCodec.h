@@ -24,8 +24,16 @@ enum class PictureProblem : std::uint8_t {
     Damaged,     // cut short, or headers or data the library gives up on
     Precision,   // 12-bit samples: the library decodes 8-bit ones only
     Unsupported, // lossless and other processes the library does not decode
+    TooLarge,    // a size no decode here can afford (see kMaxPictureSide)
     Storage,     // not the picture: a copy of it could not be written
 };
+
+// Beyond these a picture is refused before any decode: a header can claim
+// 65500 × 65500 in a few bytes, and a multi-scan picture's decode holds
+// every coefficient at once.
+inline constexpr int kMaxPictureSide = 30'000;
+inline constexpr std::uint64_t kMaxPicturePixels = 400'000'000;
+inline constexpr std::uint64_t kMaxCoefficientBytes = 512u << 20;
 
 // A short English sentence for the tools and the log.
 char const* problem_text(PictureProblem problem);

@@ -38,6 +38,8 @@ char const* problem_text(PictureProblem problem)
         return "12-bit JPEG pictures are not supported";
     case PictureProblem::Unsupported:
         return "this kind of JPEG is not supported";
+    case PictureProblem::TooLarge:
+        return "the picture is too large to show";
     case PictureProblem::Storage:
         return "its copy could not be written";
     }
@@ -113,10 +115,19 @@ JpegProbe probe_source(SourceBase& source)
     // On the heap: the decompressor is large for a worker's stack.
     auto probe = std::make_unique<Probe>();
     JpegProbe result;
-    if (!probe->read(source))
+    if (!probe->read(source)) {
         result.problem = probe->problem();
-    else
-        result.info = probe->info();
+        return result;
+    }
+    result.info = probe->info();
+    auto const& info = result.info;
+    bool const sides = info.width > kMaxPictureSide || info.height > kMaxPictureSide;
+    bool const pixels = static_cast<std::uint64_t>(info.width) * static_cast<std::uint64_t>(info.height) > kMaxPicturePixels;
+    // A picture read row by row needs no more than a few rows; any other
+    // is read whole as coefficients first.
+    bool const coefficients = !info.direct && info.coefficient_bytes > kMaxCoefficientBytes;
+    if (sides || pixels || coefficients)
+        result.problem = PictureProblem::TooLarge;
     return result;
 }
 

@@ -68,15 +68,6 @@ std::optional<FindEntry> entry_for(std::string const& system_path, WString name)
     return e;
 }
 
-bool is_symlink_to_directory(std::string const& system_path)
-{
-    struct stat l {};
-    if (lstat(system_path.c_str(), &l) != 0 || !S_ISLNK(l.st_mode))
-        return false;
-    struct stat s {};
-    return stat(system_path.c_str(), &s) == 0 && S_ISDIR(s.st_mode);
-}
-
 thread_local int t_last_error = 0;
 
 bool record(bool ok)
@@ -162,11 +153,17 @@ void list_matching(Listing const& listing, Visit visit)
 
 }
 
+namespace {
+
+std::optional<bool> listed_kind(int at, char const* name, unsigned char type);
+
+}
+
 std::vector<FindEntry> find_files(WStringView pattern_path)
 {
     std::vector<FindEntry> entries;
-    list_matching(split_pattern(pattern_path), [&](WString& name, std::string const& full, unsigned char) {
-        if (is_symlink_to_directory(full))
+    list_matching(split_pattern(pattern_path), [&](WString& name, std::string const& full, unsigned char type) {
+        if (!listed_kind(AT_FDCWD, full.c_str(), type))
             return;
         if (auto e = entry_for(full, std::move(name)))
             entries.push_back(std::move(*e));
@@ -185,6 +182,10 @@ std::optional<bool> listed_kind(int at, char const* name, unsigned char type)
         return true;
     if (type == DT_REG)
         return false;
+    // FIFOs, devices and sockets are neither pictures nor folders: opening
+    // a FIFO named like a picture would wait for a writer for ever.
+    if (type != DT_LNK && type != DT_UNKNOWN)
+        return std::nullopt;
     // Links and file systems that do not say: ask, without following a
     // link to a directory.
     struct stat l {};
@@ -192,11 +193,13 @@ std::optional<bool> listed_kind(int at, char const* name, unsigned char type)
         return std::nullopt;
     if (S_ISLNK(l.st_mode)) {
         struct stat target {};
-        if (fstatat(at, name, &target, 0) != 0 || S_ISDIR(target.st_mode))
+        if (fstatat(at, name, &target, 0) != 0 || !S_ISREG(target.st_mode))
             return std::nullopt;
         return false;
     }
-    return S_ISDIR(l.st_mode);
+    if (S_ISDIR(l.st_mode))
+        return true;
+    return S_ISREG(l.st_mode) ? std::optional<bool>(false) : std::nullopt;
 }
 
 }
@@ -288,18 +291,20 @@ bool File::open(WStringView path, OpenMode mode, FileAccess access)
         permissions = 0600;
     }
     auto system_path = to_system_path(path);
-    int fd = ::open(system_path.c_str(), flags, permissions);
+    // Never waits: a FIFO would hold the open until a writer came. Only
+    // regular files are the program's files; the flag is taken off again.
+    int fd = ::open(system_path.c_str(), flags | O_NONBLOCK, permissions);
     if (fd < 0) {
         t_last_error = errno;
         return false;
     }
     struct stat st {};
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)
-        || (access == FileAccess::OwnerOnly && (!S_ISREG(st.st_mode) || st.st_uid != geteuid()))) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (access == FileAccess::OwnerOnly && st.st_uid != geteuid())) {
         t_last_error = S_ISDIR(st.st_mode) ? EISDIR : EPERM;
         ::close(fd);
         return false;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     m_fd = fd;
     if (mode == OpenMode::Append && lseek(m_fd, 0, SEEK_END) < 0) {
         close();

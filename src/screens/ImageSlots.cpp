@@ -33,6 +33,8 @@ char16_t const* problem_key(PictureProblem problem)
         return u"BadPrecision";
     case PictureProblem::Unsupported:
         return u"BadUnsupported";
+    case PictureProblem::TooLarge:
+        return u"BadTooLarge";
     case PictureProblem::Storage:
         return u"BadStorage";
     }

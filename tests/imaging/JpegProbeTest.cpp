@@ -23,6 +23,7 @@ std::vector<std::uint8_t> with_frame(std::vector<std::uint8_t> bytes, std::uint8
     return bytes;
 }
 
+
 }
 
 TEST(JpegProbe, tells_the_layouts_apart_from_the_headers_alone)
@@ -76,4 +77,27 @@ TEST(JpegProbe, names_what_is_wrong_with_pictures_that_cannot_be_shown)
     EXPECT_EQ(diagnose_picture(dir.program_path("cut.jpg")), PictureProblem::Damaged);
     test::write_bytes(dir / "whole.jpg", picture);
     EXPECT_EQ(diagnose_picture(dir.program_path("whole.jpg")), PictureProblem::None);
+}
+
+TEST(JpegProbe, refuses_sizes_no_decode_can_afford_before_decoding_anything)
+{
+    test::PictureShape shape;
+    auto const baseline = test::make_jpeg(shape);
+    shape.progressive = true;
+    auto const progressive = test::make_jpeg(shape);
+
+    // A few bytes can claim 4.3 gigapixels.
+    EXPECT_EQ(probe_jpeg(test::with_frame_size(baseline, 65500, 65500)).problem, PictureProblem::TooLarge);
+    EXPECT_EQ(probe_jpeg(test::with_frame_size(baseline, 30001, 16)).problem, PictureProblem::TooLarge);
+    EXPECT_EQ(probe_jpeg(test::with_frame_size(baseline, 16, 30001)).problem, PictureProblem::TooLarge);
+    EXPECT_EQ(probe_jpeg(test::with_frame_size(baseline, 30000, 13334)).problem, PictureProblem::TooLarge) << "over 400 megapixels";
+    // Read row by row, a baseline picture of 400 megapixels costs a few
+    // rows; read whole as coefficients, a progressive one costs 1.2 GB.
+    EXPECT_EQ(probe_jpeg(test::with_frame_size(baseline, 20000, 20000)).problem, PictureProblem::None);
+    EXPECT_EQ(probe_jpeg(test::with_frame_size(progressive, 20000, 20000)).problem, PictureProblem::TooLarge);
+    EXPECT_EQ(probe_jpeg(test::with_frame_size(progressive, 8000, 6000)).problem, PictureProblem::None);
+
+    test::TempDir dir;
+    test::write_bytes(dir / "huge.jpg", test::with_frame_size(baseline, 65500, 65500));
+    EXPECT_EQ(diagnose_picture(dir.program_path("huge.jpg")), PictureProblem::TooLarge);
 }

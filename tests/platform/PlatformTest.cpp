@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <thread>
@@ -118,6 +120,33 @@ TEST(Listing, one_listing_gives_what_the_pattern_listings_give_with_sizes)
     for (auto const& entry : list_directory(dir.program_path()))
         EXPECT_FALSE(entry.size) << "sizes only when asked for";
     EXPECT_TRUE(list_directory(dir.program_path("missing")).empty());
+}
+
+TEST(Listing, fifos_are_neither_pictures_nor_folders_and_never_hold_an_open)
+{
+    test::TempDir dir;
+    test::write_bytes(dir / "b.jpg", std::string("12345"));
+    ASSERT_EQ(::mkfifo((dir / "x.jpg").c_str(), 0600), 0);
+    std::filesystem::create_symlink(dir / "x.jpg", dir / "y.jpg");
+
+    WString const pattern = dir.program_path() + u"\\*";
+    std::vector<WString> const only { u"b.jpg" };
+    EXPECT_EQ(find_names(pattern, EntryKind::Files), only);
+    EXPECT_TRUE(find_names(pattern, EntryKind::Directories).empty());
+    auto const sized = find_files(pattern);
+    ASSERT_EQ(sized.size(), 1u);
+    EXPECT_EQ(sized[0].name, u"b.jpg");
+    auto const listed = list_directory(dir.program_path(), true);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].name, u"b.jpg");
+
+    // Opened by its name all the same (a command line, a stale album list):
+    // refused at once instead of waiting for a writer.
+    File file;
+    EXPECT_FALSE(file.open(dir.program_path("x.jpg"), OpenMode::Read));
+    EXPECT_FALSE(file.open(dir.program_path("y.jpg"), OpenMode::Read));
+    EXPECT_FALSE(file.open(dir.program_path("x.jpg"), OpenMode::Write));
+    EXPECT_TRUE(file.open(dir.program_path("b.jpg"), OpenMode::Read));
 }
 
 TEST(Files, read_at_leaves_the_position_alone_and_stops_at_the_end)

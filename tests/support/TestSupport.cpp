@@ -114,4 +114,18 @@ std::vector<unsigned char> with_segment(std::vector<unsigned char> const& jpeg, 
     return out;
 }
 
+std::vector<unsigned char> with_frame_size(std::vector<unsigned char> bytes, int width, int height)
+{
+    for (std::size_t i = 2; i + 8 < bytes.size(); ++i) {
+        if (bytes[i] == 0xFF && (bytes[i + 1] == 0xC0 || bytes[i + 1] == 0xC2)) {
+            bytes[i + 5] = static_cast<unsigned char>(height >> 8);
+            bytes[i + 6] = static_cast<unsigned char>(height);
+            bytes[i + 7] = static_cast<unsigned char>(width >> 8);
+            bytes[i + 8] = static_cast<unsigned char>(width);
+            break;
+        }
+    }
+    return bytes;
+}
+
 }

@@ -51,6 +51,9 @@ WString program_form(std::filesystem::path const& path);
 // An Exif APP1 segment (marker and length included) whose IFD0 holds the
 // Orientation tag, little-endian, as phone cameras write it.
 std::vector<unsigned char> exif_segment(int orientation);
+// The JPEG with the size its (baseline or progressive) frame header claims
+// changed, its data left as it is.
+std::vector<unsigned char> with_frame_size(std::vector<unsigned char> bytes, int width, int height);
 // The JPEG with `segment` put right after its start-of-image marker.
 std::vector<unsigned char> with_segment(std::vector<unsigned char> const& jpeg, std::vector<unsigned char> const& segment);
 std::filesystem::path system_form(WStringView program_path);

@@ -172,6 +172,14 @@ TEST_F(CacheBuilderTest, broken_pictures_fail_with_their_reason_leaving_nothing_
     EXPECT_FALSE(is_cache_file_valid(cache("text")));
     EXPECT_EQ(problem, PictureProblem::NotJpeg);
 
+    // A header claiming 65500 × 65500 is refused before any decode, with
+    // no cache of the size it claims.
+    ASSERT_TRUE(test::write_pattern_jpeg(m_dir / "small.jpg", 64, 48));
+    test::write_bytes(m_dir / "huge.jpg", test::with_frame_size(test::read_bytes(m_dir / "small.jpg"), 65500, 65500));
+    EXPECT_FALSE(create_picture_cache(picture("huge.jpg"), cache("huge"), nullptr, &problem));
+    EXPECT_EQ(problem, PictureProblem::TooLarge);
+    EXPECT_FALSE(fs::exists(m_dir / "!quilvanecache" / "huge"));
+
     test::write_bytes(m_dir / "empty.jpg", std::string());
     EXPECT_FALSE(create_picture_cache(picture("empty.jpg"), cache("empty"), nullptr, &problem));
     EXPECT_EQ(problem, PictureProblem::Empty);
