@@ -216,12 +216,16 @@ void TileWorker::create_tile()
 {
     MutexLock creator_lock(m_creator_mutex);
     TileRequest* request = nullptr;
+    std::size_t queued_now = 0;
     {
         MutexLock lock(m_queue_mutex);
         if (m_queue.empty())
             return;
         request = m_queue.front().get();
+        queued_now = m_queue.size();
     }
+    if (m_before_tile)
+        m_before_tile(queued_now);
     // A request left from an earlier picture of the slot is not worth a
     // decode; it leaves the queue empty-handed.
     if (request->generation == request->slot->generation)

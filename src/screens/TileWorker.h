@@ -28,6 +28,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -97,6 +98,10 @@ public:
     void set_idle(bool idle);
     std::size_t queued();
     std::size_t finished();
+    // For tests that need the worker at a given point: called on the worker
+    // before each tile it cuts, with the number of requests queued, that one
+    // included. Set it before the first request.
+    void set_before_tile(std::function<void(std::size_t)> hook) { m_before_tile = std::move(hook); }
 
 private:
     void run() override;
@@ -113,6 +118,8 @@ private:
     std::vector<std::unique_ptr<TileRequest>> m_ready;
     Mutex m_idle_mutex;
     bool m_idle { true };
+    std::function<void(std::size_t)> m_before_tile;
+
     Event m_wake { Event::Reset::Manual };
 };
 

@@ -90,9 +90,11 @@ protected:
         return path;
     }
 
-    void open(int index)
+    void open(int index, std::function<void(std::size_t)> before_tile = {})
     {
         m_form = std::make_unique<ImageForm>(m_store, m_catalog, test::program_form(kBin));
+        if (before_tile)
+            m_form->set_before_tile(std::move(before_tile));
         m_form->open(std::make_shared<std::vector<WString> const>(m_pictures), index, root());
         m_form->set_visible(true);
         m_form->place(kScreen);
@@ -523,13 +525,17 @@ TEST_F(ImageFormTest, ClosingWhileTheWorkerFinishesItsLastTileReturns)
     for (int i = 0; i < 3; ++i)
         add_picture("p" + std::to_string(i) + ".jpg", 1600, 1200, kColours[i], true);
     // A round counts when the queue was seen to go down to one tile: the
-    // worker is then on its last. A lost stop hangs the first such round
-    // nearly always; a loaded machine often lets the worker finish first,
-    // so rounds go on until enough have counted.
+    // worker is then on its last. The worker lingers a little on a last
+    // tile, so that even a loaded machine lets the close land there; a lost
+    // stop hangs the first such round nearly always.
+    auto const linger = [](std::size_t queued) {
+        if (queued == 1)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    };
     int caught = 0;
     auto const give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (caught < 60 && std::chrono::steady_clock::now() < give_up) {
-        open(1);
+    while (caught < 20 && std::chrono::steady_clock::now() < give_up) {
+        open(1, linger);
         bool const several = m_form->queued_requests() > 1;
         auto const until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
         while (m_form->queued_requests() > 1 && std::chrono::steady_clock::now() < until)
