@@ -37,7 +37,7 @@ namespace {
 // What the library may hold for a transcode, and the pictures the whole
 // builder is run over: enough for every layout, small enough that the
 // fuzzer's memory limit and speed are not spent on pictures of empty data.
-constexpr std::uint64_t kMaxCoefficientBytes = 16u << 20;
+constexpr std::uint64_t kFuzzCoefficientBytes = 16u << 20;
 constexpr std::int64_t kMaxCachePixels = 2'000'000;
 
 struct Files {
@@ -128,9 +128,9 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     auto const probe = probe_jpeg(path_of(f.input));
     JpegInfo const& info = probe.info;
     if (probe.problem == PictureProblem::None) {
-        if (info.transcodable && !info.direct && info.coefficient_bytes <= kMaxCoefficientBytes)
+        if (info.transcodable && !info.direct && info.coefficient_bytes <= kFuzzCoefficientBytes)
             check_transcode(f);
-        if (info.coefficient_bytes <= kMaxCoefficientBytes
+        if (info.coefficient_bytes <= kFuzzCoefficientBytes
             && static_cast<std::int64_t>(info.width) * info.height <= kMaxCachePixels)
             check_cache(f);
     }
