@@ -3,6 +3,7 @@
 #include "base/Registry.h"
 #include "imaging/PixelOp.h"
 #include "platform/WindowMessages.h"
+#include "HeadlessEnvironment.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -64,12 +65,8 @@ public:
 class ApplicationShellTest : public ::testing::Test {
 protected:
     test::TempDir m_dir;
-    test::ScopedEnv m_registry { "QUILVANE_REGISTRY", (m_dir / "registry.reg").string() };
-    test::ScopedEnv m_runtime { "XDG_RUNTIME_DIR", m_dir.path().string() };
+    test::HeadlessEnvironment m_environment { m_dir };
     test::ScopedEnv m_temp { "TMPDIR", m_dir.path().string() };
-    test::ScopedEnv m_display { "QUILVANE_DISPLAY", "headless" };
-    test::ScopedEnv m_screen { "QUILVANE_SCREEN", "240x320@96" };
-    test::ScopedEnv m_script { "QUILVANE_SCRIPT", std::nullopt };
 
     void SetUp() override { platform::MessageQueue::main().clear(); }
 

@@ -6,6 +6,7 @@
 #include "shell/Application.h"
 #include "skin/ElementRegistry.h"
 #include "skin/SkinErrors.h"
+#include "HeadlessEnvironment.h"
 #include "support/TestSupport.h"
 #include "widgets/ColorElement.h"
 #include "widgets/Form.h"
@@ -43,11 +44,7 @@ std::type_info const& made_class(WString const& type)
 class ElementTypesTest : public ::testing::Test {
 protected:
     test::TempDir m_dir;
-    test::ScopedEnv m_registry { "QUILVANE_REGISTRY", (m_dir / "registry.reg").string() };
-    test::ScopedEnv m_runtime { "XDG_RUNTIME_DIR", m_dir.path().string() };
-    test::ScopedEnv m_display { "QUILVANE_DISPLAY", "headless" };
-    test::ScopedEnv m_screen { "QUILVANE_SCREEN", "240x320@96" };
-    test::ScopedEnv m_script { "QUILVANE_SCRIPT", std::nullopt };
+    test::HeadlessEnvironment m_environment { m_dir };
 
     void SetUp() override
     {

@@ -6,6 +6,7 @@
 #include "widgets/ColorElement.h"
 #include "skin/SkinCompiler.h"
 #include "skin/SkinErrors.h"
+#include "HeadlessEnvironment.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -21,11 +22,7 @@ namespace {
 class SplashScreenTest : public ::testing::Test {
 protected:
     test::TempDir m_dir;
-    test::ScopedEnv m_registry { "QUILVANE_REGISTRY", (m_dir / "registry.reg").string() };
-    test::ScopedEnv m_runtime { "XDG_RUNTIME_DIR", m_dir.path().string() };
-    test::ScopedEnv m_display { "QUILVANE_DISPLAY", "headless" };
-    test::ScopedEnv m_screen { "QUILVANE_SCREEN", "240x320@96" };
-    test::ScopedEnv m_script { "QUILVANE_SCRIPT", std::nullopt };
+    test::HeadlessEnvironment m_environment { m_dir };
     Properties m_properties;
 
     // The two forms start-up needs, and nothing else.
