@@ -38,6 +38,9 @@ struct FindEntry {
     std::uint64_t size { 0 };
     LocalTime created;  // birth time where the file system keeps one, else modification time
     LocalTime modified;
+    // The modification time exactly, in nanoseconds since 1970 (UTC): what
+    // tells one version of a file from the next where fields cannot.
+    std::int64_t modified_ns { 0 };
 };
 
 // Lists the entries matching the last component of `pattern_path`

@@ -59,6 +59,7 @@ std::optional<FindEntry> entry_for(std::string const& system_path, WString name)
     e.size = is_dir ? 0 : sx.stx_size;
     struct timespec mtime { static_cast<time_t>(sx.stx_mtime.tv_sec), static_cast<long>(sx.stx_mtime.tv_nsec) };
     e.modified = to_local_time(mtime);
+    e.modified_ns = static_cast<std::int64_t>(sx.stx_mtime.tv_sec) * 1'000'000'000 + sx.stx_mtime.tv_nsec;
     if (sx.stx_mask & STATX_BTIME) {
         struct timespec btime { static_cast<time_t>(sx.stx_btime.tv_sec), static_cast<long>(sx.stx_btime.tv_nsec) };
         e.created = to_local_time(btime);
