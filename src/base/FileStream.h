@@ -27,6 +27,10 @@ public:
     void close() { m_file.close(); }
 
     std::size_t read(void* buffer, std::size_t count) { return m_file.read(buffer, count); }
+    std::size_t read_at(std::uint64_t position, void* buffer, std::size_t count)
+    {
+        return m_file.read_at(position, buffer, count);
+    }
     std::size_t write(void const* buffer, std::size_t count) { return m_file.write(buffer, count); }
     std::int64_t skip(std::int64_t count);
     std::uint64_t size() const { return m_file.size(); }

@@ -12,6 +12,7 @@ struct CatalogEvent {
     bool progress { false };
     double progress_fraction { 0 }; // 0 <= value < 1
     bool picture_complete { false };
+    bool storage_fault { false }; // PhotoCatalog::storage_fault() changed
     WString picture_path;
 };
 

@@ -5,6 +5,7 @@
 #include "catalog/PhotoCatalog.h"
 
 #include "base/Directories.h"
+#include "base/FileInfo.h"
 #include "base/Log.h"
 #include "base/Paths.h"
 #include "catalog/AlbumListing.h"
@@ -12,6 +13,8 @@
 #include "platform/Files.h"
 #include "platform/System.h"
 #include "thumbcache/CacheFile.h"
+
+#include <unordered_map>
 
 #include <algorithm>
 #include <cstdio>
@@ -84,10 +87,17 @@ bool PhotoCatalog::search()
 {
     PathCollector cards(PathCollector::Take::Directories);
     find_drives(cards);
+    bool storage_was_refused = false;
     {
         // Every picture given up on is tried again by this search.
         QV_LOCK(u"search", m_failed_mutex);
         m_failed.clear();
+        storage_was_refused = m_storage_problem.fault != platform::StorageFault::None;
+        m_storage_problem = {};
+    }
+    if (storage_was_refused) {
+        QV_LOCK(u"search", m_events_mutex);
+        m_storage_changed = true;
     }
     // One after the other, not nested: a screen's listener takes the album
     // list inside the progress locks.
@@ -134,20 +144,40 @@ bool PhotoCatalog::check_drive(WString const& root)
     if (!pictures_under(root, pictures, &m_stop) || stopping())
         return false;
 
-    // The cache directory, listed once with the sizes that tell its valid
-    // files from the others without opening each.
+    // The cache directory, listed once: only names it holds are opened.
     WString const cache_directory = root + kCacheDirectory;
-    std::unordered_map<WString, Listed> listed;
-    for (auto& file : platform::list_directory(expand_path(cache_directory), true)) {
-        if (!file.is_directory)
-            listed.emplace(join_path(cache_directory, file.name), Listed { file.size });
+    std::unordered_map<WString, bool> listed; // name, in use
+    for (auto& file : platform::list_directory(expand_path(cache_directory))) {
+        // Scratch files belong to builds, this program's or a tool's.
+        if (!file.is_directory && !file.name.starts_with(u"~"))
+            listed.emplace(join_path(cache_directory, file.name), false);
+    }
+    auto const in_listing = [&listed](WStringView name) { return listed.contains(WString(name)); };
+
+    // Every picture's file is looked at here, with no lock held: the
+    // screens take these locks every frame.
+    std::vector<Checked> checked;
+    checked.reserve(pictures.size());
+    for (auto& picture : pictures) {
+        if (stopping())
+            return false;
+        auto lookup = find_cache_file(picture, root, IdentityCheck::Listing, in_listing);
+        if (lookup.state == CacheLookup::State::Missing)
+            continue;
+        auto used = listed.find(lookup.path);
+        if (used != listed.end())
+            used->second = true;
+        // A picture marked bad is tried again by every search.
+        checked.push_back({ std::move(picture), lookup.state != CacheLookup::State::Valid });
     }
 
-    QV_LOCK(u"check_drive", m_map_mutex);
-    if (!queue_pictures(root, pictures, listed))
-        return false;
-    for (auto const& [file, entry] : listed) {
-        if (!entry.used)
+    {
+        QV_LOCK(u"check_drive", m_map_mutex);
+        if (!queue_pictures(root, checked))
+            return false;
+    }
+    for (auto const& [file, used] : listed) {
+        if (!used)
             platform::remove_file(expand_path(file));
     }
     QV_LOCK(u"check_drive", m_folders_mutex);
@@ -156,8 +186,7 @@ bool PhotoCatalog::check_drive(WString const& root)
 }
 
 // Called with m_map_mutex held.
-bool PhotoCatalog::queue_pictures(WString const& root, std::vector<WString> const& pictures,
-    std::unordered_map<WString, Listed>& listed)
+bool PhotoCatalog::queue_pictures(WString const& root, std::vector<Checked> const& pictures)
 {
     size_t hint = 0;
     // Pictures come directory by directory: each run of one directory's
@@ -180,21 +209,15 @@ bool PhotoCatalog::queue_pictures(WString const& root, std::vector<WString> cons
         run_first = picture;
         run_length = 1;
     };
-    for (auto const& picture : pictures) {
+    for (auto const& [picture, to_build] : pictures) {
         if (stopping()) {
             count_run();
             return false;
         }
-        auto name = cache_file_name(picture, root);
-        if (name.empty())
-            continue;
         auto directory = folder_of(picture);
         count(directory, picture);
-        auto cache = listed.find(name);
-        if (cache != listed.end() && is_listed_cache_file_valid(name, cache->second.size)) {
-            cache->second.used = true;
+        if (!to_build)
             continue;
-        }
         auto pending = m_map.find(directory);
         if (pending == m_map.end()) {
             m_map.emplace(directory, PendingFolder { root, { { 0, picture } } });
@@ -246,6 +269,46 @@ void PhotoCatalog::create_cache()
     bool const ok = build_picture_cache(picture, drive, &m_stop, problem);
     Log::get() << u"Time for create cache end " << seconds_text(timer.elapsed()) << u"\n";
     built(picture, ok, problem);
+    if (problem == PictureProblem::Storage && !stopping())
+        give_up_on_storage(drive);
+}
+
+// Every other picture of a storage that refuses one cache file would fail
+// the same way, each after reading its picture: they wait for the next
+// search, and the screens hear once why.
+void PhotoCatalog::give_up_on_storage(WString const& drive)
+{
+    WString const cache_directory = strip_trailing_separator(expand_path(drive + kCacheDirectory));
+    auto fault = platform::storage_fault(FileInfo(cache_directory).exists() ? cache_directory : expand_path(drive));
+    if (fault == platform::StorageFault::None)
+        fault = platform::StorageFault::Other;
+    Log::get() << u"cache files cannot be written under " << drive << u"\n";
+
+    std::vector<WString> given_up;
+    {
+        QV_LOCK(u"create_cache", m_map_mutex);
+        for (auto entry = m_map.begin(); entry != m_map.end();) {
+            if (entry->second.drive_path != drive) {
+                ++entry;
+                continue;
+            }
+            for (auto& picture : entry->second.pictures)
+                given_up.push_back(std::move(picture.path));
+            entry = m_map.erase(entry);
+        }
+    }
+    {
+        QV_LOCK(u"create_cache", m_events_mutex);
+        m_storage_changed = true;
+    }
+    {
+        QV_LOCK(u"create_cache", m_progress_value_mutex);
+        m_progress_value += static_cast<int>(given_up.size());
+    }
+    QV_LOCK(u"create_cache", m_failed_mutex);
+    for (auto& picture : given_up)
+        m_failed[std::move(picture)] = PictureProblem::Storage;
+    m_storage_problem = { fault, drive };
 }
 
 void PhotoCatalog::built(WString const& picture, bool ok, PictureProblem problem)

@@ -165,15 +165,13 @@ PictureStatus PhotoCatalog::picture_status(WStringView picture_path, WStringView
         status.problem = problem;
         return status;
     }
-    auto status = read_picture_status(picture_path, drive_path);
-    if (status.state == PictureStatus::State::Bad) {
-        // The marker of a build before the last search: its reason was not
-        // kept, so the picture is read once to find it.
-        status.problem = diagnose_picture(picture_path);
-        QV_LOCK(u"picture_status", m_failed_mutex);
-        m_failed.emplace(WString(picture_path), status.problem);
-    }
-    return status;
+    return read_picture_status(picture_path, drive_path);
+}
+
+PhotoCatalog::StorageProblem PhotoCatalog::storage_problem()
+{
+    QV_LOCK(u"storage_problem", m_failed_mutex);
+    return m_storage_problem;
 }
 
 // ---- Requests of the screens -----------------------------------------------
@@ -259,6 +257,10 @@ std::vector<CatalogEvent> PhotoCatalog::take_events()
         if (m_search_complete) {
             events.emplace_back().search_complete = true;
             m_search_complete = false;
+        }
+        if (m_storage_changed) {
+            events.emplace_back().storage_fault = true;
+            m_storage_changed = false;
         }
         if (!m_picture_complete.empty()) {
             auto& event = events.emplace_back();

@@ -33,6 +33,7 @@
 #include "catalog/FolderInfo.h"
 #include "catalog/PendingFolder.h"
 #include "catalog/PictureStatus.h"
+#include "platform/Files.h"
 
 #include <atomic>
 #include <cstdint>
@@ -77,6 +78,15 @@ public:
     // diagnosed once, on this thread, and remembered), or Missing.
     PictureStatus picture_status(WStringView picture_path, WStringView drive_path);
 
+    // Why cache files could not be written since the last search, and
+    // where: the first such failure on a storage gives up on the rest of its
+    // queue (those pictures are Bad for Storage) until the next search.
+    struct StorageProblem {
+        platform::StorageFault fault { platform::StorageFault::None };
+        WString drive_path;
+    };
+    StorageProblem storage_problem();
+
     // The search and the cache queue; none of them tells a listener.
     void need_search();
     // Queues the picture at the end of its album's queue, unless queued.
@@ -111,20 +121,19 @@ private:
     // False when the stop flag cut it short.
     bool search();
     bool check_drive(WString const& root);
-    // Queues the pictures of `root` that have no valid file among `listed`
-    // (cache files by name and size) and counts every picture in its album;
-    // marks the listed files in use. False when the stop flag cut it short.
-    struct Listed {
-        std::optional<std::uint64_t> size;
-        bool used { false };
+    // Queues the pictures of `root` that have no valid file and counts
+    // every picture in its album. False when the stop flag cut it short.
+    struct Checked {
+        WString picture;
+        bool to_build { false };
     };
-    bool queue_pictures(WString const& root, std::vector<WString> const& pictures,
-        std::unordered_map<WString, Listed>& listed);
+    bool queue_pictures(WString const& root, std::vector<Checked> const& pictures);
     // `count` pictures of `directory`, the first of them `picture`.
     void count_in_album(WString const& root, WString const& directory, WString const& picture, int count, size_t& hint);
     void create_cache();
     bool next_to_build(WString& drive, WString& picture);
     void built(WString const& picture, bool built, PictureProblem problem);
+    void give_up_on_storage(WString const& drive);
 
     bool stopping() const { return m_stop.load(std::memory_order_relaxed); }
     std::vector<CatalogEvent> take_events();
@@ -146,6 +155,7 @@ private:
     Mutex m_events_mutex;
     bool m_search_complete { false };
     bool m_folders_changed { false };
+    bool m_storage_changed { false };
     // The latest picture built or given up on; a later one replaces it.
     WString m_picture_complete;
     Mutex m_map_mutex;
@@ -155,6 +165,7 @@ private:
     // Pictures whose cache file is not to be had until the next search.
     Mutex m_failed_mutex;
     std::unordered_map<WString, PictureProblem> m_failed;
+    StorageProblem m_storage_problem;
     Event m_work_event { Event::Reset::Manual };
 
     // The builder reads this one; Thread's own flag is set alongside it.

@@ -12,18 +12,22 @@ namespace qv {
 PictureStatus read_picture_status(WStringView picture, WStringView root)
 {
     PictureStatus status;
-    WString cache = cache_file_name(picture, root);
-    if (cache.empty()) {
+    auto lookup = find_cache_file(picture, root, IdentityCheck::Content);
+    switch (lookup.state) {
+    case CacheLookup::State::Missing:
         status.problem = PictureProblem::Missing;
-        return status;
-    }
-    if (is_bad_picture(cache)) {
+        break;
+    case CacheLookup::State::Bad:
         status.state = PictureStatus::State::Bad;
-    } else if (is_cache_file_valid(cache)) {
+        status.problem = lookup.problem;
+        break;
+    case CacheLookup::State::Valid:
         status.state = PictureStatus::State::Ready;
-        status.cache_file = std::move(cache);
-    } else {
+        status.cache_file = std::move(lookup.path);
+        break;
+    case CacheLookup::State::Absent:
         status.state = PictureStatus::State::Building;
+        break;
     }
     return status;
 }
@@ -32,7 +36,7 @@ std::unique_ptr<PieceCreator> open_piece_creator(WStringView picture, WStringVie
 {
     if (status.state == PictureStatus::State::Ready) {
         int const orientation = probe_jpeg(picture).info.orientation;
-        return upright_creator(std::make_unique<CachePieceCreator>(picture, root), orientation);
+        return upright_creator(std::make_unique<CachePieceCreator>(picture, CachePieceCreator::File { status.cache_file }), orientation);
     }
     auto file = std::make_unique<FilePieceCreator>(picture);
     int const orientation = file->orientation();
@@ -44,16 +48,26 @@ bool build_picture_cache(WStringView picture, WStringView root, std::atomic<bool
     WString const cache_directory = strip_trailing_separator(root) + u"\\" + kCacheDirectory;
     if (!FileInfo(cache_directory).exists())
         create_directories(cache_directory);
-    WString const name = cache_file_name(picture, root);
+    WString const name = find_cache_file(picture, root, IdentityCheck::Listing).path;
     if (name.empty()) {
         problem = PictureProblem::Missing;
         return false;
     }
     if (create_picture_cache(picture, name, stop, &problem))
         return true;
-    // The empty file marks a picture that cannot be read; the next search
-    // tries it again.
-    FileStream marker(name, OpenMode::Write);
+    // A picture that cannot be read is marked so, with its reason, until
+    // the next search tries it again. A cache that could not be written
+    // says nothing of the picture and leaves no mark.
+    if (problem == PictureProblem::None || problem == PictureProblem::Storage)
+        return false;
+    if (auto identity = identify_picture(picture, root)) {
+        auto const record = identity_record(*identity, problem);
+        FileStream marker(name, OpenMode::Write);
+        if (marker.write(record.data(), record.size()) != record.size()) {
+            marker.close();
+            platform::remove_file(expand_path(name));
+        }
+    }
     return false;
 }
 

@@ -1,9 +1,11 @@
 #include "thumbcache/CacheFile.h"
-#include "base/FileInfo.h"
 #include "base/FileStream.h"
 #include "base/Paths.h"
+#include "platform/Files.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 namespace qv {
 
@@ -15,9 +17,142 @@ std::uint32_t le32(std::uint8_t const* p)
         | static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
-bool fits(CacheRange range, std::uint64_t header, std::uint64_t file_size)
+std::uint64_t le64(std::uint8_t const* p)
 {
-    return range.offset >= header && std::uint64_t { range.offset } + range.length <= file_size;
+    return le32(p) | std::uint64_t { le32(p + 4) } << 32;
+}
+
+void put64(std::vector<std::uint8_t>& out, std::uint64_t v)
+{
+    for (int i = 0; i < 8; ++i)
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+bool fits(CacheRange range, std::uint64_t header, std::uint64_t end)
+{
+    return range.offset >= header && std::uint64_t { range.offset } + range.length <= end;
+}
+
+constexpr std::uint8_t kRecordVersion = 1;
+constexpr std::uint8_t kRecordMagic[4] = { 'Q', 'V', 'I', 'D' };
+// The largest header: 63 levels and a stored stream.
+constexpr std::size_t kMaxHeader = 21 + 16 * 63 + 8;
+constexpr std::size_t kFingerprintSpan = 4096;
+
+struct Fnv {
+    std::uint64_t value { 0xcbf29ce484222325ull };
+    void add(std::uint8_t const* p, std::size_t n)
+    {
+        for (std::size_t i = 0; i < n; ++i) {
+            value ^= p[i];
+            value *= 0x100000001b3ull;
+        }
+    }
+};
+
+std::uint64_t path_hash(WStringView path)
+{
+    Fnv hash;
+    auto const bytes = to_utf8(path);
+    hash.add(reinterpret_cast<std::uint8_t const*>(bytes.data()), bytes.size());
+    return hash.value;
+}
+
+// The picture's path as recorded: from its search root, in expanded form,
+// so that "%my_documents%" and its expansion record the same.
+WString relative_path(WStringView picture, WStringView root)
+{
+    WString const full = expand_path(picture);
+    if (root.empty())
+        return full;
+    WString const base = strip_trailing_separator(expand_path(root)) + u"\\";
+    if (full.size() > base.size() && path_starts_with(full, base))
+        return full.substr(base.size());
+    return full;
+}
+
+struct ReadRecord {
+    std::optional<CacheHeader> header;
+    std::optional<IdentityRecord> record;
+};
+
+// One open, two reads: the header's bytes and the record's.
+ReadRecord read_file_ends(WStringView path, bool want_header)
+{
+    ReadRecord result;
+    FileStream file(path, OpenMode::Read);
+    if (!file.is_open())
+        return result;
+    std::uint64_t const size = file.size();
+    std::vector<std::uint8_t> tail(static_cast<std::size_t>(std::min<std::uint64_t>(size, kIdentityRecordFixed + kMaxRecordedPath)));
+    if (file.read_at(size - tail.size(), tail.data(), tail.size()) != tail.size())
+        return result;
+    result.record = parse_identity_record(tail, size);
+    if (!want_header)
+        return result;
+    std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<std::uint64_t>(size, kMaxHeader)));
+    if (file.read_at(0, head.data(), head.size()) != head.size() || head.size() < 5 || le32(head.data()) != kCacheMark)
+        return result;
+    std::uint8_t const flags = head[4] & ~kLevelCountMask;
+    if (flags == (kStoredStreamFlag | kNoFullSizeFlag))
+        return result;
+    int const levels = head[4] & kLevelCountMask;
+    auto const header = header_size(levels, flags);
+    if (head.size() < header)
+        return result;
+
+    CacheHeader h;
+    h.flags = flags;
+    h.file_size = size;
+    h.content_end = result.record ? result.record->offset : size;
+    if (result.record) {
+        if (result.record->problem != PictureProblem::None)
+            return result;
+        h.identity = result.record->identity;
+    }
+    auto const* p = head.data() + 5;
+    auto take = [&p] {
+        CacheRange r { le32(p), le32(p + 4) };
+        p += 8;
+        return r;
+    };
+    h.levels.push_back({ take(), {} });
+    for (int k = 1; k <= levels; ++k) {
+        CacheLevel level;
+        level.entries = take();
+        level.jpeg = take();
+        h.levels.push_back(level);
+    }
+    h.thumbnail = take();
+    if (flags & kStoredStreamFlag)
+        h.full_stream = take();
+
+    // The file may come from a card written by anything: every range must
+    // lie in the file, past the header and before the record.
+    auto const end = h.content_end;
+    for (auto const& level : h.levels) {
+        bool const full = &level == &h.levels.front();
+        if (full && !h.has_full_size()) {
+            if (level.entries.length != 0 || levels == 0)
+                return result;
+            continue;
+        }
+        if (!fits(level.entries, header, end) || level.entries.length % kEntrySize != 0)
+            return result;
+        if (!full && (!fits(level.jpeg, header, end) || level.jpeg.length == 0))
+            return result;
+    }
+    if (!fits(h.thumbnail, header, end) || h.thumbnail.length == 0)
+        return result;
+    if ((flags & kStoredStreamFlag) && (!fits(h.full_stream, header, end) || h.full_stream.length == 0))
+        return result;
+    result.header = std::move(h);
+    return result;
+}
+
+bool same_listing(PictureIdentity const& recorded, PictureIdentity const& picture)
+{
+    return recorded.size == picture.size && recorded.modified_ns == picture.modified_ns;
 }
 
 }
@@ -30,99 +165,196 @@ int level_count(std::int64_t side)
     return n;
 }
 
+std::optional<PictureIdentity> stat_picture(WStringView picture, WStringView root)
+{
+    auto entry = platform::stat_path(expand_path(picture));
+    if (!entry || (entry->attributes & platform::kAttributeDirectory))
+        return std::nullopt;
+    PictureIdentity identity;
+    identity.size = entry->size;
+    identity.modified_ns = entry->modified_ns;
+    identity.relative_path = relative_path(picture, root);
+    return identity;
+}
+
+std::optional<PictureIdentity> identify_picture(WStringView picture, WStringView root)
+{
+    auto identity = stat_picture(picture, root);
+    if (!identity)
+        return std::nullopt;
+    auto fingerprint = picture_fingerprint(picture);
+    if (!fingerprint)
+        return std::nullopt;
+    identity->fingerprint = *fingerprint;
+    return identity;
+}
+
+WString root_of_cache_file(WStringView cache_file)
+{
+    auto const directory = directory_of(cache_file);
+    if (file_name_of(strip_trailing_separator(directory)) == kCacheDirectory)
+        return directory_of(strip_trailing_separator(directory));
+    return {};
+}
+
+std::optional<std::uint64_t> picture_fingerprint(WStringView picture)
+{
+    FileStream file(picture, OpenMode::Read);
+    if (!file.is_open())
+        return std::nullopt;
+    std::uint64_t const size = file.size();
+    Fnv hash;
+    std::uint8_t size_bytes[8];
+    for (int i = 0; i < 8; ++i)
+        size_bytes[i] = static_cast<std::uint8_t>(size >> (8 * i));
+    hash.add(size_bytes, 8);
+    std::vector<std::uint8_t> bytes(kFingerprintSpan);
+    auto const first = static_cast<std::size_t>(std::min<std::uint64_t>(size, kFingerprintSpan));
+    if (file.read_at(0, bytes.data(), first) != first)
+        return std::nullopt;
+    hash.add(bytes.data(), first);
+    if (size > kFingerprintSpan) {
+        auto const last = static_cast<std::size_t>(std::min<std::uint64_t>(size - kFingerprintSpan, kFingerprintSpan));
+        if (file.read_at(size - last, bytes.data(), last) != last)
+            return std::nullopt;
+        hash.add(bytes.data(), last);
+    }
+    // 0 means "not read" in a PictureIdentity.
+    return hash.value == 0 ? 1 : hash.value;
+}
+
+std::vector<std::uint8_t> identity_record(PictureIdentity const& identity, PictureProblem problem)
+{
+    auto path = to_utf8(identity.relative_path);
+    if (path.size() > kMaxRecordedPath)
+        path.clear(); // then only the fingerprint can tell a renamed picture
+    std::vector<std::uint8_t> out(path.begin(), path.end());
+    put64(out, identity.size);
+    put64(out, static_cast<std::uint64_t>(identity.modified_ns));
+    put64(out, identity.fingerprint);
+    out.push_back(static_cast<std::uint8_t>(problem));
+    out.push_back(kRecordVersion);
+    out.push_back(static_cast<std::uint8_t>(path.size()));
+    out.push_back(static_cast<std::uint8_t>(path.size() >> 8));
+    out.insert(out.end(), std::begin(kRecordMagic), std::end(kRecordMagic));
+    return out;
+}
+
+std::optional<IdentityRecord> parse_identity_record(std::span<std::uint8_t const> tail, std::uint64_t file_size)
+{
+    if (tail.size() < kIdentityRecordFixed || tail.size() > file_size)
+        return std::nullopt;
+    auto const* fixed = tail.data() + tail.size() - kIdentityRecordFixed;
+    if (!std::equal(std::begin(kRecordMagic), std::end(kRecordMagic), fixed + 28) || fixed[25] != kRecordVersion)
+        return std::nullopt;
+    std::size_t const path_length = fixed[26] | std::size_t { fixed[27] } << 8;
+    if (path_length > kMaxRecordedPath || path_length + kIdentityRecordFixed > tail.size())
+        return std::nullopt;
+    if (fixed[24] > static_cast<std::uint8_t>(PictureProblem::Storage))
+        return std::nullopt;
+    IdentityRecord record;
+    auto const* path = fixed - path_length;
+    record.identity.relative_path = from_utf8(std::string_view(reinterpret_cast<char const*>(path), path_length));
+    record.identity.size = le64(fixed);
+    record.identity.modified_ns = static_cast<std::int64_t>(le64(fixed + 8));
+    record.identity.fingerprint = le64(fixed + 16);
+    record.problem = static_cast<PictureProblem>(fixed[24]);
+    record.offset = file_size - path_length - kIdentityRecordFixed;
+    return record;
+}
+
+WString cache_plain_name(PictureIdentity const& identity, WStringView root)
+{
+    auto const seconds = static_cast<std::time_t>(
+        identity.modified_ns >= 0 ? identity.modified_ns / 1'000'000'000 : -((-identity.modified_ns + 999'999'999) / 1'000'000'000));
+    auto const nanoseconds = identity.modified_ns - std::int64_t { seconds } * 1'000'000'000;
+    struct tm t {};
+    gmtime_r(&seconds, &t);
+    char name[96];
+    std::snprintf(name, sizeof name, "%llu-%04d%02d%02d%02d%02d%02d.%09lld", static_cast<unsigned long long>(identity.size),
+        t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, static_cast<long long>(nanoseconds));
+    return strip_trailing_separator(root) + u"\\" + kCacheDirectory + u"\\" + from_utf8(name);
+}
+
+WString cache_collision_name(PictureIdentity const& identity, WStringView root)
+{
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, "-%016llx", static_cast<unsigned long long>(path_hash(identity.relative_path)));
+    return cache_plain_name(identity, root) + from_utf8(suffix);
+}
+
+CacheLookup find_cache_file(WStringView picture, WStringView root, IdentityCheck check,
+    std::function<bool(WStringView)> const& listed)
+{
+    CacheLookup lookup;
+    auto identity = stat_picture(picture, root);
+    if (!identity)
+        return lookup;
+    auto const plain = cache_plain_name(*identity, root);
+    auto const collision = cache_collision_name(*identity, root);
+    auto present = [&](WString const& name) {
+        return listed ? listed(name) : platform::stat_path(expand_path(name)).has_value();
+    };
+    auto fingerprint = [&]() -> std::uint64_t {
+        if (identity->fingerprint == 0)
+            identity->fingerprint = picture_fingerprint(picture).value_or(0);
+        return identity->fingerprint;
+    };
+    auto identifies = [&](PictureIdentity const& recorded) {
+        if (!same_listing(recorded, *identity))
+            return false;
+        if (check == IdentityCheck::Listing && recorded.relative_path == identity->relative_path)
+            return true;
+        return recorded.fingerprint != 0 && recorded.fingerprint == fingerprint();
+    };
+
+    // What the plain name holds, when it is another picture's: then this
+    // picture takes the collision name.
+    bool plain_taken = false;
+    for (auto const* name : { &collision, &plain }) {
+        if (!present(*name))
+            continue;
+        auto const ends = read_file_ends(*name, true);
+        if (!ends.record)
+            continue; // from before records, cut, or not ours: rebuilt
+        if (identifies(ends.record->identity)) {
+            if (ends.record->problem != PictureProblem::None) {
+                lookup.state = CacheLookup::State::Bad;
+                lookup.problem = ends.record->problem;
+            } else {
+                // A record whose header does not check out is a damaged
+                // file of this picture: built again under its name.
+                lookup.state = ends.header ? CacheLookup::State::Valid : CacheLookup::State::Absent;
+            }
+            lookup.path = *name;
+            return lookup;
+        }
+        if (name == &plain) {
+            // Another picture's file only while that picture is there as
+            // recorded; else it is stale and the name is free.
+            auto const& recorded = ends.record->identity;
+            auto const other = stat_picture(strip_trailing_separator(expand_path(root)) + u"\\" + recorded.relative_path, root);
+            plain_taken = other && same_listing(recorded, *other) && recorded.relative_path != identity->relative_path;
+        }
+    }
+    lookup.state = CacheLookup::State::Absent;
+    lookup.path = plain_taken ? collision : plain;
+    return lookup;
+}
+
 WString cache_file_name(WStringView picture, WStringView root)
 {
-    FileInfo info(picture);
-    if (!info.exists())
-        return {};
-    auto const& t = info.created().fields();
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%f", t.second + t.millisecond / 1000.0);
-    WString name = strip_trailing_separator(root);
-    name += u'\\';
-    name += kCacheDirectory;
-    name += u'\\';
-    name += to_wstring(static_cast<std::int32_t>(info.size()));
-    for (int field : { int(t.year), int(t.month), int(t.day), int(t.hour), int(t.minute) })
-        name += to_wstring(field);
-    name += from_utf8(seconds);
-    return name;
+    return find_cache_file(picture, root, IdentityCheck::Listing).path;
 }
 
 bool is_cache_file_valid(WStringView path)
 {
-    FileStream file(path, OpenMode::Read);
-    std::uint8_t mark[4];
-    return file.read(mark, 4) == 4 && le32(mark) == kCacheMark;
-}
-
-bool is_listed_cache_file_valid(WStringView path, std::optional<std::uint64_t> size)
-{
-    if (!size)
-        return is_cache_file_valid(path);
-    return *size >= kSmallestCacheFile;
-}
-
-bool is_bad_picture(WStringView path)
-{
-    FileInfo info(path);
-    return info.exists() && !info.is_directory() && info.size() == 0;
+    return read_cache_header(path).has_value();
 }
 
 std::optional<CacheHeader> read_cache_header(WStringView path)
 {
-    FileStream file(path, OpenMode::Read);
-    std::uint8_t start[5];
-    if (file.read(start, 5) != 5 || le32(start) != kCacheMark)
-        return std::nullopt;
-    std::uint8_t const flags = start[4] & ~kLevelCountMask;
-    if (flags == (kStoredStreamFlag | kNoFullSizeFlag))
-        return std::nullopt;
-    int levels = start[4] & kLevelCountMask;
-    auto header = header_size(levels, flags);
-    std::vector<std::uint8_t> bytes(header - 5);
-    if (file.read(bytes.data(), bytes.size()) != bytes.size())
-        return std::nullopt;
-
-    CacheHeader result;
-    result.flags = flags;
-    result.file_size = file.size();
-    auto const* p = bytes.data();
-    auto take = [&p] {
-        CacheRange r { le32(p), le32(p + 4) };
-        p += 8;
-        return r;
-    };
-    result.levels.push_back({ take(), {} });
-    for (int k = 1; k <= levels; ++k) {
-        CacheLevel level;
-        level.entries = take();
-        level.jpeg = take();
-        result.levels.push_back(level);
-    }
-    result.thumbnail = take();
-    if (flags & kStoredStreamFlag)
-        result.full_stream = take();
-
-    // The file may come from a card written by anything: every range must
-    // lie in the file, past the header.
-    for (auto const& level : result.levels) {
-        bool const full = &level == &result.levels.front();
-        if (full && !result.has_full_size()) {
-            if (level.entries.length != 0 || levels == 0)
-                return std::nullopt;
-            continue;
-        }
-        if (!fits(level.entries, header, result.file_size) || level.entries.length % kEntrySize != 0)
-            return std::nullopt;
-        if (!full && (!fits(level.jpeg, header, result.file_size) || level.jpeg.length == 0))
-            return std::nullopt;
-    }
-    if (!fits(result.thumbnail, header, result.file_size) || result.thumbnail.length == 0)
-        return std::nullopt;
-    if ((flags & kStoredStreamFlag) && (!fits(result.full_stream, header, result.file_size) || result.full_stream.length == 0))
-        return std::nullopt;
-    return result;
+    return read_file_ends(path, true).header;
 }
 
 }

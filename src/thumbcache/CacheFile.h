@@ -1,8 +1,9 @@
 #pragma once
 
 // Cache files: one per picture, in "!quilvanecache" at the picture's search
-// root, named after the picture's size and creation time. A complete file
-// starts with the mark 16; an empty one marks a picture that cannot be read.
+// root. A complete file starts with the mark 16 and ends with the identity
+// record of the picture it was built from; a file with the record alone
+// marks a picture that cannot be read, and says why.
 //
 //   0   4  mark (16 when complete, 0 while building)
 //   4   1  n, the number of stored levels (bits 0 to 5), and two flags:
@@ -20,11 +21,39 @@
 // A picture stored in a form the entry points cannot describe (progressive,
 // arithmetic coding, several scans, CMYK) keeps a sequential copy of itself
 // under 0x80; one too large to hold for that copy keeps its levels only.
+//
+// The identity record, the last bytes of the file, after everything the
+// header points at (numbers little-endian):
+//
+//   0   p  the picture's path from its search root, UTF-8, "\" separated
+//   p   8  the picture's size in bytes
+//   p+8 8  its modification time, nanoseconds since 1970 (UTC)
+//  p+16 8  its fingerprint: FNV-1a 64 of its size, first 4 KiB and last 4 KiB
+//  p+24 1  0 for a cache file, else why the picture cannot be read
+//  p+25 1  the record's version, 1
+//  p+26 2  p (at most kMaxRecordedPath)
+//  p+28 4  "QVID"
+//
+// Identity. A cache file's name comes from what a directory listing tells
+// of its picture, so that a search reads no picture and a renamed picture
+// keeps its file: "<size>-<YYYYMMDDhhmmss>.<nanoseconds>" of the
+// modification time in UTC, every field at its full width. Pictures that
+// share those (copied together, at one clock tick) are told apart by their
+// records: the first one built takes the plain name, each other one the
+// plain name followed by "-" and 16 hexadecimal digits of a hash of its
+// path. A file is used for a picture only when its record has the
+// picture's size and time and either its path or its fingerprint; the
+// screens compare the fingerprint always, since only the content tells a
+// picture rewritten at the same size and time. Files written before the
+// record existed identify nothing and are rebuilt.
 
 #include "core/WString.h"
+#include "imaging/JpegCodec.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace qv {
@@ -44,19 +73,60 @@ inline std::uint32_t header_size(int levels, std::uint8_t flags = 0)
     return 21 + 16 * static_cast<std::uint32_t>(levels) + ((flags & kStoredStreamFlag) ? 8 : 0);
 }
 
-// Empty when the picture does not exist.
+// What identifies a picture to its cache file (see above).
+struct PictureIdentity {
+    std::uint64_t size { 0 };
+    std::int64_t modified_ns { 0 };
+    WString relative_path;
+    std::uint64_t fingerprint { 0 }; // 0 until the picture is read
+};
+
+inline constexpr std::size_t kMaxRecordedPath = 4096;
+inline constexpr std::size_t kIdentityRecordFixed = 32;
+
+// From a look at the picture only; nothing when it is not a regular file.
+std::optional<PictureIdentity> stat_picture(WStringView picture, WStringView root);
+// Reads at most 8 KiB of the picture; nothing when it cannot be read.
+std::optional<std::uint64_t> picture_fingerprint(WStringView picture);
+// Both: what a build records.
+std::optional<PictureIdentity> identify_picture(WStringView picture, WStringView root);
+// The search root of a file in a cache directory; empty for a file
+// elsewhere (its picture is then recorded by its full path).
+WString root_of_cache_file(WStringView cache_file);
+std::vector<std::uint8_t> identity_record(PictureIdentity const& identity, PictureProblem problem);
+
+// The two names a picture's cache file can have, full paths under `root`.
+WString cache_plain_name(PictureIdentity const& identity, WStringView root);
+WString cache_collision_name(PictureIdentity const& identity, WStringView root);
+
+// How closely a file must match before it is used: a search compares
+// what the listing tells and reads a fingerprint only when the path
+// differs; the screens read it always.
+enum class IdentityCheck { Listing, Content };
+
+struct CacheLookup {
+    enum class State : std::uint8_t {
+        Valid,  // a complete file built from this picture
+        Bad,    // a marker of this picture, with `problem`
+        Absent, // none: `path` is the name a build gives it
+        Missing // the picture is not there
+    };
+    State state { State::Missing };
+    WString path;
+    PictureProblem problem { PictureProblem::None };
+};
+
+// Which file is `picture`'s. `listed`, when given, answers whether a name
+// is in the cache directory, from a listing made beforehand; else the
+// file system is asked.
+CacheLookup find_cache_file(WStringView picture, WStringView root, IdentityCheck check,
+    std::function<bool(WStringView)> const& listed = {});
+
+// The path of `picture`'s cache file, or of the one a build would write;
+// empty when the picture does not exist.
 WString cache_file_name(WStringView picture, WStringView root);
+// A complete file whose header and ranges check out (whatever it identifies).
 bool is_cache_file_valid(WStringView path);
-// The same for a file found in a listing of the cache directory, from its
-// listed size: a build writes under a scratch name and moves the file to
-// its cache name only once complete, so a file under a cache name is
-// complete unless it is the empty bad-picture marker or cut shorter than
-// any complete file could be. Without a size the mark is read.
-bool is_listed_cache_file_valid(WStringView path, std::optional<std::uint64_t> size);
-// Nothing shorter is a complete cache file: a header without levels, one
-// entry and a JPEG's smallest set of segments.
-inline constexpr std::uint64_t kSmallestCacheFile = 21 + kEntrySize + 100;
-bool is_bad_picture(WStringView path);
 
 struct CacheRange {
     std::uint32_t offset { 0 };
@@ -76,10 +146,24 @@ struct CacheHeader {
     CacheRange full_stream;
     bool has_full_size() const { return !(flags & kNoFullSizeFlag); }
     std::uint64_t file_size { 0 };
+    // Where the identity record starts: the end of what the header may
+    // point at. The file's size for files without one.
+    std::uint64_t content_end { 0 };
+    std::optional<PictureIdentity> identity;
 };
 
+// The identity record at the end of a file of `file_size` bytes, whose
+// last bytes (up to kIdentityRecordFixed + kMaxRecordedPath) are `tail`.
+struct IdentityRecord {
+    PictureIdentity identity;
+    PictureProblem problem { PictureProblem::None };
+    std::uint64_t offset { 0 };
+};
+std::optional<IdentityRecord> parse_identity_record(std::span<std::uint8_t const> tail, std::uint64_t file_size);
+
 // The header of a complete file, every range checked to lie inside the file
-// and every entry table to hold whole records; nothing for anything else.
+// before its identity record and every entry table to hold whole records;
+// nothing for anything else.
 std::optional<CacheHeader> read_cache_header(WStringView path);
 
 }

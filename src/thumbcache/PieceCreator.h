@@ -71,6 +71,11 @@ private:
 class CachePieceCreator final : public PieceCreator {
 public:
     CachePieceCreator(WStringView picture, WStringView root);
+    // From a cache file already found (and its identity checked) for it.
+    struct File {
+        WString path;
+    };
+    CachePieceCreator(WStringView picture, File cache_file);
     ~CachePieceCreator() override;
     bool create_piece(int level, int column, int row, std::unique_ptr<PixelBuffer>& tile) override;
     bool level_size(int level, int& width, int& height) override;

@@ -127,17 +127,22 @@ TEST_F(CatalogSeamTest, StatusFollowsThePictureFromBuildingToReadyOrBadWithItsRe
     EXPECT_EQ(catalog.picture_status(empty, root()).problem, PictureProblem::Empty);
 }
 
-TEST_F(CatalogSeamTest, AMarkerLeftByAnEarlierRunIsBadWithTheReasonFoundInThePicture)
+TEST_F(CatalogSeamTest, AMarkerLeftByAnEarlierRunKeepsItsReasonUntilThePictureChanges)
 {
     WString const text = not_a_picture("album/text.jpg");
-    fs::create_directories(cache_dir(m_docs));
-    test::write_bytes(cache_path(text), std::string());
-    PhotoCatalog catalog(m_ini, false);
-    for (int ask = 0; ask < 2; ++ask) {
+    PictureProblem problem = PictureProblem::None;
+    ASSERT_FALSE(build_picture_cache(text, root(), nullptr, problem));
+    ASSERT_EQ(problem, PictureProblem::NotJpeg);
+    {
+        PhotoCatalog catalog(m_ini, false);
         auto const status = catalog.picture_status(text, root());
         EXPECT_EQ(status.state, PictureStatus::State::Bad);
         EXPECT_EQ(status.problem, PictureProblem::NotJpeg);
     }
+    // Mended since: the marker is of the picture as it was.
+    ASSERT_TRUE(test::write_jpeg(m_docs / "album" / "text.jpg", 40, 30, 1));
+    PhotoCatalog catalog(m_ini, false);
+    EXPECT_EQ(catalog.picture_status(text, root()).state, PictureStatus::State::Building);
 }
 
 // The unreadable picture's marker cannot be written: a directory stands at

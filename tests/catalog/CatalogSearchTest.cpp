@@ -146,10 +146,11 @@ TEST_F(CatalogSearchTest, ValidCachesAreKeptStaleOnesDeletedBadPicturesRetriedOn
     auto bad_cache = cache_file_name(bad, u"%my_documents%\\");
     EXPECT_EQ(builds.count(good), 1);
     EXPECT_EQ(builds.count(bad), 1);
-    // An unreadable picture ends as the empty marker, and is Bad for its
-    // reason; the good one is Ready with its cache file.
-    EXPECT_TRUE(is_bad_picture(bad_cache));
+    // An unreadable picture ends as a marker that keeps its reason, read
+    // back by a catalog that never built it; the good one is Ready with its
+    // cache file.
     EXPECT_FALSE(is_cache_file_valid(bad_cache));
+    EXPECT_EQ(read_picture_status(bad, u"%my_documents%\\").problem, PictureProblem::NotJpeg);
     auto const bad_status = catalog.picture_status(bad, u"%my_documents%\\");
     EXPECT_EQ(bad_status.state, PictureStatus::State::Bad);
     EXPECT_EQ(bad_status.problem, PictureProblem::NotJpeg);
@@ -196,11 +197,11 @@ TEST_F(CatalogSearchTest, CacheFilesCutShortOrEmptyAreRebuiltAndBuildLeftoversDe
     // A build leaves nothing but the cache files (its scratch files are gone).
     EXPECT_EQ(files_in(cache_dir(m_docs)).size(), 4u);
 
-    // Cut after its mark, the first would still pass a look at the mark
-    // alone; the second becomes the empty bad-picture marker; the third is
-    // cut inside its header. A build's leftover scratch file lies beside them.
+    // One byte cut off its end, the first would still pass a look at the
+    // mark alone; the second is empty; the third is cut inside its header.
+    // A build's leftover scratch file lies beside them.
     auto first = test::read_bytes(caches[0]);
-    first.resize(kSmallestCacheFile - 1);
+    first.pop_back();
     test::write_bytes(caches[0], first);
     test::write_bytes(caches[1], std::string());
     test::write_bytes(caches[2], std::string("\x10\0\0\0\x02", 5));

@@ -106,14 +106,22 @@ TEST_F(MaskedThumbnailTest, a_missing_picture_or_a_bad_cache_file_is_bad)
     PictureRef const mask = corner_mask(44);
     EXPECT_EQ(load(m_dir.program_path("absent.jpg"), mask, out), ThumbnailState::Bad);
 
-    // An empty cache file marks a picture that cannot be read.
+    // A marker of the picture says it cannot be read; an empty file says
+    // nothing of any picture, and the picture is built again.
+    auto const identity = identify_picture(test::program_form(m_picture), m_root);
+    ASSERT_TRUE(identity);
+    test::write_bytes(test::system_form(cache()), identity_record(*identity, PictureProblem::Damaged));
+    EXPECT_EQ(load(test::program_form(m_picture), mask, out), ThumbnailState::Bad);
     test::write_bytes(test::system_form(cache()), std::string());
-    EXPECT_EQ(load(test::program_form(m_picture), mask, out), ThumbnailState::Bad);
+    EXPECT_EQ(load(test::program_form(m_picture), mask, out), ThumbnailState::Loading);
 
-    // A complete mark over a damaged body: valid by its mark, but its
-    // thumbnail cannot be read.
-    test::write_bytes(test::system_form(cache()), std::string("\x10\0\0\0\x02garbage", 12));
-    EXPECT_EQ(load(test::program_form(m_picture), mask, out), ThumbnailState::Bad);
+    // A complete mark over a damaged body, with the picture's own record:
+    // its thumbnail is never read, and the file is built again.
+    auto damaged = std::vector<std::uint8_t> { 0x10, 0, 0, 0, 2, 'g', 'a', 'r', 'b', 'a', 'g', 'e' };
+    auto const record = identity_record(*identity, PictureProblem::None);
+    damaged.insert(damaged.end(), record.begin(), record.end());
+    test::write_bytes(test::system_form(cache()), damaged);
+    EXPECT_EQ(load(test::program_form(m_picture), mask, out), ThumbnailState::Loading);
     EXPECT_TRUE(out.is_empty());
 }
 

@@ -4,7 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 using namespace qv;
 
@@ -51,37 +52,75 @@ TEST(CacheLevels, halve_until_one_tile_holds_the_larger_side)
     EXPECT_EQ(header_size(0), 21u);
 }
 
-TEST(CacheNames, follow_size_and_creation_time)
-{
-    test::TempDir dir;
-    test::write_bytes(dir / "a.jpg", std::string(987, 'x'));
-    auto name = cache_file_name(dir.program_path("a.jpg"), dir.program_path() + u"\\");
-    auto prefix = dir.program_path() + u"\\!quilvanecache\\987";
-    ASSERT_EQ(name.substr(0, prefix.size()), prefix);
-    // year month day hour minute, then seconds with six decimals
-    std::regex shape("20[0-9]{2}[0-9]{1,2}[0-9]{1,2}[0-9]{1,2}[0-9]{1,2}[0-9]{1,2}\\.[0-9]{3}000");
-    EXPECT_TRUE(std::regex_match(to_utf8(name.substr(prefix.size())), shape)) << to_utf8(name);
+namespace {
 
-    std::filesystem::rename(dir / "a.jpg", dir / "b.jpg");
-    EXPECT_EQ(cache_file_name(dir.program_path("b.jpg"), dir.program_path()), name) << "renaming keeps the name";
-    EXPECT_EQ(cache_file_name(dir.program_path("missing.jpg"), dir.program_path()), u"");
+namespace fs = std::filesystem;
+
+void set_modified(fs::path const& file, std::int64_t seconds, long nanoseconds)
+{
+    struct timespec times[2] = { { 0, UTIME_OMIT }, { static_cast<time_t>(seconds), nanoseconds } };
+    ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
 }
 
-TEST(CacheFiles, the_mark_tells_complete_from_unfinished_and_bad)
+}
+
+TEST(CacheNames, spell_size_and_modification_time_at_full_width)
+{
+    test::TempDir dir;
+    WString const root = dir.program_path() + u"\\";
+    test::write_bytes(dir / "a.jpg", std::string(987, 'x'));
+    test::write_bytes(dir / "b.jpg", std::string(987, 'y'));
+    // 2024-01-11 and 2024-11-01 read alike when their fields are unpadded.
+    set_modified(dir / "a.jpg", 1704931200, 5);
+    set_modified(dir / "b.jpg", 1730419200, 5);
+    auto const a = cache_file_name(dir.program_path("a.jpg"), root);
+    auto const b = cache_file_name(dir.program_path("b.jpg"), root);
+    EXPECT_EQ(a, dir.program_path() + u"\\!quilvanecache\\987-20240111000000.000000005");
+    EXPECT_EQ(b, dir.program_path() + u"\\!quilvanecache\\987-20241101000000.000000005");
+
+    fs::rename(dir / "a.jpg", dir / "c.jpg");
+    EXPECT_EQ(cache_file_name(dir.program_path("c.jpg"), root), a) << "renaming keeps the name";
+    EXPECT_EQ(cache_file_name(dir.program_path("missing.jpg"), root), u"");
+}
+
+TEST(CacheIdentity, records_read_back_and_damaged_ones_identify_nothing)
+{
+    PictureIdentity identity { 123456789012ull, -5'000'000'123, u"album\\p\u00e9.jpg", 0xABCDEF };
+    auto record = identity_record(identity, PictureProblem::Damaged);
+    std::vector<std::uint8_t> file(40, 7);
+    file.insert(file.end(), record.begin(), record.end());
+    auto parsed = parse_identity_record(file, file.size());
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->identity.size, identity.size);
+    EXPECT_EQ(parsed->identity.modified_ns, identity.modified_ns);
+    EXPECT_EQ(parsed->identity.relative_path, identity.relative_path);
+    EXPECT_EQ(parsed->identity.fingerprint, identity.fingerprint);
+    EXPECT_EQ(parsed->problem, PictureProblem::Damaged);
+    EXPECT_EQ(parsed->offset, 40u);
+
+    auto cut = file;
+    cut.pop_back();
+    EXPECT_FALSE(parse_identity_record(cut, cut.size()));
+    auto long_path = file;
+    long_path[long_path.size() - 5] = 0xFF; // a path longer than the file
+    EXPECT_FALSE(parse_identity_record(long_path, long_path.size()));
+    auto unknown_problem = file;
+    unknown_problem[unknown_problem.size() - 8] = 200;
+    EXPECT_FALSE(parse_identity_record(unknown_problem, unknown_problem.size()));
+}
+
+TEST(CacheFiles, the_mark_tells_complete_from_unfinished)
 {
     test::TempDir dir;
     test::write_bytes(dir / "complete", two_level_file());
     auto unfinished = two_level_file();
     unfinished[0] = 0;
     test::write_bytes(dir / "unfinished", unfinished);
-    test::write_bytes(dir / "bad", std::string());
+    test::write_bytes(dir / "empty", std::string());
     EXPECT_TRUE(is_cache_file_valid(dir.program_path("complete")));
     EXPECT_FALSE(is_cache_file_valid(dir.program_path("unfinished")));
-    EXPECT_FALSE(is_cache_file_valid(dir.program_path("bad")));
+    EXPECT_FALSE(is_cache_file_valid(dir.program_path("empty")));
     EXPECT_FALSE(is_cache_file_valid(dir.program_path("missing")));
-    EXPECT_TRUE(is_bad_picture(dir.program_path("bad")));
-    EXPECT_FALSE(is_bad_picture(dir.program_path("complete")));
-    EXPECT_FALSE(is_bad_picture(dir.program_path("missing")));
 }
 
 TEST(CacheHeaders, sound_files_read_whole)

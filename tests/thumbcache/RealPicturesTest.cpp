@@ -204,7 +204,12 @@ TEST_F(RealPicturesTest, sequential_pictures_keep_their_cache_files_byte_for_byt
         ASSERT_TRUE(create_picture_cache(picture(name), cache(name)));
         auto expected = test::read_bytes(fs::path(entry.path()).replace_extension(".cache"));
         ASSERT_FALSE(expected.empty());
-        EXPECT_EQ(test::read_bytes(test::system_form(cache(name))), expected);
+        // All but the identity record, which is the picture's own.
+        auto const header = read_cache_header(cache(name));
+        ASSERT_TRUE(header && header->identity);
+        auto built = test::read_bytes(test::system_form(cache(name)));
+        built.resize(static_cast<std::size_t>(header->content_end));
+        EXPECT_EQ(built, expected);
         ++compared;
     }
     EXPECT_EQ(compared, 3);
