@@ -101,7 +101,7 @@ void AlbumForm::on_built()
     m_warning_text->set_visible(true);
     m_list->set_provider(this, 0);
     // A search that runs across a reload keeps its button disabled.
-    m_search->set_enabled(m_search_enabled);
+    m_search->set_enabled(!m_search_running);
     apply_album_count();
 }
 
@@ -154,9 +154,10 @@ bool AlbumForm::on_click(Element& source, Point)
     if (source.id() == u"btnMenu") {
         m_menu_form.open();
     } else if (source.id() == u"btnSearch") {
-        m_search_enabled = false;
-        m_search->set_enabled(false);
+        // Disabled from the press to the end of the search: a second press
+        // would only be folded into the search already asked for.
         m_search_running = true;
+        m_search->set_enabled(false);
         m_catalog.need_search();
     }
     return true;
@@ -200,8 +201,12 @@ void AlbumForm::on_catalog_event(CatalogEvent const& event)
     if (event.folders_changed)
         apply_album_count();
     if (event.search_complete) {
-        Log::get() << u"album form: search complete\n";
+        // The button follows the search alone: a search that queued nothing
+        // never sees its cache building complete, and one that did may be
+        // searched again while its caches are still being built.
+        Log::get() << u"album form: search complete, search enabled\n";
         m_search_running = false;
+        m_search->set_enabled(true);
         apply_album_count();
     }
     if (event.progress) {
@@ -213,10 +218,8 @@ void AlbumForm::on_catalog_event(CatalogEvent const& event)
         }
     }
     if (event.cache_complete) {
-        Log::get() << u"album form: cache complete, search enabled\n";
+        Log::get() << u"album form: cache complete\n";
         m_progress->set_visible(false);
-        m_search_enabled = true;
-        m_search->set_enabled(true);
         // Completions arrive one per frame at most and a later one replaces
         // an earlier: rows still waiting may have missed theirs.
         for (auto const& item : m_list->items())

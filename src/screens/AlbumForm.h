@@ -90,7 +90,6 @@ private:
     Element* m_warning_image { nullptr };
     Element* m_warning_text { nullptr };
     bool m_search_running { false };
-    bool m_search_enabled { true };
     bool m_drawn { false };
 };
 

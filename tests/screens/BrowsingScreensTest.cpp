@@ -10,8 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 namespace qv {
 namespace {
@@ -122,7 +127,7 @@ TEST_F(BrowsingScreensTest, an_album_without_pictures_gets_size_zero_and_keeps_i
     EXPECT_EQ(catalog.get_folder(0).key_picture_path, trip_picture(1));
 }
 
-TEST_F(BrowsingScreensTest, the_empty_catalog_warns_and_the_search_button_waits_for_the_caches)
+TEST_F(BrowsingScreensTest, the_empty_catalog_warns_and_the_progress_shows_until_the_caches_are_built)
 {
     PhotoCatalog catalog(m_dir.program_path("absent.ini"), false);
     AlbumForm form(m_store, catalog);
@@ -148,7 +153,8 @@ TEST_F(BrowsingScreensTest, the_empty_catalog_warns_and_the_search_button_waits_
     done.search_complete = true;
     form.on_catalog_event(done);
     EXPECT_FALSE(form.search_running());
-    EXPECT_FALSE(search.enabled()) << "still building caches";
+    EXPECT_TRUE(search.enabled()) << "the search is over, though caches are still being built";
+    EXPECT_TRUE(form.find_child(u"progress")->visible());
     // No album was found: the warning stays.
     EXPECT_TRUE(form.find_child(u"warning_text")->visible());
 
@@ -157,6 +163,120 @@ TEST_F(BrowsingScreensTest, the_empty_catalog_warns_and_the_search_button_waits_
     form.on_catalog_event(built);
     EXPECT_TRUE(search.enabled());
     EXPECT_FALSE(form.find_child(u"progress")->visible());
+}
+
+// Frames of the album list, as the frame loop runs them, until `done` or
+// the deadline: a catalog that never answers fails the test instead of
+// hanging it.
+bool frames_until(AlbumForm& form, std::function<bool()> const& done, double seconds = 30)
+{
+    auto const deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        form.advance(0.02);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+TEST_F(BrowsingScreensTest, the_search_button_is_disabled_while_a_search_runs_and_enabled_after_each)
+{
+    // The worker starts late, so the search is known to be running for as
+    // many frames as the test likes.
+    PhotoCatalog catalog(m_dir.program_path("folders.ini"), false);
+    AlbumForm form(m_store, catalog);
+    form.set_visible(true);
+    form.place(Size { 240, 320 });
+    auto& search = *form.find_child(u"btnSearch");
+
+    form.on_click(search, Point {});
+    for (int frame = 0; frame < 5; ++frame) {
+        form.advance(0.02);
+        EXPECT_FALSE(search.enabled()) << "frame " << frame;
+        EXPECT_TRUE(form.search_running()) << "frame " << frame;
+    }
+    ASSERT_TRUE(catalog.start_worker());
+
+    // Nothing to build: no cache completion comes, and the end of each
+    // search alone must bring the button back, search after search.
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round);
+        if (round > 1) {
+            ASSERT_TRUE(search.enabled());
+            form.on_click(search, Point {});
+            EXPECT_FALSE(search.enabled());
+        }
+        ASSERT_TRUE(frames_until(form, [&] { return !form.search_running(); }));
+        EXPECT_EQ(catalog.searches_completed(), round);
+        EXPECT_TRUE(search.enabled());
+        EXPECT_FALSE(form.find_child(u"progress")->visible());
+        EXPECT_TRUE(form.find_child(u"warning_text")->visible());
+    }
+    // More frames change nothing.
+    for (int frame = 0; frame < 5; ++frame)
+        form.advance(0.02);
+    EXPECT_TRUE(search.enabled());
+}
+
+TEST_F(BrowsingScreensTest, the_search_button_comes_back_at_the_end_of_the_search_while_caches_build)
+{
+    ASSERT_TRUE(write_picture(test::system_form(trip_picture(1))));
+    PhotoCatalog catalog(m_dir.program_path("folders.ini"), false);
+    // The build of the one picture is held until the test lets it go, so
+    // the cache building is known to be still under way.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false;
+    bool released = false;
+    catalog.set_build_observer([&](WString const&, bool) {
+        std::unique_lock lock(mutex);
+        held = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+    });
+    // Declared after the catalog, so it lets the worker go before the
+    // catalog's destructor waits for it, whatever fails on the way.
+    struct Release {
+        std::mutex& mutex;
+        std::condition_variable& changed;
+        bool& released;
+        void operator()()
+        {
+            std::lock_guard lock(mutex);
+            released = true;
+            changed.notify_all();
+        }
+        ~Release() { (*this)(); }
+    } release { mutex, changed, released };
+    AlbumForm form(m_store, catalog);
+    form.set_visible(true);
+    form.place(Size { 240, 320 });
+    auto& search = *form.find_child(u"btnSearch");
+    ASSERT_TRUE(catalog.start_worker());
+
+    form.on_click(search, Point {});
+    EXPECT_FALSE(search.enabled());
+    ASSERT_TRUE(frames_until(form, [&] { return !form.search_running(); }));
+    EXPECT_TRUE(search.enabled());
+    EXPECT_FALSE(form.find_child(u"warning_text")->visible()) << "the album was found";
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return held; }));
+    }
+    EXPECT_EQ(catalog.pending_count(), 1) << "the picture is still being built";
+
+    // A second search while the first one's picture is still being built.
+    form.on_click(search, Point {});
+    EXPECT_FALSE(search.enabled());
+    form.advance(0.02);
+    EXPECT_FALSE(search.enabled()) << "the worker is held: the search cannot have run";
+    release();
+    ASSERT_TRUE(frames_until(form, [&] { return !form.search_running(); }));
+    EXPECT_TRUE(search.enabled());
+    ASSERT_TRUE(frames_until(form, [&] { return catalog.pending_count() == 0; }));
+    EXPECT_EQ(catalog.searches_completed(), 2);
+    EXPECT_TRUE(search.enabled());
 }
 
 TEST_F(BrowsingScreensTest, albums_replace_the_warning_and_rows_show_their_names_and_counts)
