@@ -84,15 +84,33 @@ ReadRecord read_file_ends(WStringView path, bool want_header)
     if (!file.is_open())
         return result;
     std::uint64_t const size = file.size();
-    std::vector<std::uint8_t> tail(static_cast<std::size_t>(std::min<std::uint64_t>(size, kIdentityRecordFixed + kMaxRecordedPath)));
-    if (file.read_at(size - tail.size(), tail.data(), tail.size()) != tail.size())
-        return result;
+    // Most records and headers are a few hundred bytes: read that much
+    // first, and more only for the longest.
+    auto read_tail = [&](std::size_t want) {
+        std::vector<std::uint8_t> tail(static_cast<std::size_t>(std::min<std::uint64_t>(size, want)));
+        if (file.read_at(size - tail.size(), tail.data(), tail.size()) != tail.size())
+            tail.clear();
+        return tail;
+    };
+    constexpr std::size_t kFirstRead = 512;
+    auto tail = read_tail(kFirstRead);
+    if (tail.size() >= kIdentityRecordFixed && tail.size() < size) {
+        auto const* fixed = tail.data() + tail.size() - kIdentityRecordFixed;
+        std::size_t const path_length = fixed[26] | std::size_t { fixed[27] } << 8;
+        if (path_length + kIdentityRecordFixed > tail.size())
+            tail = read_tail(kIdentityRecordFixed + kMaxRecordedPath);
+    }
     result.record = parse_identity_record(tail, size);
     if (!want_header)
         return result;
-    std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<std::uint64_t>(size, kMaxHeader)));
+    std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<std::uint64_t>(size, kFirstRead)));
     if (file.read_at(0, head.data(), head.size()) != head.size() || head.size() < 5 || le32(head.data()) != kCacheMark)
         return result;
+    if (header_size(head[4] & kLevelCountMask, head[4] & ~kLevelCountMask) > head.size() && size > head.size()) {
+        head.resize(static_cast<std::size_t>(std::min<std::uint64_t>(size, kMaxHeader)));
+        if (file.read_at(0, head.data(), head.size()) != head.size())
+            return result;
+    }
     std::uint8_t const flags = head[4] & ~kLevelCountMask;
     if (flags == (kStoredStreamFlag | kNoFullSizeFlag))
         return result;
@@ -290,8 +308,7 @@ CacheLookup find_cache_file(WStringView picture, WStringView root, IdentityCheck
     auto identity = stat_picture(picture, root);
     if (!identity)
         return lookup;
-    auto const plain = cache_plain_name(*identity, root);
-    auto const collision = cache_collision_name(*identity, root);
+    WString const plain = cache_plain_name(*identity, root);
     auto present = [&](WString const& name) {
         return listed ? listed(name) : platform::stat_path(expand_path(name)).has_value();
     };
@@ -309,14 +326,15 @@ CacheLookup find_cache_file(WStringView picture, WStringView root, IdentityCheck
     };
 
     // What the plain name holds, when it is another picture's: then this
-    // picture takes the collision name.
+    // picture takes the collision name. The plain name is looked at first:
+    // it is nearly always the one.
     bool plain_taken = false;
-    for (auto const* name : { &collision, &plain }) {
-        if (!present(*name))
-            continue;
-        auto const ends = read_file_ends(*name, true);
+    auto look = [&](WString const& name) {
+        if (!present(name))
+            return false;
+        auto const ends = read_file_ends(name, true);
         if (!ends.record)
-            continue; // from before records, cut, or not ours: rebuilt
+            return false; // from before records, cut, or not ours: rebuilt
         if (identifies(ends.record->identity)) {
             if (ends.record->problem != PictureProblem::None) {
                 lookup.state = CacheLookup::State::Bad;
@@ -326,17 +344,23 @@ CacheLookup find_cache_file(WStringView picture, WStringView root, IdentityCheck
                 // file of this picture: built again under its name.
                 lookup.state = ends.header ? CacheLookup::State::Valid : CacheLookup::State::Absent;
             }
-            lookup.path = *name;
-            return lookup;
+            lookup.path = name;
+            return true;
         }
-        if (name == &plain) {
+        if (&name == &plain) {
             // Another picture's file only while that picture is there as
             // recorded; else it is stale and the name is free.
             auto const& recorded = ends.record->identity;
             auto const other = stat_picture(strip_trailing_separator(expand_path(root)) + u"\\" + recorded.relative_path, root);
             plain_taken = other && same_listing(recorded, *other) && recorded.relative_path != identity->relative_path;
         }
-    }
+        return false;
+    };
+    if (look(plain))
+        return lookup;
+    WString const collision = cache_collision_name(*identity, root);
+    if (look(collision))
+        return lookup;
     lookup.state = CacheLookup::State::Absent;
     lookup.path = plain_taken ? collision : plain;
     return lookup;
