@@ -1,6 +1,7 @@
 #include "screens/AlbumForm.h"
 
 #include "base/Log.h"
+#include "base/Paths.h"
 #include "catalog/PhotoCatalog.h"
 #include "platform/System.h"
 #include "platform/WindowMessages.h"
@@ -92,6 +93,8 @@ void AlbumForm::on_built()
     m_warning_image = &require(u"warning_image");
     m_warning_text = &require(u"warning_text");
     show_text(*m_warning_text, text(u"WARNING_MESSAGE"));
+    m_storage_text = &require(u"storage_text");
+    show_storage_problem();
     m_popup.bind(store(), u"MenuPanel");
     m_popup.set_source(this);
     m_popup.set_default_template(u"MenuElement");
@@ -209,6 +212,8 @@ void AlbumForm::on_catalog_event(CatalogEvent const& event)
         m_search->set_enabled(true);
         apply_album_count();
     }
+    if (event.storage_fault)
+        show_storage_problem();
     if (event.progress) {
         m_progress->set_visible(true);
         double const value = std::clamp(event.progress_fraction, 0.0, 1.0);
@@ -233,6 +238,25 @@ void AlbumForm::on_catalog_event(CatalogEvent const& event)
         if (index != -1)
             m_list->rebind_item(index);
     }
+}
+
+void AlbumForm::show_storage_problem()
+{
+    using platform::StorageFault;
+    auto const problem = m_catalog.storage_problem();
+    bool const card = !same_path(problem.drive_path, u"%my_documents%\\");
+    WStringView id;
+    switch (problem.fault) {
+    case StorageFault::None: break;
+    case StorageFault::ReadOnly: id = card ? u"StorageReadOnlyCard" : u"StorageReadOnly"; break;
+    case StorageFault::Full: id = card ? u"StorageFullCard" : u"StorageFull"; break;
+    case StorageFault::Other: id = u"StorageOther"; break;
+    }
+    if (!id.empty()) {
+        Log::get() << u"album form: " << id << u"\n";
+        show_text(*m_storage_text, text(id));
+    }
+    m_storage_text->set_visible(!id.empty());
 }
 
 void AlbumForm::on_resize() { invalidate_layout(); }

@@ -89,6 +89,9 @@ private:
     ProgressElement* m_progress { nullptr };
     Element* m_warning_image { nullptr };
     Element* m_warning_text { nullptr };
+    // Why new cache files cannot be written, while a storage refuses them.
+    Element* m_storage_text { nullptr };
+    void show_storage_problem();
     bool m_search_running { false };
     bool m_drawn { false };
 };

@@ -332,5 +332,34 @@ TEST_F(BrowsingScreensTest, help_is_the_language_page_or_the_key_itself)
     EXPECT_EQ(help_page_path(m_store), u"%app_path%\\Help_link");
 }
 
+
+TEST_F(BrowsingScreensTest, a_storage_that_refuses_cache_files_is_named_once_on_the_album_list_until_a_search_finds_it_mended)
+{
+    ASSERT_TRUE(write_picture(m_dir / "docs" / "Trip" / "t0.jpg"));
+    ASSERT_TRUE(write_picture(m_dir / "docs" / "Trip" / "t1.jpg"));
+    // A file where the cache directory would be: nothing can be written.
+    test::write_bytes(m_dir / "docs" / "!quilvanecache", std::string("in the way"));
+    PhotoCatalog catalog(m_dir.program_path("folders.ini"));
+    AlbumForm form(m_store, catalog);
+    form.set_visible(true);
+    form.place(Size { 240, 320 });
+    auto& search = *form.find_child(u"btnSearch");
+    auto const& message = dynamic_cast<TextElement&>(*form.find_child(u"storage_text"));
+    EXPECT_FALSE(message.visible());
+
+    form.on_click(search, Point {});
+    ASSERT_TRUE(frames_until(form, [&] { return message.visible(); }));
+    EXPECT_EQ(message.text(), m_store.text(u"StorageOther"));
+    EXPECT_TRUE(frames_until(form, [&] { return !form.search_running() && catalog.pending_count() == 0; }));
+    EXPECT_TRUE(message.visible());
+
+    fs::remove(m_dir / "docs" / "!quilvanecache");
+    form.on_click(search, Point {});
+    ASSERT_TRUE(frames_until(form, [&] { return !message.visible(); }));
+    EXPECT_TRUE(frames_until(form, [&] {
+        return catalog.picture_status(trip_picture(0), m_root).state == PictureStatus::State::Ready;
+    }));
+}
+
 }
 }
