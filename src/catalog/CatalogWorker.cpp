@@ -17,6 +17,7 @@
 #include <unordered_map>
 
 #include <algorithm>
+#include <utility>
 #include <cstdio>
 
 namespace qv {
@@ -37,11 +38,15 @@ void PhotoCatalog::run()
     set_priority(-1);
     m_work_event.wait();
     while (!stopping()) {
+        bool wanted = false;
         {
+            // Taken, not held: a search takes seconds, and the screens ask
+            // for the next one meanwhile.
             QV_LOCK(u"run", m_need_search_mutex);
-            if (m_need_search)
-                finish_search(search());
+            wanted = std::exchange(m_need_search, false);
         }
+        if (wanted)
+            finish_search(search());
         if (stopping())
             break;
         create_cache();
@@ -60,10 +65,8 @@ void PhotoCatalog::run()
     }
 }
 
-// Called with m_need_search_mutex held.
 void PhotoCatalog::finish_search(bool whole)
 {
-    m_need_search = false;
     if (whole) {
         save_folders(m_folders_file);
         // Counted anew: pictures queued before the search and still waiting
@@ -162,13 +165,14 @@ bool PhotoCatalog::check_drive(WString const& root)
         if (stopping())
             return false;
         auto lookup = find_cache_file(picture, root, IdentityCheck::Listing, in_listing);
-        if (lookup.state == CacheLookup::State::Missing)
-            continue;
         auto used = listed.find(lookup.path);
         if (used != listed.end())
             used->second = true;
-        // A picture marked bad is tried again by every search.
-        checked.push_back({ std::move(picture), lookup.state != CacheLookup::State::Valid });
+        // Counted as the album shows it, even one that cannot be looked at
+        // (a link to nothing); a picture marked bad is tried again by every
+        // search.
+        bool const to_build = lookup.state == CacheLookup::State::Absent || lookup.state == CacheLookup::State::Bad;
+        checked.push_back({ std::move(picture), to_build });
     }
 
     {

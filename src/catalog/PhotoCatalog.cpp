@@ -122,8 +122,29 @@ void PhotoCatalog::load_folders(WStringView file)
 
 bool PhotoCatalog::save_folders(WStringView file)
 {
-    QV_LOCK(u"save_folders", m_folders_mutex);
-    auto text = folders_to_text(m_folders);
+    // Never waits on another save's disk writes: a save that finds one
+    // running leaves the writing to it, which saves once more with the
+    // newest list.
+    std::unique_lock saving(m_save_mutex, std::try_to_lock);
+    if (!saving.owns_lock()) {
+        m_save_again = true;
+        return true;
+    }
+    bool saved = false;
+    do {
+        m_save_again = false;
+        WString text;
+        {
+            QV_LOCK(u"save_folders", m_folders_mutex);
+            text = folders_to_text(m_folders);
+        }
+        saved = write_folders(file, text);
+    } while (m_save_again);
+    return saved;
+}
+
+bool PhotoCatalog::write_folders(WStringView file, WStringView text)
+{
     // The list is written beside the file and renamed over it, so a crash or
     // a full disk half way leaves the previous list whole.
     WString target = expand_path(file);

@@ -39,6 +39,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -68,7 +69,8 @@ public:
     void set_key_picture(WStringView picture_path, WStringView new_path);
     void load_folders(WStringView file);
     // Writes a file beside `file` and renames it over; false (the old file
-    // kept) when anything fails.
+    // kept) when anything fails. No lock the screens take is held while it
+    // writes.
     bool save_folders(WStringView file);
 
     // What a screen needs to know of `picture`, whose search root is
@@ -141,6 +143,9 @@ private:
     bool failed(WStringView picture_path, PictureProblem* problem = nullptr);
 
     WString const m_folders_file;
+    bool write_folders(WStringView file, WStringView text);
+    std::mutex m_save_mutex;
+    std::atomic<bool> m_save_again { false };
 
     Mutex m_need_search_mutex;
     bool m_need_search { false };
