@@ -76,58 +76,21 @@ struct ReadRecord {
     std::optional<IdentityRecord> record;
 };
 
-// One open, two reads: the header's bytes and the record's.
-ReadRecord read_file_ends(WStringView path, bool want_header)
+// The header of a complete file from its first bytes `head`, its ranges
+// checked against `content_end`, where the record starts.
+std::optional<CacheHeader> parse_header(std::span<std::uint8_t const> head, std::uint64_t content_end)
 {
-    ReadRecord result;
-    FileStream file(path, OpenMode::Read);
-    if (!file.is_open())
-        return result;
-    std::uint64_t const size = file.size();
-    // Most records and headers are a few hundred bytes: read that much
-    // first, and more only for the longest.
-    auto read_tail = [&](std::size_t want) {
-        std::vector<std::uint8_t> tail(static_cast<std::size_t>(std::min<std::uint64_t>(size, want)));
-        if (file.read_at(size - tail.size(), tail.data(), tail.size()) != tail.size())
-            tail.clear();
-        return tail;
-    };
-    constexpr std::size_t kFirstRead = 512;
-    auto tail = read_tail(kFirstRead);
-    if (tail.size() >= kIdentityRecordFixed && tail.size() < size) {
-        auto const* fixed = tail.data() + tail.size() - kIdentityRecordFixed;
-        std::size_t const path_length = fixed[26] | std::size_t { fixed[27] } << 8;
-        if (path_length + kIdentityRecordFixed > tail.size())
-            tail = read_tail(kIdentityRecordFixed + kMaxRecordedPath);
-    }
-    result.record = parse_identity_record(tail, size);
-    if (!want_header)
-        return result;
-    std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<std::uint64_t>(size, kFirstRead)));
-    if (file.read_at(0, head.data(), head.size()) != head.size() || head.size() < 5 || le32(head.data()) != kCacheMark)
-        return result;
-    if (header_size(head[4] & kLevelCountMask, head[4] & ~kLevelCountMask) > head.size() && size > head.size()) {
-        head.resize(static_cast<std::size_t>(std::min<std::uint64_t>(size, kMaxHeader)));
-        if (file.read_at(0, head.data(), head.size()) != head.size())
-            return result;
-    }
     std::uint8_t const flags = head[4] & ~kLevelCountMask;
     if (flags == (kStoredStreamFlag | kNoFullSizeFlag))
-        return result;
+        return std::nullopt;
     int const levels = head[4] & kLevelCountMask;
     auto const header = header_size(levels, flags);
     if (head.size() < header)
-        return result;
+        return std::nullopt;
 
     CacheHeader h;
     h.flags = flags;
-    h.file_size = size;
-    h.content_end = result.record ? result.record->offset : size;
-    if (result.record) {
-        if (result.record->problem != PictureProblem::None)
-            return result;
-        h.identity = result.record->identity;
-    }
+    h.content_end = content_end;
     auto const* p = head.data() + 5;
     auto take = [&p] {
         CacheRange r { le32(p), le32(p + 4) };
@@ -152,19 +115,111 @@ ReadRecord read_file_ends(WStringView path, bool want_header)
         bool const full = &level == &h.levels.front();
         if (full && !h.has_full_size()) {
             if (level.entries.length != 0 || levels == 0)
-                return result;
+                return std::nullopt;
             continue;
         }
         if (!fits(level.entries, header, end) || level.entries.length % kEntrySize != 0)
-            return result;
+            return std::nullopt;
         if (!full && (!fits(level.jpeg, header, end) || level.jpeg.length == 0))
-            return result;
+            return std::nullopt;
     }
     if (!fits(h.thumbnail, header, end) || h.thumbnail.length == 0)
-        return result;
+        return std::nullopt;
     if ((flags & kStoredStreamFlag) && (!fits(h.full_stream, header, end) || h.full_stream.length == 0))
+        return std::nullopt;
+    return h;
+}
+
+// Where a complete file's content ends, from its header: the record comes
+// right after the last range.
+std::optional<std::uint64_t> content_end_of(std::span<std::uint8_t const> head)
+{
+    int const levels = head[4] & kLevelCountMask;
+    std::uint8_t const flags = head[4] & ~kLevelCountMask;
+    std::size_t const fields = 2 + 4 * static_cast<std::size_t>(levels) + 2 + ((flags & kStoredStreamFlag) ? 2 : 0);
+    if (head.size() < 5 + 4 * fields)
+        return std::nullopt;
+    std::uint64_t end = 0;
+    for (std::size_t i = 0; i + 1 < fields; i += 2) {
+        auto const* p = head.data() + 5 + 4 * i;
+        end = std::max(end, std::uint64_t { le32(p) } + le32(p + 4));
+    }
+    return end;
+}
+
+// One open and, for nearly every file, two reads: the header, which says
+// where the content ends, and the record after it. No size is asked for:
+// a read past the end says where the file ends.
+ReadRecord read_file_ends(WStringView path, bool want_header)
+{
+    ReadRecord result;
+    FileStream file(path, OpenMode::Read);
+    if (!file.is_open())
         return result;
-    result.header = std::move(h);
+    constexpr std::size_t kFirstRead = 512;
+    std::vector<std::uint8_t> head(kFirstRead);
+    head.resize(file.read_at(0, head.data(), head.size()));
+    bool const complete = head.size() >= 5 && le32(head.data()) == kCacheMark;
+
+    if (head.size() < kFirstRead || !complete) {
+        // A marker, an unfinished file or anything else: its record, if
+        // any, is at its end.
+        std::uint64_t const size = head.size() < kFirstRead ? head.size() : file.size();
+        std::vector<std::uint8_t> tail;
+        if (size == head.size()) {
+            tail = head;
+        } else {
+            tail.resize(static_cast<std::size_t>(std::min<std::uint64_t>(size, kIdentityRecordFixed + kMaxRecordedPath)));
+            if (file.read_at(size - tail.size(), tail.data(), tail.size()) != tail.size())
+                return result;
+        }
+        result.record = parse_identity_record(tail, size);
+        if (!complete || !want_header)
+            return result;
+        auto const end = content_end_of(head);
+        if (!end || *end > size)
+            return result;
+        if (result.record && result.record->offset != *end)
+            result.record.reset();
+        if (result.record && result.record->problem != PictureProblem::None)
+            return result;
+        auto header = parse_header(head, result.record ? result.record->offset : size);
+        if (header) {
+            header->file_size = size;
+            if (result.record)
+                header->identity = result.record->identity;
+            result.header = std::move(header);
+        }
+        return result;
+    }
+
+    if (header_size(head[4] & kLevelCountMask, head[4] & ~kLevelCountMask) > head.size()) {
+        head.resize(kMaxHeader);
+        head.resize(file.read_at(0, head.data(), head.size()));
+    }
+    auto const end = content_end_of(head);
+    if (!end || *end == 0)
+        return result;
+    // From the content's last byte: none read means the file is shorter.
+    std::vector<std::uint8_t> tail(1 + kIdentityRecordFixed + kMaxRecordedPath);
+    auto const got = file.read_at(*end - 1, tail.data(), tail.size());
+    if (got == 0)
+        return result;
+    std::uint64_t const size = *end - 1 + got;
+    std::span<std::uint8_t const> const after(tail.data() + 1, got - 1);
+    result.record = parse_identity_record(after, size);
+    if (result.record && result.record->offset != *end)
+        result.record.reset();
+    if (!want_header || (result.record && result.record->problem != PictureProblem::None))
+        return result;
+    // Without a record, whatever follows the content is not read as one.
+    auto header = parse_header(head, *end);
+    if (header) {
+        header->file_size = size;
+        if (result.record)
+            header->identity = result.record->identity;
+        result.header = std::move(header);
+    }
     return result;
 }
 
