@@ -76,8 +76,8 @@ void ImageForm::reset(int position)
         state = ViewSlot::Loading;
     if (state != ViewSlot::Cached)
         log << (state == ViewSlot::Loading ? u"reset PieceCrt1 begin\n" : u"reset PieceCrt2 begin\n");
-    // Made before the worker's lock is taken: creators read files, and the
-    // worker must not wait on that with a tile half made. Both read the
+    // Made before the worker's lock is taken: creators read files, and no
+    // lock either thread waits on is held over a file read. Both read the
     // headers only: a picture the library reads whole (a progressive one) is
     // decoded by the worker, never here.
     auto creator = open_piece_creator(picture, m_search_root, status);

@@ -7,6 +7,7 @@
 #include "widgets/TileView.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace qv {
 
@@ -45,10 +46,11 @@ void TileWorker::stop()
     join();
 }
 
-void TileWorker::install(ViewSlot& slot, std::unique_ptr<PieceCreator> creator, int state, bool creator_ok,
+void TileWorker::install(ViewSlot& slot, std::shared_ptr<PieceCreator> creator, int state, bool creator_ok,
     std::int32_t picture)
 {
-    // The old creator is let go outside the lock, with the worker free.
+    // The old creator is let go outside the lock; if the worker is cutting
+    // with it, the worker's own reference lets it go when the tile is done.
     {
         MutexLock lock(m_creator_mutex);
         slot.problem = creator ? creator->problem() : PictureProblem::None;
@@ -191,30 +193,34 @@ std::unique_ptr<PixelBuffer> TileWorker::placeholder(WStringView name) const
     return read_bmp_565(file);
 }
 
-// Called with m_creator_mutex held.
-void TileWorker::cut(TileRequest& request)
+// Runs with no lock held: it decodes and reads files.
+void TileWorker::cut(TileRequest& request, SlotCopy const& slot)
 {
-    ViewSlot& slot = *request.slot;
-    bool const usable = slot.creator && slot.creator->width() > 0 && slot.creator->height() > 0
+    PieceCreator* const creator = slot.creator.get();
+    bool const usable = creator && creator->width() > 0 && creator->height() > 0
         && (slot.state == ViewSlot::Cached || slot.creator_ok);
     if (!usable) {
         bool const loading = slot.state == ViewSlot::Loading && slot.problem == PictureProblem::None;
         request.tile = placeholder(loading ? u"load.bmp" : u"bad.bmp");
-    } else if (!slot.creator->create_piece(request.level, request.column, request.row, request.tile)) {
+    } else if (!creator->create_piece(request.level, request.column, request.row, request.tile)) {
         request.tile = placeholder(u"bad.bmp");
         // A picture read from its file that turns out unreadable shows one
         // icon and the reason, not a broken icon per tile.
-        if (slot.state != ViewSlot::Cached && !slot.creator->is_valid()
-            && slot.creator->problem() != PictureProblem::None)
-            request.problem = slot.creator->problem();
+        if (slot.state != ViewSlot::Cached && !creator->is_valid() && creator->problem() != PictureProblem::None)
+            request.problem = creator->problem();
     }
     if (request.tile && request.landscape)
         request.tile = turned_clockwise(*request.tile);
 }
 
+bool TileWorker::is_current(TileRequest const& request)
+{
+    MutexLock lock(m_creator_mutex);
+    return request.generation == request.slot->generation;
+}
+
 void TileWorker::create_tile()
 {
-    MutexLock creator_lock(m_creator_mutex);
     TileRequest* request = nullptr;
     std::size_t queued_now = 0;
     {
@@ -224,12 +230,26 @@ void TileWorker::create_tile()
         request = m_queue.front().get();
         queued_now = m_queue.size();
     }
+    // A request left from an earlier picture of the slot is not worth a
+    // decode; it leaves the queue empty-handed. A current one takes what it
+    // needs of the slot, the creator with it, and lets the lock go at once.
+    std::optional<SlotCopy> copy;
+    {
+        MutexLock lock(m_creator_mutex);
+        ViewSlot const& slot = *request->slot;
+        if (request->generation == slot.generation)
+            copy = SlotCopy { slot.creator, slot.state, slot.creator_ok, slot.problem };
+    }
     if (m_before_tile)
         m_before_tile(queued_now);
-    // A request left from an earlier picture of the slot is not worth a
-    // decode; it leaves the queue empty-handed.
-    if (request->generation == request->slot->generation)
-        cut(*request);
+    if (copy) {
+        cut(*request, *copy);
+        // Where the slot has let go of the creator meanwhile, it is freed
+        // here, on the worker, with no lock held.
+        copy.reset();
+    }
+    // Made for a picture the slot no longer shows: nobody is to see it.
+    bool const keep = is_current(*request);
     std::unique_ptr<TileRequest> done;
     bool drained;
     {
@@ -238,10 +258,11 @@ void TileWorker::create_tile()
         m_queue.pop_front();
         drained = m_queue.empty();
     }
-    {
+    if (keep) {
         MutexLock lock(m_ready_mutex);
         m_ready.push_back(std::move(done));
     }
+    done.reset();
     // The frame loop may be pausing between frames: the last tile of a
     // batch shows at once, with those before it, in one frame.
     if (drained && m_wake_window)

@@ -8,11 +8,14 @@
 // Threads: the worker's own thread cuts tiles; every call here belongs to
 // the user-interface thread, the only writer of the slots. What the worker
 // reads of a slot (creator, state, generation and the rest) changes only
-// through install, fail and clear, under m_creator_mutex. Lock order:
-// m_creator_mutex before m_queue_mutex and before m_ready_mutex; the queue
-// and finished-list locks are never held together; m_idle_mutex is taken
-// alone or inside m_queue_mutex. The first queue entry belongs to the worker
-// from when it reads it until it removes it.
+// through install, fail and clear, under m_creator_mutex. The worker holds
+// that lock only to copy what a tile needs, never over a decode or a disk
+// read: it cuts with its own reference to the creator, so a swipe that
+// installs another picture neither waits for the tile in hand nor frees
+// the creator under it, and a tile whose slot has moved on meanwhile is
+// thrown away. No two of the worker's locks are ever held together;
+// m_idle_mutex is taken alone or inside m_queue_mutex. The first queue
+// entry belongs to the worker from when it reads it until it removes it.
 //
 // Failures: a tile that cannot be cut is the broken-picture placeholder; a
 // picture read from its own file that turns out unreadable comes back as
@@ -40,7 +43,8 @@ struct ViewSlot {
     enum State { Cached = 0, Loading = 1, Bad = 2 };
 
     TileView* view { nullptr };
-    std::unique_ptr<PieceCreator> creator;
+    // Shared with the worker while it cuts a tile of the slot's picture.
+    std::shared_ptr<PieceCreator> creator;
     int state { Cached };
     bool creator_ok { true };
     // Why the picture cannot be shown; told to the user under its icon.
@@ -75,7 +79,7 @@ public:
     void stop();
 
     // A new picture for the slot, and a new generation.
-    void install(ViewSlot& slot, std::unique_ptr<PieceCreator> creator, int state, bool creator_ok,
+    void install(ViewSlot& slot, std::shared_ptr<PieceCreator> creator, int state, bool creator_ok,
         std::int32_t picture);
     // The slot's picture turned out unreadable, for `problem`.
     void fail(ViewSlot& slot, PictureProblem problem);
@@ -100,13 +104,22 @@ public:
     std::size_t finished();
     // For tests that need the worker at a given point: called on the worker
     // before each tile it cuts, with the number of requests queued, that one
-    // included. Set it before the first request.
+    // included, and no lock held. Set it before the first request.
     void set_before_tile(std::function<void(std::size_t)> hook) { m_before_tile = std::move(hook); }
 
 private:
+    // What a cut needs of its slot, copied under m_creator_mutex.
+    struct SlotCopy {
+        std::shared_ptr<PieceCreator> creator;
+        int state { ViewSlot::Cached };
+        bool creator_ok { true };
+        PictureProblem problem { PictureProblem::None };
+    };
+
     void run() override;
     void create_tile();
-    void cut(TileRequest& request);
+    void cut(TileRequest& request, SlotCopy const& slot);
+    bool is_current(TileRequest const& request);
     std::unique_ptr<PixelBuffer> placeholder(WStringView name) const;
 
     WString const m_placeholder_dir;

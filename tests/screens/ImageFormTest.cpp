@@ -15,9 +15,12 @@
 
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
+#include <mutex>
 #include <thread>
 
 namespace qv {
@@ -223,11 +226,10 @@ TEST_F(ImageFormTest, BrokenPictureShowsTheBadPlaceholder)
 {
     test::write_bytes(m_dir / "broken.jpg", std::string("\xFF\xD8 this is no picture at all", 29));
     WString const path = m_dir.program_path("broken.jpg");
-    WString const cache = cache_file_name(path, root());
-    ASSERT_FALSE(cache.empty());
-    EXPECT_FALSE(create_picture_cache(path, cache));
-    // What the catalog leaves for a picture it cannot read: an empty file.
-    test::write_bytes(test::system_form(cache), std::string());
+    // What the catalog leaves for a picture it cannot read: its marker.
+    PictureProblem problem = PictureProblem::None;
+    EXPECT_FALSE(build_picture_cache(path, root(), nullptr, problem));
+    EXPECT_EQ(read_picture_status(path, root()).state, PictureStatus::State::Bad);
     m_pictures.push_back(path);
     open(0);
     EXPECT_EQ(m_form->slot(1).state, ViewSlot::Bad);
@@ -544,6 +546,96 @@ TEST_F(ImageFormTest, ClosingWhileTheWorkerFinishesItsLastTileReturns)
         m_form.reset();
     }
     EXPECT_GE(caught, 1) << "the close never met the worker on its last tile";
+}
+
+// Holds the tile worker inside a tile while closed: the test hook waits
+// here with the slot's creator in hand, as a long decode would.
+struct WorkerGate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool closed { false };
+    int waiting { 0 };
+
+    void pass()
+    {
+        std::unique_lock lock(mutex);
+        if (!closed)
+            return;
+        ++waiting;
+        changed.notify_all();
+        changed.wait(lock, [this] { return !closed; });
+        --waiting;
+    }
+    void set_closed(bool value)
+    {
+        std::lock_guard lock(mutex);
+        closed = value;
+        changed.notify_all();
+    }
+    bool wait_for_worker(std::chrono::seconds limit)
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, limit, [this] { return waiting > 0; });
+    }
+};
+
+// A swipe installs a new picture in the slot whose tile the worker is
+// cutting: it must not wait for that tile, and the tile, made for the
+// picture the slot no longer shows, must never be delivered.
+TEST_F(ImageFormTest, ASwipeDoesNotWaitForTheTileInHandAndThatTileIsThrownAway)
+{
+    // Sizes of their own, so that no two pictures could share a cache file.
+    for (int i = 0; i < 4; ++i)
+        add_picture("p" + std::to_string(i) + ".jpg", 480 + 16 * i, 360, kColours[i], true);
+    auto gate = std::make_shared<WorkerGate>();
+    // Opened on the way out whatever fails, or the form's close would wait
+    // for the held worker for ever.
+    struct Open {
+        WorkerGate& gate;
+        ~Open() { gate.set_closed(false); }
+    } open_on_exit { *gate };
+    open(1, [gate](std::size_t) { gate->pass(); });
+    ASSERT_TRUE(run_until_loaded());
+    // Every tile asked for so far is delivered, none still on its way.
+    int quiet = 0;
+    for (int i = 0; i < 2000 && quiet < 20; ++i) {
+        frame();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        quiet = m_form->queued_requests() == 0 && m_form->finished_tiles() == 0 ? quiet + 1 : 0;
+    }
+    ASSERT_EQ(quiet, 20);
+
+    // The worker takes a tile of the left neighbour, picture 0, and is held.
+    gate->set_closed(true);
+    ASSERT_EQ(m_form->slot(0).picture, 0);
+    m_form->add_tile(m_form->view(0), 0, 0, 0);
+    ASSERT_TRUE(gate->wait_for_worker(std::chrono::seconds(30)));
+
+    // The swipe to the right gives that slot picture 3. Run aside, so that
+    // a swipe that waits for the worker fails the test instead of hanging it.
+    auto swipe = std::async(std::launch::async, [this] { m_form->show_neighbour(1); });
+    bool const returned = swipe.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    if (!returned) {
+        gate->set_closed(false);
+        swipe.wait();
+    }
+    ASSERT_TRUE(returned) << "the swipe waited for the tile in the worker";
+    EXPECT_EQ(m_form->current(), 2);
+    EXPECT_EQ(m_form->slot(0).picture, 1);
+    EXPECT_EQ(m_form->slot(2).picture, 3);
+
+    // A tile of the new centre is queued behind the held one: once it is
+    // finished, the held one is long done and was not kept.
+    m_form->add_tile(m_form->view(1), 0, 0, 0);
+    gate->set_closed(false);
+    for (int i = 0; i < 10000 && !(m_form->finished_tiles() >= 1 && m_form->queued_requests() == 0); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(m_form->queued_requests(), 0u);
+    EXPECT_EQ(m_form->finished_tiles(), 1u) << "the tile of picture 0 was kept for a slot now showing picture 3";
+
+    ASSERT_TRUE(run_until_loaded());
+    EXPECT_TRUE(near_colour(pixel(120, 160), kColours[2]));
+    m_form.reset();
 }
 
 // Swipes, zooms and turns while the worker is busy: whatever was in
