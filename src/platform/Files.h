@@ -18,6 +18,8 @@ inline constexpr std::uint32_t kAttributeDirectory = 0x10;
 inline constexpr std::uint32_t kAttributeNormal = 0x80;
 inline constexpr std::uint32_t kAttributeTemporary = 0x100; // a storage card's mount point
 
+// Both ways through surrogate escapes (core/WString.h), so that a name
+// which is not UTF-8 keeps its bytes.
 std::string to_system_path(WStringView program_path);
 WString from_system_path(std::string_view system_path);
 
@@ -70,6 +72,22 @@ std::vector<ListedEntry> list_directory(WStringView directory, bool with_sizes =
 std::optional<FindEntry> stat_path(WStringView path);
 
 bool matches_pattern(WStringView name, WStringView pattern);
+
+// Files the process must not leave behind when SIGINT or SIGTERM ends it.
+// The system path is kept in a fixed table from which the signal handler
+// only reads, so that removing files there allocates nothing and takes no
+// lock; registration returns a ticket, or -1 when the table is full or the
+// path too long (the file is then left as an interrupted build leaves it).
+int remove_on_termination(WStringView path);
+void keep_on_termination(int ticket);
+// Handlers for SIGINT and SIGTERM that remove the registered files and then
+// end the process as the signal would have: a handler installed before is
+// called afterwards instead, and a signal the process ignores stays
+// ignored. Installs once; further calls do nothing.
+void install_removal_on_termination();
+// Whether a process of this id exists on this machine; a zombie or a
+// process of another user counts as existing.
+bool process_exists(int process_id);
 
 enum class OpenMode { Read = 0, Write = 1, Append = 2, ReadWrite = 3 };
 

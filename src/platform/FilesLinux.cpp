@@ -1,27 +1,32 @@
 #include "platform/Files.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace qv::platform {
 
+// Names pass through surrogate escapes (core/WString.h): a name that is not
+// UTF-8 is listed, and opened again by the same bytes.
 std::string to_system_path(WStringView program_path)
 {
-    auto out = to_utf8(program_path);
+    auto out = to_utf8_escaped(program_path);
     std::replace(out.begin(), out.end(), '\\', '/');
     return out;
 }
 
 WString from_system_path(std::string_view system_path)
 {
-    auto out = from_utf8(system_path);
+    auto out = from_utf8_escaped(system_path);
     std::replace(out.begin(), out.end(), u'/', u'\\');
     return out;
 }
@@ -140,7 +145,7 @@ void list_matching(Listing const& listing, Visit visit)
             continue;
         if (name.find('\\') != std::string::npos)
             continue; // cannot be named in the program's path form
-        WString wide = from_utf8(name);
+        WString wide = from_utf8_escaped(name);
         if (!matches_pattern(wide, listing.pattern))
             continue;
         std::string full = listing.system_dir == "/" ? "/" + name : listing.system_dir + "/" + name;
@@ -233,7 +238,7 @@ std::vector<ListedEntry> list_directory(WStringView directory, bool with_sizes)
         auto const is_directory = listed_kind(at, d->d_name, d->d_type);
         if (!is_directory)
             continue;
-        ListedEntry entry { from_utf8(d->d_name), *is_directory, std::nullopt };
+        ListedEntry entry { from_utf8_escaped(d->d_name), *is_directory, std::nullopt };
         if (with_sizes && !entry.is_directory) {
             struct stat st {};
             if (fstatat(at, d->d_name, &st, 0) == 0)
@@ -254,6 +259,145 @@ std::optional<FindEntry> stat_path(WStringView path)
     auto e = entry_for(system_path.empty() ? "." : system_path, std::move(name));
     t_last_error = e ? 0 : errno;
     return e;
+}
+
+namespace {
+
+constexpr int kTerminationSlots = 128;
+constexpr std::size_t kTerminationPathBytes = 4096; // PATH_MAX, the terminating zero included
+
+// One file to remove. The path is written while `sequence` is odd; the
+// handler keeps a copy only when the sequence was even and unchanged from
+// before the copy to after it, so a path half rewritten by another thread
+// is never removed. The characters are atomics for the same reason: the
+// handler reads them while another thread may write.
+struct TerminationSlot {
+    std::atomic<std::uint32_t> sequence { 0 };
+    std::atomic<char> path[kTerminationPathBytes] {};
+};
+
+TerminationSlot g_termination_slots[kTerminationSlots];
+std::mutex g_termination_writers; // registrations change one slot at a time
+bool g_termination_used[kTerminationSlots] {}; // under g_termination_writers
+struct sigaction g_previous_int {};
+struct sigaction g_previous_term {};
+
+void write_slot(TerminationSlot& slot, std::string_view path)
+{
+    auto const sequence = slot.sequence.load(std::memory_order_relaxed);
+    slot.sequence.store(sequence + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    for (std::size_t i = 0; i < path.size(); ++i)
+        slot.path[i].store(path[i], std::memory_order_relaxed);
+    slot.path[path.size()].store('\0', std::memory_order_relaxed);
+    slot.sequence.store(sequence + 2, std::memory_order_release);
+}
+
+// Async-signal-safe. An odd sequence that never turns even is a write the
+// signal interrupted on this very thread: its file is not there yet, or no
+// longer, so the slot is passed over after a bounded wait.
+bool read_slot(TerminationSlot const& slot, char* out)
+{
+    for (int attempt = 0; attempt < (1 << 16); ++attempt) {
+        auto const before = slot.sequence.load(std::memory_order_acquire);
+        if (before & 1)
+            continue;
+        std::size_t n = 0;
+        while (n + 1 < kTerminationPathBytes && (out[n] = slot.path[n].load(std::memory_order_relaxed)) != '\0')
+            ++n;
+        out[n] = '\0';
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (slot.sequence.load(std::memory_order_relaxed) == before)
+            return n > 0;
+    }
+    return false;
+}
+
+void remove_on_signal(int signal, siginfo_t* info, void* context)
+{
+    int const saved_errno = errno;
+    char path[kTerminationPathBytes];
+    for (auto const& slot : g_termination_slots) {
+        if (read_slot(slot, path))
+            ::unlink(path);
+    }
+    struct sigaction const& previous = signal == SIGINT ? g_previous_int : g_previous_term;
+    if ((previous.sa_flags & SA_SIGINFO) && previous.sa_sigaction) {
+        previous.sa_sigaction(signal, info, context);
+    } else if (!(previous.sa_flags & SA_SIGINFO) && previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+        previous.sa_handler(signal);
+    } else {
+        // The signal is blocked while its handler runs: raised again with
+        // the default action, it ends the process as soon as this returns.
+        struct sigaction fallback {};
+        fallback.sa_handler = SIG_DFL;
+        sigemptyset(&fallback.sa_mask);
+        ::sigaction(signal, &fallback, nullptr);
+        ::raise(signal);
+    }
+    errno = saved_errno;
+}
+
+}
+
+int remove_on_termination(WStringView path)
+{
+    auto const system_path = to_system_path(path);
+    if (system_path.empty() || system_path.size() >= kTerminationPathBytes)
+        return -1;
+    std::lock_guard lock(g_termination_writers);
+    for (int i = 0; i < kTerminationSlots; ++i) {
+        if (g_termination_used[i])
+            continue;
+        g_termination_used[i] = true;
+        write_slot(g_termination_slots[i], system_path);
+        return i;
+    }
+    return -1;
+}
+
+void keep_on_termination(int ticket)
+{
+    if (ticket < 0 || ticket >= kTerminationSlots)
+        return;
+    std::lock_guard lock(g_termination_writers);
+    if (!g_termination_used[ticket])
+        return;
+    write_slot(g_termination_slots[ticket], {});
+    g_termination_used[ticket] = false;
+}
+
+void install_removal_on_termination()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (int signal : { SIGINT, SIGTERM }) {
+            struct sigaction previous {};
+            if (::sigaction(signal, nullptr, &previous) != 0)
+                continue;
+            // A shell starts background commands with SIGINT ignored: they
+            // stay out of reach of the terminal's interrupt.
+            if (!(previous.sa_flags & SA_SIGINFO) && previous.sa_handler == SIG_IGN)
+                continue;
+            (signal == SIGINT ? g_previous_int : g_previous_term) = previous;
+            struct sigaction action {};
+            action.sa_sigaction = remove_on_signal;
+            action.sa_flags = SA_SIGINFO | SA_RESTART;
+            sigemptyset(&action.sa_mask);
+            // One removal at a time: the other signal waits for this one's end.
+            sigaddset(&action.sa_mask, SIGINT);
+            sigaddset(&action.sa_mask, SIGTERM);
+            ::sigaction(signal, &action, nullptr);
+        }
+    });
+}
+
+bool process_exists(int process_id)
+{
+    // 0 and negative ids name process groups to kill(), never one process.
+    if (process_id <= 0)
+        return false;
+    return ::kill(process_id, 0) == 0 || errno == EPERM;
 }
 
 File::~File() { close(); }
@@ -293,7 +437,8 @@ bool File::open(WStringView path, OpenMode mode, FileAccess access)
     }
     auto system_path = to_system_path(path);
     // Never waits: a FIFO would hold the open until a writer came. Only
-    // regular files are the program's files; the flag is taken off again.
+    // regular files are the program's files, and on those the flag changes
+    // nothing, so it stays.
     int fd = ::open(system_path.c_str(), flags | O_NONBLOCK, permissions);
     if (fd < 0) {
         t_last_error = errno;
@@ -305,7 +450,6 @@ bool File::open(WStringView path, OpenMode mode, FileAccess access)
         ::close(fd);
         return false;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     m_fd = fd;
     if (mode == OpenMode::Append && lseek(m_fd, 0, SEEK_END) < 0) {
         close();

@@ -16,6 +16,40 @@ constexpr std::size_t kScratchLength = 100;
 // glyphs; skin files are data, so the request is bounded.
 constexpr std::int32_t kMaxPixelHeight = 2048;
 
+bool is_surrogate(char16_t c) { return c >= 0xD800 && c < 0xE000; }
+
+// The engine sets one UTF-16 unit as one character. A surrogate alone is
+// no character at all (a file name that is not UTF-8 carries them: see
+// core/WString.h), so it is measured and drawn as the replacement
+// character, as a text written out as UTF-8 shows it; each half of a pair
+// does the same, since a unit on its own cannot say which it is.
+class ReplacingFont final : public platform::EngineFont {
+public:
+    explicit ReplacingFont(std::unique_ptr<platform::EngineFont> font)
+        : m_font(std::move(font))
+    {
+    }
+
+    platform::FontMetrics const& metrics() const override { return m_font->metrics(); }
+    WString const& family() const override { return m_font->family(); }
+
+    void measure(WStringView text, std::span<int> extents) override
+    {
+        if (std::none_of(text.begin(), text.end(), is_surrogate)) {
+            m_font->measure(text, extents);
+            return;
+        }
+        WString shown(text);
+        std::replace_if(shown.begin(), shown.end(), is_surrogate, u'\uFFFD');
+        m_font->measure(shown, extents);
+    }
+
+    platform::GlyphImage const* glyph(char16_t c) override { return m_font->glyph(is_surrogate(c) ? u'\uFFFD' : c); }
+
+private:
+    std::unique_ptr<platform::EngineFont> m_font;
+};
+
 }
 
 FontRep::FontRep(FontDescription const& description)
@@ -41,7 +75,8 @@ FontRep::FontRep(FontDescription const& description, platform::FontEngine& engin
 
     Log::get() << u"dpiy=" << std::int32_t(m_engine.screen_dpi_y()) << u" log_font.lfHeight=" << height
                << u"}\n";
-    m_font = m_engine.create_font(request);
+    if (auto font = m_engine.create_font(request))
+        m_font = std::make_unique<ReplacingFont>(std::move(font));
     if (!m_font)
         Log::get() << u"ERROR: FontRep::FontRep() Failed to create font\n";
     Log::get() << u"Creating font: {" << m_description.face << u"} elapsed=" << stopwatch.elapsed() << u"\n";

@@ -2,6 +2,7 @@
 #include "base/FileInfo.h"
 #include "base/FileStream.h"
 #include "base/Log.h"
+#include "base/Paths.h"
 #include "base/Registry.h"
 #include "base/TextFile.h"
 #include "support/TestSupport.h"
@@ -308,4 +309,50 @@ TEST_F(FilesTest, find_drives_skips_the_card_that_holds_my_documents)
     Recorder second;
     find_drives(second);
     EXPECT_EQ(second.seen, std::vector<WString>({ u"dir " + path("card1"), u"dir " + path("card2") }));
+}
+
+TEST_F(FilesTest, a_picture_whose_name_is_not_utf8_is_found_opened_and_read_back)
+{
+    // A camera card written by another system: a folder and a picture
+    // named in Latin-1, beside a picture whose name is the same in UTF-8.
+    fs::create_directories(m_dir / "root" / "Sommer \xff");
+    test::write_bytes(m_dir / "root" / "Sommer \xff" / "Bild \xe9.jpg", std::string("latin-1 picture"));
+    test::write_bytes(m_dir / "root" / "Sommer \xff" / "Bild \xc3\xa9.jpg", std::string("utf-8 picture"));
+
+    Recorder recorder;
+    auto const root = path("root");
+    EXPECT_TRUE(walk_directory(recorder, root, u"*.jpg", u"*", true));
+    WString const folder = root + u"\\Sommer \xDCFF";
+    std::vector<WString> const expected {
+        u"dir " + folder,
+        u"file " + folder + u"\\Bild \u00E9.jpg",
+        u"file " + folder + u"\\Bild \xDCE9.jpg",
+    };
+    ASSERT_EQ(recorder.seen, expected);
+
+    WString const picture = recorder.seen[2].substr(5);
+    FileInfo info(picture);
+    ASSERT_TRUE(info.exists());
+    EXPECT_EQ(info.size(), 15u);
+    FileStream stream(picture, OpenMode::Read);
+    ASSERT_TRUE(stream.is_open());
+    std::string bytes(15, '\0');
+    ASSERT_EQ(stream.read(bytes.data(), bytes.size()), bytes.size());
+    EXPECT_EQ(bytes, "latin-1 picture");
+
+    // Written under such a name too, and moved away by it.
+    {
+        FileStream copy(folder + u"\\Kopie \xDCE9.jpg", OpenMode::Write);
+        ASSERT_TRUE(copy.is_open());
+        copy.write(bytes.data(), bytes.size());
+    }
+    EXPECT_EQ(contents("root/Sommer \xff/Kopie \xe9.jpg"), "latin-1 picture");
+    EXPECT_TRUE(FileInfo(folder + u"\\Kopie \xDCE9.jpg").move_to(root + u"\\\xDCE9.jpg"));
+    EXPECT_TRUE(fs::exists(m_dir / "root" / "\xe9.jpg"));
+
+    // Where the name is written as text to be read, the escape is a
+    // replacement character and the file stays well-formed UTF-16.
+    write_dword(kMakerKey, u"Log", 1);
+    Log::get() << u"opened " << file_name_of(picture) << u"\n";
+    EXPECT_EQ(log_text(), u"opened Bild \uFFFD.jpg\n");
 }

@@ -4,10 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 using namespace qv;
@@ -176,4 +181,207 @@ TEST(Clock, tick_count_moves_forward_in_milliseconds)
     auto elapsed = static_cast<std::uint32_t>(tick_count() - start);
     EXPECT_GE(elapsed, 19u);
     EXPECT_LT(elapsed, 5000u);
+}
+
+namespace {
+
+// The byte strings a Linux name can hold that are not UTF-8, with valid
+// ones among them, each followed by a character so that a sequence cut at
+// the end and one cut in the middle are both met.
+std::vector<std::string> const kOddNames {
+    "\xff",             // never in UTF-8
+    "caf\xe9.jpg",      // Latin-1
+    "a\xc3",            // cut at the end
+    "a\xc3z",           // cut in the middle
+    "\xc0\xaf",         // overlong "/"
+    "\xed\xb2\x80",     // an encoded surrogate, as an escape would be
+    "\xf4\x90\x80\x80", // past U+10FFFF
+    "\x80\xbf",         // continuation bytes alone
+    "\xf0\x9f\x98\x80\xff", // a pair followed by an escape
+};
+
+}
+
+TEST(SystemPaths, names_that_are_not_utf8_keep_their_bytes_both_ways)
+{
+    for (auto const& name : kOddNames) {
+        std::string const path = "/tmp/" + name + "/x";
+        WString const program = from_system_path(path);
+        EXPECT_EQ(to_system_path(program), path) << "bytes of " << testing::PrintToString(name);
+        EXPECT_EQ(program.find(u'/'), WString::npos);
+    }
+    // Each byte outside UTF-8 is its own escape, U+DC80 + (byte - 0x80);
+    // what is UTF-8 reads as UTF-8.
+    EXPECT_EQ(from_system_path("/caf\xe9"), u"\\caf\xDCE9");
+    EXPECT_EQ(from_system_path("/caf\xc3\xa9"), u"\\caf\u00E9");
+    EXPECT_EQ(from_system_path("/a\xc3z"), u"\\a\xDCC3z");
+    EXPECT_EQ(from_system_path("/\xf0\x9f\x98\x80\xff"), u"\\\U0001F600\xDCFF");
+    // Two names that differ only in how é is written stay two names.
+    EXPECT_NE(from_system_path("caf\xe9"), from_system_path("caf\xc3\xa9"));
+}
+
+TEST(SystemPaths, text_for_reading_shows_an_escape_as_the_replacement_character)
+{
+    WString const escaped = from_system_path("/caf\xe9");
+    EXPECT_EQ(to_utf8(escaped), "\\caf\xef\xbf\xbd");
+    EXPECT_EQ(without_lone_surrogates(escaped), u"\\caf\uFFFD");
+    // Pairs stay; halves alone anywhere do not.
+    EXPECT_EQ(without_lone_surrogates(u"\U0001F600"), u"\U0001F600");
+    WString const halves { u'\xD83D', u'a', u'\xDE00', u'\xD83D' };
+    EXPECT_EQ(without_lone_surrogates(halves), u"\uFFFDa\uFFFD\uFFFD");
+    // Ordinary text conversion keeps its ways: invalid UTF-8 is U+FFFD.
+    EXPECT_EQ(from_utf8("caf\xe9"), u"caf\uFFFD");
+}
+
+TEST(Listing, names_that_are_not_utf8_are_listed_and_opened_by_the_same_bytes)
+{
+    test::TempDir dir;
+    std::filesystem::path const folder = dir.path() / "Album \xff";
+    std::filesystem::create_directory(folder);
+    test::write_bytes(folder / "caf\xe9.jpg", std::string("latin-1"));
+    test::write_bytes(folder / "caf\xc3\xa9.jpg", std::string("utf-8"));
+
+    auto const folders = find_names(dir.program_path() + u"\\*", EntryKind::Directories);
+    ASSERT_EQ(folders.size(), 1u);
+    EXPECT_EQ(folders[0], u"Album \xDCFF");
+    WString const album = dir.program_path() + u"\\" + folders[0];
+
+    auto const pictures = find_files(album + u"\\*.jpg");
+    ASSERT_EQ(pictures.size(), 2u);
+    auto const listed = list_directory(album, true);
+    ASSERT_EQ(listed.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(listed[i].name, pictures[i].name);
+        EXPECT_EQ(listed[i].size, pictures[i].size);
+        File file;
+        ASSERT_TRUE(file.open(album + u"\\" + pictures[i].name, OpenMode::Read)) << to_utf8(pictures[i].name);
+        std::string text(pictures[i].size, '\0');
+        ASSERT_EQ(file.read(text.data(), text.size()), text.size());
+        EXPECT_EQ(text, pictures[i].name == u"caf\xDCE9.jpg" ? "latin-1" : "utf-8");
+    }
+    EXPECT_TRUE(stat_path(album + u"\\caf\xDCE9.jpg"));
+    ASSERT_TRUE(move_file(album + u"\\caf\xDCE9.jpg", album + u"\\\xDCFE.jpg"));
+    EXPECT_TRUE(std::filesystem::exists(folder / "\xfe.jpg"));
+    EXPECT_TRUE(remove_file(album + u"\\\xDCFE.jpg"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "\xfe.jpg"));
+}
+
+namespace {
+
+// The child's status once it ends; nothing, and the child killed, when it
+// has not ended within the limit.
+std::optional<int> wait_for(pid_t child, std::chrono::milliseconds limit = std::chrono::seconds(20))
+{
+    auto const deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return status;
+}
+
+// Runs `body` in a child process and returns how the child ended.
+template<typename Body>
+std::optional<int> in_child(Body body)
+{
+    pid_t const child = ::fork();
+    if (child == 0) {
+        body();
+        ::_exit(0);
+    }
+    return child > 0 ? wait_for(child) : std::nullopt;
+}
+
+void make_files(test::TempDir const& dir, std::initializer_list<char const*> names)
+{
+    for (auto const* name : names)
+        test::write_bytes(dir / name, std::string("scratch"));
+}
+
+int g_previous_handler_calls = 0;
+
+}
+
+TEST(Termination, sigterm_removes_the_registered_files_and_ends_the_process)
+{
+    test::TempDir dir;
+    make_files(dir, { "kept", "released", "registered", "odd \xff" });
+    auto const status = in_child([&] {
+        remove_on_termination(dir.program_path("registered"));
+        remove_on_termination(from_system_path((dir / "odd \xff").string()));
+        keep_on_termination(remove_on_termination(dir.program_path("released")));
+        install_removal_on_termination();
+        ::raise(SIGTERM);
+        ::_exit(3); // only when the signal did not end the process
+    });
+    ASSERT_TRUE(status) << "the child did not end";
+    ASSERT_TRUE(WIFSIGNALED(*status)) << "exit code " << WEXITSTATUS(*status);
+    EXPECT_EQ(WTERMSIG(*status), SIGTERM);
+    EXPECT_FALSE(std::filesystem::exists(dir / "registered"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "odd \xff"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "released"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "kept"));
+}
+
+TEST(Termination, a_handler_installed_before_runs_after_the_removal_and_an_ignored_signal_stays_ignored)
+{
+    test::TempDir dir;
+    make_files(dir, { "a", "b" });
+    auto const chained = in_child([&] {
+        struct sigaction own {};
+        own.sa_handler = [](int) { ++g_previous_handler_calls; };
+        sigemptyset(&own.sa_mask);
+        ::sigaction(SIGTERM, &own, nullptr);
+        remove_on_termination(dir.program_path("a"));
+        install_removal_on_termination();
+        ::raise(SIGTERM);
+        ::_exit(g_previous_handler_calls == 1 ? 42 : 43);
+    });
+    ASSERT_TRUE(chained && WIFEXITED(*chained)) << "the program's own handler did not keep the process";
+    EXPECT_EQ(WEXITSTATUS(*chained), 42);
+    EXPECT_FALSE(std::filesystem::exists(dir / "a"));
+
+    auto const ignored = in_child([&] {
+        ::signal(SIGINT, SIG_IGN);
+        remove_on_termination(dir.program_path("b"));
+        install_removal_on_termination();
+        ::raise(SIGINT);
+        ::_exit(44);
+    });
+    ASSERT_TRUE(ignored && WIFEXITED(*ignored)) << "an ignored SIGINT ended the process";
+    EXPECT_EQ(WEXITSTATUS(*ignored), 44);
+    EXPECT_TRUE(std::filesystem::exists(dir / "b"));
+}
+
+TEST(Termination, released_places_are_taken_again_and_overlong_paths_refused)
+{
+    test::TempDir dir;
+    // Far more registrations than could ever be held at once.
+    for (int i = 0; i < 2000; ++i) {
+        int const ticket = remove_on_termination(dir.program_path("f" + std::to_string(i)));
+        ASSERT_GE(ticket, 0) << "registration " << i;
+        keep_on_termination(ticket);
+    }
+    EXPECT_EQ(remove_on_termination(dir.program_path(std::string(5000, 'x'))), -1);
+    EXPECT_EQ(remove_on_termination(u""), -1);
+    keep_on_termination(-1); // a refused registration is released without harm
+}
+
+TEST(Processes, a_process_that_ended_no_longer_exists)
+{
+    EXPECT_TRUE(process_exists(current_process_id()));
+    EXPECT_TRUE(process_exists(1)) << "another user's process exists too";
+    pid_t const child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ASSERT_GT(child, 0);
+    EXPECT_TRUE(wait_for(child));
+    EXPECT_FALSE(process_exists(child));
+    EXPECT_FALSE(process_exists(0));
+    EXPECT_FALSE(process_exists(-1));
 }
