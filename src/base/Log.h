@@ -77,6 +77,15 @@ private:
 // The log file's full path: the executable's name with ".txt", in Temp.
 WString log_file_path();
 
+// The log file never grows past this many bytes: a write that would take
+// it further starts the file over, with a first line that says so. A
+// program left running with the log on would otherwise fill Temp.
+inline constexpr std::uint64_t kLogFileLimit = 4u << 20;
+// For tests; takes effect at the next write. Limits below what the
+// started-over line itself needs are raised to that.
+void set_log_file_limit(std::uint64_t bytes);
+std::uint64_t log_file_limit();
+
 class Stopwatch {
 public:
     Stopwatch() { start(); }

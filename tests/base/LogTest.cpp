@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <set>
+#include <string>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -29,6 +31,23 @@ protected:
     {
         write_dword(kMakerKey, u"Log", 0);
         Log::get();
+        set_log_file_limit(kLogFileLimit);
+    }
+
+    // The file's lines, each without its line end.
+    std::vector<std::u16string> log_lines() const
+    {
+        std::vector<std::u16string> lines;
+        auto const text = log_text();
+        std::size_t start = 0;
+        while (start < text.size()) {
+            auto end = text.find(u'\n', start);
+            if (end == std::u16string::npos)
+                end = text.size();
+            lines.push_back(text.substr(start, end - start));
+            start = end + 1;
+        }
+        return lines;
     }
 
     std::filesystem::path log_file() const { return m_dir / "tmp" / "test_base.txt"; }
@@ -192,6 +211,82 @@ TEST_F(LogTest, report_fatal_logs_its_line_and_ends_the_process_with_failure)
     write_dword(kMakerKey, u"Log", 1);
     EXPECT_EXIT(report_fatal(u"get_app_path()", u"path is more then MAX_PATH long"), ::testing::ExitedWithCode(1), "");
     EXPECT_EQ(log_text(), u"Gluck: path is more then MAX_PATH long @ get_app_path()\n");
+}
+
+TEST_F(LogTest, the_file_starts_over_with_a_line_saying_so_when_a_write_would_pass_its_limit)
+{
+    EXPECT_EQ(log_file_limit(), 4u << 20) << "a program left running keeps at most 4 MB of log";
+    std::uint64_t const limit = 600;
+    set_log_file_limit(limit);
+    write_dword(kMakerKey, u"Log", 1);
+    std::uint64_t largest = 0;
+    int const kLines = 40;
+    for (int i = 0; i < kLines; ++i) {
+        Log::get() << u"line " << i << u" of the run\n";
+        largest = std::max<std::uint64_t>(largest, std::filesystem::file_size(log_file()));
+    }
+    EXPECT_LE(largest, limit);
+
+    auto const lines = log_lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], u"The log started over here: the file reached its limit of 600 bytes.");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), lines[0]), 1);
+    // What follows is the newest lines, whole and in order, up to the last.
+    for (std::size_t k = 1; k < lines.size(); ++k) {
+        int const i = kLines - int(lines.size() - k);
+        EXPECT_EQ(to_utf8(lines[k]), "line " + std::to_string(i) + " of the run");
+    }
+    // Nothing is lost but what came before the start-over: the file holds
+    // as many lines as fit beside the notice.
+    std::uint64_t const notice = 2 + (lines[0].size() + 1) * 2;
+    std::uint64_t const line_bytes = (lines.back().size() + 1) * 2;
+    EXPECT_GT(notice + (lines.size()) * line_bytes, limit);
+}
+
+TEST_F(LogTest, an_item_larger_than_the_limit_keeps_what_fits_and_the_limit_is_never_passed)
+{
+    set_log_file_limit(400);
+    write_dword(kMakerKey, u"Log", 1);
+    Log::get() << std::u16string(1000, u'x') << u"\n";
+    EXPECT_EQ(std::filesystem::file_size(log_file()), 400u);
+    auto const lines = log_lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], u"The log started over here: the file reached its limit of 400 bytes.");
+    EXPECT_EQ(lines[1], std::u16string(lines[1].size(), u'x'));
+
+    // A limit too small for the notice itself is raised to hold it and
+    // a line beside it, and the notice names the limit the file keeps: the
+    // newest line is always there whole.
+    write_dword(kMakerKey, u"Log", 0);
+    Log::get();
+    set_log_file_limit(10);
+    write_dword(kMakerKey, u"Log", 1);
+    bool started_over = false;
+    for (int i = 0; i < 30; ++i) {
+        Log::get() << u"line " << i << u"\n";
+        auto const small = log_lines();
+        ASSERT_FALSE(small.empty());
+        EXPECT_EQ(to_utf8(small.back()), "line " + std::to_string(i));
+        if (small[0] == u"line 0")
+            continue;
+        started_over = true;
+        unsigned long long named = 0;
+        ASSERT_EQ(std::sscanf(to_utf8(small[0]).c_str(),
+                      "The log started over here: the file reached its limit of %llu bytes.", &named),
+            1)
+            << to_utf8(small[0]);
+        EXPECT_GT(named, 10u);
+        EXPECT_LE(std::filesystem::file_size(log_file()), named);
+    }
+    EXPECT_TRUE(started_over);
+}
+
+TEST_F(LogTest, lone_surrogates_are_written_as_replacement_characters_and_pairs_stay)
+{
+    write_dword(kMakerKey, u"Log", 1);
+    WString const name { u'a', 0xDCFF, u'b', 0xD83D, 0xDE00, 0xD83D };
+    Log::get() << name << u"\n";
+    EXPECT_EQ(log_text(), u"a\uFFFDb\U0001F600\uFFFD\n");
 }
 
 TEST(Stopwatch, measures_seconds_from_the_tick_count)
