@@ -8,6 +8,7 @@
 #include "platform/System.h"
 #include "thumbcache/CacheFile.h"
 #include "thumbcache/HalfEncoder.h"
+#include "thumbcache/ScratchFiles.h"
 
 #include <algorithm>
 #include <cmath>
@@ -34,34 +35,6 @@ void put32(std::uint8_t* p, std::uint32_t v)
     for (int i = 0; i < 4; ++i)
         p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
-
-// One build's scratch files, beside the cache file and named for this
-// process and build, so two builders never share them; gone afterwards.
-class ScratchFiles {
-public:
-    explicit ScratchFiles(WStringView cache_file)
-    {
-        static std::atomic<unsigned> builds { 0 };
-        WString base = directory_of(cache_file) + u"~build-" + to_wstring(platform::current_process_id()) + u"-"
-            + to_wstring(builds++);
-        cache = base + u".cache";
-        level = base + u".thumb";
-        next = base + u".temp";
-        full = base + u".full";
-    }
-    ~ScratchFiles()
-    {
-        for (auto const* path : { &cache, &level, &next, &full })
-            platform::remove_file(expand_path(*path));
-    }
-    ScratchFiles(ScratchFiles const&) = delete;
-    ScratchFiles& operator=(ScratchFiles const&) = delete;
-
-    WString cache;     // the cache file until it is complete
-    WString level;     // a level too large to hold in memory
-    WString next;      // the one after it while it is written
-    WString full;      // a sequential copy of a picture stored otherwise
-};
 
 // A row the decoder fills and an encoder reads straight after. It starts
 // one byte off alignment on purpose: to aligned rows the library's
