@@ -19,15 +19,21 @@
 #include "catalog/PhotoCatalog.h"
 #include "catalog/PictureStatus.h"
 #include "imaging/PngImage.h"
+#include "platform/Files.h"
 #include "platform/System.h"
 #include "thumbcache/CacheFile.h"
+#include "thumbcache/ScratchFiles.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace qv;
@@ -35,6 +41,71 @@ using namespace qv;
 namespace {
 
 WString absolute(char const* path) { return platform::from_system_path(std::filesystem::absolute(path).string()); }
+
+// A path as the system writes it: "/" separators, the name's own bytes.
+std::string shown(WStringView path) { return platform::to_system_path(expand_path(path)); }
+
+// Names on Linux differ by case: "Photos" and "photos" are two roots.
+bool same_root(WStringView a, WStringView b)
+{
+    return strip_trailing_separator(expand_path(a)) == strip_trailing_separator(expand_path(b));
+}
+
+// A root from the command line: absolute, without "." or "..", with one
+// trailing separator however it was typed.
+WString root_argument(char const* path)
+{
+    auto const normal = std::filesystem::absolute(path).lexically_normal();
+    return strip_trailing_separator(platform::from_system_path(normal.string())) + u"\\";
+}
+
+WString cache_directory_of(WStringView root) { return strip_trailing_separator(root) + u"\\" + kCacheDirectory; }
+
+// Scratch files of builds that were killed (by this tool or the program)
+// would stay for ever: nothing else ever removes them.
+void remove_stale_scratch(std::vector<WString> const& roots)
+{
+    int removed = 0;
+    for (auto const& root : roots)
+        removed += remove_stale_scratch_files(cache_directory_of(root));
+    if (removed > 0)
+        std::printf("removed %d scratch files left by builds that did not finish\n", removed);
+}
+
+// What became of every picture seen: each is in exactly one group.
+struct Tally {
+    std::size_t built { 0 };
+    std::size_t valid { 0 };
+    std::vector<std::pair<WString, PictureProblem>> unreadable;
+    std::vector<WString> not_written; // the picture is fine; its cache file could not be written
+    std::vector<WString> left;        // not built yet when the run ended
+
+    void add_failure(WString picture, PictureProblem problem)
+    {
+        // A failure without a reason: the picture says whether it is to blame.
+        if (problem == PictureProblem::None)
+            problem = diagnose_picture(picture);
+        if (problem == PictureProblem::None || problem == PictureProblem::Storage)
+            not_written.push_back(std::move(picture));
+        else
+            unreadable.emplace_back(std::move(picture), problem);
+    }
+
+    std::size_t seen() const { return built + valid + unreadable.size() + not_written.size() + left.size(); }
+
+    void print() const
+    {
+        std::printf("built %zu, already valid %zu, unreadable %zu, not written %zu", built, valid, unreadable.size(),
+            not_written.size());
+        if (!left.empty())
+            std::printf(", left to build %zu", left.size());
+        std::printf(" (of %zu pictures)\n", seen());
+        for (auto const& [picture, problem] : unreadable)
+            std::printf("  %s: %s\n", shown(picture).c_str(), problem_text(problem));
+        for (auto const& picture : not_written)
+            std::printf("  %s: its cache file could not be written\n", shown(picture).c_str());
+    }
+};
 
 std::vector<WString> default_roots()
 {
@@ -60,7 +131,7 @@ public:
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
         double rate = seconds > 0 ? done / seconds : 0;
         int filled = m_total ? static_cast<int>(30 * done / m_total) : 30;
-        std::string name = to_utf8(file_name_of(current));
+        std::string name = shown(file_name_of(current));
         if (name.size() > 40)
             name = "..." + name.substr(name.size() - 37);
         std::printf("%s[%.*s%*s] %zu/%zu  %.1f pictures/s  %s%s", m_terminal ? "\r\033[K" : "", filled,
@@ -85,6 +156,14 @@ int build(std::vector<WString> roots)
 {
     if (roots.empty())
         roots = default_roots();
+    // A root named twice would count its pictures twice.
+    std::vector<WString> distinct;
+    for (auto& root : roots) {
+        if (std::none_of(distinct.begin(), distinct.end(), [&](auto const& r) { return same_root(r, root); }))
+            distinct.push_back(std::move(root));
+    }
+    roots = std::move(distinct);
+    remove_stale_scratch(roots);
     struct Job {
         WString picture;
         WString root;
@@ -98,31 +177,29 @@ int build(std::vector<WString> roots)
     }
     std::printf("%zu pictures under %zu roots\n", jobs.size(), roots.size());
     Progress progress(jobs.size());
-    size_t built = 0, kept = 0, bad = 0;
-    std::vector<std::pair<WString, PictureProblem>> unreadable;
+    Tally tally;
     for (size_t i = 0; i < jobs.size(); ++i) {
         auto const& job = jobs[i];
         progress.show(i, job.picture);
         auto const status = read_picture_status(job.picture, job.root);
-        if (status.state == PictureStatus::State::Missing)
+        if (status.state == PictureStatus::State::Missing) {
+            // Listed a moment ago, gone or unreadable now.
+            tally.add_failure(job.picture, PictureProblem::Missing);
             continue;
+        }
         if (status.state == PictureStatus::State::Ready) {
-            ++kept;
+            ++tally.valid;
             continue;
         }
         PictureProblem problem = PictureProblem::None;
-        if (build_picture_cache(job.picture, job.root, nullptr, problem)) {
-            ++built;
-        } else {
-            ++bad;
-            unreadable.emplace_back(job.picture, problem);
-        }
+        if (build_picture_cache(job.picture, job.root, nullptr, problem))
+            ++tally.built;
+        else
+            tally.add_failure(job.picture, problem);
     }
     progress.show(jobs.size(), {});
     progress.finish();
-    std::printf("built %zu, already valid %zu, unreadable %zu\n", built, kept, bad);
-    for (auto const& [picture, problem] : unreadable)
-        std::printf("  %s: %s\n", platform::to_system_path(expand_path(picture)).c_str(), problem_text(problem));
+    tally.print();
     return 0;
 }
 
@@ -148,7 +225,7 @@ int check(WString const& picture, WString const& root)
         std::fprintf(stderr, "no such picture\n");
         return 1;
     }
-    std::printf("cache file: %s\n", to_utf8(cache).c_str());
+    std::printf("cache file: %s\n", shown(cache).c_str());
     if (read_picture_status(picture, root).state == PictureStatus::State::Bad) {
         std::printf("marked unreadable (empty): %s\n", problem_text(diagnose_picture(picture)));
         return 1;
@@ -189,7 +266,7 @@ int tile(WString const& picture, int level, int column, int row, WString const& 
         return 1;
     }
     if (!save_png(*piece, out)) {
-        std::fprintf(stderr, "cannot write %s\n", to_utf8(out).c_str());
+        std::fprintf(stderr, "cannot write %s\n", shown(out).c_str());
         return 1;
     }
     return 0;
@@ -214,14 +291,12 @@ int search()
                 for (int i = 0; i < count; ++i) {
                     auto folder = m_catalog.get_folder(i);
                     std::printf("  %-24s %5d  %s\n", to_utf8(folder_display_name(folder.key_picture_path)).c_str(),
-                        folder.folder_size, to_utf8(expand_path(folder.folder_path)).c_str());
+                        folder.folder_size, shown(folder.folder_path).c_str());
                 }
                 m_searched = true;
             }
             if (event.progress)
                 show(event.progress_fraction);
-            if (event.picture_complete)
-                ++m_built;
             if (event.cache_complete) {
                 show(1.0);
                 end_progress_line();
@@ -230,7 +305,6 @@ int search()
         }
         bool searched() const { return m_searched; }
         bool complete() const { return m_complete; }
-        int built() const { return m_built; }
 
     private:
         void show(double fraction)
@@ -253,11 +327,22 @@ int search()
         bool m_line_open { false };
         bool m_searched { false };
         bool m_complete { false };
-        int m_built { 0 };
     };
 
-    PhotoCatalog catalog;
-    std::printf("album list: %s\n", to_utf8(expand_path(catalog.folders_file())).c_str());
+    remove_stale_scratch(default_roots());
+    // The catalog tells a screen of the latest picture built at each poll,
+    // not of every one: the builds are counted where they happen.
+    std::mutex built_mutex;
+    std::set<WString> built;
+    PhotoCatalog catalog({}, false);
+    catalog.set_build_observer([&](WString const& picture, bool ok) {
+        if (!ok)
+            return;
+        std::lock_guard lock(built_mutex);
+        built.insert(expand_path(picture));
+    });
+    catalog.start_worker();
+    std::printf("album list: %s\n", shown(catalog.folders_file()).c_str());
     Screen screen(catalog);
     catalog.add_listener(&screen);
     catalog.need_search();
@@ -272,7 +357,43 @@ int search()
             break;
     }
     catalog.remove_listener(&screen);
-    std::printf("cache files built: %d reported\n", screen.built());
+
+    // Every picture of the albums' roots, as the catalog now sees it.
+    Tally tally;
+    std::vector<WString> roots;
+    for (auto const& folder : catalog.get_folders()) {
+        if (std::none_of(roots.begin(), roots.end(), [&](auto const& r) { return same_root(r, folder.drive_path); }))
+            roots.push_back(folder.drive_path);
+    }
+    std::set<WString> const built_here = [&] {
+        std::lock_guard lock(built_mutex);
+        return built;
+    }();
+    for (auto const& root : roots) {
+        std::vector<WString> pictures;
+        pictures_under(root, pictures);
+        for (auto& picture : pictures) {
+            auto const status = catalog.picture_status(picture, root);
+            switch (status.state) {
+            case PictureStatus::State::Ready:
+                if (built_here.contains(expand_path(picture)))
+                    ++tally.built;
+                else
+                    ++tally.valid;
+                break;
+            case PictureStatus::State::Building:
+                tally.left.push_back(std::move(picture));
+                break;
+            case PictureStatus::State::Bad:
+            case PictureStatus::State::Missing:
+                tally.add_failure(std::move(picture),
+                    status.state == PictureStatus::State::Missing ? PictureProblem::Missing : status.problem);
+                break;
+            }
+        }
+    }
+    std::printf("cache files: ");
+    tally.print();
     return 0;
 }
 
@@ -294,11 +415,13 @@ int main(int argc, char** argv)
 {
     if (argc < 2)
         return usage();
+    // Interrupted or killed, a build takes its scratch files with it.
+    install_scratch_cleanup_on_signals();
     std::string command = argv[1];
     if (command == "build") {
         std::vector<WString> roots;
         for (int i = 2; i < argc; ++i)
-            roots.push_back(absolute(argv[i]) + u"\\");
+            roots.push_back(root_argument(argv[i]));
         return build(roots);
     }
     if (command == "search")
