@@ -130,4 +130,9 @@ bool move_file(WStringView from, WStringView to);
 bool create_directory(WStringView path);
 int last_error(); // errno of the last failed call on this thread
 
+// Why files cannot be written under `directory`, as far as the file system
+// says: mounted read-only or not writable by us, or out of space.
+enum class StorageFault { None, ReadOnly, Full, Other };
+StorageFault storage_fault(WStringView directory);
+
 }

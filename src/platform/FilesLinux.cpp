@@ -11,6 +11,7 @@
 #include <mutex>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace qv::platform {
@@ -553,5 +554,21 @@ bool move_file(WStringView from, WStringView to)
 }
 bool create_directory(WStringView path) { return record(::mkdir(to_system_path(path).c_str(), 0777) == 0); }
 int last_error() { return t_last_error; }
+
+StorageFault storage_fault(WStringView directory)
+{
+    auto const path = to_system_path(directory);
+    struct statvfs fs {};
+    if (statvfs(path.c_str(), &fs) != 0)
+        return StorageFault::Other;
+    if (fs.f_flag & ST_RDONLY)
+        return StorageFault::ReadOnly;
+    // What an unprivileged writer may use: root's reserve does not count.
+    if (std::uint64_t { fs.f_bavail } * fs.f_frsize < (1u << 20) || (fs.f_files != 0 && fs.f_favail == 0))
+        return StorageFault::Full;
+    if (access(path.c_str(), W_OK) != 0)
+        return errno == EROFS || errno == EACCES || errno == EPERM ? StorageFault::ReadOnly : StorageFault::Other;
+    return StorageFault::None;
+}
 
 }
