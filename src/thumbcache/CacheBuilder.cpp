@@ -77,8 +77,9 @@ public:
     {
     }
 
-    bool run(WStringView picture)
+    bool run(WStringView picture, PictureIdentity identity)
     {
+        m_identity = std::move(identity);
         {
             FileStream cache(m_cache, OpenMode::Write);
             if (!cache.is_open())
@@ -124,6 +125,8 @@ public:
         }
         log_time(u"save small thum cache ", timer);
         if ((m_flags & kStoredStreamFlag) && !copy_to_cache(source, m_full_stream))
+            return fail(PictureProblem::Storage);
+        if (!append_identity())
             return fail(PictureProblem::Storage);
         bool written = write_header();
         log_time(u"save handle cache ", timer);
@@ -420,6 +423,15 @@ private:
         return true;
     }
 
+    // After everything the header points at: what tells this picture's
+    // file from another's.
+    bool append_identity()
+    {
+        auto const record = identity_record(m_identity, PictureProblem::None);
+        FileStream cache(m_cache, OpenMode::Append);
+        return cache.is_open() && cache.write(record.data(), record.size()) == record.size();
+    }
+
     bool write_header()
     {
         std::vector<std::uint8_t> header(header_size(m_levels_count, m_flags), 0);
@@ -458,6 +470,7 @@ private:
     CacheRange m_full_stream;
     int m_orientation { 1 };
     PictureProblem m_problem { PictureProblem::None };
+    PictureIdentity m_identity;
 };
 
 }
@@ -467,13 +480,21 @@ bool create_picture_cache(WStringView picture, WStringView cache_file, std::atom
 {
     // Built under a scratch name and moved to its cache name only once its
     // mark is written: a file under a cache name is then always complete
-    // (or the empty bad-picture marker), which lets a search judge cache
-    // files from a listing of their directory without opening each.
+    // or a bad-picture marker, never half of either.
     Builder builder(cache_file, stop, transcode_limit);
     WString const target = expand_path(cache_file);
     if (problem)
         *problem = PictureProblem::None;
-    if (builder.run(picture) && platform::move_file(expand_path(builder.file()), target))
+    // Taken before the picture is read: a picture that changes meanwhile
+    // no longer matches its record and is built again.
+    auto identity = identify_picture(picture, root_of_cache_file(cache_file));
+    if (!identity) {
+        if (problem)
+            *problem = PictureProblem::Missing;
+        platform::remove_file(target);
+        return false;
+    }
+    if (builder.run(picture, std::move(*identity)) && platform::move_file(expand_path(builder.file()), target))
         return true;
     // A failure that names nothing wrong with the picture happened in the
     // program's own files.

@@ -110,8 +110,13 @@ bool FilePieceCreator::create_piece(int level, int column, int row, std::unique_
 }
 
 CachePieceCreator::CachePieceCreator(WStringView picture, WStringView root)
+    : CachePieceCreator(picture, File { cache_file_name(picture, root) })
+{
+}
+
+CachePieceCreator::CachePieceCreator(WStringView picture, File cache_file)
     : m_picture(picture)
-    , m_cache_file(cache_file_name(picture, root))
+    , m_cache_file(std::move(cache_file.path))
 {
     FileStream file(picture, OpenMode::Read);
     m_picture_size = file.size();
