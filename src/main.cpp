@@ -10,6 +10,7 @@
 #include "platform/Window.h"
 #include "skin/Properties.h"
 #include "skin/SkinErrors.h"
+#include "thumbcache/ScratchFiles.h"
 
 #include <memory>
 #include <string_view>
@@ -31,7 +32,7 @@ WString command_line(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (i > 1)
             line += u' ';
-        line += from_utf8(argv[i]);
+        line += from_utf8_escaped(argv[i]); // names keep their bytes, valid UTF-8 or not
     }
     return line;
 }
@@ -100,6 +101,8 @@ int run_application(Properties& properties, bool demo)
 int main(int argc, char** argv)
 {
     marker(u"WinMain 0\n");
+    // A build killed by Ctrl+C or a shutdown leaves no scratch file behind.
+    install_scratch_cleanup_on_signals();
     WString const line = command_line(argc, argv);
     Log::get() << u"Application::show_running_instance_open_bracket cmd_line=" << line << u"\n";
     switch (platform::check_running_instance(WString(u"PellumoClass_") + kAppName, line)) {

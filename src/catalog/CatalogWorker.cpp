@@ -13,6 +13,7 @@
 #include "platform/Files.h"
 #include "platform/System.h"
 #include "thumbcache/CacheFile.h"
+#include "thumbcache/ScratchFiles.h"
 
 #include <unordered_map>
 
@@ -148,11 +149,13 @@ bool PhotoCatalog::check_drive(WString const& root)
         return false;
 
     // The cache directory, listed once: only names it holds are opened.
+    // Scratch files belong to builds, this program's or a tool's, and go
+    // only once their process has.
     WString const cache_directory = root + kCacheDirectory;
+    remove_stale_scratch_files(cache_directory);
     std::unordered_map<WString, bool> listed; // name, in use
     for (auto& file : platform::list_directory(expand_path(cache_directory))) {
-        // Scratch files belong to builds, this program's or a tool's.
-        if (!file.is_directory && !file.name.starts_with(u"~"))
+        if (!file.is_directory && !is_scratch_file_name(file.name))
             listed.emplace(join_path(cache_directory, file.name), false);
     }
     auto const in_listing = [&listed](WStringView name) { return listed.contains(WString(name)); };

@@ -53,7 +53,7 @@ struct Fnv {
 std::uint64_t path_hash(WStringView path)
 {
     Fnv hash;
-    auto const bytes = to_utf8(path);
+    auto const bytes = to_utf8_escaped(path);
     hash.add(reinterpret_cast<std::uint8_t const*>(bytes.data()), bytes.size());
     return hash.value;
 }
@@ -298,7 +298,7 @@ std::optional<std::uint64_t> picture_fingerprint(WStringView picture)
 
 std::vector<std::uint8_t> identity_record(PictureIdentity const& identity, PictureProblem problem)
 {
-    auto path = to_utf8(identity.relative_path);
+    auto path = to_utf8_escaped(identity.relative_path);
     if (path.size() > kMaxRecordedPath)
         path.clear(); // then only the fingerprint can tell a renamed picture
     std::vector<std::uint8_t> out(path.begin(), path.end());
@@ -327,7 +327,7 @@ std::optional<IdentityRecord> parse_identity_record(std::span<std::uint8_t const
         return std::nullopt;
     IdentityRecord record;
     auto const* path = fixed - path_length;
-    record.identity.relative_path = from_utf8(std::string_view(reinterpret_cast<char const*>(path), path_length));
+    record.identity.relative_path = from_utf8_escaped(std::string_view(reinterpret_cast<char const*>(path), path_length));
     record.identity.size = le64(fixed);
     record.identity.modified_ns = static_cast<std::int64_t>(le64(fixed + 8));
     record.identity.fingerprint = le64(fixed + 16);

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <mutex>
 #include <thread>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace qv;
 namespace fs = std::filesystem;
@@ -205,7 +207,16 @@ TEST_F(CatalogSearchTest, CacheFilesCutShortOrEmptyAreRebuiltAndBuildLeftoversDe
     test::write_bytes(caches[0], first);
     test::write_bytes(caches[1], std::string());
     test::write_bytes(caches[2], std::string("\x10\0\0\0\x02", 5));
-    test::write_bytes(cache_dir(m_docs) / "~build-1-0.cache", std::string(4000, '\0'));
+    // Left by a build whose process has gone; a live one's would stay.
+    pid_t const gone = fork();
+    if (gone == 0)
+        _exit(0);
+    ASSERT_GT(gone, 0);
+    ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
+    std::string const leftover = "~build-" + std::to_string(gone) + "-0.cache";
+    std::string const live = "~build-" + std::to_string(getpid()) + "-99.cache";
+    test::write_bytes(cache_dir(m_docs) / leftover, std::string(4000, '\0'));
+    test::write_bytes(cache_dir(m_docs) / live, std::string(4000, '\0'));
     search_and_build(catalog, recorder);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(builds.count(paths[static_cast<size_t>(i)]), 2) << i;
@@ -213,7 +224,9 @@ TEST_F(CatalogSearchTest, CacheFilesCutShortOrEmptyAreRebuiltAndBuildLeftoversDe
         EXPECT_TRUE(read_cache_header(program(caches[static_cast<size_t>(i)]))) << i;
     }
     EXPECT_EQ(builds.count(paths[3]), 1) << "a complete file is kept";
-    EXPECT_FALSE(fs::exists(cache_dir(m_docs) / "~build-1-0.cache"));
+    EXPECT_FALSE(fs::exists(cache_dir(m_docs) / leftover));
+    EXPECT_TRUE(fs::exists(cache_dir(m_docs) / live));
+    fs::remove(cache_dir(m_docs) / live);
     EXPECT_EQ(files_in(cache_dir(m_docs)).size(), 4u);
     ASSERT_EQ(catalog.get_folders_size(), 1);
     EXPECT_EQ(catalog.get_folder(0).folder_size, 4);
