@@ -31,6 +31,7 @@ constexpr std::array<KeyEntry, kKeyCount> kKeyTable { {
     { Key::CallMake, u"CALL_MAKE" }, { Key::CallEnd, u"CALL_END" }, { Key::Star, u"*" }, { Key::Pound, u"#" },
     { Key::Slide, u"SLIDE" }, { Key::SoftLeft, u"SOFT_LEFT" }, { Key::SoftRight, u"SOFT_RIGHT" },
     { Key::VolumeUp, u"VOLUME_UP" }, { Key::VolumeDown, u"VOLUME_DOWN" },
+    { Key::Plus, u"Plus" }, { Key::Minus, u"Minus" }, { Key::F11, u"F11" },
 } };
 
 }
@@ -41,6 +42,9 @@ Key key_from_virtual_key(int vk)
         return Key(46 + (vk - 48));
     if (vk >= 65 && vk <= 90)
         return Key(20 + (vk - 65));
+    // The keypad's digits are the digits.
+    if (vk >= 96 && vk <= 105)
+        return Key(46 + (vk - 96));
     switch (vk) {
     case 8:
     case 27: return Key::Backspace; // escape backs out, as the back key does
@@ -69,6 +73,11 @@ Key key_from_virtual_key(int vk)
     case 118: return Key::VolumeDown;
     case 119: return Key::Star;
     case 120: return Key::Pound;
+    case 122: return Key::F11;
+    case 107: // the keypad's
+    case 187: return Key::Plus;
+    case 109:
+    case 189: return Key::Minus;
     default: return Key::None;
     }
 }

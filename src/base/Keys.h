@@ -17,9 +17,10 @@ enum class Key : std::uint8_t {
     Digit0 = 46, Digit9 = 55,
     Star = 56, Pound = 57, CallMake = 58, CallEnd = 59, Slide = 60,
     SoftLeft = 61, SoftRight = 62, VolumeUp = 63, VolumeDown = 64,
+    Plus = 65, Minus = 66, F11 = 67,
 };
 
-inline constexpr int kKeyCount = 65;
+inline constexpr int kKeyCount = 68;
 
 Key key_from_virtual_key(int virtual_key);
 // Empty for a code outside the table.

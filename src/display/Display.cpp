@@ -196,6 +196,10 @@ void Display::hook(platform::Message& message) const
         break;
     case platform::WM_LBUTTONDOWN:
     case platform::WM_LBUTTONUP:
+    case platform::WM_LBUTTONDBLCLK:
+    case platform::WM_RBUTTONDOWN:
+    case platform::WM_MBUTTONDOWN:
+    case platform::WM_MOUSEWHEEL:
     case platform::WM_MOUSEMOVE: {
         Point const p = rotate_pen_point({ platform::point_x(message.lparam), platform::point_y(message.lparam) },
             turn, m_width, m_height);

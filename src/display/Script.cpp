@@ -7,6 +7,7 @@
 #include "imaging/PngImage.h"
 #include "platform/System.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -27,6 +28,7 @@ struct Shape {
 // is text.
 constexpr Shape kShapes[] = {
     { "tap", 2, false }, { "down", 2, false }, { "move", 2, false }, { "up", 2, false },
+    { "dblclick", 2, false }, { "rclick", 2, false }, { "mclick", 2, false }, { "wheel", 2, false },
     { "drag", 5, false }, { "key", 0, true }, { "keydown", 0, true }, { "keyup", 0, true },
     { "text", 0, true }, { "wait", 1, false }, { "wait_ms", 1, false }, { "wait_log", 1, true },
     { "screenshot", 0, true }, { "close", 0, false },
@@ -89,6 +91,22 @@ std::vector<ScriptCommand> parse_script(std::string_view source, std::vector<std
                 break;
             }
             command.numbers.push_back(static_cast<std::int32_t>(value));
+        }
+        if (ok && command.verb == "wheel") {
+            // Notches may be parts of one, as a touchpad gives them; Ctrl
+            // may be held.
+            std::string notches, modifier;
+            ok = static_cast<bool>(in >> notches);
+            if (ok) {
+                char* end = nullptr;
+                command.amount = std::strtod(notches.c_str(), &end);
+                ok = end == notches.c_str() + notches.size() && std::isfinite(command.amount)
+                    && std::abs(command.amount) <= 100;
+            }
+            if (ok && in >> modifier) {
+                command.text = modifier;
+                ok = modifier == "ctrl";
+            }
         }
         if (shape->text) {
             std::string rest;
@@ -177,6 +195,20 @@ bool ScriptPlayer::run(ScriptCommand const& c, WindowId window, DisplaySurface c
         pen(WM_MOUSEMOVE, n[0], n[1]);
     } else if (c.verb == "up") {
         pen(WM_LBUTTONUP, n[0], n[1]);
+    } else if (c.verb == "dblclick") {
+        // As a mouse gives it: two clicks, the second press announced as
+        // the double click.
+        pen(WM_LBUTTONDOWN, n[0], n[1]);
+        pen(WM_LBUTTONUP, n[0], n[1]);
+        pen(WM_LBUTTONDOWN, n[0], n[1]);
+        queue.post(window, WM_LBUTTONDBLCLK, MK_LBUTTON, pack_point(n[0], n[1]));
+        pen(WM_LBUTTONUP, n[0], n[1]);
+    } else if (c.verb == "rclick") {
+        queue.post(window, WM_RBUTTONDOWN, MK_RBUTTON, pack_point(n[0], n[1]));
+    } else if (c.verb == "mclick") {
+        queue.post(window, WM_MBUTTONDOWN, MK_MBUTTON, pack_point(n[0], n[1]));
+    } else if (c.verb == "wheel") {
+        queue.post(window, WM_MOUSEWHEEL, pack_wheel(c.amount, c.text == "ctrl"), pack_point(n[0], n[1]));
     } else if (c.verb == "drag") {
         pen(WM_LBUTTONDOWN, n[0], n[1]);
         for (std::int32_t i = 1; i <= n[4]; ++i)

@@ -17,7 +17,8 @@ namespace qv {
 struct ScriptCommand {
     std::string verb;
     std::vector<std::int32_t> numbers;
-    std::string text; // key name, log text, typed text or file name
+    std::string text; // key name, log text, typed text, file name, or "ctrl" for a wheel
+    double amount { 0 }; // a wheel's notches
     std::int32_t line { 0 };
 };
 

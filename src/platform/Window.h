@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace qv::platform {
 
@@ -43,6 +44,31 @@ ScreenGeometry screen_geometry();
 
 // Virtual key number of an SDL key code, 0 for keys the program ignores.
 int virtual_key_from_sdl(std::int32_t sdl_key);
+
+// The mouse as the native layer reports it, in plain numbers, and the window
+// messages it becomes: kept apart from SDL so the rules can be checked
+// without a display. Points are window coordinates.
+enum class MouseButton { Left, Middle, Right, Other };
+
+struct MouseButtonInput {
+    MouseButton button { MouseButton::Left };
+    bool pressed { true };
+    // Presses in quick succession at one place, this one included.
+    std::int32_t clicks { 1 };
+    std::int32_t x { 0 };
+    std::int32_t y { 0 };
+};
+
+// Left: down and up, and WM_LBUTTONDBLCLK after every second press in a
+// row. Right and middle: their press alone, the menu gesture; releases and
+// other buttons give nothing.
+std::vector<Message> mouse_button_messages(WindowId target, MouseButtonInput const& input);
+
+// The notches of a native wheel event: the precise amount when there is one
+// (smooth wheels, touchpads), else the whole notches; a "natural" flipped
+// direction is turned back, so positive always means away from the user.
+double native_wheel_notches(float precise, std::int32_t whole, bool flipped);
+Message mouse_wheel_message(WindowId target, double notches, std::int32_t x, std::int32_t y, bool ctrl);
 
 class NativeWindow {
 public:

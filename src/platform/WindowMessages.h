@@ -3,6 +3,10 @@
 // The program's window messages. Numbers and meanings are those of the
 // original window manager, so that the code above this layer reads the same
 // whatever feeds it: the SDL window, the headless script, or a test.
+//
+// One difference: the second press of a double click still arrives as
+// WM_LBUTTONDOWN, and WM_LBUTTONDBLCLK follows it. Screens that do not care
+// for double clicks see two taps, as a pen gives them, and lose nothing.
 
 #include "core/WString.h"
 
@@ -33,6 +37,10 @@ enum : std::uint32_t {
     WM_MOUSEMOVE = 0x0200,
     WM_LBUTTONDOWN = 0x0201,
     WM_LBUTTONUP = 0x0202,
+    WM_LBUTTONDBLCLK = 0x0203,
+    WM_RBUTTONDOWN = 0x0204,
+    WM_MBUTTONDOWN = 0x0207,
+    WM_MOUSEWHEEL = 0x020A,
     WM_CAPTURECHANGED = 0x0215,
     WM_HOTKEY = 0x0312,
     WM_USER = 0x0400,
@@ -44,6 +52,16 @@ inline constexpr std::uint64_t kSettingWorkArea = 47;
 
 // Bit 30 of a key message's data: the key was already down (auto-repeat).
 inline constexpr std::int64_t kKeyRepeatBit = std::int64_t { 1 } << 30;
+
+// Mouse messages' wparam flags: the buttons held and Ctrl.
+inline constexpr std::uint64_t MK_LBUTTON = 0x0001;
+inline constexpr std::uint64_t MK_RBUTTON = 0x0002;
+inline constexpr std::uint64_t MK_CONTROL = 0x0008;
+inline constexpr std::uint64_t MK_MBUTTON = 0x0010;
+
+// One notch of a wheel in WM_MOUSEWHEEL's delta. Smooth wheels and touchpads
+// send parts of a notch; a delta keeps them to 1/120 of one.
+inline constexpr std::int32_t kWheelDelta = 120;
 
 using WindowId = std::uint32_t;
 
@@ -64,6 +82,23 @@ constexpr std::int64_t pack_point(std::int32_t x, std::int32_t y)
 }
 constexpr std::int32_t point_x(std::int64_t lparam) { return static_cast<std::int16_t>(lparam & 0xFFFF); }
 constexpr std::int32_t point_y(std::int64_t lparam) { return static_cast<std::int16_t>((lparam >> 16) & 0xFFFF); }
+
+// WM_MOUSEWHEEL's wparam as on the original: the signed delta in the high
+// word (positive away from the user), the MK_ flags in the low word. The
+// point travels in lparam as a pen point does, in window coordinates.
+// Turns beyond what the 16-bit delta holds (273 notches) are cut there.
+constexpr std::uint64_t pack_wheel(double notches, bool ctrl)
+{
+    double const scaled = notches * kWheelDelta;
+    double const clamped = scaled > 32767.0 ? 32767.0 : scaled < -32767.0 ? -32767.0 : scaled;
+    auto const delta = static_cast<std::int16_t>(clamped < 0 ? clamped - 0.5 : clamped + 0.5);
+    return (static_cast<std::uint64_t>(static_cast<std::uint16_t>(delta)) << 16) | (ctrl ? MK_CONTROL : 0);
+}
+constexpr double wheel_notches(std::uint64_t wparam)
+{
+    return static_cast<std::int16_t>((wparam >> 16) & 0xFFFF) / static_cast<double>(kWheelDelta);
+}
+constexpr bool wheel_ctrl(std::uint64_t wparam) { return (wparam & MK_CONTROL) != 0; }
 
 // A source of native events that the queue drains before it answers.
 class EventPump {

@@ -200,13 +200,38 @@ private:
                 post(WM_CHAR, c, 1);
             break;
         case SDL_MOUSEBUTTONDOWN:
-            if (event.button.button == SDL_BUTTON_LEFT)
-                post(WM_LBUTTONDOWN, 1, pack_point(event.button.x, event.button.y));
+        case SDL_MOUSEBUTTONUP: {
+            MouseButtonInput input;
+            switch (event.button.button) {
+            case SDL_BUTTON_LEFT: input.button = MouseButton::Left; break;
+            case SDL_BUTTON_MIDDLE: input.button = MouseButton::Middle; break;
+            case SDL_BUTTON_RIGHT: input.button = MouseButton::Right; break;
+            default: input.button = MouseButton::Other; break;
+            }
+            input.pressed = event.type == SDL_MOUSEBUTTONDOWN;
+            input.clicks = event.button.clicks;
+            input.x = event.button.x;
+            input.y = event.button.y;
+            for (auto& message : mouse_button_messages(m_target, input))
+                MessageQueue::main().post(std::move(message));
             break;
-        case SDL_MOUSEBUTTONUP:
-            if (event.button.button == SDL_BUTTON_LEFT)
-                post(WM_LBUTTONUP, 0, pack_point(event.button.x, event.button.y));
+        }
+        case SDL_MOUSEWHEEL: {
+            double const notches = native_wheel_notches(event.wheel.preciseY, event.wheel.y,
+                event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED);
+            if (notches == 0)
+                break; // a sideways scroll
+            int x = 0, y = 0;
+#if SDL_VERSION_ATLEAST(2, 26, 0)
+            x = event.wheel.mouseX;
+            y = event.wheel.mouseY;
+#else
+            SDL_GetMouseState(&x, &y);
+#endif
+            MessageQueue::main().post(
+                mouse_wheel_message(m_target, notches, x, y, (SDL_GetModState() & KMOD_CTRL) != 0));
             break;
+        }
         case SDL_MOUSEMOTION:
             post(WM_MOUSEMOVE, (event.motion.state & SDL_BUTTON_LMASK) ? 1 : 0,
                 pack_point(event.motion.x, event.motion.y));
@@ -272,7 +297,10 @@ int virtual_key_from_sdl(std::int32_t key)
         return 'A' + (key - SDLK_a);
     if (key >= SDLK_0 && key <= SDLK_9)
         return '0' + (key - SDLK_0);
+    if (key >= SDLK_KP_1 && key <= SDLK_KP_9)
+        return 97 + (key - SDLK_KP_1);
     switch (key) {
+    case SDLK_KP_0: return 96;
     case SDLK_BACKSPACE: return 8;
     case SDLK_TAB: return 9;
     case SDLK_RETURN:
@@ -304,8 +332,57 @@ int virtual_key_from_sdl(std::int32_t key)
     case SDLK_F7: return 118;
     case SDLK_F8: return 119;
     case SDLK_F9: return 120;
+    case SDLK_F11: return 122;
+    case SDLK_KP_PLUS: return 107;
+    case SDLK_KP_MINUS: return 109;
+    // The key that gives "=" and "+" on most layouts, and a "+" key of its
+    // own where a layout has one: both zoom in.
+    case SDLK_EQUALS:
+    case SDLK_PLUS: return 187;
+    case SDLK_MINUS: return 189;
     default: return 0;
     }
+}
+
+std::vector<Message> mouse_button_messages(WindowId target, MouseButtonInput const& input)
+{
+    std::vector<Message> messages;
+    std::int64_t const point = pack_point(input.x, input.y);
+    switch (input.button) {
+    case MouseButton::Left:
+        if (!input.pressed) {
+            messages.push_back(Message { target, WM_LBUTTONUP, 0, point, {} });
+            break;
+        }
+        messages.push_back(Message { target, WM_LBUTTONDOWN, MK_LBUTTON, point, {} });
+        // Every second press in a row: a quick triple click is one double
+        // click and a press, as the original counts them.
+        if (input.clicks >= 2 && input.clicks % 2 == 0)
+            messages.push_back(Message { target, WM_LBUTTONDBLCLK, MK_LBUTTON, point, {} });
+        break;
+    case MouseButton::Right:
+        if (input.pressed)
+            messages.push_back(Message { target, WM_RBUTTONDOWN, MK_RBUTTON, point, {} });
+        break;
+    case MouseButton::Middle:
+        if (input.pressed)
+            messages.push_back(Message { target, WM_MBUTTONDOWN, MK_MBUTTON, point, {} });
+        break;
+    case MouseButton::Other:
+        break;
+    }
+    return messages;
+}
+
+double native_wheel_notches(float precise, std::int32_t whole, bool flipped)
+{
+    double const notches = precise != 0 ? static_cast<double>(precise) : static_cast<double>(whole);
+    return flipped ? -notches : notches;
+}
+
+Message mouse_wheel_message(WindowId target, double notches, std::int32_t x, std::int32_t y, bool ctrl)
+{
+    return Message { target, WM_MOUSEWHEEL, pack_wheel(notches, ctrl), pack_point(x, y), {} };
 }
 
 std::unique_ptr<NativeWindow> NativeWindow::create(WStringView title, ScreenGeometry const& geometry,

@@ -21,6 +21,16 @@ namespace {
 
 Application* g_application = nullptr;
 
+char16_t const* mouse_message_name(std::uint32_t msg)
+{
+    switch (msg) {
+    case WM_MOUSEWHEEL: return u"WM_MOUSEWHEEL";
+    case WM_LBUTTONDBLCLK: return u"WM_LBUTTONDBLCLK";
+    case WM_RBUTTONDOWN: return u"WM_RBUTTONDOWN";
+    default: return u"WM_MBUTTONDOWN";
+    }
+}
+
 }
 
 Application::Application(WStringView name)
@@ -467,6 +477,35 @@ void Application::on_pen(std::uint32_t msg, std::int64_t lparam)
     }
 }
 
+void Application::on_mouse(std::uint32_t msg, std::uint64_t wparam, std::int64_t lparam)
+{
+    Point const point = to_client(lparam);
+    double const notches = wheel_notches(wparam);
+    {
+        auto log = Log::get();
+        log << mouse_message_name(msg) << u" " << point.x << u" " << point.y;
+        if (msg == WM_MOUSEWHEEL)
+            log << u" notches=" << notches << (wheel_ctrl(wparam) ? u" ctrl" : u"");
+        log << u"\n";
+    }
+    Screen* top = top_screen();
+    if (!top)
+        return;
+    switch (msg) {
+    case WM_MOUSEWHEEL:
+        // A delta too small to count (a touchpad's last breath) moves nothing.
+        if (notches != 0)
+            top->on_wheel(point, notches, wheel_ctrl(wparam));
+        break;
+    case WM_LBUTTONDBLCLK:
+        top->on_double_click(point);
+        break;
+    default:
+        top->on_menu_click(point);
+        break;
+    }
+}
+
 std::int64_t Application::handle_message(Message& message)
 {
     switch (message.message) {
@@ -521,6 +560,12 @@ std::int64_t Application::handle_message(Message& message)
     case WM_LBUTTONUP:
     case WM_CAPTURECHANGED:
         on_pen(message.message, message.lparam);
+        break;
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+    case WM_MOUSEWHEEL:
+        on_mouse(message.message, message.wparam, message.lparam);
         break;
     default:
         break;

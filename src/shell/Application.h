@@ -94,6 +94,8 @@ private:
     void on_command_line();
     void on_char(char16_t c);
     void on_pen(std::uint32_t msg, std::int64_t lparam);
+    // The wheel, the double click and the menu buttons, to the top screen.
+    void on_mouse(std::uint32_t msg, std::uint64_t wparam, std::int64_t lparam);
     void draw_overlay(DrawTarget& target, bool asked);
     bool logging_on();
     Point to_client(std::int64_t lparam) const;

@@ -174,6 +174,12 @@ bool FormScreen::on_key(KeyInput const& key) { return m_form.on_key(key); }
 
 void FormScreen::on_text(WStringView text) { m_form.on_text(text); }
 
+void FormScreen::on_wheel(Point point, double notches, bool ctrl) { m_form.on_wheel(point, notches, ctrl); }
+
+void FormScreen::on_double_click(Point point) { m_form.on_double_click(point); }
+
+void FormScreen::on_menu_click(Point point) { m_form.on_menu_click(point); }
+
 void FormScreen::set_size(Size size)
 {
     Screen::set_size(size);

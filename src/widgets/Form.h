@@ -32,6 +32,9 @@ public:
     void on_pointer_button(Point point, bool pressed, bool has_position, std::uint32_t tick) override;
     bool on_key(KeyInput const& key) override;
     void on_text(WStringView text) override;
+    void on_wheel(Point point, double notches, bool ctrl) override;
+    void on_double_click(Point point) override;
+    void on_menu_click(Point point) override;
     void set_size(Size size) override;
 
 private:
@@ -54,6 +57,11 @@ public:
     bool on_pointer_button(PointerEvent const& event) override;
     bool on_key(KeyInput const& key) override;
     bool on_text(WStringView text) override;
+    // The mouse input of Screen, in screen points; true when taken. A form
+    // that has no use for it leaves it.
+    virtual bool on_wheel(Point point, double notches, bool ctrl) { return false; }
+    virtual bool on_double_click(Point point) { return false; }
+    virtual bool on_menu_click(Point point) { return false; }
 
     // Input elements enter when built and leave when destroyed.
     void register_interactive(Element* element);

@@ -55,6 +55,14 @@ public:
     virtual void on_pointer_button(Point point, bool pressed, bool has_position, std::uint32_t tick) { }
     virtual bool on_key(KeyInput const& key) { return false; }
     virtual void on_text(WStringView text) { }
+    // The mouse beyond the pen: a wheel turned over `point` by `notches`
+    // (positive away from the user, parts of one from smooth wheels), the
+    // second press of a double click (its presses and releases come as pen
+    // input all the same), and the right or middle button, which asks for
+    // the screen's menu. Screens that have no use for them ignore them.
+    virtual void on_wheel(Point point, double notches, bool ctrl) { }
+    virtual void on_double_click(Point point) { }
+    virtual void on_menu_click(Point point) { }
 
     virtual void set_size(Size size) { m_size = size; }
     Size size() const { return m_size; }

@@ -60,3 +60,21 @@ TEST(Keys, escape_and_slide_are_never_produced)
         EXPECT_NE(key_from_virtual_key(vk), Key::Slide) << vk;
     }
 }
+
+TEST(Keys, zoom_and_full_screen_keys_and_the_keypad_digits)
+{
+    // The "=+" key, the keypad's "+", and their minus counterparts.
+    EXPECT_EQ(key_from_virtual_key(187), Key::Plus);
+    EXPECT_EQ(key_from_virtual_key(107), Key::Plus);
+    EXPECT_EQ(key_from_virtual_key(189), Key::Minus);
+    EXPECT_EQ(key_from_virtual_key(109), Key::Minus);
+    EXPECT_EQ(key_from_virtual_key(122), Key::F11);
+    EXPECT_EQ(key_name(Key::Plus), u"Plus");
+    EXPECT_EQ(key_from_name(u"F11"), Key::F11);
+    for (int digit = 0; digit <= 9; ++digit)
+        EXPECT_EQ(key_from_virtual_key(96 + digit), key_from_virtual_key('0' + digit)) << digit;
+    // The keys around them stay unknown.
+    EXPECT_EQ(key_from_virtual_key(121), Key::None); // F10
+    EXPECT_EQ(key_from_virtual_key(123), Key::None); // F12
+    EXPECT_EQ(key_from_virtual_key(188), Key::None); // the comma key
+}

@@ -254,3 +254,97 @@ TEST(Script, commands_parse_and_bad_lines_are_reported_and_skipped)
     EXPECT_EQ(errors[3].rfind("line 11:", 0), 0u);
     EXPECT_EQ(errors[4].rfind("line 12:", 0), 0u);
 }
+
+TEST(Script, mouse_commands_parse_with_fractional_notches_and_an_optional_ctrl)
+{
+    std::vector<std::string> errors;
+    auto const commands = parse_script("wheel 10 20 1\n"
+                                       "wheel 10 20 -0.25 ctrl\n"
+                                       "dblclick 5 6\n"
+                                       "rclick 7 8\n"
+                                       "mclick 9 10\n"
+                                       "wheel 10 20\n"
+                                       "wheel 10 20 x\n"
+                                       "wheel 10 20 1 shift\n"
+                                       "wheel 10 20 1 ctrl more\n"
+                                       "wheel 10 20 1e9\n"
+                                       "wheel 10 20 nan\n"
+                                       "dblclick 5\n"
+                                       "rclick 1 2 3\n",
+        &errors);
+    ASSERT_EQ(commands.size(), 5u);
+    EXPECT_EQ(commands[0].verb, "wheel");
+    EXPECT_EQ(commands[0].numbers, (std::vector<std::int32_t> { 10, 20 }));
+    EXPECT_DOUBLE_EQ(commands[0].amount, 1.0);
+    EXPECT_TRUE(commands[0].text.empty());
+    EXPECT_DOUBLE_EQ(commands[1].amount, -0.25);
+    EXPECT_EQ(commands[1].text, "ctrl");
+    EXPECT_EQ(commands[2].verb, "dblclick");
+    EXPECT_EQ(commands[3].numbers, (std::vector<std::int32_t> { 7, 8 }));
+    EXPECT_EQ(commands[4].verb, "mclick");
+    ASSERT_EQ(errors.size(), 8u);
+    for (std::size_t i = 0; i < errors.size(); ++i)
+        EXPECT_EQ(errors[i].rfind("line " + std::to_string(6 + i) + ":", 0), 0u) << errors[i];
+}
+
+TEST(Script, mouse_commands_post_what_a_mouse_gives)
+{
+    auto& queue = platform::MessageQueue::main();
+    queue.clear();
+    platform::WindowId const window = queue.create_window([](platform::Message&) { return 0; });
+    ScriptPlayer player;
+    player.load(parse_script("dblclick 5 6\nwheel 30 40 -0.5 ctrl\nrclick 7 8\nmclick 9 10\n"));
+    std::uint16_t pixel = 0;
+    player.step(window, DisplaySurface { &pixel, 1, 1, 2 });
+    EXPECT_TRUE(player.finished());
+
+    std::vector<platform::Message> posted;
+    platform::Message message;
+    while (queue.peek(message))
+        posted.push_back(message);
+    std::vector<std::uint32_t> kinds;
+    for (auto const& m : posted)
+        kinds.push_back(m.message);
+    using namespace platform;
+    EXPECT_EQ(kinds,
+        (std::vector<std::uint32_t> { WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDOWN, WM_LBUTTONDBLCLK, WM_LBUTTONUP,
+            WM_MOUSEWHEEL, WM_RBUTTONDOWN, WM_MBUTTONDOWN, WM_CLOSE }));
+    ASSERT_EQ(posted.size(), 9u);
+    EXPECT_EQ(point_x(posted[3].lparam), 5);
+    EXPECT_EQ(point_y(posted[3].lparam), 6);
+    EXPECT_DOUBLE_EQ(wheel_notches(posted[5].wparam), -0.5);
+    EXPECT_TRUE(wheel_ctrl(posted[5].wparam));
+    EXPECT_EQ(point_x(posted[5].lparam), 30);
+    EXPECT_EQ(point_y(posted[5].lparam), 40);
+    EXPECT_EQ(point_x(posted[6].lparam), 7);
+    EXPECT_EQ(point_y(posted[7].lparam), 10);
+    queue.destroy_window(window);
+}
+
+TEST(Display, a_turned_display_turns_the_wheel_double_click_and_menu_points_too)
+{
+    auto& queue = platform::MessageQueue::main();
+    std::vector<platform::Message> seen;
+    platform::WindowId const window = queue.create_window([&](platform::Message& m) {
+        seen.push_back(m);
+        return 0;
+    });
+    DisplayParams params { 0, 0, 1, kSwapDiscard };
+    auto [display, panel] = make_display(320, 240, params, window);
+    ASSERT_TRUE(display);
+    // The panel's (0, 0) is the program's (239, 0), as for a tap.
+    Point const expected = rotate_pen_point({ 0, 0 }, 1, params.width, params.height);
+    for (std::uint32_t msg : { platform::WM_LBUTTONDBLCLK, platform::WM_RBUTTONDOWN, platform::WM_MBUTTONDOWN,
+             platform::WM_MOUSEWHEEL }) {
+        std::uint64_t const wparam = platform::pack_wheel(2, true);
+        platform::Message message { window, msg, wparam, platform::pack_point(0, 0), {} };
+        queue.dispatch(message);
+        ASSERT_FALSE(seen.empty());
+        EXPECT_EQ(platform::point_x(seen.back().lparam), expected.x) << msg;
+        EXPECT_EQ(platform::point_y(seen.back().lparam), expected.y) << msg;
+        EXPECT_EQ(seen.back().wparam, wparam) << "the wheel's turn and Ctrl are the user's, not the panel's";
+    }
+    EXPECT_EQ(expected, (Point { 239, 0 }));
+    display.reset();
+    queue.destroy_window(window);
+}

@@ -80,3 +80,79 @@ TEST(MessageQueue, pen_points_keep_their_sign)
     EXPECT_EQ(point_y(packed), 1234);
     EXPECT_EQ(point_y(pack_point(3, -32768)), -32768);
 }
+
+TEST(MouseMessages, the_wheel_keeps_parts_of_a_notch_its_sign_and_ctrl)
+{
+    for (double notches : { 1.0, -1.0, 3.0, 0.25, -0.5, 1.0 / 120 }) {
+        for (bool ctrl : { false, true }) {
+            std::uint64_t const packed = pack_wheel(notches, ctrl);
+            EXPECT_DOUBLE_EQ(wheel_notches(packed), notches) << notches;
+            EXPECT_EQ(wheel_ctrl(packed), ctrl) << notches;
+        }
+    }
+    // As on the original: the delta in the high word, 120 to a notch.
+    EXPECT_EQ(pack_wheel(1, false), 120u << 16);
+    EXPECT_EQ(pack_wheel(-1, true) & 0xFFFF, MK_CONTROL);
+    // Less than half of the smallest step is nothing; what the word cannot
+    // hold is cut at its end, never wrapped to the other direction.
+    EXPECT_EQ(wheel_notches(pack_wheel(0.003, false)), 0.0);
+    EXPECT_GT(wheel_notches(pack_wheel(1000, false)), 270.0);
+    EXPECT_LT(wheel_notches(pack_wheel(-1000, false)), -270.0);
+
+    Message const wheel = mouse_wheel_message(7, -0.5, 30, -4, true);
+    EXPECT_EQ(wheel.window, 7u);
+    EXPECT_EQ(wheel.message, WM_MOUSEWHEEL);
+    EXPECT_DOUBLE_EQ(wheel_notches(wheel.wparam), -0.5);
+    EXPECT_TRUE(wheel_ctrl(wheel.wparam));
+    EXPECT_EQ(point_x(wheel.lparam), 30);
+    EXPECT_EQ(point_y(wheel.lparam), -4);
+
+    // A smooth wheel's precise amount wins over its whole notches, and a
+    // flipped ("natural") direction is turned back.
+    EXPECT_DOUBLE_EQ(native_wheel_notches(0.4f, 0, false), 0.4f);
+    EXPECT_DOUBLE_EQ(native_wheel_notches(0, 2, false), 2.0);
+    EXPECT_DOUBLE_EQ(native_wheel_notches(1.0f, 1, true), -1.0);
+}
+
+TEST(MouseMessages, buttons_become_pen_double_click_and_menu_messages)
+{
+    auto kinds = [](MouseButtonInput const& input) {
+        std::vector<std::uint32_t> result;
+        for (auto const& message : mouse_button_messages(3, input)) {
+            EXPECT_EQ(message.window, 3u);
+            EXPECT_EQ(point_x(message.lparam), input.x);
+            EXPECT_EQ(point_y(message.lparam), input.y);
+            result.push_back(message.message);
+        }
+        return result;
+    };
+    using Kinds = std::vector<std::uint32_t>;
+    EXPECT_EQ(kinds({ MouseButton::Left, true, 1, 10, 20 }), (Kinds { WM_LBUTTONDOWN }));
+    EXPECT_EQ(kinds({ MouseButton::Left, false, 1, 10, 20 }), (Kinds { WM_LBUTTONUP }));
+    // The second press stays a press, and is announced as a double click.
+    EXPECT_EQ(kinds({ MouseButton::Left, true, 2, 11, 21 }), (Kinds { WM_LBUTTONDOWN, WM_LBUTTONDBLCLK }));
+    EXPECT_EQ(kinds({ MouseButton::Left, false, 2, 11, 21 }), (Kinds { WM_LBUTTONUP }));
+    // A third press starts over; the fourth is a double click again.
+    EXPECT_EQ(kinds({ MouseButton::Left, true, 3, 1, 1 }), (Kinds { WM_LBUTTONDOWN }));
+    EXPECT_EQ(kinds({ MouseButton::Left, true, 4, 1, 1 }), (Kinds { WM_LBUTTONDOWN, WM_LBUTTONDBLCLK }));
+    // Right and middle: the press alone, whatever the count.
+    EXPECT_EQ(kinds({ MouseButton::Right, true, 1, 5, 6 }), (Kinds { WM_RBUTTONDOWN }));
+    EXPECT_EQ(kinds({ MouseButton::Right, true, 2, 5, 6 }), (Kinds { WM_RBUTTONDOWN }));
+    EXPECT_EQ(kinds({ MouseButton::Middle, true, 1, 5, 6 }), (Kinds { WM_MBUTTONDOWN }));
+    EXPECT_TRUE(kinds({ MouseButton::Right, false, 1, 5, 6 }).empty());
+    EXPECT_TRUE(kinds({ MouseButton::Middle, false, 1, 5, 6 }).empty());
+    EXPECT_TRUE(kinds({ MouseButton::Other, true, 1, 5, 6 }).empty());
+    // The left press says it holds the left button, as a move's wparam does.
+    EXPECT_EQ(mouse_button_messages(3, { MouseButton::Left, true, 1, 0, 0 })[0].wparam, MK_LBUTTON);
+}
+
+TEST(MouseMessages, zoom_keys_of_every_layout_and_the_keypad_have_virtual_keys)
+{
+    // SDL names a printable key by its character.
+    EXPECT_EQ(virtual_key_from_sdl('='), 187);
+    EXPECT_EQ(virtual_key_from_sdl('+'), 187);
+    EXPECT_EQ(virtual_key_from_sdl('-'), 189);
+    EXPECT_EQ(virtual_key_from_sdl('0'), '0');
+    EXPECT_EQ(virtual_key_from_sdl('f'), 'F');
+    EXPECT_EQ(virtual_key_from_sdl(','), 0);
+}

@@ -44,8 +44,19 @@ public:
         return true;
     }
     void on_text(WStringView text) override { m_text += text; }
+    void on_wheel(Point point, double notches, bool ctrl) override { m_wheels.push_back({ point, notches, ctrl }); }
+    void on_double_click(Point point) override { m_double_clicks.push_back(point); }
+    void on_menu_click(Point point) override { m_menu_clicks.push_back(point); }
 
+    struct Wheel {
+        Point point;
+        double notches;
+        bool ctrl;
+    };
     std::uint16_t m_colour;
+    std::vector<Wheel> m_wheels;
+    std::vector<Point> m_double_clicks;
+    std::vector<Point> m_menu_clicks;
     std::vector<Press> m_presses;
     std::vector<KeyInput> m_keys;
     WString m_text;
@@ -177,6 +188,41 @@ TEST_F(ApplicationShellTest, pen_release_follows_the_capture_with_or_without_a_p
     EXPECT_FALSE(screen.m_presses[3].pressed);
     EXPECT_FALSE(screen.m_presses[3].has_position);
     app.remove_screen(&screen);
+}
+
+TEST_F(ApplicationShellTest, wheel_double_click_and_menu_buttons_reach_the_top_screen_only)
+{
+    Application app(u"Quilvane");
+    app.set_direct_mode(0);
+    ASSERT_NE(app.display(), nullptr);
+    RecordingScreen below(0), top(0);
+    app.push_screen(&below, false);
+    app.push_screen(&top, false);
+    handle(app, platform::WM_MOUSEWHEEL, platform::pack_wheel(-1.5, true), platform::pack_point(10, 20));
+    handle(app, platform::WM_MOUSEWHEEL, platform::pack_wheel(0.25, false), platform::pack_point(11, 21));
+    // Nothing left of a turn: nothing to tell.
+    handle(app, platform::WM_MOUSEWHEEL, platform::pack_wheel(0, false), platform::pack_point(12, 22));
+    handle(app, platform::WM_LBUTTONDOWN, platform::MK_LBUTTON, platform::pack_point(3, 4));
+    handle(app, platform::WM_LBUTTONDBLCLK, platform::MK_LBUTTON, platform::pack_point(3, 4));
+    handle(app, platform::WM_LBUTTONUP, 0, platform::pack_point(3, 4));
+    handle(app, platform::WM_RBUTTONDOWN, platform::MK_RBUTTON, platform::pack_point(5, 6));
+    handle(app, platform::WM_MBUTTONDOWN, platform::MK_MBUTTON, platform::pack_point(7, 8));
+
+    ASSERT_EQ(top.m_wheels.size(), 2u);
+    EXPECT_EQ(top.m_wheels[0].point, (Point { 10, 20 }));
+    EXPECT_DOUBLE_EQ(top.m_wheels[0].notches, -1.5);
+    EXPECT_TRUE(top.m_wheels[0].ctrl);
+    EXPECT_DOUBLE_EQ(top.m_wheels[1].notches, 0.25);
+    EXPECT_FALSE(top.m_wheels[1].ctrl);
+    EXPECT_EQ(top.m_double_clicks, (std::vector<Point> { Point { 3, 4 } }));
+    // The double click's presses are pen input as ever.
+    EXPECT_EQ(top.m_presses.size(), 2u);
+    EXPECT_EQ(top.m_menu_clicks, (std::vector<Point> { Point { 5, 6 }, Point { 7, 8 } }));
+    EXPECT_TRUE(below.m_wheels.empty());
+    EXPECT_TRUE(below.m_double_clicks.empty());
+    EXPECT_TRUE(below.m_menu_clicks.empty());
+    app.remove_screen(&top);
+    app.remove_screen(&below);
 }
 
 TEST_F(ApplicationShellTest, a_modal_screen_dims_what_lies_under_it_in_steps_and_back)

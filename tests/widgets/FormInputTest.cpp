@@ -168,3 +168,62 @@ TEST(FormInput, the_screen_face_places_draws_and_forwards_input)
     EXPECT_EQ(pad->buttons[0].tick, 42u);
     EXPECT_TRUE(pad->buttons[1].position_unknown);
 }
+
+namespace {
+
+// A screen's own use of the mouse beyond the pen.
+class MouseForm : public Form {
+public:
+    bool on_wheel(Point point, double notches, bool ctrl) override
+    {
+        wheels.push_back({ point, notches, ctrl });
+        return true;
+    }
+    bool on_double_click(Point point) override
+    {
+        double_clicks.push_back(point);
+        return true;
+    }
+    bool on_menu_click(Point point) override
+    {
+        menu_clicks.push_back(point);
+        return true;
+    }
+
+    struct Wheel {
+        Point point;
+        double notches;
+        bool ctrl;
+    };
+    std::vector<Wheel> wheels;
+    std::vector<Point> double_clicks;
+    std::vector<Point> menu_clicks;
+};
+
+}
+
+TEST(FormInput, the_screen_face_hands_the_wheel_double_click_and_menu_click_to_its_form)
+{
+    MouseForm form;
+    form.set_visible(true);
+    auto* pad = new Pad(&form, { 0, 0, 8, 6 }, true);
+    Screen& screen = form.screen();
+    screen.on_wheel({ 2, 3 }, -0.75, true);
+    screen.on_double_click({ 4, 5 });
+    screen.on_menu_click({ 6, 1 });
+    ASSERT_EQ(form.wheels.size(), 1u);
+    EXPECT_EQ(form.wheels[0].point, (Point { 2, 3 }));
+    EXPECT_DOUBLE_EQ(form.wheels[0].notches, -0.75);
+    EXPECT_TRUE(form.wheels[0].ctrl);
+    EXPECT_EQ(form.double_clicks, (std::vector<Point> { Point { 4, 5 } }));
+    EXPECT_EQ(form.menu_clicks, (std::vector<Point> { Point { 6, 1 } }));
+    // None of it is pen input for the elements.
+    EXPECT_TRUE(pad->buttons.empty());
+    EXPECT_TRUE(pad->moves.empty());
+
+    // A plain form has no use for them and lets them pass.
+    Form plain;
+    EXPECT_FALSE(plain.on_wheel({ 1, 1 }, 1, false));
+    EXPECT_FALSE(plain.on_double_click({ 1, 1 }));
+    EXPECT_FALSE(plain.on_menu_click({ 1, 1 }));
+}
