@@ -450,16 +450,37 @@ std::optional<RgbImage> JpegTileDecoder::decode_tile_rgb(int column, int row)
 
 bool JpegTileDecoder::decode_tile(int column, int row, PixelBuffer& out)
 {
+    struct Target {
+        PixelBuffer& out;
+        int width { 0 };
+        int height { 0 };
+    } target { out };
     Impl::TileSink const sink {
-        &out,
+        &target,
         &out,
         [](void* context, int w, int h) {
-            auto const& buffer = *static_cast<PixelBuffer*>(context);
-            return buffer.width() >= w && buffer.height() >= h;
+            auto& t = *static_cast<Target*>(context);
+            t.width = w;
+            t.height = h;
+            return t.out.width() >= w && t.out.height() >= h;
         },
         nullptr,
     };
-    return m_impl->decode(column, row, sink);
+    if (!m_impl->decode(column, row, sink))
+        return false;
+    // A tile at the picture's right or bottom edge leaves part of the buffer
+    // uncovered: whatever the buffer held there (fresh memory, or the last
+    // tile it carried) would otherwise ride along into scaled and turned
+    // copies and into views whose edge falls inside a screen pixel. It is
+    // black, as past the edge of every other tile.
+    std::size_t const right = static_cast<std::size_t>(out.width() - target.width);
+    for (int y = 0; y < out.height(); ++y) {
+        if (y < target.height)
+            std::fill_n(out.row(y) + target.width, right, std::uint16_t { 0 });
+        else
+            std::fill_n(out.row(y), static_cast<std::size_t>(out.width()), std::uint16_t { 0 });
+    }
+    return true;
 }
 
 std::optional<std::vector<std::int16_t>> decode_band_coefficients(std::span<std::uint8_t const> prefix,
