@@ -1,5 +1,6 @@
 #include "catalog/AlbumListing.h"
 
+#include "base/Directories.h"
 #include "base/Paths.h"
 #include "platform/Files.h"
 
@@ -65,6 +66,18 @@ bool pictures_under(WStringView root, std::vector<WString>& pictures, std::atomi
     bool const whole = walk(WString(root), stop, pictures, jpeg);
     pictures.insert(pictures.end(), std::make_move_iterator(jpeg.begin()), std::make_move_iterator(jpeg.end()));
     return whole;
+}
+
+std::vector<WString> search_roots()
+{
+    PathCollector cards(PathCollector::Take::Directories);
+    find_drives(cards);
+    std::vector<WString> roots;
+    roots.reserve(cards.paths.size() + 1);
+    for (auto const& card : cards.paths)
+        roots.push_back(card + u"\\");
+    roots.push_back(u"%my_documents%\\");
+    return roots;
 }
 
 }

@@ -5,7 +5,8 @@
 // what an album holds. An album is one directory; the directories inside it
 // are albums of their own.
 //
-// Threads: any; it only reads the file system.
+// Threads: any; it only reads the file system (and the list of storage
+// cards).
 // Failures: a directory that cannot be listed holds no pictures and no
 // albums.
 
@@ -27,5 +28,10 @@ std::vector<WString> album_pictures(WStringView directory);
 // order, as two walks, one per kind, would give them. False, with a part of
 // them, once `stop` is seen set.
 bool pictures_under(WStringView root, std::vector<WString>& pictures, std::atomic<bool> const* stop = nullptr);
+
+// The roots a search walks, in its order: each storage card (one that holds
+// My Documents is searched as My Documents), then "%my_documents%\"; each
+// ends in "\". Every album belongs to one of them, as its drive path.
+std::vector<WString> search_roots();
 
 }

@@ -1,5 +1,10 @@
 #include "catalog/CatalogFile.h"
 
+#include "base/Log.h"
+#include "base/Paths.h"
+#include "catalog/AlbumListing.h"
+
+#include <algorithm>
 #include <cwctype>
 #include <limits>
 
@@ -9,6 +14,41 @@ namespace {
 
 bool is_space(char16_t c) { return std::iswspace(static_cast<wint_t>(c)) != 0; }
 bool is_line_end(char16_t c) { return c == u'\r' || c == u'\n'; }
+bool is_separator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+// The path as the file layer will use it: macros expanded, no trailing
+// separator.
+WString normal_form(WStringView path) { return strip_trailing_separator(expand_path(path)); }
+
+bool is_root(WStringView drive, std::vector<WString> const& roots)
+{
+    WString const as_written = strip_trailing_separator(drive);
+    WString const expanded = normal_form(drive);
+    // An empty root would be the file system's own: never an album's.
+    if (as_written.empty() || expanded.empty())
+        return false;
+    return std::any_of(roots.begin(), roots.end(), [&](WString const& root) {
+        return strip_trailing_separator(root) == as_written || normal_form(root) == expanded;
+    });
+}
+
+// `path` names something inside `root`: the root, a separator, then at
+// least one name, and no ".." among the names.
+bool lies_under(WStringView path, WStringView root)
+{
+    WString const base = strip_trailing_separator(root);
+    if (path.size() <= base.size() + 1 || path.substr(0, base.size()) != base || !is_separator(path[base.size()]))
+        return false;
+    WStringView rest = path.substr(base.size() + 1);
+    while (!rest.empty()) {
+        auto const end = std::find_if(rest.begin(), rest.end(), is_separator);
+        auto const length = static_cast<size_t>(end - rest.begin());
+        if (rest.substr(0, length) == u"..")
+            return false;
+        rest.remove_prefix(std::min(rest.size(), length + 1));
+    }
+    return !is_separator(path.back());
+}
 
 }
 
@@ -60,7 +100,25 @@ std::int32_t parse_folder_size(WStringView text)
     return static_cast<std::int32_t>(value);
 }
 
-std::vector<FolderInfo> folders_from_text(WStringView text)
+char const* folder_entry_problem(FolderInfo const& folder, std::vector<WString> const& roots)
+{
+    if (!is_root(folder.drive_path, roots))
+        return "its drive path is no search root";
+    if (folder.folder_size < 0)
+        return "its size is negative";
+    if (folder.folder_size > kMaxFolderSize)
+        return "its size is beyond belief";
+    if (!lies_under(folder.key_picture_path, folder.drive_path))
+        return "its key picture does not lie under its drive path";
+    // The folder is the key picture's; a picture at the root makes the
+    // root itself the album.
+    WString const album = strip_trailing_separator(folder.folder_path);
+    if (album != strip_trailing_separator(folder.drive_path) && !lies_under(album, folder.drive_path))
+        return "its folder does not lie under its drive path";
+    return nullptr;
+}
+
+std::vector<FolderInfo> folders_from_text(WStringView text, std::vector<WString> const& roots)
 {
     auto values = parse_catalog_text(text);
     std::vector<FolderInfo> folders;
@@ -77,8 +135,22 @@ std::vector<FolderInfo> folders_from_text(WStringView text)
         if (key.starts_with(u"DrivePath") && drives < folders.size())
             folders[drives++].drive_path = value;
     }
-    return folders;
+    std::vector<FolderInfo> usable;
+    usable.reserve(folders.size());
+    for (size_t i = 0; i < folders.size(); ++i) {
+        auto& folder = folders[i];
+        if (char const* problem = folder_entry_problem(folder, roots)) {
+            Log::get() << u"album list: album " << static_cast<std::int64_t>(i) << u" left out, " << problem
+                       << u": {" << folder.key_picture_path << u"} {" << folder.drive_path << u"} "
+                       << folder.folder_size << u"\n";
+            continue;
+        }
+        usable.push_back(std::move(folder));
+    }
+    return usable;
 }
+
+std::vector<FolderInfo> folders_from_text(WStringView text) { return folders_from_text(text, search_roots()); }
 
 WString folders_to_text(std::vector<FolderInfo> const& folders)
 {
