@@ -114,6 +114,17 @@ bool ButtonElement::on_key(KeyInput const& key)
     return true;
 }
 
+bool ButtonElement::on_focus_key(KeyInput const& key)
+{
+    if (key.key != Key::Enter && key.key != Key::Space)
+        return false;
+    // A held key clicks once: repeats would run the button's action again
+    // and again (an album search, a screen opened over itself).
+    if (key.first && m_handler && usable())
+        m_handler->on_click(*this, Point { m_position.x + m_size.width / 2, m_position.y + m_size.height / 2 });
+    return true;
+}
+
 CheckboxElement::CheckboxElement(Element* parent)
     : Element(parent)
 {

@@ -42,6 +42,10 @@ public:
     bool on_pointer_button(PointerEvent const& event) override;
     bool on_key(KeyInput const& key) override;
     void set_handler(ElementObserver* handler) override;
+    // A button that reports somewhere can be reached by the keys; Enter or
+    // Space clicks it.
+    bool focusable() const override { return m_handler != nullptr; }
+    bool on_focus_key(KeyInput const& key) override;
 
     void set_caption(WStringView caption);
     WString const& caption() const { return m_caption; }

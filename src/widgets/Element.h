@@ -72,6 +72,23 @@ public:
     virtual bool on_pointer_button(PointerEvent const& event) { return false; }
     virtual bool on_key(KeyInput const& key) { return false; }
     virtual bool on_text(WStringView text) { return false; }
+    // The mouse wheel over the element, `notches` positive away from the
+    // user; true when taken.
+    virtual bool on_wheel(Point point, double notches, bool ctrl) { return false; }
+
+    // Keyboard focus. An element that can hold it gets the navigation keys
+    // first while it does (arrows, Enter, Space, the page keys, Home, End)
+    // and gives back what it cannot use, an arrow at its edge above all, so
+    // that the form moves the focus on to the next element that way.
+    virtual bool focusable() const { return false; }
+    virtual bool on_focus_key(KeyInput const& key) { return false; }
+    virtual void on_focus_changed(bool focused) { }
+    // Where the form draws its focus frame, in the form's coordinates: the
+    // whole element, or the part of it that holds the focus (a list's row).
+    virtual Rect focus_rect() const
+    {
+        return Rect { m_position.x, m_position.y, m_position.x + m_size.width, m_position.y + m_size.height };
+    }
     // Handed the handler a screen binds to this element; classes that call
     // back on clicks or selections keep it.
     virtual void set_handler(ElementObserver* handler) { }

@@ -41,7 +41,7 @@ void MenuRow::bind(VirtualList&, bool, bool)
 
 bool MenuRow::on_key(KeyInput const& key)
 {
-    if (key.key == Key::Backspace && key.down) {
+    if ((key.key == Key::Backspace || key.key == Key::Esc) && key.down) {
         m_menu.close_later();
         return true;
     }
@@ -86,6 +86,9 @@ void MenuScreen::bind(PropertiesImpl const& store, WStringView node_name)
         m_caption->set_observer(nullptr);
     m_list->set_observer(nullptr);
     m_list->set_provider(this, static_cast<std::int32_t>(m_items.size()));
+    // The rows take the keys: up and down among them, Enter picks one.
+    enable_keyboard_focus();
+    set_focus(m_list);
 }
 
 WString MenuScreen::item_text(MenuItem const& item) const
@@ -121,6 +124,9 @@ void MenuScreen::show_menu(WStringView name, WStringView caption, bool reopen)
         return;
     }
     m_list->set_provider(this, static_cast<std::int32_t>(m_items.size()));
+    // Each menu opens on its first row.
+    m_list->set_focus_index(0);
+    set_focus(m_list);
     if (m_items.empty()) {
         close();
         return;
@@ -192,7 +198,14 @@ bool MenuScreen::on_key(KeyInput const& key)
 {
     bool const handled = Form::on_key(key);
     run_pending();
-    return handled;
+    if (handled)
+        return true;
+    // Reached when no row is left to take it; the menu closes all the same.
+    if (key.down && (key.key == Key::Backspace || key.key == Key::Esc)) {
+        close();
+        return true;
+    }
+    return false;
 }
 
 }

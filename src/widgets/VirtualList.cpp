@@ -22,6 +22,11 @@ PointerEvent cancelled_release() { return PointerEvent { Point { -1, -1 }, 0, fa
 
 }
 
+void ListProvider::on_item_activated(VirtualList& list, std::int32_t cell)
+{
+    on_item_clicked(list, cell / std::max(list.columns(), 1));
+}
+
 VirtualList::VirtualList(Element* parent)
     : Element(parent)
 {
@@ -57,7 +62,12 @@ void VirtualList::set_provider(ListProvider* provider, std::int32_t count)
     m_items_height = 0;
     m_offset = m_scroll_border_min;
     m_velocity = 0;
+    m_wheel_pending = 0;
     m_rebuild_pending = true;
+    // A refresh of the same rows keeps the focus where it was, as far as
+    // the new count allows.
+    m_focus_index = std::clamp(m_focus_index, 0, std::max(cell_count() - 1, 0));
+    m_reveal_pending = m_focus_index > 0;
     invalidate_layout();
     invalidate_drawing();
 }
@@ -80,6 +90,10 @@ void VirtualList::remove_item(std::int32_t index)
     if (index < m_end_index)
         --m_end_index;
     --m_item_count;
+    // The focus stays on its item; on the removed one, it takes the next.
+    if (m_cells < 0 && m_focus_index > index)
+        --m_focus_index;
+    m_focus_index = std::clamp(m_focus_index, 0, std::max(cell_count() - 1, 0));
     invalidate_drawing();
 }
 
@@ -314,6 +328,8 @@ ListItem* VirtualList::item_under(Point point, Point* local) const
 void VirtualList::draw(DrawTarget& target, Point origin)
 {
     fill_window();
+    if (m_reveal_pending)
+        reveal_focus();
     Rect const window { origin.x, origin.y, origin.x + m_size.width, origin.y + m_size.height };
     auto const t = static_cast<std::int32_t>(std::floor(m_offset));
     if (t > 0) {
@@ -414,6 +430,9 @@ void VirtualList::advance(double seconds)
     double const height_before = m_items_height;
     step_heights(seconds);
     bool const heights_moved = m_items_height != height_before;
+    if (m_reveal_pending)
+        reveal_focus();
+    step_wheel(seconds);
     m_offset += m_velocity * seconds;
     renormalise();
     fill_window();
@@ -431,6 +450,7 @@ bool VirtualList::on_pointer_button(PointerEvent const& event)
 {
     if (event.down) {
         m_stylus_down = true;
+        m_wheel_pending = 0;
         m_pointer = event.position;
         m_last_tick = event.tick;
         m_tracker.press(event.position, event.tick);
@@ -533,6 +553,227 @@ bool VirtualList::on_key(KeyInput const& key)
             return true;
     }
     return false;
+}
+
+void VirtualList::set_grid(std::int32_t columns, std::int32_t cells)
+{
+    m_columns = std::max(columns, 1);
+    m_cells = cells;
+    m_focus_index = std::clamp(m_focus_index, 0, std::max(cell_count() - 1, 0));
+    invalidate_drawing();
+}
+
+double VirtualList::row_height() const
+{
+    double total = 0;
+    int rows = 0;
+    for (auto const& item : m_items) {
+        if (item->m_index == -1)
+            continue;
+        total += item->m_shown_height;
+        ++rows;
+    }
+    return rows ? total / rows : 0;
+}
+
+ListItem* VirtualList::live_item(std::int32_t index, double* top) const
+{
+    if (index < 0)
+        return nullptr;
+    double y = std::floor(m_offset);
+    for (auto const& item : m_items) {
+        if (item->m_index == index) {
+            if (top)
+                *top = y;
+            return item.get();
+        }
+        y += item->m_shown_height;
+    }
+    return nullptr;
+}
+
+void VirtualList::jump_to(std::int32_t index)
+{
+    cancel_press();
+    m_items.clear();
+    m_items_height = 0;
+    m_first_index = index - 1;
+    m_end_index = index;
+    m_offset = 0;
+    m_velocity = 0;
+    m_rebuild_pending = false;
+    fill_window();
+}
+
+void VirtualList::settle()
+{
+    fill_window();
+    if (double const past = bottom_overscroll(); past > 0) {
+        m_offset += past;
+        fill_window();
+    }
+    if (m_first_index == -1 && m_offset > m_scroll_border_min) {
+        m_offset = m_scroll_border_min;
+        fill_window();
+    }
+}
+
+void VirtualList::reveal_focus()
+{
+    std::int32_t const row = focus_row();
+    double const height = window_height();
+    if (!m_provider || row >= m_item_count || height <= 0 || m_size.width <= 0) {
+        m_reveal_pending = m_provider && row < m_item_count;
+        return;
+    }
+    m_reveal_pending = false;
+    m_velocity = 0;
+    m_wheel_pending = 0;
+    fill_window();
+    double top = 0;
+    ListItem* item = live_item(row, &top);
+    if (!item) {
+        // Far away: the window is built anew around the row, which comes in
+        // from the side it was on.
+        bool const from_below = row >= m_end_index;
+        jump_to(row);
+        item = live_item(row, &top);
+        if (!item)
+            return;
+        if (from_below) {
+            m_offset += height - (top + item->m_shown_height);
+            fill_window();
+            item = live_item(row, &top);
+            if (!item)
+                return;
+        }
+    }
+    double const bottom = top + item->m_shown_height;
+    if (top < 0)
+        m_offset -= top;
+    else if (bottom > height)
+        m_offset -= std::min(bottom - height, top);
+    settle();
+    invalidate_drawing();
+}
+
+void VirtualList::set_focus_index(std::int32_t index)
+{
+    m_focus_index = std::clamp(index, 0, std::max(cell_count() - 1, 0));
+    reveal_focus();
+    invalidate_drawing();
+}
+
+void VirtualList::on_focus_changed(bool focused)
+{
+    if (focused)
+        reveal_focus();
+    invalidate_drawing();
+}
+
+bool VirtualList::on_focus_key(KeyInput const& key)
+{
+    std::int32_t const cells = cell_count();
+    if (!m_provider || cells <= 0)
+        return false;
+    std::int32_t const last = cells - 1;
+    std::int32_t const columns = m_columns;
+    std::int32_t index = std::clamp(m_focus_index, 0, last);
+    std::int32_t const row = index / columns;
+    std::int32_t const column = index % columns;
+    std::int32_t const last_row = last / columns;
+    double const row_pixels = row_height();
+    std::int32_t const page
+        = row_pixels > 0 ? std::max(1, static_cast<std::int32_t>(window_height() / row_pixels)) : 1;
+    switch (key.key) {
+    case Key::Up:
+        if (row == 0)
+            return false;
+        index -= columns;
+        break;
+    case Key::Down:
+        if (row == last_row)
+            return false;
+        index = std::min(index + columns, last);
+        break;
+    case Key::Left:
+        if (columns == 1 || index == 0)
+            return false;
+        --index;
+        break;
+    case Key::Right:
+        if (columns == 1 || index == last)
+            return false;
+        ++index;
+        break;
+    case Key::PageUp:
+        index = std::max(row - page, 0) * columns + column;
+        break;
+    case Key::PageDown:
+        index = std::min(std::min(row + page, last_row) * columns + column, last);
+        break;
+    case Key::Home:
+        index = 0;
+        break;
+    case Key::End:
+        index = last;
+        break;
+    case Key::Enter:
+    case Key::Space:
+        m_focus_index = index;
+        // A held key opens once. Last: the provider may rebuild the list.
+        if (key.first)
+            m_provider->on_item_activated(*this, index);
+        return true;
+    default:
+        return false;
+    }
+    set_focus_index(index);
+    return true;
+}
+
+Rect VirtualList::focus_rect() const
+{
+    double top = 0;
+    ListItem const* item = live_item(focus_row(), &top);
+    if (!item)
+        return Rect {};
+    Rect const cell = item->cell_rect(m_focus_index % m_columns);
+    auto const y = m_position.y + static_cast<std::int32_t>(top);
+    Rect const placed { m_position.x + cell.left, y + cell.top, m_position.x + cell.right, y + cell.bottom };
+    Rect const window { m_position.x, m_position.y, m_position.x + m_size.width, m_position.y + m_size.height };
+    Rect const shown = intersect(placed, window);
+    return shown.is_empty() ? Rect {} : shown;
+}
+
+bool VirtualList::on_wheel(Point, double notches, bool)
+{
+    if (!m_provider || m_item_count <= 0 || notches == 0)
+        return false;
+    double row = row_height();
+    if (row <= 0)
+        row = std::max(1.0, window_height() / 8);
+    m_velocity = 0;
+    m_wheel_pending += notches * kWheelRows * row;
+    invalidate_drawing();
+    return true;
+}
+
+void VirtualList::step_wheel(double seconds)
+{
+    if (m_wheel_pending == 0 || m_stylus_down)
+        return;
+    double step = m_wheel_pending * std::min(1.0, seconds * kWheelPace);
+    if (std::abs(m_wheel_pending - step) < 0.5)
+        step = m_wheel_pending;
+    m_wheel_pending -= step;
+    m_offset += step;
+    fill_window();
+    // The wheel stops at the ends: no overscroll and no spring.
+    if (top_overscroll() > 0 || bottom_overscroll() > 0) {
+        m_wheel_pending = 0;
+        settle();
+    }
 }
 
 }

@@ -32,6 +32,9 @@ public:
 
     // Fills the item for index(); `fresh` is true when it was just made.
     virtual void bind(VirtualList& list, bool selected, bool fresh) { }
+    // Where the cell of a grid row lies in the item; a plain row is one
+    // cell, the whole item.
+    virtual Rect cell_rect(std::int32_t column) const { return Rect { 0, 0, size().width, size().height }; }
 
 private:
     friend class VirtualList;
@@ -48,6 +51,9 @@ public:
     // A new item the list will own, or null when none can be made (the
     // index is then dropped from the list).
     virtual ListItem* create_item(VirtualList& list, std::int32_t index) = 0;
+    // Enter or Space on the focused cell (the row of a plain list); a tap
+    // on it by default.
+    virtual void on_item_activated(VirtualList& list, std::int32_t cell);
 };
 
 class VirtualList : public Element {
@@ -77,6 +83,41 @@ public:
     bool on_pointer_button(PointerEvent const& event) override;
     // Rows may react to keys (a menu row closes its menu on Backspace).
     bool on_key(KeyInput const& key) override;
+
+    // The keyboard focus is on one cell: a row of a plain list, a cell of
+    // a grid whose rows hold `columns` cells each. Up and Down move a row,
+    // Left and Right a cell in reading order (across the ends of rows, in a
+    // grid only), the page keys a screenful of rows, Home and End to the
+    // first and last cell. The list never wraps: an arrow that would leave
+    // it is given back, and the form moves the focus to the element that
+    // way. Whatever moves the focus scrolls its row wholly into view.
+    static constexpr double kWheelRows = 3;  // rows scrolled per notch
+    static constexpr double kWheelPace = 15; // share of the rest scrolled per second
+    bool focusable() const override { return m_provider && cell_count() > 0; }
+    bool on_focus_key(KeyInput const& key) override;
+    void on_focus_changed(bool focused) override;
+    // The focused cell on the screen, cut to the list; empty while its row
+    // is scrolled away.
+    Rect focus_rect() const override;
+    // Scrolls, smoothly, without moving the focus.
+    bool on_wheel(Point point, double notches, bool ctrl) override;
+
+    // Makes the rows a grid; `cells` in all. One column and no cell count
+    // make a plain list again. The provider's count is still of rows.
+    void set_grid(std::int32_t columns, std::int32_t cells);
+    std::int32_t columns() const { return m_columns; }
+    std::int32_t cell_count() const { return m_cells >= 0 ? m_cells : m_item_count; }
+    std::int32_t focus_index() const { return m_focus_index; }
+    std::int32_t focus_row() const { return m_focus_index / m_columns; }
+    // Clamped to the cells; scrolls the cell's row into view.
+    void set_focus_index(std::int32_t index);
+    // Scrolls so that the focused row is wholly in the window; waits for the
+    // list to have a window when it has none yet.
+    void reveal_focus();
+    // The wheel's scrolling still to come, in pixels.
+    double wheel_pending() const { return m_wheel_pending; }
+    // The height of a row as the live ones have it on average; 0 when none.
+    double row_height() const;
 
     // Starts over with `count` items from the top; all items are destroyed.
     void set_provider(ListProvider* provider, std::int32_t count);
@@ -126,6 +167,13 @@ private:
     void step_heights(double seconds);
     void apply_friction(double seconds);
     void spring_back(double seconds);
+    void step_wheel(double seconds);
+    // The live item of a row and its top in the window, or null.
+    ListItem* live_item(std::int32_t index, double* top) const;
+    // Rebuilds the window starting at `index`.
+    void jump_to(std::int32_t index);
+    // Closes a gap at either end left by a jump or a scroll.
+    void settle();
 
     std::int32_t m_scroll_border_min { 0 };
     std::int32_t m_scroll_border_max { 0 };
@@ -146,6 +194,11 @@ private:
     std::uint32_t m_last_tick { 0 };
     bool m_stylus_down { false };
     bool m_rebuild_pending { false };
+    std::int32_t m_columns { 1 };
+    std::int32_t m_cells { -1 };
+    std::int32_t m_focus_index { 0 };
+    bool m_reveal_pending { false };
+    double m_wheel_pending { 0 };
 };
 
 }

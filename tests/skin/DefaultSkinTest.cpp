@@ -53,7 +53,8 @@ std::vector<Expected> const kScreens {
         { u"bad", u"loading", u"button0", u"button1", u"button2", u"button3", u"button4", u"button5" } },
     { u"Image",
         { u"btnBack", u"btnMinus", u"btnPlus", u"btnLandscape", u"btnNumText", u"btnLog2", u"left", u"center",
-            u"right" } },
+            u"right", u"info", u"infoName", u"infoFolder", u"infoPixels", u"infoFileSize", u"infoDateLabel",
+            u"infoDate" } },
     { u"MenuForm", { u"btnBack", u"btnExit", u"btnCollapse", u"btnHelp", u"btnAbout", u"btnLanguage" } },
     { u"MenuPanel", { u"panel", u"caption", u"vlist" } },
     { u"ReloadForm", {} },
@@ -64,7 +65,9 @@ std::vector<WString> const kRowTemplates { u"MenuElement", u"MenuElementRed", u"
 
 // Keys the program itself looks up, beside the texts the skin names.
 std::vector<WString> const kProgramKeys { u"NoSkins", u"WARNING_MESSAGE", u"ExitCaption", u"ReallyExit", u"Cancel",
-    u"Back", u"Exit", u"Minimize", u"Help", u"About", u"Language", u"MainMenu", u"of", u"Help_link" };
+    u"Back", u"Exit", u"Minimize", u"Help", u"About", u"Language", u"MainMenu", u"of", u"Help_link", u"Slideshow",
+    u"SlideshowInterval", u"SecondsShort", u"PictureInfo", u"FullScreen", u"InfoTaken", u"InfoModified",
+    u"DateFormat", u"DecimalPoint", u"UnitBytes", u"UnitKB", u"UnitMB" };
 
 WString const kEmpty;
 
@@ -196,6 +199,9 @@ TEST_P(DefaultSkinTest, EachElementHasTheClassItsScreenUsesItAs)
         ASSERT_NE(image, nullptr) << "button" << i;
         EXPECT_EQ(skin.string(image, u"type"), u"image");
     }
+    // The viewer sets its information's texts itself, as laid-out texts.
+    for (auto id : { u"infoName", u"infoFolder", u"infoPixels", u"infoFileSize", u"infoDateLabel", u"infoDate" })
+        expect_type(u"Image", id, { u"text" });
     SkinNode viewer = skin.store().find_node(u"Image");
     for (auto id : { u"left", u"center", u"right" }) {
         SkinNode view = skin.find_child(viewer, id);
@@ -452,4 +458,35 @@ TEST(DefaultLanguages, TranslationsAreNotEnglishLeftovers)
     EXPECT_TRUE(!back.empty() && back[0] >= 0x0400 && back[0] < 0x0500);
 }
 
+}
+
+// The focus frame goes over buttons, rows and photos alike: a thin ring in
+// the accent colour, open in the middle so that what has the focus shows.
+TEST(DefaultSkinPictures, TheFocusFrameIsAnAccentRingWithAnOpenMiddle)
+{
+    Skin skin(96);
+    ASSERT_TRUE(skin.loaded());
+    auto& store = skin.store();
+    SkinNode node = store.find_node(u"Focus");
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(store.get_integer(node, u"alpha", -1), 0) << "drawn without the key colour";
+    auto const frame = store.get_picture(node, u"src", {});
+    ASSERT_NE(pixels_of(frame), nullptr);
+    std::int32_t const w = 80, h = 60;
+    auto drawn = PixelBuffer::create(w, h);
+    DrawTarget target(drawn.get());
+    fill_rect(target, 0, 0, w, h, ColourFillOp(0x1234));
+    frame.draw(target, { 0, 0 }, { w, h }, *make_alpha_op(0));
+    auto const accent = [](std::uint16_t p) {
+        int const r = (p >> 11) << 3, g = ((p >> 5) & 63) << 2, b = (p & 31) << 3;
+        return b > 180 && b > r + 80 && g > 120;
+    };
+    // Edges ringed in the accent colour along every side, at the middle.
+    for (auto [x, y] : { std::pair { 1, h / 2 }, std::pair { w - 2, h / 2 }, std::pair { w / 2, 1 },
+             std::pair { w / 2, h - 2 } })
+        EXPECT_TRUE(accent(drawn->at(x, y))) << "(" << x << ", " << y << ") " << drawn->at(x, y);
+    // Everything further in than a few pixels is left as it was.
+    for (std::int32_t y = 6; y < h - 6; ++y)
+        for (std::int32_t x = 6; x < w - 6; ++x)
+            ASSERT_EQ(drawn->at(x, y), 0x1234) << "(" << x << ", " << y << ")";
 }

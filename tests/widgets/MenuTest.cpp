@@ -214,14 +214,43 @@ TEST(Menu, choosing_an_item_opens_its_menu_and_an_empty_one_closes_the_panel)
     EXPECT_TRUE(f.menu.list()->items().empty());
 }
 
-TEST(Menu, backspace_on_a_row_closes_the_menu)
+TEST(Menu, backspace_or_escape_on_a_row_closes_the_menu)
 {
     MenuFixture f;
     f.source.menus[u"Main"] = { item(u"A") };
+    for (Key key : { Key::Backspace, Key::Esc }) {
+        f.open(u"Main");
+        EXPECT_FALSE(f.menu.on_key(KeyInput { Key::Tab, true, true }));
+        EXPECT_TRUE(f.menu.is_open());
+        EXPECT_TRUE(f.menu.on_key(KeyInput { key, true, true }));
+        EXPECT_FALSE(f.menu.is_open());
+    }
+    EXPECT_EQ(f.source.asked, (std::vector<WString> { u"Main", u"Main" })) << "closing chose nothing";
+}
+
+TEST(Menu, the_arrows_move_over_the_rows_and_enter_picks_the_focused_one)
+{
+    MenuFixture f;
+    f.source.menus[u"Main"] = { item(u"Sub"), item(u"Off", {}, false), item(u"Quit") };
+    f.source.menus[u"Sub"] = { item(u"Deeper"), item(u"Back") };
     f.open(u"Main");
-    EXPECT_FALSE(f.menu.on_key(KeyInput { Key::Enter, true, true }));
-    EXPECT_TRUE(f.menu.is_open());
-    EXPECT_TRUE(f.menu.on_key(KeyInput { Key::Backspace, true, true }));
+    ASSERT_EQ(f.menu.focused(), f.menu.list());
+    EXPECT_EQ(f.menu.list()->focus_index(), 0);
+    EXPECT_TRUE(f.menu.on_key(KeyInput { Key::Down, true, true }));
+    EXPECT_TRUE(f.menu.on_key(KeyInput { Key::Enter, true, true }));
+    EXPECT_TRUE(f.menu.is_open()) << "a disabled row picks nothing";
+    EXPECT_EQ(f.menu.menu_name(), u"Main");
+    EXPECT_TRUE(f.menu.on_key(KeyInput { Key::End, true, true }));
+    EXPECT_EQ(f.menu.list()->focus_index(), 2);
+    EXPECT_TRUE(f.menu.on_key(KeyInput { Key::Home, true, true }));
+    EXPECT_TRUE(f.menu.on_key(KeyInput { Key::Space, true, true }));
+    EXPECT_EQ(f.menu.menu_name(), u"Sub");
+    EXPECT_EQ(f.menu.list()->focus_index(), 0) << "a sub-menu opens on its first row";
+    f.menu.advance(0.001);
+    EXPECT_TRUE(f.menu.on_key(KeyInput { Key::Down, true, true }));
+    EXPECT_FALSE(f.menu.on_key(KeyInput { Key::Down, true, true })) << "the last row does not wrap";
+    EXPECT_TRUE(f.menu.on_key(KeyInput { Key::Enter, true, true }));
+    EXPECT_EQ(f.source.asked.back(), u"Back");
     EXPECT_FALSE(f.menu.is_open());
 }
 
