@@ -78,6 +78,8 @@ AlbumForm::AlbumForm(PropertiesImpl& store, PhotoCatalog& catalog)
 {
     m_catalog.add_listener(this);
     Log::get() << u"album form\n";
+    enable_keyboard_focus();
+    m_folder_form.set_menu_opener([this] { m_menu_form.open(); });
     build();
     Log::get() << u"album skin load\n";
 }
@@ -106,6 +108,9 @@ void AlbumForm::on_built()
     // A search that runs across a reload keeps its button disabled.
     m_search->set_enabled(!m_search_running);
     apply_album_count();
+    // The keys start on the first album; until there is one, the first key
+    // finds the buttons.
+    set_focus(m_list);
 }
 
 void AlbumForm::apply_album_count()
@@ -139,9 +144,19 @@ bool AlbumForm::on_key(KeyInput const& key)
 {
     if (ScreenForm::on_key(key))
         return true;
+    if (key.down && key.first && key.key == Key::SoftLeft) {
+        m_menu_form.open();
+        return true;
+    }
     if (key.down && (key.key == Key::ContextMenu || key.key == Key::SoftRight))
         return on_back();
     return false;
+}
+
+bool AlbumForm::on_wheel(Point point, double notches, bool ctrl)
+{
+    // The albums are all there is to scroll, wherever the pointer is.
+    return ScreenForm::on_wheel(point, notches, ctrl) || m_list->on_wheel(point, notches, ctrl);
 }
 
 bool AlbumForm::on_back()

@@ -58,6 +58,7 @@ public:
     void advance(double seconds) override;
     void draw(DrawTarget& target, Point origin) override;
     bool on_key(KeyInput const& key) override;
+    bool on_wheel(Point point, double notches, bool ctrl) override;
     bool on_click(Element& source, Point position) override;
 
     void on_item_clicked(VirtualList& list, std::int32_t index) override;

@@ -61,6 +61,15 @@ bool FolderElement::on_click(Element& source, Point)
     return true;
 }
 
+Rect FolderElement::cell_rect(std::int32_t column) const
+{
+    if (column < 0 || column >= kMaxColumns || !m_buttons[column])
+        return ListItem::cell_rect(column);
+    auto const* button = m_buttons[column];
+    return Rect { button->position().x, button->position().y, button->position().x + button->size().width,
+        button->position().y + button->size().height };
+}
+
 ImageElement* FolderElement::cell_image(int column) const
 {
     if (column < 0 || column >= kMaxColumns || !m_buttons[column] || !m_buttons[column]->visible()
@@ -76,6 +85,7 @@ FolderForm::FolderForm(PropertiesImpl& store, PhotoCatalog& catalog)
 {
     m_catalog.add_listener(this);
     Log::get() << u"folder form\n";
+    enable_keyboard_focus();
     build();
 }
 
@@ -97,7 +107,9 @@ void FolderForm::on_built()
     if (!m_album.folder_path.empty())
         show_text(*m_title, folder_display_name(m_album.folder_path));
     auto const count = static_cast<std::int32_t>(m_pictures->size());
+    m_list->set_grid(m_columns, count);
     m_list->set_provider(this, (count + m_columns - 1) / m_columns);
+    set_focus(m_list);
 }
 
 void FolderForm::open_album(FolderInfo const& album)
@@ -124,7 +136,12 @@ void FolderForm::open_album(FolderInfo const& album)
     if (auto* application = ScreenHost::instance())
         width = application->client_area().width();
     m_columns = thumbnail_columns(width, store().scale_shift());
+    m_list->set_grid(m_columns, count);
     m_list->set_provider(this, (count + m_columns - 1) / m_columns);
+    // Another album starts at its first picture.
+    m_list->set_focus_index(0);
+    set_focus(m_list);
+    m_viewing = false;
     Log::get() << u"folder form: " << m_album.folder_path << u" " << count << u" pictures, " << m_columns
                << u" columns\n";
     open();
@@ -168,6 +185,11 @@ void FolderForm::refresh_row(std::int32_t row)
 void FolderForm::advance(double seconds)
 {
     ScreenForm::advance(seconds);
+    if (m_viewing && !viewer_open()) {
+        m_viewing = false;
+        m_list->set_focus_index(m_image_form.current());
+        set_focus(m_list);
+    }
     m_catalog.poll_events();
     auto const count = static_cast<int>(m_pictures->size());
     if (m_next_to_load >= count)
@@ -196,7 +218,46 @@ void FolderForm::on_cell_click(std::int32_t row, int column)
         return;
     Log::get() << u"folder form: open " << (*m_pictures)[static_cast<std::size_t>(index)] << u" at "
                << platform::tick_count() << u"\n";
+    m_list->set_focus_index(static_cast<std::int32_t>(index));
     m_image_form.open(m_pictures, static_cast<std::int32_t>(index), m_album.drive_path);
+    m_viewing = true;
+}
+
+bool FolderForm::viewer_open()
+{
+    if (auto* application = ScreenHost::instance())
+        return application->has_screen(&m_image_form.screen());
+    return m_image_form.visible();
+}
+
+void FolderForm::on_item_activated(VirtualList&, std::int32_t cell)
+{
+    on_cell_click(cell / m_columns, cell % m_columns);
+}
+
+bool FolderForm::on_key(KeyInput const& key)
+{
+    if (ScreenForm::on_key(key))
+        return true;
+    if (key.down && key.first && (key.key == Key::SoftLeft || key.key == Key::ContextMenu) && m_open_menu) {
+        m_open_menu();
+        return true;
+    }
+    return false;
+}
+
+bool FolderForm::on_wheel(Point point, double notches, bool ctrl)
+{
+    // Over the title bar too: the pages are all there is to scroll.
+    return ScreenForm::on_wheel(point, notches, ctrl) || m_list->on_wheel(point, notches, ctrl);
+}
+
+bool FolderForm::on_menu_click(Point)
+{
+    if (!m_open_menu)
+        return false;
+    m_open_menu();
+    return true;
 }
 
 ListItem* FolderForm::create_item(VirtualList&, std::int32_t index) { return new FolderElement(*this, index); }

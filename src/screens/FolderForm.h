@@ -20,6 +20,7 @@
 #include "widgets/ProgressElement.h"
 #include "widgets/VirtualList.h"
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -37,6 +38,7 @@ public:
 
     void bind(VirtualList& list, bool selected, bool fresh) override;
     bool on_click(Element& source, Point position) override;
+    Rect cell_rect(std::int32_t column) const override;
 
     std::int32_t row() const { return m_row; }
     // The button's picture element; null when the button is hidden.
@@ -62,6 +64,14 @@ public:
     void on_cell_click(std::int32_t row, int column);
 
     void on_item_clicked(VirtualList& list, std::int32_t index) override { }
+    // Enter or Space on the focused thumbnail opens it.
+    void on_item_activated(VirtualList& list, std::int32_t cell) override;
+    // F1 opens the menu; a wheel anywhere on the screen scrolls the pages.
+    bool on_key(KeyInput const& key) override;
+    bool on_wheel(Point point, double notches, bool ctrl) override;
+    bool on_menu_click(Point point) override;
+    // What the menu key opens; the screen has no menu of its own.
+    void set_menu_opener(std::function<void()> opener) { m_open_menu = std::move(opener); }
     ListItem* create_item(VirtualList& list, std::int32_t index) override;
     void on_catalog_event(CatalogEvent const& event) override;
 
@@ -79,6 +89,7 @@ private:
     void on_built() override;
     void load_thumbnail(std::size_t index);
     void refresh_row(std::int32_t row);
+    bool viewer_open();
 
     PhotoCatalog& m_catalog;
     ImageForm m_image_form;
@@ -93,6 +104,10 @@ private:
     Element* m_title { nullptr };
     PictureRef m_bad_picture;
     PictureRef m_loading_picture;
+    // Set while the viewer shows one of the album's pictures: when it is
+    // left, the focus goes to the picture it ended on.
+    bool m_viewing { false };
+    std::function<void()> m_open_menu;
 };
 
 // Thumbnails per row on a screen `screen_width` pixels wide: a margin of 8

@@ -48,7 +48,11 @@ AboutForm::AboutForm(PropertiesImpl& store)
     build();
 }
 
-void AboutForm::on_built() { require_button(u"btnBack"); }
+void AboutForm::on_built()
+{
+    enable_keyboard_focus();
+    set_focus(&require_button(u"btnBack"));
+}
 
 bool AboutForm::on_click(Element& source, Point)
 {
@@ -77,6 +81,9 @@ void MenuForm::on_built()
         { u"btnLanguage", u"Language" } };
     for (auto const& entry : kButtons)
         require_button(entry.button).set_caption(text(entry.text));
+    // The keys start where a finger would: on the way back.
+    enable_keyboard_focus();
+    set_focus(&require(u"btnBack"));
     m_popup.bind(store(), u"MenuPanel");
     m_popup.set_source(this);
     m_popup.set_default_template(u"MenuElement");

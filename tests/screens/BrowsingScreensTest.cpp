@@ -327,6 +327,88 @@ TEST_F(BrowsingScreensTest, the_album_list_supplies_the_main_and_exit_menus)
     EXPECT_TRUE(items.empty());
 }
 
+TEST_F(BrowsingScreensTest, the_thumbnails_follow_the_keys_open_the_focused_picture_and_take_the_focus_back_from_the_viewer)
+{
+    for (int i = 10; i < 23; ++i)
+        ASSERT_TRUE(write_picture(test::system_form(trip_picture(i))));
+    FolderInfo const album { m_root, test::program_form(m_dir / "docs" / "Trip") + u"\\", trip_picture(10), 13 };
+    PhotoCatalog catalog(write_ini({ album }), false);
+    FolderForm form(m_store, catalog);
+    form.set_visible(true);
+    form.place(Size { 240, 320 });
+    form.open_album(catalog.get_folder(0));
+    form.advance(0.02);
+    ASSERT_EQ(form.columns(), 4);
+    ASSERT_EQ(form.focused(), &form.list());
+    EXPECT_EQ(form.list().focus_index(), 0);
+    auto const key = [&](Key k) { return form.on_key(KeyInput { k, true, true }); };
+
+    // Along the first row and on into the second.
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(key(Key::Right));
+    EXPECT_EQ(form.list().focus_index(), 4);
+    EXPECT_TRUE(key(Key::Down));
+    EXPECT_EQ(form.list().focus_index(), 8);
+    EXPECT_TRUE(key(Key::End));
+    EXPECT_EQ(form.list().focus_index(), 12);
+    // The frame goes round the thumbnail's own cell, not the whole row.
+    Rect const cell = form.list().focus_rect();
+    EXPECT_LT(cell.width(), 240 / 3);
+    EXPECT_GT(cell.width(), 0);
+    EXPECT_TRUE(Form::focus_frame_mode());
+
+    EXPECT_TRUE(key(Key::Enter));
+    EXPECT_EQ(form.image_form().picture_count(), 13);
+    EXPECT_EQ(form.image_form().current(), 12);
+    // The viewer moves on, then is left: the focus follows its picture.
+    form.image_form().go_to(5);
+    ASSERT_EQ(form.image_form().current(), 5);
+    form.image_form().set_visible(false);
+    form.advance(0.02);
+    EXPECT_EQ(form.list().focus_index(), 5);
+    EXPECT_FALSE(form.list().focus_rect().is_empty());
+
+    // Another album starts on its first picture.
+    form.open_album(catalog.get_folder(0));
+    EXPECT_EQ(form.list().focus_index(), 0);
+}
+
+TEST_F(BrowsingScreensTest, the_album_list_starts_on_the_first_album_keeps_its_place_across_a_refresh_and_opens_the_menu_with_f1)
+{
+    for (int i = 1; i <= 3; ++i)
+        fs::create_directories(m_dir / "docs" / ("A" + std::to_string(i)));
+    std::vector<FolderInfo> albums;
+    for (int i = 1; i <= 3; ++i) {
+        WString const folder = test::program_form(m_dir / "docs" / ("A" + std::to_string(i))) + u"\\";
+        albums.push_back(FolderInfo { m_root, folder, folder + u"p.jpg", 1 });
+    }
+    PhotoCatalog catalog(write_ini(albums), false);
+    AlbumForm form(m_store, catalog);
+    form.set_visible(true);
+    form.place(Size { 240, 320 });
+    form.advance(0.02);
+    ASSERT_EQ(form.focused(), &form.list());
+    EXPECT_EQ(form.list().focus_index(), 0);
+
+    EXPECT_TRUE(form.on_key(KeyInput { Key::Down, true, true }));
+    EXPECT_TRUE(form.on_key(KeyInput { Key::Down, true, true }));
+    EXPECT_EQ(form.list().focus_index(), 2);
+    CatalogEvent changed;
+    changed.folders_changed = true;
+    form.on_catalog_event(changed);
+    EXPECT_EQ(form.list().item_count(), 3);
+    EXPECT_EQ(form.list().focus_index(), 2);
+
+    EXPECT_FALSE(form.menu_form().visible());
+    EXPECT_TRUE(form.on_key(KeyInput { Key::SoftLeft, true, true }));
+    EXPECT_TRUE(form.menu_form().visible());
+    EXPECT_EQ(form.menu_form().focused(), form.menu_form().find_child(u"btnBack"));
+    // Up from the list's first row reaches the bar's buttons.
+    EXPECT_TRUE(form.on_key(KeyInput { Key::Home, true, true }));
+    EXPECT_TRUE(form.on_key(KeyInput { Key::Up, true, true }));
+    EXPECT_NE(dynamic_cast<ButtonElement*>(form.focused()), nullptr);
+}
+
 TEST_F(BrowsingScreensTest, help_is_the_language_page_or_the_key_itself)
 {
     EXPECT_EQ(help_page_path(m_store), u"%app_path%\\Help_link");
