@@ -18,9 +18,13 @@
 // The geometry functions take any other orientation as 1.
 
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <vector>
 
 namespace qv {
+
+class ByteSource;
 
 // `app1` is the payload of an APP1 segment (what follows its length field):
 // "Exif\0\0", a TIFF header ("II*\0" or "MM\0*") and the offset of IFD0.
@@ -30,6 +34,35 @@ namespace qv {
 // count, or a value out of range. The whole entry table of IFD0 must be in
 // the block; nothing past it (the link to the next IFD) is needed or read.
 int exif_orientation(std::span<std::uint8_t const> app1);
+
+// When the picture was taken, as the camera's clock said: local time, no
+// zone.
+struct ExifDateTime {
+    int year { 0 };
+    int month { 0 };
+    int day { 0 };
+    int hour { 0 };
+    int minute { 0 };
+    int second { 0 };
+    friend bool operator==(ExifDateTime const&, ExifDateTime const&) = default;
+};
+
+// DateTimeOriginal (tag 0x9003, ASCII "YYYY:MM:DD HH:MM:SS") of the Exif
+// IFD that IFD0's tag 0x8769 points to, in the same `app1` payload as
+// exif_orientation reads. Nothing for a block without it, and, as there,
+// for anything that does not fit in the block or is not what the tags
+// say: a pointer of another type or count, a table or text that runs past
+// the end, a date of another form, fields out of range, or the blank or
+// all-zero date cameras write when their clock was never set.
+std::optional<ExifDateTime> exif_date_taken(std::span<std::uint8_t const> app1);
+
+// The payload of the picture's first Exif APP1 segment (as exif_orientation
+// and exif_date_taken take it), read from the start of a JPEG stream;
+// empty when the stream is no JPEG, ends early, or reaches its first scan
+// without one. Reads only the segments before the Exif block, skipping
+// their contents, and gives up after as many segments as any real picture
+// carries before its scan.
+std::vector<std::uint8_t> read_exif_block(ByteSource& source);
 
 // True for 5..8, whose upright picture has width and height exchanged.
 bool orientation_swaps_sides(int orientation);

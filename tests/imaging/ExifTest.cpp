@@ -1,9 +1,11 @@
+#include "imaging/ByteSource.h"
 #include "imaging/Exif.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <random>
+#include <string>
 #include <vector>
 
 using namespace qv;
@@ -218,4 +220,221 @@ TEST(ExifGeometry, stored_rect_covers_exactly_the_points_of_the_upright_rect)
         StoredRect const empty = stored_rect(o, 1, 1, 0, 2, kStoredWidth, kStoredHeight);
         EXPECT_EQ(empty.width * empty.height, 0);
     }
+}
+
+namespace {
+
+// An Exif payload with Make in IFD0, the pointer to the Exif IFD, and
+// DateTimeOriginal there; every field can be given instead of the true one.
+struct DateParts {
+    bool big_endian { false };
+    std::string text { "2021:07:14 09:05:33" };
+    std::uint16_t pointer_type { 4 };
+    std::uint32_t pointer_count { 1 };
+    std::optional<std::uint32_t> pointer; // the Exif IFD's offset
+    std::optional<std::uint16_t> exif_entries;
+    std::uint16_t date_type { 2 };
+    std::optional<std::uint32_t> date_count; // the text and its NUL
+    std::optional<std::uint32_t> date_offset;
+};
+
+// IFD0 at 8 (2 entries) ends at 38, where the Exif IFD (1 entry) starts;
+// the text follows it at 56.
+constexpr std::uint32_t kExifIfdAt = 38;
+constexpr std::uint32_t kDateTextAt = 56;
+
+std::vector<std::uint8_t> date_block(DateParts const& p)
+{
+    std::vector<std::uint8_t> out { 'E', 'x', 'i', 'f', 0, 0 };
+    auto put = [&](std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.push_back(static_cast<std::uint8_t>(value >> 8 * (p.big_endian ? bytes - 1 - i : i)));
+    };
+    put(p.big_endian ? 'M' * 0x101u : 'I' * 0x101u, 2);
+    put(42, 2);
+    put(8, 4);
+    put(2, 2);
+    put(0x010F, 2); // Make, ASCII, "ABC" in the entry itself
+    put(2, 2);
+    put(4, 4);
+    out.insert(out.end(), { 'A', 'B', 'C', 0 });
+    put(0x8769, 2);
+    put(p.pointer_type, 2);
+    put(p.pointer_count, 4);
+    put(p.pointer.value_or(kExifIfdAt), 4);
+    put(0, 4);
+    put(p.exif_entries.value_or(1), 2);
+    put(0x9003, 2);
+    put(p.date_type, 2);
+    put(p.date_count.value_or(static_cast<std::uint32_t>(p.text.size() + 1)), 4);
+    put(p.date_offset.value_or(kDateTextAt), 4);
+    put(0, 4);
+    out.insert(out.end(), p.text.begin(), p.text.end());
+    out.push_back(0);
+    return out;
+}
+
+ExifDateTime const kTaken { 2021, 7, 14, 9, 5, 33 };
+
+// The block with one part changed from the true one.
+template<typename Change>
+std::vector<std::uint8_t> changed_block(bool big_endian, Change change)
+{
+    DateParts parts;
+    parts.big_endian = big_endian;
+    change(parts);
+    return date_block(parts);
+}
+
+std::vector<std::uint8_t> block_with_text(std::string text)
+{
+    return changed_block(false, [&](DateParts& p) { p.text = std::move(text); });
+}
+
+}
+
+TEST(ExifDate, the_date_taken_is_read_from_the_exif_ifd_in_both_byte_orders)
+{
+    for (bool big : { false, true }) {
+        SCOPED_TRACE(big ? "MM" : "II");
+        EXPECT_EQ(exif_date_taken(changed_block(big, [](DateParts&) { })), kTaken);
+        // The pointer may be typed IFD, and the NUL may be left out.
+        EXPECT_EQ(exif_date_taken(changed_block(big, [](DateParts& p) { p.pointer_type = 13; })), kTaken);
+        EXPECT_EQ(exif_date_taken(changed_block(big, [](DateParts& p) { p.date_count = 19; })), kTaken);
+    }
+    // The orientation and the date come from one block independently.
+    EXPECT_EQ(exif_orientation(date_block({})), 1);
+    EXPECT_FALSE(exif_date_taken(exif_block(false, { kMake, orientation_entry(6) }))) << "no Exif IFD";
+}
+
+TEST(ExifDate, pointers_types_and_counts_that_do_not_fit_give_no_date)
+{
+    for (bool big : { false, true }) {
+        SCOPED_TRACE(big ? "MM" : "II");
+        std::uint32_t const size = static_cast<std::uint32_t>(date_block({}).size() - 6);
+        auto none = [&](auto change, char const* what) {
+            EXPECT_FALSE(exif_date_taken(changed_block(big, change))) << what;
+        };
+        none([](DateParts& p) { p.pointer_type = 3; }, "pointer as SHORT");
+        none([](DateParts& p) { p.pointer_count = 2; }, "two pointers");
+        for (std::uint32_t at : { size, size - 1, 0xFFFFFFFFu, 0xFFFFFFF0u })
+            none([at](DateParts& p) { p.pointer = at; }, "Exif IFD past the end");
+        // Pointing back at IFD0, which has no date: no second step is taken.
+        none([](DateParts& p) { p.pointer = 8; }, "Exif IFD is IFD0");
+        // Four entries from 38 run past the 76 bytes.
+        for (std::uint16_t entries : { 4, 1000, 65535 })
+            none([entries](DateParts& p) { p.exif_entries = entries; }, "entry table past the end");
+        none([](DateParts& p) { p.exif_entries = 0; }, "empty Exif IFD");
+        none([](DateParts& p) { p.date_type = 7; }, "date as UNDEFINED");
+        none([](DateParts& p) { p.date_count = 11; }, "date too short for its form");
+        for (std::uint32_t at : { size, size - 18, 0xFFFFFFFFu, 0xFFFFFFF0u })
+            none([at](DateParts& p) { p.date_offset = at; }, "text past the end");
+    }
+}
+
+TEST(ExifDate, only_real_dates_in_the_exif_form_are_taken)
+{
+    auto date = [](std::string text) { return exif_date_taken(block_with_text(std::move(text))); };
+    EXPECT_EQ(date("2020:02:29 23:59:60"), (ExifDateTime { 2020, 2, 29, 23, 59, 60 })) << "leap day and second";
+    EXPECT_EQ(date("2000:02:29 00:00:00"), (ExifDateTime { 2000, 2, 29, 0, 0, 0 }));
+    EXPECT_EQ(date("2021-07-14 09:05:33"), kTaken);
+    for (char const* bad : { "    :  :     :  :  ", "0000:00:00 00:00:00", "2021:02:29 10:00:00",
+             "1900:02:29 10:00:00", "2021:13:01 10:00:00", "2021:04:31 10:00:00", "2021:07:00 10:00:00",
+             "2021:07:14 24:00:00", "2021:07:14 09:60:00", "2021:07:14 09:05:61", "2021:07:14T09:05:33",
+             "2021:07-14 09:05:33", "2021/07/14 09:05:33", "2021:07:14 09-05-33", "2021:7:14 09:05:33 ",
+             "20a1:07:14 09:05:33", "2021:07:14 09:05:3\xff" })
+        EXPECT_FALSE(date(bad)) << bad;
+}
+
+TEST(ExifDate, cut_and_scrambled_blocks_never_read_outside_and_never_invent_a_date)
+{
+    auto const block = date_block({});
+    for (std::size_t size = 0; size <= block.size(); ++size) {
+        std::vector<std::uint8_t> const cut(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(size));
+        auto const date = exif_date_taken(cut);
+        EXPECT_EQ(date.has_value(), size >= 6 + kDateTextAt + 19) << size;
+        if (date) {
+            EXPECT_EQ(*date, kTaken);
+        }
+    }
+    // Bytes changed at random: whatever comes out is a date in range.
+    std::mt19937 random(77);
+    int dates = 0;
+    for (int round = 0; round < 20000; ++round) {
+        auto scrambled = block;
+        for (int k = 0; k < 3; ++k)
+            scrambled[6 + random() % (scrambled.size() - 6)] = static_cast<std::uint8_t>(random());
+        if (auto date = exif_date_taken(scrambled)) {
+            ++dates;
+            EXPECT_TRUE(date->month >= 1 && date->month <= 12 && date->day >= 1 && date->day <= 31
+                && date->hour <= 23 && date->minute <= 59 && date->second <= 60);
+        }
+    }
+    EXPECT_GT(dates, 0) << "changes that miss the structure still leave the date";
+}
+
+namespace {
+
+std::vector<std::uint8_t> segment(std::uint8_t marker, std::vector<std::uint8_t> const& payload)
+{
+    std::vector<std::uint8_t> out { 0xFF, marker, static_cast<std::uint8_t>((payload.size() + 2) >> 8),
+        static_cast<std::uint8_t>(payload.size() + 2) };
+    out.insert(out.end(), payload.begin(), payload.end());
+    return out;
+}
+
+std::vector<std::uint8_t> stream(std::vector<std::vector<std::uint8_t>> const& parts)
+{
+    std::vector<std::uint8_t> out { 0xFF, 0xD8 };
+    for (auto const& part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+std::vector<std::uint8_t> exif_of(std::vector<std::uint8_t> const& bytes)
+{
+    MemoryByteSource source(bytes);
+    return read_exif_block(source);
+}
+
+}
+
+TEST(ExifBlock, the_first_exif_app1_before_the_scan_is_found_past_other_segments)
+{
+    auto const exif = date_block({});
+    std::vector<std::uint8_t> const jfif { 'J', 'F', 'I', 'F', 0, 1, 2, 0, 0, 1, 0, 1, 0, 0 };
+    std::vector<std::uint8_t> const xmp { 'h', 't', 't', 'p', ':', '/', '/', 'n', 's' };
+    std::vector<std::uint8_t> const scan { 0xFF, 0xDA, 0, 2 };
+    EXPECT_EQ(exif_of(stream({ segment(0xE1, exif), scan })), exif);
+    EXPECT_EQ(exif_of(stream({ segment(0xE0, jfif), segment(0xE1, xmp), segment(0xE1, exif), scan })), exif);
+    // Fill bytes before a marker's code, and a marker standing alone.
+    EXPECT_EQ(exif_of(stream({ { 0xFF, 0xFF, 0xFF, 0xD0 }, segment(0xE1, exif) })), exif);
+    EXPECT_EQ(exif_date_taken(exif_of(stream({ segment(0xE0, jfif), segment(0xE1, exif) }))), kTaken);
+
+    // None before the scan, none at all, or not a JPEG: nothing.
+    EXPECT_TRUE(exif_of(stream({ segment(0xE0, jfif), scan, segment(0xE1, exif) })).empty());
+    EXPECT_TRUE(exif_of(stream({ segment(0xE0, jfif), segment(0xE1, xmp), { 0xFF, 0xD9 } })).empty());
+    auto not_jpeg = stream({ segment(0xE1, exif) });
+    not_jpeg[1] = 0xD9;
+    EXPECT_TRUE(exif_of(not_jpeg).empty());
+    EXPECT_TRUE(exif_of({}).empty());
+}
+
+TEST(ExifBlock, cut_or_malformed_streams_give_nothing)
+{
+    auto const exif = date_block({});
+    auto const whole = stream({ segment(0xE0, { 1, 2, 3 }), segment(0xE1, exif) });
+    for (std::size_t size = 0; size < whole.size(); ++size)
+        EXPECT_TRUE(exif_of({ whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size) }).empty()) << size;
+    EXPECT_EQ(exif_of(whole), exif);
+    // A length that does not even cover itself, a byte where a marker
+    // should be, and a stream of nothing but empty segments.
+    EXPECT_TRUE(exif_of(stream({ { 0xFF, 0xE0, 0, 1 }, segment(0xE1, exif) })).empty());
+    EXPECT_TRUE(exif_of(stream({ { 0x12 }, segment(0xE1, exif) })).empty());
+    std::vector<std::vector<std::uint8_t>> many(200, segment(0xE2, {}));
+    many.push_back(segment(0xE1, exif));
+    EXPECT_TRUE(exif_of(stream(many)).empty()) << "gives up long before";
+    std::vector<std::vector<std::uint8_t>> few(10, segment(0xE2, {}));
+    few.push_back(segment(0xE1, exif));
+    EXPECT_EQ(exif_of(stream(few)), exif);
 }

@@ -92,12 +92,34 @@ std::filesystem::path system_form(WStringView program_path)
     return text;
 }
 
-std::vector<unsigned char> exif_segment(int orientation)
+std::vector<unsigned char> exif_segment(int orientation, std::optional<std::string> const& date_taken)
 {
-    std::vector<unsigned char> tiff = { 'I', 'I', 42, 0, 8, 0, 0, 0, // header, IFD0 at 8
-        1, 0,                                                         // one entry
-        0x12, 0x01, 3, 0, 1, 0, 0, 0, static_cast<unsigned char>(orientation), 0, 0, 0, // Orientation, SHORT, 1
-        0, 0, 0, 0 };                                                 // no next IFD
+    std::vector<unsigned char> tiff = { 'I', 'I', 42, 0, 8, 0, 0, 0 }; // header, IFD0 at 8
+    auto put = [&tiff](std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            tiff.push_back(static_cast<unsigned char>(value >> (8 * i)));
+    };
+    auto entry = [&put](std::uint16_t tag, std::uint16_t type, std::uint32_t count, std::uint32_t value) {
+        put(tag, 2);
+        put(type, 2);
+        put(count, 4);
+        put(value, 4);
+    };
+    std::uint32_t const entries = date_taken ? 2 : 1;
+    std::uint32_t const exif_ifd = 8 + 2 + 12 * entries + 4;
+    put(entries, 2);
+    entry(0x0112, 3, 1, static_cast<std::uint32_t>(orientation)); // Orientation, SHORT, 1
+    if (date_taken)
+        entry(0x8769, 4, 1, exif_ifd); // the Exif IFD, LONG, 1
+    put(0, 4);                         // no next IFD
+    if (date_taken) {
+        auto const text = static_cast<std::uint32_t>(exif_ifd + 2 + 12 + 4);
+        put(1, 2);
+        entry(0x9003, 2, static_cast<std::uint32_t>(date_taken->size() + 1), text); // DateTimeOriginal, ASCII
+        put(0, 4);
+        tiff.insert(tiff.end(), date_taken->begin(), date_taken->end());
+        tiff.push_back(0);
+    }
     std::vector<unsigned char> segment = { 0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0 };
     segment.insert(segment.end(), tiff.begin(), tiff.end());
     auto const length = segment.size() - 2;

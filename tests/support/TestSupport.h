@@ -49,8 +49,10 @@ void write_bytes(std::filesystem::path const& path, std::string const& bytes);
 WString program_form(std::filesystem::path const& path);
 
 // An Exif APP1 segment (marker and length included) whose IFD0 holds the
-// Orientation tag, little-endian, as phone cameras write it.
-std::vector<unsigned char> exif_segment(int orientation);
+// Orientation tag, little-endian, as phone cameras write it; with a date,
+// also the pointer to an Exif IFD whose DateTimeOriginal is that text
+// ("YYYY:MM:DD HH:MM:SS"), written as given.
+std::vector<unsigned char> exif_segment(int orientation, std::optional<std::string> const& date_taken = {});
 // The JPEG with the size its (baseline or progressive) frame header claims
 // changed, its data left as it is.
 std::vector<unsigned char> with_frame_size(std::vector<unsigned char> bytes, int width, int height);
