@@ -85,8 +85,19 @@ public:
         std::int32_t w, std::int32_t h, std::int32_t to_x, std::int32_t to_y)
         = 0;
     virtual void set_fullscreen(bool fullscreen) = 0;
+    // Whether the window fills the desktop now, however it came to.
+    virtual bool is_fullscreen() const = 0;
+    // From a frame to the whole desktop or back; the new state.
+    virtual bool toggle_fullscreen() = 0;
     virtual void minimize() = 0;
 };
+
+// Keeps the screen from blanking or locking while something plays by
+// itself (a slideshow), or lets it do so again. Otherwise the desktop's
+// own screen saver rules, as for any program. The request is remembered
+// for screen_saver_inhibited(); a headless run passes it on to nobody.
+void inhibit_screen_saver(bool inhibit);
+bool screen_saver_inhibited();
 
 // The latest native window made, or null; the message box parents on it.
 NativeWindow* current_native_window();

@@ -12,7 +12,29 @@ namespace qv::platform {
 
 namespace {
 std::optional<DisplayKind> g_display_kind;
+bool g_screen_saver_inhibited = false;
+
+// SDL keeps the screen awake for as long as its video runs unless told
+// otherwise; a photo album left open would never let the screen blank.
+void apply_screen_saver()
+{
+    if (SDL_WasInit(SDL_INIT_VIDEO) == 0)
+        return;
+    if (g_screen_saver_inhibited)
+        SDL_DisableScreenSaver();
+    else
+        SDL_EnableScreenSaver();
 }
+}
+
+void inhibit_screen_saver(bool inhibit)
+{
+    g_screen_saver_inhibited = inhibit;
+    if (display_kind() != DisplayKind::Headless)
+        apply_screen_saver();
+}
+
+bool screen_saver_inhibited() { return g_screen_saver_inhibited; }
 
 void set_display_kind(DisplayKind kind) { g_display_kind = kind; }
 
@@ -133,7 +155,19 @@ public:
 
     void set_fullscreen(bool fullscreen) override
     {
-        SDL_SetWindowFullscreen(m_window, fullscreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+        if (fullscreen != is_fullscreen())
+            SDL_SetWindowFullscreen(m_window, fullscreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+    }
+
+    bool is_fullscreen() const override
+    {
+        return (SDL_GetWindowFlags(m_window) & SDL_WINDOW_FULLSCREEN_DESKTOP) == SDL_WINDOW_FULLSCREEN_DESKTOP;
+    }
+
+    bool toggle_fullscreen() override
+    {
+        set_fullscreen(!is_fullscreen());
+        return is_fullscreen();
     }
 
     void minimize() override { SDL_MinimizeWindow(m_window); }
@@ -388,8 +422,10 @@ Message mouse_wheel_message(WindowId target, double notches, std::int32_t x, std
 std::unique_ptr<NativeWindow> NativeWindow::create(WStringView title, ScreenGeometry const& geometry,
     bool fullscreen, WindowId target)
 {
+    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
         return nullptr;
+    apply_screen_saver();
     Uint32 flags = SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE;
     if (fullscreen)
         flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;

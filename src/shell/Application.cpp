@@ -40,6 +40,7 @@ Application::Application(WStringView name)
         report_fatal(u"Application::Application", u"instance != 0");
     m_game = std::make_unique<GameBase>(name, [this](Message& message) { return handle_message(message); });
     g_application = this;
+    m_full_screen = display_kind() == DisplayKind::Fullscreen;
     FontDescription font;
     font.size = 10;
     font.face = u"Tahoma";
@@ -79,8 +80,18 @@ void Application::layout()
     GameBase& g = *m_game;
     if (!g.m_native)
         return;
-    bool const full = display_kind() == DisplayKind::Fullscreen && !g.m_window_mode && !m_edit;
+    bool const full = m_full_screen && !g.m_window_mode && !m_edit;
     g.m_native->set_fullscreen(full);
+}
+
+void Application::toggle_full_screen()
+{
+    GameBase& g = *m_game;
+    // The window's own state decides: the desktop may have changed it.
+    bool const now = g.m_native && !g.m_window_mode && !m_edit ? g.m_native->is_fullscreen() : m_full_screen;
+    m_full_screen = !now;
+    Log::get() << u"Application::toggle_full_screen " << (m_full_screen ? u"on\n" : u"off\n");
+    layout();
 }
 
 void Application::set_window_mode(bool show_taskbar)

@@ -61,6 +61,8 @@ public:
     bool top_is_modal() const { return m_stack.top_is_modal(); }
 
     void minimize() override;
+    void toggle_full_screen() override;
+    bool full_screen() const override { return m_full_screen; }
     void ResolutionChanged();
 
     void set_listener(AppListener* listener) { m_listener = listener; }
@@ -109,6 +111,8 @@ private:
     AppListener* m_listener { nullptr };
     EditReceiver* m_edit { nullptr };
     bool m_redraw { true };
+    // Starts as QUILVANE_DISPLAY asks; the user may change it.
+    bool m_full_screen { false };
     std::deque<std::uint32_t> m_frame_ticks;
     std::uint32_t m_log_checked { 0 };
     bool m_log_on { false };

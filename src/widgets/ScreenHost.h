@@ -27,6 +27,10 @@ public:
     virtual EditReceiver* edit_receiver() const = 0;
     // Where a worker's wake-up message goes; none without a window.
     virtual platform::WindowId window() const = 0;
+    // The window over the whole desktop, or back in its frame. A run
+    // without a window only remembers the wish.
+    virtual void toggle_full_screen() { }
+    virtual bool full_screen() const { return false; }
 
 protected:
     ScreenHost();

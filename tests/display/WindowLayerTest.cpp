@@ -156,3 +156,14 @@ TEST(MouseMessages, zoom_keys_of_every_layout_and_the_keypad_have_virtual_keys)
     EXPECT_EQ(virtual_key_from_sdl('f'), 'F');
     EXPECT_EQ(virtual_key_from_sdl(','), 0);
 }
+
+TEST(ScreenSaver, the_wish_to_keep_the_screen_awake_is_kept_until_taken_back)
+{
+    // Headless there is no display to tell; the wish is still what counts.
+    EXPECT_FALSE(screen_saver_inhibited());
+    inhibit_screen_saver(true);
+    EXPECT_TRUE(screen_saver_inhibited());
+    inhibit_screen_saver(true);
+    inhibit_screen_saver(false);
+    EXPECT_FALSE(screen_saver_inhibited()) << "asking twice is not counted twice";
+}

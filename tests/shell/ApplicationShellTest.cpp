@@ -225,6 +225,20 @@ TEST_F(ApplicationShellTest, wheel_double_click_and_menu_buttons_reach_the_top_s
     app.remove_screen(&below);
 }
 
+TEST_F(ApplicationShellTest, full_screen_is_toggled_through_the_screen_host_even_without_a_window)
+{
+    Application app(u"Quilvane");
+    app.set_direct_mode(0);
+    // Screens reach it through the toolkit's face of the shell.
+    ScreenHost* host = ScreenHost::instance();
+    ASSERT_EQ(host, &app);
+    EXPECT_FALSE(host->full_screen()) << "a window display starts framed";
+    host->toggle_full_screen();
+    EXPECT_TRUE(host->full_screen());
+    host->toggle_full_screen();
+    EXPECT_FALSE(host->full_screen());
+}
+
 TEST_F(ApplicationShellTest, a_modal_screen_dims_what_lies_under_it_in_steps_and_back)
 {
     Application app(u"Quilvane");
