@@ -160,7 +160,15 @@ bool TileView::is_needed(int level, int column, int row, std::int64_t* distance)
 void TileView::set_zoom(double zoom)
 {
     m_zoom = m_target_zoom = zoom;
+    m_zoom_rate = 0;
     invalidate_drawing();
+}
+
+void TileView::animate_zoom(double zoom, double seconds)
+{
+    m_target_zoom = zoom;
+    // At least a frame's worth: a pace of nothing would never arrive.
+    m_zoom_rate = std::max(std::abs(zoom - m_zoom) / std::max(seconds, 1e-3), 1e-6);
 }
 
 void TileView::set_pan(double x, double y)
@@ -485,8 +493,11 @@ void TileView::advance(double seconds)
     double const dt = seconds;
     if (m_zoom != m_target_zoom) {
         double const levels = std::max(1.0, std::ceil(std::abs(m_target_zoom - m_tile_level)));
-        m_zoom = step_towards(m_zoom, m_target_zoom, m_zoom_speed * levels * dt);
+        double const rate = m_zoom_rate > 0 ? m_zoom_rate : m_zoom_speed * levels;
+        m_zoom = step_towards(m_zoom, m_target_zoom, rate * dt);
     }
+    if (m_zoom == m_target_zoom)
+        m_zoom_rate = 0;
     if (m_speed > 0) {
         m_speed = coasted_speed(m_speed, dt, m_pen_down ? kHeldBrake : 1);
         if (!m_pen_down) {

@@ -66,7 +66,17 @@ public:
     bool is_needed(int level, int column, int row, std::int64_t* distance = nullptr);
 
     void set_zoom(double zoom);
-    void set_target_zoom(double zoom) { m_target_zoom = zoom; }
+    // Zooms to `zoom` at the view's own pace: faster the more levels lie
+    // between, about half a second a level.
+    void set_target_zoom(double zoom)
+    {
+        m_target_zoom = zoom;
+        m_zoom_rate = 0;
+    }
+    // Zooms to `zoom` at an even pace that gets there in `seconds` (the
+    // frame after, for 0 or less): a wheel's notch or a key's step takes
+    // as long however far it goes.
+    void animate_zoom(double zoom, double seconds);
     void set_pan(double x, double y);
     void set_pan_target(double x, double y);
     void stop_motion();
@@ -156,6 +166,8 @@ private:
     double m_zoom { 2.0 };
     double m_target_zoom { 2.0 };
     double m_zoom_speed { 2.0 };
+    // Levels a second while animate_zoom's pace holds; 0 for the own pace.
+    double m_zoom_rate { 0 };
     double m_settled_zoom { 2.0 };
     int m_tile_level { 2 };
     double m_pan_x { 0 };

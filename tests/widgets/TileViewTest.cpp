@@ -462,5 +462,41 @@ TEST(TileView, EmptyNeighbourDrawsNothingAndAsksForNothing)
     EXPECT_EQ(f.pixel(120, 160), 0x1234);
 }
 
+
+TEST(TileView, AnAnimatedZoomArrivesInItsTimeAtAnEvenPaceAndTheOwnPaceComesBack)
+{
+    ViewFixture f({ 240, 320 });
+    f.view->set_picture(256, 256, 1600, 1200, 1.0);
+    ASSERT_DOUBLE_EQ(f.view->zoom(), 1.0);
+    // A level in 0.2 s: a quarter of it every 50 ms, then exactly there.
+    f.view->animate_zoom(2.0, 0.2);
+    for (double expected : { 1.25, 1.5, 1.75, 2.0, 2.0 }) {
+        f.view->advance(0.05);
+        EXPECT_NEAR(f.view->zoom(), expected, 1e-12);
+    }
+    EXPECT_DOUBLE_EQ(f.view->zoom(), 2.0);
+    // A new goal midway sets a new pace from where the zoom is.
+    f.view->animate_zoom(3.0, 0.1);
+    f.view->advance(0.05);
+    f.view->animate_zoom(2.0, 0.5);
+    f.view->advance(0.1);
+    EXPECT_NEAR(f.view->zoom(), 2.5 - 0.1, 1e-12);
+    // The view's own pace once the animation is over: two levels a second
+    // within a level of the tiles drawn, not the last animation's.
+    f.view->set_target_zoom(1.5);
+    double const from = f.view->zoom();
+    f.view->advance(0.05);
+    EXPECT_NEAR(from - f.view->zoom(), 0.1, 1e-12);
+    // No time at all arrives with the next frame, and going nowhere is no
+    // animation.
+    f.view->animate_zoom(1.0, 0);
+    f.view->advance(0.02);
+    EXPECT_DOUBLE_EQ(f.view->zoom(), 1.0);
+    f.view->animate_zoom(1.0, 0.3);
+    f.view->advance(0.02);
+    EXPECT_DOUBLE_EQ(f.view->zoom(), 1.0);
+    EXPECT_DOUBLE_EQ(f.view->target_zoom(), 1.0);
+}
+
 }
 }
