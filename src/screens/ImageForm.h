@@ -11,13 +11,21 @@
 // poll_events, which this screen calls once a frame.
 // Failures: the constructor throws the skin's lookup errors; a picture that
 // cannot be shown is shown as one broken-picture icon with its reason.
+//
+// Input: the pen and the mouse drag, fling, swipe and double-tap as on a
+// handheld; keys, the wheel and the double click zoom and page as on a
+// desktop (README.md lists them); the soft key, the menu key, the right
+// and the middle button open the viewer's menu. A slideshow stops at any
+// key, press or turn of the wheel, and keeps the screen awake meanwhile.
 
 #include "catalog/CatalogEvent.h"
 #include "core/WString.h"
 #include "imaging/JpegCodec.h"
+#include "screens/PictureInfo.h"
 #include "screens/TileWorker.h"
 #include "widgets/ButtonElement.h"
 #include "widgets/Form.h"
+#include "widgets/Menu.h"
 #include "widgets/TileListener.h"
 #include "widgets/TileView.h"
 
@@ -36,8 +44,16 @@ class ImageForm final : public Form,
                         public TileListener,
                         public GestureListener,
                         public CatalogListener,
-                        public ButtonHandler {
+                        public ButtonHandler,
+                        public MenuSource {
 public:
+    // The slideshow's pace when the settings name none, and the paces the
+    // menu offers.
+    static constexpr std::uint32_t kDefaultSlideshowSeconds = 5;
+    static constexpr std::uint32_t kSlideshowChoices[] = { 3, 5, 10, 30 };
+    // Where the pace is kept: a dword of seconds under the program's key.
+    static constexpr char16_t const* kSlideshowSetting = u"SlideshowSeconds";
+
     // Throws the skin's lookup errors when the node "Image" or one of its
     // buttons or views is missing.
     ImageForm(PropertiesImpl const& store, PhotoCatalog& catalog, WString placeholder_dir = u"%app_path%\\skins\\bin");
@@ -57,9 +73,41 @@ public:
     bool on_click(Element& source, Point position) override;
     // The back key leaves the viewer as its back button does, hidden or not.
     bool on_key(KeyInput const& key) override;
+    bool on_pointer_button(PointerEvent const& event) override;
+    bool on_wheel(Point point, double notches, bool ctrl) override;
+    bool on_double_click(Point point) override;
+    bool on_menu_click(Point point) override;
+    void get_items(MenuScreen& menu, WStringView name, WString& caption, std::vector<MenuItem>& items) override;
 
     // Moves to the neighbour on the left (-1) or on the right (+1), if any.
     void show_neighbour(int direction);
+    // Slides to the neighbour as a swipe does; a second slide asked for
+    // while one runs follows it.
+    void slide(int direction);
+    // The picture at `index`: a neighbour slides in, any other is put in
+    // place at once.
+    void go_to(std::int32_t index);
+    bool sliding() const { return m_slide_pending; }
+
+    // The zoom range of the centre picture: the whole picture in the view,
+    // and full size (one picture pixel to a screen pixel).
+    double whole_zoom() const;
+    double full_zoom() const;
+    bool zoomed_in() const;
+    // Zooms so that the picture point under `anchor` stays there, to
+    // `target` within the zoom range, over `seconds` (0: the view's pace).
+    void zoom_to(Point anchor, double target, double seconds);
+
+    void open_menu();
+    MenuScreen& menu() { return m_menu; }
+
+    void start_slideshow();
+    void stop_slideshow();
+    bool slideshow_running() const { return m_slideshow; }
+    double slideshow_seconds() const { return m_slideshow_seconds; }
+
+    void show_info(bool visible);
+    bool info_visible() const { return m_info_visible; }
 
     std::int32_t current() const { return m_current; }
     std::int32_t picture_count() const { return m_pictures ? static_cast<std::int32_t>(m_pictures->size()) : 0; }
@@ -99,7 +147,18 @@ private:
     void place_after_centre();
     void make_centre_interactive();
     void write_position();
-    void start_zoom(Point anchor, double target);
+    void start_zoom(Point anchor, double target, double seconds = 0);
+    Point view_centre() const;
+    // An arrow key's step of the pan, in view extents along the picture's
+    // own axes; false when it does not move.
+    bool pan_by_key(double dx, double dy);
+    // Left or right: pans a picture zoomed in until its edge, then pages.
+    void horizontal_key(int direction);
+    bool at_edge(int direction) const;
+    void leave();
+    void rotate();
+    void advance_slideshow(double seconds);
+    void refresh_info();
     void update_swipe();
     void update_controls(double seconds);
     void settle_gesture();
@@ -115,6 +174,7 @@ private:
     std::array<ViewSlot, 3> m_slot_storage;
     std::array<ViewSlot*, 3> m_slots {};
 
+    PropertiesImpl const& m_store;
     ButtonElement* m_back { nullptr };
     ButtonElement* m_minus { nullptr };
     ButtonElement* m_plus { nullptr };
@@ -147,6 +207,35 @@ private:
     PicturePoint m_anchor_picture;
     PicturePoint m_anchor_offset;
     double m_anchor_zoom { 0 };
+
+    // A slide asked for while one runs: its direction, 0 for none.
+    int m_queued_slide { 0 };
+    // The second press of a double click is under way over the picture: its
+    // release toggles the zoom instead of counting as a tap.
+    bool m_double_click_pending { false };
+    Point m_double_click_point;
+    // A press that stopped the slideshow, kept from everything else until
+    // its release.
+    bool m_swallowing_press { false };
+
+    bool m_slideshow { false };
+    double m_slideshow_timer { 0 };
+    double m_slideshow_seconds { kDefaultSlideshowSeconds };
+
+    // The information panel, optional in a skin, and what it shows now.
+    Element* m_info { nullptr };
+    TextElement* m_info_name { nullptr };
+    TextElement* m_info_folder { nullptr };
+    TextElement* m_info_pixels { nullptr };
+    TextElement* m_info_file_size { nullptr };
+    TextElement* m_info_date_label { nullptr };
+    TextElement* m_info_date { nullptr };
+    InfoFormat m_info_format;
+    bool m_info_visible { false };
+    std::int32_t m_info_picture { -1 };
+    std::uint32_t m_info_generation { 0 };
+
+    MenuScreen m_menu;
 
     // Declared last: it stops before the slots whose creators it uses go.
     TileWorker m_tiles;

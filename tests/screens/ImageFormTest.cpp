@@ -1,8 +1,10 @@
 #include "base/FileStream.h"
+#include "base/Registry.h"
 #include "catalog/PhotoCatalog.h"
 #include "imaging/JpegCodec.h"
 #include "imaging/Picture.h"
 #include "imaging/PixelRules.h"
+#include "platform/Window.h"
 #include "screens/ImageForm.h"
 #include "skin/Properties.h"
 #include "support/TestSupport.h"
@@ -22,6 +24,9 @@
 #include <future>
 #include <mutex>
 #include <thread>
+
+#include <ctime>
+#include <utime.h>
 
 namespace qv {
 namespace {
@@ -152,7 +157,51 @@ protected:
     WString number_text() { return dynamic_cast<TextElement&>(*m_form->find_child(u"btnNumText")).text(); }
     std::uint16_t pixel(int x, int y) const { return m_screen.buffer()->at(x, y); }
 
+    // A key's press and release, as the window gives them.
+    void press(Key key, bool first = true)
+    {
+        m_form->on_key(KeyInput { key, true, first });
+        m_form->on_key(KeyInput { key, false, first });
+    }
+
+    // Frames until the picture stands still: no slide, no zoom, no pan.
+    bool settle(int max_frames = 400)
+    {
+        for (int i = 0; i < max_frames; ++i) {
+            frame();
+            TileView& view = m_form->view(1);
+            if (!m_form->sliding() && m_form->gesture_state() == 0 && view.at_rest()
+                && view.zoom() == view.target_zoom())
+                return true;
+        }
+        return false;
+    }
+
+    // The centre view's centre on the screen, where the zoom keys anchor.
+    Point view_centre()
+    {
+        TileView& view = m_form->view(1);
+        return Point { view.position().x + view.size().width / 2, view.position().y + view.size().height / 2 };
+    }
+
+    void wheel(Point at, double notches, bool ctrl = false) { m_form->screen().on_wheel(at, notches, ctrl); }
+
+    // A double click as the mouse gives it: two presses, the second also
+    // announced as a double click.
+    void double_click(Point at, std::uint32_t tick = 50000)
+    {
+        m_form->on_pointer_button(PointerEvent { at, tick, true });
+        m_form->on_pointer_button(PointerEvent { at, tick + 40, false });
+        m_form->on_pointer_button(PointerEvent { at, tick + 150, true });
+        m_form->screen().on_double_click(at);
+        m_form->on_pointer_button(PointerEvent { at, tick + 190, false });
+    }
+
+    WString info_text(WStringView id) { return dynamic_cast<TextElement&>(*m_form->find_child(id)).text(); }
+
     test::TempDir m_dir;
+    // The slideshow's pace is a setting: a file of the test's own.
+    test::ScopedEnv m_registry { "QUILVANE_REGISTRY", (m_dir / "registry.reg").string() };
     // Its worker never starts: the pictures' caches are made by the tests.
     PhotoCatalog m_catalog { m_dir.program_path("folders.ini"), false };
     test::WidgetTypesScope m_types;
@@ -680,6 +729,497 @@ TEST_F(ImageFormTest, StressOfSwipesZoomsAndTurnsNeverShowsAnotherPicture)
     int const current = m_form->current();
     EXPECT_EQ(m_form->slot(1).picture, current);
     EXPECT_TRUE(near_colour(pixel(120, 160), kColours[current]));
+}
+
+
+TEST_F(ImageFormTest, KeysPageWithTheSlideAndHomeAndEndJump)
+{
+    for (int i = 0; i < 4; ++i)
+        add_picture("p" + std::to_string(i) + ".jpg", 480, 360, kColours[i], true);
+    open(1);
+    ASSERT_TRUE(run_until_loaded());
+
+    // Right slides the next picture in from the right, as a swipe does.
+    press(Key::Right);
+    EXPECT_TRUE(m_form->sliding());
+    EXPECT_EQ(m_form->current(), 1) << "the picture changes when the slide has run";
+    bool seen_half_way = false;
+    for (int i = 0; i < 200 && m_form->current() == 1; ++i) {
+        frame();
+        int const x = m_form->view(2).position().x;
+        seen_half_way = seen_half_way || (x > 0 && x < 240);
+    }
+    EXPECT_TRUE(seen_half_way) << "the neighbour never showed partly: no slide";
+    EXPECT_EQ(m_form->current(), 2);
+    ASSERT_TRUE(settle());
+
+    // Left and PageUp go back, PageDown and Space on.
+    press(Key::Left);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(m_form->current(), 1);
+    press(Key::PageUp);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(m_form->current(), 0);
+    press(Key::PageUp);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(m_form->current(), 0) << "nothing before the first";
+    press(Key::PageDown);
+    ASSERT_TRUE(settle());
+    press(Key::Space);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(m_form->current(), 2);
+
+    // A second press while sliding follows the first.
+    press(Key::Left);
+    press(Key::Left);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(m_form->current(), 0);
+
+    // End and Home: the last and the first picture, at once when far.
+    press(Key::End);
+    EXPECT_EQ(m_form->current(), 3);
+    EXPECT_FALSE(m_form->sliding());
+    EXPECT_EQ(number_text(), u"4 " + m_store.text(u"of") + u" 4");
+    ASSERT_TRUE(run_until_loaded());
+    EXPECT_TRUE(near_colour(pixel(120, 160), kColours[3]));
+    EXPECT_EQ(m_form->slot(0).picture, 2);
+    EXPECT_EQ(m_form->slot(2).picture, -1);
+    press(Key::Home);
+    EXPECT_EQ(m_form->current(), 0);
+    ASSERT_TRUE(run_until_loaded());
+    EXPECT_TRUE(near_colour(pixel(120, 160), kColours[0]));
+    EXPECT_EQ(m_form->slot(2).picture, 1);
+
+    // Escape and Backspace (one key to the program) still leave.
+    press(Key::Backspace);
+    EXPECT_FALSE(m_form->active());
+}
+
+TEST_F(ImageFormTest, ArrowsPanOnlyAPictureZoomedInAndPageAtItsEdge)
+{
+    add_picture("p0.jpg", 1600, 1200, kColours[0], true);
+    add_picture("p1.jpg", 1600, 1200, kColours[1], true);
+    open(0);
+    ASSERT_TRUE(run_until_loaded());
+    TileView& view = m_form->view(1);
+    PicturePoint const middle = view.pan();
+
+    // The whole picture: up and down move nothing.
+    for (Key key : { Key::Up, Key::Down }) {
+        press(key);
+        ASSERT_TRUE(settle());
+        EXPECT_EQ(view.pan().x, middle.x);
+        EXPECT_EQ(view.pan().y, middle.y);
+    }
+
+    // Full size: every arrow pans by a sixth of the view.
+    press(Key(static_cast<int>(Key::Digit0) + 1));
+    ASSERT_TRUE(settle());
+    ASSERT_EQ(view.zoom(), view.top_level());
+    press(Key::Right);
+    ASSERT_TRUE(settle());
+    EXPECT_NEAR(view.pan().x, middle.x + 240.0 / 6, 1e-9);
+    press(Key::Up);
+    ASSERT_TRUE(settle());
+    EXPECT_NEAR(view.pan().y, middle.y - 320.0 / 6, 1e-9);
+    press(Key::Left);
+    press(Key::Left);
+    ASSERT_TRUE(settle());
+    EXPECT_NEAR(view.pan().x, middle.x - 240.0 / 6, 1e-9);
+    EXPECT_EQ(m_form->current(), 0);
+
+    // To the right edge without leaving the picture; one more press there
+    // pages on.
+    for (int i = 0; i < 40 && view.pan().x < view.pan_range_x().high; ++i) {
+        press(Key::Right);
+        ASSERT_TRUE(settle());
+        ASSERT_EQ(m_form->current(), 0) << "paged before the edge, at " << view.pan().x;
+    }
+    EXPECT_DOUBLE_EQ(view.pan().x, view.pan_range_x().high);
+    press(Key::Right);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(m_form->current(), 1);
+    // The next picture comes whole, and pages again at once.
+    EXPECT_DOUBLE_EQ(m_form->view(1).target_zoom(), m_form->slot(1).fit_zoom);
+    press(Key::Left);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(m_form->current(), 0);
+}
+
+TEST_F(ImageFormTest, ZoomKeysKeepThePicturePointAtTheCentreAndStayInRange)
+{
+    add_picture("big.jpg", 1600, 1200, kColours[2], true);
+    open(0);
+    ASSERT_TRUE(run_until_loaded());
+    TileView& view = m_form->view(1);
+    double const whole = m_form->slot(1).fit_zoom;
+    double const full = view.top_level();
+    ASSERT_GT(full - whole, 2);
+
+    // Off the picture's middle first, so that keeping the centre's point
+    // is not the same as keeping the pan at the middle.
+    press(Key(static_cast<int>(Key::Digit0) + 1));
+    ASSERT_TRUE(settle());
+    for (Key key : { Key::Right, Key::Right, Key::Down })
+        press(key);
+    ASSERT_TRUE(settle());
+    PicturePoint const centre = view.screen_to_picture(view_centre());
+    ASSERT_GT(std::abs(centre.x - 800), 50);
+
+    press(Key::Minus);
+    // Smoothly: part of the way after one frame, there after a few.
+    frame();
+    EXPECT_GT(view.zoom(), full - 0.5);
+    EXPECT_LT(view.zoom(), full);
+    ASSERT_TRUE(settle());
+    EXPECT_DOUBLE_EQ(view.zoom(), full - 0.5);
+    EXPECT_NEAR(view.screen_to_picture(view_centre()).x, centre.x, 1e-6);
+    EXPECT_NEAR(view.screen_to_picture(view_centre()).y, centre.y, 1e-6);
+    press(Key::Plus);
+    ASSERT_TRUE(settle());
+    EXPECT_DOUBLE_EQ(view.zoom(), full);
+    EXPECT_NEAR(view.screen_to_picture(view_centre()).x, centre.x, 1e-6);
+    EXPECT_NEAR(view.screen_to_picture(view_centre()).y, centre.y, 1e-6);
+
+    // Never past full size, never below the whole picture; 0 and Z go to
+    // the whole picture at once.
+    press(Key::Plus);
+    ASSERT_TRUE(settle());
+    EXPECT_DOUBLE_EQ(view.zoom(), full);
+    for (int i = 0; i < 12; ++i)
+        press(Key::Minus, i == 0);
+    ASSERT_TRUE(settle());
+    EXPECT_DOUBLE_EQ(view.zoom(), whole);
+    press(Key::Plus);
+    press(Key::Plus);
+    ASSERT_TRUE(settle());
+    EXPECT_DOUBLE_EQ(view.zoom(), whole + 1.0) << "presses made while zooming add up";
+    press(Key::Z);
+    ASSERT_TRUE(settle());
+    EXPECT_DOUBLE_EQ(view.zoom(), whole);
+    press(Key(static_cast<int>(Key::Digit0) + 1));
+    ASSERT_TRUE(settle());
+    press(Key::Digit0);
+    ASSERT_TRUE(settle());
+    EXPECT_DOUBLE_EQ(view.zoom(), whole);
+}
+
+TEST_F(ImageFormTest, TheWheelZoomsInSmoothStepsKeepingThePointUnderThePointer)
+{
+    add_picture("big.jpg", 1600, 1200, kColours[1], true);
+    open(0);
+    ASSERT_TRUE(run_until_loaded());
+    TileView& view = m_form->view(1);
+    double const full = view.top_level();
+    double const notch = std::log2(1.25);
+    press(Key(static_cast<int>(Key::Digit0) + 1));
+    ASSERT_TRUE(settle());
+
+    Point const pointer { 60, 100 };
+    PicturePoint const under = view.screen_to_picture(pointer);
+    wheel(pointer, -1);
+    frame();
+    EXPECT_LT(view.zoom(), full);
+    EXPECT_GT(view.zoom(), full - notch) << "a notch is not a jump";
+    frames(3); // 120 ms
+    EXPECT_DOUBLE_EQ(view.zoom(), full - notch);
+    ASSERT_TRUE(settle());
+    EXPECT_NEAR(view.screen_to_picture(pointer).x, under.x, 1e-6);
+    EXPECT_NEAR(view.screen_to_picture(pointer).y, under.y, 1e-6);
+
+    // Parts of notches add up to notches, with or without Ctrl.
+    wheel(pointer, -0.5, true);
+    wheel(pointer, -0.25);
+    wheel(pointer, -0.25, true);
+    ASSERT_TRUE(settle());
+    EXPECT_NEAR(view.zoom(), full - 2 * notch, 1e-12);
+    EXPECT_NEAR(view.screen_to_picture(pointer).x, under.x, 1e-6);
+    EXPECT_NEAR(view.screen_to_picture(pointer).y, under.y, 1e-6);
+
+    // Another point, further in: that one stays put instead.
+    Point const other { 200, 280 };
+    PicturePoint const under_other = view.screen_to_picture(other);
+    wheel(other, 1.5);
+    ASSERT_TRUE(settle());
+    EXPECT_NEAR(view.zoom(), full - 0.5 * notch, 1e-12);
+    EXPECT_NEAR(view.screen_to_picture(other).x, under_other.x, 1e-6);
+    EXPECT_NEAR(view.screen_to_picture(other).y, under_other.y, 1e-6);
+
+    // The zoom range holds the wheel too.
+    wheel(other, 20);
+    ASSERT_TRUE(settle());
+    EXPECT_DOUBLE_EQ(view.zoom(), full);
+    wheel(other, -200);
+    ASSERT_TRUE(settle());
+    EXPECT_DOUBLE_EQ(view.zoom(), m_form->slot(1).fit_zoom);
+}
+
+TEST_F(ImageFormTest, ADoubleClickTogglesWholePictureAndFullSizeAroundThePointer)
+{
+    add_picture("big.jpg", 1600, 1200, kColours[0], true);
+    open(0);
+    ASSERT_TRUE(run_until_loaded());
+    TileView& view = m_form->view(1);
+    // Past the controls' own time, so that only a tap could show them.
+    frames(110);
+    bool const controls = m_form->controls_visible();
+    ASSERT_FALSE(controls);
+    Point const at { 70, 150 };
+    PicturePoint const under = view.screen_to_picture(at);
+
+    double_click(at);
+    ASSERT_TRUE(settle());
+    // Full size: one picture pixel to a screen pixel.
+    EXPECT_DOUBLE_EQ(view.zoom(), view.top_level());
+    EXPECT_DOUBLE_EQ(view.to_full(), 1.0);
+    EXPECT_EQ(view.tile_level(), view.top_level());
+    EXPECT_NEAR(view.screen_to_picture(at).x, under.x, 1e-6);
+    EXPECT_NEAR(view.screen_to_picture(at).y, under.y, 1e-6);
+    // Its clicks were no taps: the controls were not toggled meanwhile.
+    frames(20);
+    EXPECT_EQ(m_form->controls_visible(), controls);
+
+    // From any zoom short of full size it goes to full size; from full
+    // size to the whole picture.
+    double_click(Point { 120, 160 }, 60000);
+    ASSERT_TRUE(settle());
+    EXPECT_DOUBLE_EQ(view.zoom(), m_form->slot(1).fit_zoom);
+    wheel(at, 2);
+    ASSERT_TRUE(settle());
+    ASSERT_LT(view.zoom(), view.top_level());
+    double_click(at, 70000);
+    ASSERT_TRUE(settle());
+    EXPECT_DOUBLE_EQ(view.zoom(), view.top_level());
+
+    // A double click whose second press became a drag only pans.
+    PicturePoint const pan = view.pan();
+    std::uint32_t tick = 80000;
+    m_form->on_pointer_button(PointerEvent { at, tick, true });
+    m_form->screen().on_double_click(at);
+    for (int x = at.x + 5; x <= at.x + 40; x += 5) {
+        m_form->on_pointer_move(PointerEvent { Point { x, at.y }, tick += 20, true });
+        frame();
+    }
+    m_form->on_pointer_button(PointerEvent { Point { at.x + 40, at.y }, tick + 300, false });
+    ASSERT_TRUE(settle());
+    EXPECT_DOUBLE_EQ(view.zoom(), view.top_level());
+    EXPECT_LT(view.pan().x, pan.x);
+}
+
+TEST_F(ImageFormTest, TheSlideshowPagesOnItsTimerKeepsTheScreenAwakeAndStopsOnInput)
+{
+    ASSERT_TRUE(write_dword(kMakerKey, ImageForm::kSlideshowSetting, 1));
+    for (int i = 0; i < 3; ++i)
+        add_picture("p" + std::to_string(i) + ".jpg", 480, 360, kColours[i], true);
+    open(0);
+    ASSERT_TRUE(run_until_loaded());
+    ASSERT_FALSE(platform::screen_saver_inhibited());
+
+    press(Key(38)); // S
+    EXPECT_TRUE(m_form->slideshow_running());
+    EXPECT_DOUBLE_EQ(m_form->slideshow_seconds(), 1.0);
+    EXPECT_TRUE(platform::screen_saver_inhibited());
+    frames(20); // 0.8 s: not yet
+    EXPECT_EQ(m_form->current(), 0);
+    EXPECT_FALSE(m_form->sliding());
+    int waited = 0;
+    for (; waited < 100 && !m_form->sliding() && m_form->current() == 0; ++waited)
+        frame();
+    EXPECT_TRUE(m_form->sliding()) << "the next picture slides in";
+    // The rest of the second, in frames of 40 ms.
+    EXPECT_GE(waited, 4);
+    EXPECT_LE(waited, 6);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(m_form->current(), 1);
+    EXPECT_TRUE(m_form->slideshow_running());
+
+    // A key stops it and does nothing else.
+    press(Key::Right);
+    EXPECT_FALSE(m_form->slideshow_running());
+    EXPECT_FALSE(platform::screen_saver_inhibited());
+    frames(60);
+    EXPECT_EQ(m_form->current(), 1);
+
+    // From the menu; the wheel stops it without zooming.
+    m_form->screen().on_menu_click(Point { 100, 100 });
+    ASSERT_TRUE(m_form->menu().is_open());
+    auto const& items = m_form->menu().items();
+    auto const show = std::find_if(items.begin(), items.end(), [](MenuItem const& i) { return i.id == u"Slideshow"; });
+    ASSERT_NE(show, items.end());
+    m_form->menu().on_item_clicked(*m_form->menu().list(), static_cast<std::int32_t>(show - items.begin()));
+    EXPECT_FALSE(m_form->menu().is_open());
+    EXPECT_TRUE(m_form->slideshow_running());
+    double const zoom = m_form->view(1).zoom();
+    wheel(Point { 100, 100 }, 1);
+    EXPECT_FALSE(m_form->slideshow_running());
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(m_form->view(1).zoom(), zoom);
+
+    // A press stops it, and its release is no tap.
+    press(Key(38));
+    bool const controls = m_form->controls_visible();
+    m_form->on_pointer_button(PointerEvent { Point { 120, 160 }, 90000, true });
+    EXPECT_FALSE(m_form->slideshow_running());
+    m_form->on_pointer_button(PointerEvent { Point { 120, 160 }, 90030, false });
+    frames(20);
+    EXPECT_EQ(m_form->controls_visible(), controls);
+
+    // After the last picture's turn it ends by itself.
+    press(Key(38));
+    for (int i = 0; i < 400 && m_form->slideshow_running(); ++i)
+        frame();
+    EXPECT_FALSE(m_form->slideshow_running());
+    EXPECT_EQ(m_form->current(), 2);
+    EXPECT_FALSE(platform::screen_saver_inhibited());
+
+    // Leaving the viewer ends it too.
+    press(Key::Home);
+    press(Key(38));
+    ASSERT_TRUE(platform::screen_saver_inhibited());
+    m_form->on_click(*m_form->find_child(u"btnBack"), Point {});
+    EXPECT_FALSE(m_form->slideshow_running());
+    EXPECT_FALSE(platform::screen_saver_inhibited());
+}
+
+TEST_F(ImageFormTest, TheSlideshowIntervalIsChosenInTheMenuAndKeptInTheSettings)
+{
+    for (int i = 0; i < 2; ++i)
+        add_picture("p" + std::to_string(i) + ".jpg", 480, 360, kColours[i], true);
+    open(0);
+    std::uint32_t kept = 0;
+    EXPECT_FALSE(read_dword(kMakerKey, ImageForm::kSlideshowSetting, kept));
+    press(Key(38));
+    EXPECT_DOUBLE_EQ(m_form->slideshow_seconds(), ImageForm::kDefaultSlideshowSeconds);
+    press(Key::Right);
+    EXPECT_FALSE(read_dword(kMakerKey, ImageForm::kSlideshowSetting, kept)) << "reading wrote the setting";
+
+    m_form->menu().show_menu(u"SlideshowInterval", u"", false);
+    auto const& items = m_form->menu().items();
+    auto const ten = std::find_if(items.begin(), items.end(), [](MenuItem const& i) { return i.id == u"Interval10"; });
+    ASSERT_NE(ten, items.end());
+    EXPECT_FALSE(ten->checked);
+    m_form->menu().on_item_clicked(*m_form->menu().list(), static_cast<std::int32_t>(ten - items.begin()));
+    ASSERT_TRUE(read_dword(kMakerKey, ImageForm::kSlideshowSetting, kept));
+    EXPECT_EQ(kept, 10u);
+    press(Key(38));
+    EXPECT_DOUBLE_EQ(m_form->slideshow_seconds(), 10.0);
+    press(Key::Right);
+    m_form->menu().show_menu(u"SlideshowInterval", u"", false);
+    for (auto const& item : m_form->menu().items())
+        EXPECT_EQ(item.checked, item.id == u"Interval10") << to_utf8(item.id);
+    m_form->menu().close();
+
+    // A value no one could mean is the default, and stays in the file.
+    ASSERT_TRUE(write_dword(kMakerKey, ImageForm::kSlideshowSetting, 0));
+    press(Key(38));
+    EXPECT_DOUBLE_EQ(m_form->slideshow_seconds(), ImageForm::kDefaultSlideshowSeconds);
+    ASSERT_TRUE(read_dword(kMakerKey, ImageForm::kSlideshowSetting, kept));
+    EXPECT_EQ(kept, 0u);
+}
+
+TEST_F(ImageFormTest, TheMenuOpensFromTheKeysAndTheRightAndMiddleButtons)
+{
+    add_picture("first.jpg", 480, 360, kColours[0], true);
+    add_picture("second.jpg", 480, 360, kColours[1], true);
+    open(1);
+    ASSERT_TRUE(run_until_loaded());
+    for (int way = 0; way < 3; ++way) {
+        SCOPED_TRACE(way);
+        if (way == 0)
+            press(Key::SoftRight);
+        else if (way == 1)
+            press(Key::ContextMenu);
+        else
+            m_form->screen().on_menu_click(Point { 30, 200 });
+        ASSERT_TRUE(m_form->menu().is_open());
+        EXPECT_EQ(m_form->menu().caption_text(), u"second.jpg");
+        std::vector<WString> ids;
+        for (auto const& item : m_form->menu().items())
+            ids.push_back(item.id);
+        EXPECT_EQ(ids, (std::vector<WString> { u"Slideshow", u"SlideshowInterval", u"PictureInfo", u"FullScreen",
+                           u"Cancel" }));
+        m_form->menu().close();
+    }
+    // Its rows act as the keys do.
+    auto choose = [this](WStringView id) {
+        m_form->menu().show_menu(u"ViewerMenu", u"", false);
+        auto const& items = m_form->menu().items();
+        for (std::size_t i = 0; i < items.size(); ++i)
+            if (items[i].id == id) {
+                EXPECT_TRUE(items[i].enabled) << to_utf8(id);
+                m_form->menu().on_item_clicked(*m_form->menu().list(), static_cast<std::int32_t>(i));
+            }
+    };
+    choose(u"PictureInfo");
+    EXPECT_TRUE(m_form->info_visible());
+    m_form->menu().show_menu(u"ViewerMenu", u"", false);
+    EXPECT_TRUE(m_form->menu().items()[2].checked);
+    m_form->menu().close();
+    choose(u"PictureInfo");
+    EXPECT_FALSE(m_form->info_visible());
+    choose(u"Slideshow");
+    EXPECT_TRUE(m_form->slideshow_running());
+    EXPECT_FALSE(m_form->menu().is_open());
+}
+
+TEST_F(ImageFormTest, TheInfoPanelTellsNameFolderSizesAndTheDateTaken)
+{
+    ASSERT_TRUE(m_store.language().load(test::program_form(fs::path(QUILVANE_APP_DIR) / "english.lng")));
+    ASSERT_TRUE(write_solid_jpeg(m_dir / "plain.jpg", 640, 480, kColours[0]));
+    test::write_bytes(m_dir / "dated.jpg",
+        test::with_segment(test::read_bytes(m_dir / "plain.jpg"), test::exif_segment(6, "2019:05:04 13:14:15")));
+    // The other picture's file was last changed at a known local time.
+    std::tm changed {};
+    changed.tm_year = 2011 - 1900;
+    changed.tm_mon = 2;
+    changed.tm_mday = 2;
+    changed.tm_hour = 10;
+    changed.tm_min = 20;
+    changed.tm_isdst = -1;
+    utimbuf const times { std::mktime(&changed), std::mktime(&changed) };
+    ASSERT_EQ(::utime((m_dir / "plain.jpg").c_str(), &times), 0);
+    for (auto name : { "dated.jpg", "plain.jpg" }) {
+        WString const path = m_dir.program_path(name);
+        ASSERT_TRUE(create_picture_cache(path, cache_file_name(path, root())));
+        m_pictures.push_back(path);
+    }
+    open(0);
+    ASSERT_TRUE(run_until_loaded());
+    Element& panel = *m_form->find_child(u"info");
+    EXPECT_FALSE(panel.visible());
+
+    press(Key(28)); // I
+    EXPECT_TRUE(m_form->info_visible());
+    EXPECT_TRUE(panel.visible());
+    frame();
+    EXPECT_EQ(info_text(u"infoName"), u"dated.jpg");
+    EXPECT_EQ(info_text(u"infoFolder"), from_utf8(m_dir.path().string()));
+    // Turned upright by its orientation 6.
+    EXPECT_EQ(info_text(u"infoPixels"), u"480 \u00D7 640");
+    auto const bytes = fs::file_size(m_dir / "dated.jpg");
+    ASSERT_GE(bytes, 1024u);
+    WString const size = info_text(u"infoFileSize");
+    EXPECT_EQ(size.substr(0, size.find(u'.')), to_wstring(static_cast<std::int64_t>((bytes * 10 + 512) / 1024 / 10)));
+    EXPECT_TRUE(size.ends_with(u"\u00A0" + m_store.text(u"UnitKB"))) << to_utf8(size);
+    EXPECT_EQ(info_text(u"infoDateLabel"), m_store.text(u"InfoTaken"));
+    EXPECT_EQ(info_text(u"infoDate"), u"2019-05-04 13:14");
+    // Drawn over the picture on a translucent backing: the picture shows
+    // through, darkened.
+    std::uint16_t const backed = pixel(panel.position().x + 2, panel.position().y + 2);
+    EXPECT_FALSE(near_colour(backed, kColours[0]));
+    EXPECT_GT((backed >> 11) & 31, 0) << "the backing hides the picture";
+
+    // The next picture has no Exif date: its file's time, said so.
+    press(Key::Right);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(info_text(u"infoName"), u"plain.jpg");
+    EXPECT_EQ(info_text(u"infoPixels"), u"640 \u00D7 480");
+    EXPECT_EQ(info_text(u"infoDateLabel"), m_store.text(u"InfoModified"));
+    EXPECT_EQ(info_text(u"infoDate"), u"2011-03-02 10:20");
+
+    press(Key(28));
+    EXPECT_FALSE(m_form->info_visible());
+    EXPECT_FALSE(panel.visible());
 }
 
 }
