@@ -180,7 +180,7 @@ Element* Form::focus_neighbour(Key direction) const
     auto const takes_focus = [this](Element* element) {
         return element != m_focused && element->focusable() && element->usable();
     };
-    if (!m_focused || !m_focused->usable()) {
+    if (!m_focused || !m_focused->usable() || !m_focused->focusable()) {
         auto const first = std::find_if(m_interactive.begin(), m_interactive.end(), takes_focus);
         return first == m_interactive.end() ? nullptr : *first;
     }

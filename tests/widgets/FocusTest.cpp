@@ -149,6 +149,14 @@ TEST(Focus, a_disabled_button_is_passed_over_and_a_form_without_keyboard_focus_l
     EXPECT_TRUE(f.key(Key::Up));
     EXPECT_EQ(f.form.focused(), f.focused_child(u"right"));
 
+    // An empty list holds no focus: the first key finds the first button.
+    FocusFixture empty(0);
+    ASSERT_FALSE(empty.list->focusable());
+    EXPECT_TRUE(empty.key(Key::Right));
+    EXPECT_EQ(empty.form.focused(), empty.focused_child(u"left"));
+    EXPECT_TRUE(empty.key(Key::Right));
+    EXPECT_EQ(empty.form.focused(), empty.focused_child(u"right"));
+
     FocusFixture plain(3, false);
     EXPECT_FALSE(plain.key(Key::Down));
     EXPECT_FALSE(plain.key(Key::Enter));

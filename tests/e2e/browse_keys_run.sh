@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# The browsing screens driven by the keys alone, headless on a small screen
+# (240 x 320, four thumbnails to a row): the first key finds the menu
+# button, Right the search button, Enter searches; Down reaches the albums
+# and moves to the second, Enter opens it; Right twice and Enter open its
+# third picture; Backspace leaves the viewer with the focus on that picture
+# and leaves the thumbnails; F1 opens the main menu, whose exit button the
+# arrows reach and Enter presses. The focus frame is checked on screenshots
+# against tests/e2e/reference/browse_keys_*.png (QUILVANE_E2E_UPDATE=1
+# writes them instead).
+quilvane=$1 probe=$2
+source "$(dirname "$0")/common.sh"
+export QUILVANE_SCREEN=240x320@96
+export QUILVANE_DISPLAY=headless
+
+for album in Alpha Bravo Charlie; do
+    mkdir -p "$QUILVANE_DOCUMENTS/$album"
+done
+"$probe" jpeg "$QUILVANE_DOCUMENTS/Alpha/a1.jpg" 320 240 1 || fail "test picture"
+for i in 1 2 3 4 5; do
+    "$probe" jpeg "$QUILVANE_DOCUMENTS/Bravo/b$i.jpg" 320 240 $((i + 1)) || fail "test picture"
+done
+"$probe" jpeg "$QUILVANE_DOCUMENTS/Charlie/c1.jpg" 320 240 9 || fail "test picture"
+
+cat > "$work/keys.txt" <<SCRIPT
+wait_log 15000 WinMain 14
+wait 5
+key Right
+key Right
+wait 3
+screenshot $work/search_focused.png
+key Enter
+wait_log 60000 album form: search complete
+wait_log 60000 album form: cache complete
+wait 10
+key Down
+key Down
+wait 10
+screenshot $work/second_album.png
+key Enter
+wait 40
+key Right
+key Right
+wait 10
+screenshot $work/third_thumbnail.png
+key Enter
+wait_log 30000 image form: first full frame
+wait 10
+key Backspace
+wait 30
+screenshot $work/back_from_viewer.png
+key Backspace
+wait 30
+screenshot $work/back_to_albums.png
+key SOFT_LEFT
+wait 30
+screenshot $work/main_menu.png
+key Down
+key Down
+key Right
+wait 3
+screenshot $work/exit_focused.png
+key Enter
+wait 30
+SCRIPT
+run_script keys
+log=$(cat "$work/keys.log")
+grep -q "album form: click btnSearch" <<< "$log" || fail "Enter on the search button did not search"
+albums=$(iconv -f UTF-16 -t UTF-8 "$QUILVANE_FOLDERS_INI" 2> /dev/null || cat "$QUILVANE_FOLDERS_INI")
+second=$(grep -o "Alpha\|Bravo\|Charlie" <<< "$albums" | sed -n 2p)
+[[ -n $second ]] || fail "folders.ini has no second album"
+grep -q "folder form: .*$second.* pictures" <<< "$log" || fail "Enter did not open the second album, $second"
+opened=$(grep -o "folder form: open [^ ]*" <<< "$log" | head -1)
+third=$(ls "$QUILVANE_DOCUMENTS/$second" | sort | sed -n 3p)
+[[ -n $third && $opened == *"$third" ]] || fail "the third thumbnail was not opened: $opened"
+grep -q "image form: back" <<< "$log" || fail "Backspace did not leave the viewer"
+grep -q "menu form: click btnExit" <<< "$log" || fail "the exit button was not pressed"
+same_as_reference browse_keys search_focused
+same_as_reference browse_keys second_album
+same_as_reference browse_keys third_thumbnail
+same_as_reference browse_keys back_from_viewer
+same_as_reference browse_keys main_menu
+same_as_reference browse_keys exit_focused
+# Back on the album list the focus is still on the second album.
+"$probe" compare "$work/back_to_albums.png" "$work/second_album.png" 0.5 0 0 160 24 || fail "the album list lost its place"
+
+if [[ -n ${QUILVANE_E2E_KEEP:-} ]]; then
+    cp "$work"/*.png "$QUILVANE_E2E_KEEP"/
+fi
+echo "e2e_browse_keys: ok"
