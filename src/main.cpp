@@ -45,6 +45,10 @@ int run_application(Properties& properties, bool demo)
         platform::show_message_box(kAppName, u"No window can be opened");
         return 1;
     }
+    // A build cut short by Ctrl+C or a shutdown leaves no scratch file
+    // behind. Installed once the window is: the window layer's own handler,
+    // which closes the program in order, then runs after the removal.
+    install_scratch_cleanup_on_signals();
     if (!choose_language(properties.language(), kAppName)) {
         platform::show_message_box(kAppName,
             u"No languages, please reinstall\n\u041d\u0435 \u043d\u0430\u0439\u0434\u0435\u043d\u044b "
@@ -101,8 +105,6 @@ int run_application(Properties& properties, bool demo)
 int main(int argc, char** argv)
 {
     marker(u"WinMain 0\n");
-    // A build killed by Ctrl+C or a shutdown leaves no scratch file behind.
-    install_scratch_cleanup_on_signals();
     WString const line = command_line(argc, argv);
     Log::get() << u"Application::show_running_instance_open_bracket cmd_line=" << line << u"\n";
     switch (platform::check_running_instance(WString(u"PellumoClass_") + kAppName, line)) {
