@@ -89,8 +89,7 @@ void PhotoCatalog::finish_search(bool whole)
 
 bool PhotoCatalog::search()
 {
-    PathCollector cards(PathCollector::Take::Directories);
-    find_drives(cards);
+    auto const roots = search_roots();
     bool storage_was_refused = false;
     {
         // Every picture given up on is tried again by this search.
@@ -113,11 +112,11 @@ bool PhotoCatalog::search()
         QV_LOCK(u"search", m_progress_max_mutex);
         m_progress_max = 0;
     }
-    for (auto const& card : cards.paths) {
-        if (!check_drive(card + u"\\"))
+    for (auto const& root : roots) {
+        if (!check_drive(root))
             return false;
     }
-    return check_drive(u"%my_documents%\\");
+    return true;
 }
 
 void PhotoCatalog::count_in_album(WString const& root, WString const& directory, WString const& picture, int count,
