@@ -3,11 +3,14 @@
 # (240 x 320, four thumbnails to a row): the first key finds the menu
 # button, Right the search button, Enter searches; Down reaches the albums
 # and moves to the second, Enter opens it; Right twice and Enter open its
-# third picture; Backspace leaves the viewer with the focus on that picture
-# and leaves the thumbnails; F1 opens the main menu, whose exit button the
-# arrows reach and Enter presses. The focus frame is checked on screenshots
-# against tests/e2e/reference/browse_keys_*.png (QUILVANE_E2E_UPDATE=1
-# writes them instead).
+# third picture; Right goes on to the fourth, + zooms it in and Left pans
+# it; Backspace leaves the viewer with the focus on the picture last shown
+# and leaves the thumbnails; F1 opens the main menu, where Right and Enter
+# open the language menu and Down and Enter choose German; the menu comes
+# back in German, and its exit button, which the arrows reach, Enter
+# presses. The focus frame, the zoom and the language are checked on
+# screenshots against tests/e2e/reference/browse_keys_*.png
+# (QUILVANE_E2E_UPDATE=1 writes them instead).
 quilvane=$1 probe=$2
 source "$(dirname "$0")/common.sh"
 export QUILVANE_SCREEN=240x320@96
@@ -46,6 +49,16 @@ screenshot $work/third_thumbnail.png
 key Enter
 wait_log 30000 image form: first full frame
 wait 10
+key Right
+wait_log 5000 Set Right clear end
+wait 40
+screenshot $work/next_picture.png
+key Plus
+wait 40
+screenshot $work/zoomed.png
+key Left
+wait 40
+screenshot $work/panned.png
 key Backspace
 wait 30
 screenshot $work/back_from_viewer.png
@@ -55,6 +68,15 @@ screenshot $work/back_to_albums.png
 key SOFT_LEFT
 wait 30
 screenshot $work/main_menu.png
+key Right
+key Enter
+wait 30
+screenshot $work/language_menu.png
+key Down
+key Enter
+wait_log 10000 PropertiesImpl::send_reload_skin
+wait 30
+screenshot $work/german_menu.png
 key Down
 key Down
 key Right
@@ -78,9 +100,18 @@ grep -q "menu form: click btnExit" <<< "$log" || fail "the exit button was not p
 same_as_reference browse_keys search_focused
 same_as_reference browse_keys second_album
 same_as_reference browse_keys third_thumbnail
+same_as_reference browse_keys next_picture
+same_as_reference browse_keys zoomed
+same_as_reference browse_keys panned
 same_as_reference browse_keys back_from_viewer
 same_as_reference browse_keys main_menu
+same_as_reference browse_keys language_menu
+same_as_reference browse_keys german_menu
 same_as_reference browse_keys exit_focused
+grep -q "language Language#german" <<< "$log" || fail "the keys did not choose German"
+# + zoomed in, Left panned: each changed the picture.
+"$probe" compare "$work/zoomed.png" "$work/next_picture.png" 5 0 0 160 24 2> /dev/null && fail "+ did not zoom in"
+"$probe" compare "$work/panned.png" "$work/zoomed.png" 5 0 0 160 24 2> /dev/null && fail "Left did not pan"
 # Back on the album list the focus is still on the second album.
 "$probe" compare "$work/back_to_albums.png" "$work/second_album.png" 0.5 0 0 160 24 || fail "the album list lost its place"
 
