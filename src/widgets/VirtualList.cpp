@@ -666,7 +666,10 @@ void VirtualList::set_focus_index(std::int32_t index)
 
 void VirtualList::on_focus_changed(bool focused)
 {
-    if (focused)
+    // Focus that comes with a press stays where the list was scrolled: the
+    // press is on a row in view, and scrolling first would move another
+    // row under it.
+    if (focused && Form::focus_frame_mode())
         reveal_focus();
     invalidate_drawing();
 }

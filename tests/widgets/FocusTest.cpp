@@ -317,3 +317,29 @@ TEST(Focus, the_wheel_scrolls_three_rows_a_notch_smoothly_without_moving_the_foc
     // Over no list, the form leaves the wheel.
     EXPECT_FALSE(f.form.on_wheel(Point { 50, 20 }, 1, false));
 }
+
+TEST(Focus, a_press_on_a_list_scrolled_by_the_wheel_picks_the_row_under_it)
+{
+    // The keys were last on a button; the wheel then scrolled the list far
+    // from its focused row.
+    FocusFixture f(1000);
+    f.form.set_focus(f.focused_child(u"bottom"));
+    f.key(Key::Space);
+    ASSERT_EQ(f.form.focused(), f.focused_child(u"bottom"));
+    ASSERT_TRUE(Form::focus_frame_mode());
+    f.form.on_wheel(Point { 50, 100 }, -5, false);
+    for (int i = 0; i < 50; ++i)
+        f.list->advance(0.02);
+    double const scrolled = f.list->offset();
+    std::int32_t const first = f.list->first_index();
+    ASSERT_GT(first, 10);
+
+    Point const row_centre { 50, 48 + static_cast<std::int32_t>(kRow * 3 + kRow / 2) };
+    f.form.on_pointer_button(PointerEvent { row_centre, 1000, true });
+    EXPECT_EQ(f.form.focused(), f.list);
+    EXPECT_DOUBLE_EQ(f.list->offset(), scrolled) << "the press must not scroll the list";
+    EXPECT_EQ(f.list->first_index(), first);
+    f.form.on_pointer_button(PointerEvent { row_centre, 1050, false });
+    ASSERT_EQ(f.rows.clicked.size(), 1u);
+    EXPECT_GT(f.rows.clicked.front(), 10) << "a row brought into view by the wheel, not one near the top";
+}
