@@ -292,8 +292,16 @@ std::vector<CatalogEvent> PhotoCatalog::take_events()
     }
     QV_LOCK(u"poll_events", m_progress_max_mutex);
     QV_LOCK(u"poll_events", m_progress_value_mutex);
-    if (m_progress_max == 0)
+    if (m_progress_max == 0) {
+        // A search that started again after the last build, before the end
+        // was told, set the count back: the end is told now, or the bar
+        // shown for the progress would stay.
+        if (m_progress_reported > 0) {
+            events.emplace_back().cache_complete = true;
+            m_progress_reported = 0;
+        }
         return events;
+    }
     if (m_progress_value < m_progress_max && m_progress_value != m_progress_reported) {
         m_progress_reported = m_progress_value;
         auto& event = events.emplace_back();
@@ -304,6 +312,7 @@ std::vector<CatalogEvent> PhotoCatalog::take_events()
         events.emplace_back().cache_complete = true;
         m_progress_value = 0;
         m_progress_max = 0;
+        m_progress_reported = 0;
     }
     return events;
 }

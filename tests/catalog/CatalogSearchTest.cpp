@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -387,4 +388,50 @@ TEST_F(CatalogSearchTest, StopEndsALongBuildPromptlyWithoutAValidCacheFile)
     EXPECT_FALSE(is_cache_file_valid(cache_file_name(big, u"%my_documents%\\")));
 }
 
+}
+
+TEST_F(CatalogSearchTest, TheEndOfBuildingIsToldEvenWhenTheNextSearchStartsBeforeAnyoneHeardIt)
+{
+    picture(m_docs / "a.jpg", 1);
+    picture(m_docs / "b.jpg", 2);
+    std::mutex mutex;
+    std::condition_variable changed;
+    int built = 0;
+    bool go_on = false;
+    PhotoCatalog catalog(m_ini, false);
+    catalog.set_build_observer([&](WString const&, bool) {
+        std::unique_lock lock(mutex);
+        if (++built == 2)
+            changed.wait_for(lock, std::chrono::seconds(20), [&] { return go_on; });
+        changed.notify_all();
+    });
+    catalog.start_worker();
+    test::Recorder recorder;
+    catalog.add_listener(&recorder);
+    catalog.need_search();
+    // The first build is told as progress: a progress bar is up.
+    ASSERT_TRUE(poll_until(catalog, [&] { return recorder.count(&CatalogEvent::progress) > 0; }, 30));
+
+    // The last build ends and a search starts again, all before the next
+    // poll; that search finds nothing to build.
+    {
+        std::lock_guard lock(mutex);
+        go_on = true;
+        changed.notify_all();
+    }
+    auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (catalog.pending_count() > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    int const searches = catalog.searches_completed();
+    catalog.need_search();
+    while (catalog.searches_completed() == searches && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(catalog.searches_completed(), searches + 1);
+
+    catalog.poll_events();
+    EXPECT_EQ(recorder.count(&CatalogEvent::cache_complete), 1) << "the bar would stay up";
+    catalog.poll_events();
+    EXPECT_EQ(recorder.count(&CatalogEvent::cache_complete), 1) << "told once";
+    catalog.remove_listener(&recorder);
 }
