@@ -31,6 +31,8 @@
 #include "widgets/VirtualList.h"
 #include "widgets/WidgetTypes.h"
 
+#include "TextList.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -151,76 +153,10 @@ bool report(char const* what, Frames const& frames, double peer_ms, bool reached
     return met;
 }
 
-constexpr char const* kListSkin = R"(form Screen
-    string type node
-    color outside_color 0 0 0
-    node background
-        string type color
-        color color 32 32 48
-    node list
-        string type vlist
-        point scroll_border_min 0 6
-        point scroll_border_max 0 6
-form Row
-    string type node
-    point design_size 480 64
-    node #vlist_normal
-        string type color
-        color color 240 240 240
-    node #vlist_pressed
-        string type color
-        color color 255 200 120
-    node #vlist_selected
-        string type color
-        color color 180 210 255
-    node line
-        string type color
-        string anchor_y MAX_SIDE
-        point design_size 0 1
-        color color 160 160 160
-    node #text
-        string type text
-        font font 18 0 0 0 Tahoma
-        color color 0 0 0
-        string halign LEFT
-        point border_min 12 0
-        point border_max 12 0
-)";
-
-class TextRow : public ListItem {
-public:
-    explicit TextRow(PropertiesImpl const& store)
-        : m_store(store)
-    {
-    }
-    void bind(VirtualList&, bool, bool fresh) override
-    {
-        if (fresh)
-            load_form(m_store, u"Row");
-        auto const label = "Row " + std::to_string(index()) + " - " + std::to_string(index() * 7 % 300) + " items";
-        deliver_text(u"#text", from_utf8(label));
-    }
-
-private:
-    PropertiesImpl const& m_store;
-};
-
-class TextRows : public ListProvider {
-public:
-    explicit TextRows(PropertiesImpl const& store)
-        : m_store(store)
-    {
-    }
-    void on_item_clicked(VirtualList&, std::int32_t) override { }
-    ListItem* create_item(VirtualList&, std::int32_t) override { return new TextRow(m_store); }
-
-private:
-    PropertiesImpl const& m_store;
-};
 
 bool text_list_part(double peer_ms)
 {
-    auto compiled = compile_skin(kListSkin, [](std::string const&) { return std::optional<Size> {}; });
+    auto compiled = compile_skin(bench::kTextListSkin, [](std::string const&) { return std::optional<Size> {}; });
     if (!compiled.error.empty()) {
         std::fprintf(stderr, "bench_keys: %s\n", compiled.error.c_str());
         return false;
@@ -235,7 +171,7 @@ bool text_list_part(double peer_ms)
     auto* list = dynamic_cast<VirtualList*>(form.find_child(u"list"));
     if (!list)
         return false;
-    TextRows rows(store);
+    bench::TextRows rows(store);
     list->set_provider(&rows, kRows);
     form.set_focus(list);
     Frames frames;

@@ -15,6 +15,7 @@
 #include "shell/Application.h"
 
 #include "FramePeer.h"
+#include "TextList.h"
 
 #include <benchmark/benchmark.h>
 
@@ -32,78 +33,6 @@ constexpr int kWidth = 480;
 constexpr int kHeight = 640;
 constexpr std::int64_t kPixels = std::int64_t { kWidth } * kHeight;
 constexpr int kRows = 1000;
-
-constexpr char const* kSkin = R"(form Screen
-    string type node
-    color outside_color 0 0 0
-    node background
-        string type color
-        color color 32 32 48
-    node list
-        string type vlist
-        point scroll_border_min 0 6
-        point scroll_border_max 0 6
-form Row
-    string type node
-    point design_size 480 64
-    node #vlist_normal
-        string type color
-        color color 240 240 240
-    node #vlist_pressed
-        string type color
-        color color 255 200 120
-    node #vlist_selected
-        string type color
-        color color 180 210 255
-    node line
-        string type color
-        string anchor_y MAX_SIDE
-        point design_size 0 1
-        color color 160 160 160
-    node #text
-        string type text
-        font font 18 0 0 0 Tahoma
-        color color 0 0 0
-        string halign LEFT
-        point border_min 12 0
-        point border_max 12 0
-)";
-
-class TextRow : public ListItem {
-public:
-    explicit TextRow(PropertiesImpl const& store)
-        : m_store(store)
-    {
-    }
-    void bind(VirtualList&, bool, bool fresh) override
-    {
-        if (fresh)
-            load_form(m_store, u"Row");
-        auto const label = "Album " + std::to_string(index()) + " - " + std::to_string(index() * 7 % 300) + " pictures";
-        deliver_text(u"#text", from_utf8(label));
-    }
-
-private:
-    PropertiesImpl const& m_store;
-};
-
-class Rows : public ListProvider {
-public:
-    explicit Rows(PropertiesImpl const& store)
-        : m_store(store)
-    {
-    }
-    void on_item_clicked(VirtualList&, std::int32_t) override { }
-    ListItem* create_item(VirtualList&, std::int32_t) override
-    {
-        ++made;
-        return new TextRow(m_store);
-    }
-    std::int64_t made { 0 };
-
-private:
-    PropertiesImpl const& m_store;
-};
 
 struct TypesScope {
     std::vector<WString> registered;
@@ -123,7 +52,7 @@ struct TypesScope {
 void BM_list_frame(benchmark::State& state)
 {
     TypesScope types;
-    auto compiled = compile_skin(kSkin, [](std::string const&) { return std::optional<Size> {}; });
+    auto compiled = compile_skin(bench::kTextListSkin, [](std::string const&) { return std::optional<Size> {}; });
     if (!compiled.error.empty()) {
         state.SkipWithError(compiled.error.c_str());
         return;
@@ -141,7 +70,7 @@ void BM_list_frame(benchmark::State& state)
         state.SkipWithError("no list");
         return;
     }
-    Rows rows(store);
+    bench::TextRows rows(store);
     list->set_provider(&rows, kRows);
     auto frame = PixelBuffer::create(kWidth, kHeight);
     DrawTarget target(frame.get());

@@ -147,6 +147,17 @@ std::optional<std::uint64_t> content_end_of(std::span<std::uint8_t const> head)
     return end;
 }
 
+void take_header(ReadRecord& result, std::span<std::uint8_t const> head, std::uint64_t content_end, std::uint64_t size)
+{
+    auto header = parse_header(head, content_end);
+    if (!header)
+        return;
+    header->file_size = size;
+    if (result.record)
+        header->identity = result.record->identity;
+    result.header = std::move(header);
+}
+
 // One open and, for nearly every file, two reads: the header, which says
 // where the content ends, and the record after it. No size is asked for:
 // a read past the end says where the file ends.
@@ -183,13 +194,7 @@ ReadRecord read_file_ends(WStringView path, bool want_header)
             result.record.reset();
         if (result.record && result.record->problem != PictureProblem::None)
             return result;
-        auto header = parse_header(head, result.record ? result.record->offset : size);
-        if (header) {
-            header->file_size = size;
-            if (result.record)
-                header->identity = result.record->identity;
-            result.header = std::move(header);
-        }
+        take_header(result, head, result.record ? result.record->offset : size, size);
         return result;
     }
 
@@ -213,13 +218,7 @@ ReadRecord read_file_ends(WStringView path, bool want_header)
     if (!want_header || (result.record && result.record->problem != PictureProblem::None))
         return result;
     // Without a record, whatever follows the content is not read as one.
-    auto header = parse_header(head, *end);
-    if (header) {
-        header->file_size = size;
-        if (result.record)
-            header->identity = result.record->identity;
-        result.header = std::move(header);
-    }
+    take_header(result, head, *end, size);
     return result;
 }
 
