@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # The browsing journey in the real SDL window under Xvfb, driven by
 # xdotool: search a pictures tree, open an album, open a picture, zoom in
-# with a double click, pan, swipe to the next picture, come back, and
-# leave through the exit menu. Skipped (77) when the X tools are missing.
+# with a double click, pan, swipe to the next picture and come back; then
+# the same by the keys and the wheel alone (Return opens the album and a
+# picture, + and a notch of the wheel zoom in, Right goes on to the next
+# picture, Escape twice comes back); and leave through the exit menu.
+# Skipped (77) when the X tools are missing.
 quilvane=$1 probe=$2
 for tool in xvfb-run xdotool xwd; do
     command -v $tool > /dev/null || { echo "e2e_xvfb_browse: $tool missing, skipped"; exit 77; }
@@ -43,6 +46,82 @@ click_for() {
 shot() {
     xwd -id "$window" -silent > "$work/$1.xwd" || fail "xwd"
     "$probe" xwd "$work/$1.xwd" "$work/$1.png" || fail "window dump unreadable"
+}
+
+# count_of TEXT: how many lines of the log, as far as written, hold TEXT.
+count_of() {
+    log_text "$quilvane" > "$work/.log_count" 2> /dev/null || true
+    grep -cF -- "$1" "$work/.log_count" || true
+}
+
+# wait_count TEXT N [TENTHS]: until the log holds TEXT on N lines.
+wait_count() {
+    for _ in $(seq "${3:-150}"); do
+        (($(count_of "$1") >= $2)) && return 0
+        sleep 0.1
+    done
+    fail "gave up waiting for \"$1\" $2 times (seen $(count_of "$1"))"
+}
+
+# key NAME...: presses the keys in the window.
+key() {
+    xdotool key --window "$window" --delay 120 "$@"
+}
+
+# The same journey by the keys and the wheel, from the album list: Home
+# and Down reach the second album (Trip), Return opens it; Right moves to
+# its second thumbnail, Return opens it; + and a notch of the wheel over
+# the picture zoom in; Right pans to the edge and then goes on to the
+# next picture; Escape leaves the viewer and then the thumbnails.
+keys_journey() {
+    local albums frames backs rights escapes
+    albums=$(count_of "folder form: %my_documents%\\Trip\\ 5 pictures")
+    key Home Down Up Down
+    sleep 0.3
+    key Return
+    wait_count "folder form: %my_documents%\\Trip\\ 5 pictures" $((albums + 1))
+    sleep 0.5
+    frames=$(count_of "image form: first full frame")
+    key Right
+    sleep 0.3
+    key Return
+    wait_for "folder form: open %my_documents%\\Trip\\t2.jpg"
+    wait_count "image form: first full frame" $((frames + 1))
+    sleep 1
+    shot keys_picture
+    # The whole picture asks for tiles of level 2 alone; zoomed in, the
+    # view asks for the finer level 3.
+    (($(count_of "add tile t2.jpg 3 ") == 0)) || fail "t2.jpg at level 3 before zooming in"
+    key plus
+    wait_for "(Plus)"
+    xdotool mousemove --window "$window" 240 320
+    sleep 0.2
+    xdotool click --window "$window" 4
+    wait_for "WM_MOUSEWHEEL 240 320 notches=1"
+    wait_for "add tile t2.jpg 3 "
+    sleep 1.5
+    shot keys_zoomed
+    rights=$(count_of "Set Right clear end")
+    for _ in $(seq 20); do
+        key Right
+        for _ in $(seq 5); do
+            (($(count_of "Set Right clear end") > rights)) && break 2
+            sleep 0.1
+        done
+    done
+    wait_count "Set Right clear end" $((rights + 1)) 30
+    sleep 1
+    shot keys_next
+    backs=$(count_of "image form: back")
+    escapes=$(count_of "WM_KEYDOWN = 27(Backspace)")
+    key Escape
+    wait_count "image form: back" $((backs + 1))
+    sleep 0.5
+    # Back on the album list, where the back key that follows opens the
+    # main menu.
+    key Escape
+    wait_count "WM_KEYDOWN = 27(Backspace)" $((escapes + 2))
+    sleep 0.5
 }
 
 "$quilvane" &
@@ -95,6 +174,7 @@ wait_for "image form: back"
 sleep 0.5
 xdotool key --window "$window" BackSpace
 sleep 0.5
+keys_journey
 xdotool key --window "$window" BackSpace
 wait_for "album form: menu MainMenu"
 sleep 0.5
@@ -115,7 +195,7 @@ wait $app || fail "exit code $?"
 check_markers "$quilvane"
 log=$(log_text "$quilvane")
 grep -q "album form: exit" <<< "$log" || fail "not ended by the exit menu"
-for name in albums trip picture zoomed panned swiped exit_menu; do
+for name in albums trip picture zoomed panned swiped keys_picture keys_zoomed keys_next exit_menu; do
     "$probe" size "$work/$name.png" 480 640 || fail "$name.png size"
 done
 # A thumbnail stands where each album row begins and in the first cell of
@@ -123,8 +203,13 @@ done
 "$probe" pixel "$work/albums.png" 70 162 15 17 21 && fail "albums.png: no thumbnail in the first row"
 "$probe" pixel "$work/trip.png" 66 164 15 17 21 && fail "trip.png: no first thumbnail"
 "$probe" pixel "$work/trip.png" 360 92 22 25 30 || fail "trip.png header"
+# The whole picture (4:3 on the upright screen) leaves a black band below
+# it; zoomed in by + and the wheel, the picture fills it.
+"$probe" pixel "$work/keys_picture.png" 240 520 0 0 0 || fail "keys_picture.png: no band below the picture"
+"$probe" pixel "$work/keys_zoomed.png" 240 520 0 0 0 2> /dev/null && fail "keys_zoomed.png: not zoomed in"
 # Each step of the viewer changes what the window shows.
-for pair in "picture zoomed" "zoomed panned" "picture swiped"; do
+for pair in "picture zoomed" "zoomed panned" "picture swiped" "keys_picture keys_zoomed" "keys_zoomed keys_next" \
+    "keys_picture keys_next"; do
     set -- $pair
     "$probe" compare "$work/$1.png" "$work/$2.png" 20 2> /dev/null && fail "$2.png looks like $1.png"
 done
