@@ -31,6 +31,7 @@
 #include "widgets/VirtualList.h"
 #include "widgets/WidgetTypes.h"
 
+#include "FrameTimes.h"
 #include "TextList.h"
 
 #include <algorithm>
@@ -55,7 +56,8 @@ namespace {
 constexpr int kWidth = 480;
 constexpr int kHeight = 640;
 constexpr int kRows = 1000;
-constexpr double kBudgetMs = 40;
+using bench::Frames;
+using bench::kBudgetMs;
 constexpr double kRepeatSeconds = 0.033;
 constexpr int kPasses = 3;
 
@@ -64,23 +66,6 @@ double elapsed_ms(Clock::time_point since)
     return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
 }
 
-struct Frames {
-    std::vector<double> ms;
-
-    double longest() const { return ms.empty() ? 0 : *std::max_element(ms.begin(), ms.end()); }
-    double quantile(double q) const
-    {
-        if (ms.empty())
-            return 0;
-        auto sorted = ms;
-        std::sort(sorted.begin(), sorted.end());
-        return sorted[std::min(sorted.size() - 1, static_cast<size_t>(q * static_cast<double>(sorted.size())))];
-    }
-    int over_budget() const
-    {
-        return static_cast<int>(std::count_if(ms.begin(), ms.end(), [](double t) { return t > kBudgetMs; }));
-    }
-};
 
 // The peer, timed as the frames are: one clock reading around each copy;
 // the median of many, so that a stray interruption does not make it.

@@ -24,6 +24,8 @@
 #include "skin/Properties.h"
 #include "widgets/WidgetTypes.h"
 
+#include "FrameTimes.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -49,7 +51,8 @@ namespace {
 
 constexpr int kWidth = 480;
 constexpr int kHeight = 640;
-constexpr double kBudgetMs = 40;
+using bench::Frames;
+using bench::kBudgetMs;
 constexpr auto kFramePeriod = std::chrono::microseconds(16'667);
 
 bool make_picture(fs::path const& path, int width, int height, int seed)
@@ -73,24 +76,6 @@ bool make_picture(fs::path const& path, int width, int height, int seed)
     return encoder->finish();
 }
 
-// Frame times in milliseconds.
-struct Frames {
-    std::vector<double> ms;
-
-    double longest() const { return ms.empty() ? 0 : *std::max_element(ms.begin(), ms.end()); }
-    double quantile(double q) const
-    {
-        if (ms.empty())
-            return 0;
-        auto sorted = ms;
-        std::sort(sorted.begin(), sorted.end());
-        return sorted[std::min(sorted.size() - 1, static_cast<size_t>(q * static_cast<double>(sorted.size())))];
-    }
-    int over_budget() const
-    {
-        return static_cast<int>(std::count_if(ms.begin(), ms.end(), [](double t) { return t > kBudgetMs; }));
-    }
-};
 
 // Runs frames of `screen` at 60 a second until `done` says so or `limit`
 // passes; `between` runs before each frame, outside its time (the user's

@@ -268,23 +268,6 @@ TEST(Listing, names_that_are_not_utf8_are_listed_and_opened_by_the_same_bytes)
 
 namespace {
 
-// The child's status once it ends; nothing, and the child killed, when it
-// has not ended within the limit.
-std::optional<int> wait_for(pid_t child, std::chrono::milliseconds limit = std::chrono::seconds(20))
-{
-    auto const deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (::waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return status;
-}
-
 // Runs `body` in a child process and returns how the child ended.
 template<typename Body>
 std::optional<int> in_child(Body body)
@@ -294,7 +277,7 @@ std::optional<int> in_child(Body body)
         body();
         ::_exit(0);
     }
-    return child > 0 ? wait_for(child) : std::nullopt;
+    return child > 0 ? test::wait_for_child(child, std::chrono::seconds(20)) : std::nullopt;
 }
 
 void make_files(test::TempDir const& dir, std::initializer_list<char const*> names)
@@ -380,7 +363,7 @@ TEST(Processes, a_process_that_ended_no_longer_exists)
     if (child == 0)
         ::_exit(0);
     ASSERT_GT(child, 0);
-    EXPECT_TRUE(wait_for(child));
+    EXPECT_TRUE(test::wait_for_child(child, std::chrono::seconds(20)));
     EXPECT_FALSE(process_exists(child));
     EXPECT_FALSE(process_exists(0));
     EXPECT_FALSE(process_exists(-1));

@@ -1,5 +1,8 @@
 #include "support/TestSupport.h"
 
+#include <thread>
+#include <sys/wait.h>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -148,6 +151,21 @@ std::vector<unsigned char> with_frame_size(std::vector<unsigned char> bytes, int
         }
     }
     return bytes;
+}
+
+std::optional<int> wait_for_child(int pid, std::chrono::milliseconds limit)
+{
+    auto const deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return status;
 }
 
 }

@@ -5,6 +5,7 @@
 
 #include "core/WString.h"
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -59,5 +60,9 @@ std::vector<unsigned char> with_frame_size(std::vector<unsigned char> bytes, int
 // The JPEG with `segment` put right after its start-of-image marker.
 std::vector<unsigned char> with_segment(std::vector<unsigned char> const& jpeg, std::vector<unsigned char> const& segment);
 std::filesystem::path system_form(WStringView program_path);
+
+// The forked child's status once it ends; nothing, and the child killed,
+// when it has not ended within the limit.
+std::optional<int> wait_for_child(int pid, std::chrono::milliseconds limit = std::chrono::seconds(60));
 
 }

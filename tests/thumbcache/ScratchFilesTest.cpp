@@ -22,23 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The child's status once it ends; nothing, and the child killed, when it
-// has not ended within the limit.
-std::optional<int> wait_for(pid_t child, std::chrono::seconds limit = std::chrono::seconds(60))
-{
-    auto const deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (::waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return status;
-}
-
 // The id of a process that has ended: no file named for it can still be
 // in use.
 int ended_process()
@@ -46,7 +29,7 @@ int ended_process()
     pid_t const child = ::fork();
     if (child == 0)
         ::_exit(0);
-    wait_for(child);
+    test::wait_for_child(child);
     return child;
 }
 
@@ -139,7 +122,7 @@ TEST(ScratchFiles, stale_ones_are_removed_and_those_of_running_processes_kept)
 
     // Once the running process has ended, its file is stale too.
     ::kill(alive, SIGKILL);
-    ASSERT_TRUE(wait_for(alive));
+    ASSERT_TRUE(test::wait_for_child(alive));
     EXPECT_EQ(remove_stale_scratch_files(dir.program_path()), 1);
     expected.erase("~build-" + a + "-0.cache");
     EXPECT_EQ(names_in(dir.path()), expected);
@@ -167,7 +150,7 @@ TEST(ScratchFiles, sigterm_removes_the_files_of_live_builds_only)
         ::_exit(3);
     }
     ASSERT_GT(child, 0);
-    auto const status = wait_for(child);
+    auto const status = test::wait_for_child(child);
     ASSERT_TRUE(status) << "the child did not end";
     ASSERT_TRUE(WIFSIGNALED(*status)) << "exit code " << WEXITSTATUS(*status);
     EXPECT_EQ(WTERMSIG(*status), SIGTERM) << "the process ends as the signal would have ended it";
@@ -202,7 +185,7 @@ TEST(ScratchFiles, a_build_killed_by_sigterm_midway_leaves_no_scratch_file)
         }
     }
     ASSERT_GT(child, 0);
-    auto const status = wait_for(child);
+    auto const status = test::wait_for_child(child);
     ASSERT_TRUE(status) << "the child did not end";
     ASSERT_TRUE(WIFSIGNALED(*status)) << "exit code " << WEXITSTATUS(*status) << " (4: the build was not caught)";
     EXPECT_EQ(WTERMSIG(*status), SIGTERM);
