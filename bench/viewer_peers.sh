@@ -14,8 +14,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-app=build/app
-probe=build/tests/e2e/png_probe
+app=${QUILVANE_BUILD_DIR:-build}/app
+probe=${QUILVANE_BUILD_DIR:-build}/tests/e2e/png_probe
 for tool in "$app/quilvane" "$app/quilvane-cache" "$probe"; do
     [[ -x $tool ]] || { echo "== viewer: $tool not built"; exit 1; }
 done
@@ -98,6 +98,7 @@ awk -v p="$program_kb" -v n="$nsxiv_kb" -v f="$feh_kb" -v o="$program_open" -v d
     bad = 0
     better = (n > 0 && (f <= 0 || n < f)) ? n : f
     printf "  peak memory: quilvane %d MB, nsxiv %d MB, feh %d MB\n", p / 1024, n / 1024, f / 1024
+    if (n <= 0 || f <= 0) { printf "  %s could not be measured  ABOVE\n", (n <= 0 && f <= 0) ? "nsxiv and feh" : (n <= 0) ? "nsxiv" : "feh"; bad = 1 }
     if (better > 0) {
         r = p / better
         printf "  quilvane / better peer %.3f   goal <= 0.1%s\n", r, (r > 0.1) ? "  ABOVE" : ""
