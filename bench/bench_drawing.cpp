@@ -2,8 +2,10 @@
 // operation. Each reports pixels per second (items); bench/run divides them
 // by memcpy of the same bytes measured in the same run.
 
+#include "imaging/Density.h"
 #include "imaging/Picture.h"
 #include "imaging/PixelOp.h"
+#include "imaging/Resample.h"
 
 #include <benchmark/benchmark.h>
 
@@ -101,17 +103,17 @@ void BM_stretch_x2(benchmark::State& state) { stretch_from(state, kWidth / 2, kH
 void BM_stretch_x0_5(benchmark::State& state) { stretch_from(state, kWidth * 2, kHeight * 2); }
 
 // A 64 x 64 skin frame with 16-pixel borders filling the whole destination,
-// at 1:1 and magnified twice (the skin's scale shift on a 192 dpi screen).
-void nine_slice(benchmark::State& state, std::int32_t shift)
+// as the skin store loads it at a scale given in quarters (1.75 on a 160
+// dpi screen): resampled once, then drawn 1:1.
+void nine_slice(benchmark::State& state, std::int32_t quarters)
 {
     Scene scene;
     DrawTarget target(scene.destination.get());
     PictureRef ref;
-    picture_from_buffer(ref, skin_pixels(64, 64, 4));
-    ref.scale_shift = shift;
-    ref.grid.inner_start = { 16 << shift, 16 << shift };
-    ref.grid.inner_end = { 48 << shift, 48 << shift };
-    ref.grid.outer_end = { 64 << shift, 64 << shift };
+    auto const side = scale_length(64, quarters);
+    picture_from_buffer(ref, resample_keyed(*skin_pixels(64, 64, 4), { side, side }));
+    ref.grid.inner_start = { scale_length(16, quarters), scale_length(16, quarters) };
+    ref.grid.inner_end = { scale_length(48, quarters), scale_length(48, quarters) };
     for (auto _ : state) {
         ref.draw(target, { 0, 0 }, { kWidth, kHeight }, key_copy_op());
         benchmark::ClobberMemory();
@@ -119,8 +121,20 @@ void nine_slice(benchmark::State& state, std::int32_t shift)
     finish(state);
 }
 
-void BM_nine_slice(benchmark::State& state) { nine_slice(state, 0); }
-void BM_nine_slice_x2(benchmark::State& state) { nine_slice(state, 1); }
+void BM_nine_slice(benchmark::State& state) { nine_slice(state, 4); }
+void BM_nine_slice_x1_75(benchmark::State& state) { nine_slice(state, 7); }
+
+// What loading a skin picture costs per pixel: a 2x rendering made smaller
+// for a 1.75x screen, the destination's worth of pixels.
+void BM_resample_2x_to_1_75x(benchmark::State& state)
+{
+    auto source = skin_pixels(kWidth * 8 / 7, kHeight * 8 / 7, 5);
+    for (auto _ : state) {
+        auto result = resample_keyed(*source, { kWidth, kHeight });
+        benchmark::DoNotOptimize(result);
+    }
+    finish(state);
+}
 
 }
 
@@ -134,6 +148,7 @@ BENCHMARK(BM_fade_level_8);
 BENCHMARK(BM_stretch_x2);
 BENCHMARK(BM_stretch_x0_5);
 BENCHMARK(BM_nine_slice);
-BENCHMARK(BM_nine_slice_x2);
+BENCHMARK(BM_nine_slice_x1_75);
+BENCHMARK(BM_resample_2x_to_1_75x);
 
 BENCHMARK_MAIN();

@@ -254,7 +254,6 @@ public:
     Screens(Properties& store, Size size)
         : m_store(store)
         , m_size(size)
-        , m_shift(store.scale_shift())
     {
     }
 
@@ -271,7 +270,6 @@ private:
 
     Properties& m_store;
     Size m_size;
-    std::int32_t m_shift;
 };
 
 void Screens::build_album_list(Form& form, Rows* rows)
@@ -321,10 +319,10 @@ std::unique_ptr<PixelBuffer> Screens::album_list(bool searching)
 void Screens::bind_thumbnails(ListItem& row, VirtualList& list, std::int32_t index, Form& folder)
 {
     load(row, m_store, u"FolderElement");
-    int const columns = thumbnail_columns(m_size.width, m_shift);
+    int const columns = thumbnail_columns(m_size.width, m_store.scale_shift());
     PictureRef const mask = require<ImageElement>(folder, u"bad").picture();
     PictureRef const loading = require<ImageElement>(folder, u"loading").picture();
-    Size const cell { 44 << m_shift, 44 << m_shift };
+    Size const cell { m_store.scale_length(44), m_store.scale_length(44) };
     for (int i = 0; i < kMaxColumns; ++i) {
         auto& button = require(row, u"button" + to_wstring(i));
         button.set_visible(i < columns);
@@ -426,8 +424,10 @@ std::unique_ptr<PixelBuffer> sheet(std::vector<std::unique_ptr<PixelBuffer>> con
 
 int draw_sheet(Options const& options)
 {
-    std::int32_t const shift = options.dpi > 191 ? 1 : 0;
-    Size const size { (options.landscape ? 320 : 240) << shift, (options.landscape ? 240 : 320) << shift };
+    // The design screen at the density asked for.
+    std::int32_t const quarters = scale_quarters_for_dpi(options.dpi);
+    Size const size { scale_length(options.landscape ? 320 : 240, quarters),
+        scale_length(options.landscape ? 240 : 320, quarters) };
     WidgetTypes types;
     Properties store;
     WString const language = from_utf8(options.language);
@@ -451,7 +451,7 @@ int draw_sheet(Options const& options)
     drawn.push_back(screens.exit_menu());
     drawn.push_back(screens.plain(u"AboutForm"));
     drawn.push_back(screens.plain(u"Splash"));
-    if (!save_png(*sheet(drawn, size, 8 << shift), from_utf8(options.out))) {
+    if (!save_png(*sheet(drawn, size, store.scale_length(8)), from_utf8(options.out))) {
         std::fprintf(stderr, "quilvane-skin-preview: cannot write %s\n", options.out.c_str());
         return 1;
     }

@@ -1,6 +1,7 @@
 #include "imaging/Picture.h"
 
 #include "base/Log.h"
+#include "imaging/Density.h"
 #include "imaging/NineSlice.h"
 #include "imaging/PixelOp.h"
 #include "imaging/PixelRules.h"
@@ -15,7 +16,7 @@ class EmptyPicture final : public Picture {
 public:
     Size size() const override { return {}; }
     void make_red() override { }
-    void draw(DrawTarget&, Point, Size, NineSliceGrid const&, std::int32_t, PixelOp const&) const override { }
+    void draw(DrawTarget&, Point, Size, NineSliceGrid const&, PixelOp const&) const override { }
     WString const& name() const override { return m_name; }
 
 private:
@@ -25,10 +26,10 @@ private:
 // Grid points come from skin files; a grid that is out of order or reaches
 // outside the picture would make the spans read outside the buffer.
 bool grid_fits(std::int32_t outer_start, std::int32_t inner_start, std::int32_t inner_end,
-    std::int32_t outer_end, std::int32_t picture_side, std::int32_t shift)
+    std::int32_t outer_end, std::int32_t picture_side)
 {
     return outer_start >= 0 && outer_start <= inner_start && inner_start <= inner_end
-        && inner_end <= outer_end && std::int64_t { outer_end } <= (std::int64_t { picture_side } << shift);
+        && inner_end <= outer_end && outer_end <= picture_side;
 }
 
 void point_at_whole(PictureRef& ref, Size size)
@@ -72,14 +73,13 @@ void BitmapPicture::make_red()
 }
 
 void BitmapPicture::draw(DrawTarget& target, Point position, Size size, NineSliceGrid const& grid,
-    std::int32_t shift, PixelOp const& op) const
+    PixelOp const& op) const
 {
     PixelBuffer* destination = target.buffer();
     if (!destination || !m_buffer)
         return;
-    shift = std::clamp(shift, 0, 16);
-    if (!grid_fits(grid.outer_start.x, grid.inner_start.x, grid.inner_end.x, grid.outer_end.x, m_buffer->width(), shift)
-        || !grid_fits(grid.outer_start.y, grid.inner_start.y, grid.inner_end.y, grid.outer_end.y, m_buffer->height(), shift))
+    if (!grid_fits(grid.outer_start.x, grid.inner_start.x, grid.inner_end.x, grid.outer_end.x, m_buffer->width())
+        || !grid_fits(grid.outer_start.y, grid.inner_start.y, grid.inner_end.y, grid.outer_end.y, m_buffer->height()))
         return;
 
     Rect clip = target.clip();
@@ -99,15 +99,15 @@ void BitmapPicture::draw(DrawTarget& target, Point position, Size size, NineSlic
     std::int32_t centre_from = grid.inner_start.x;
     std::int32_t centre_to = grid.inner_end.x;
     std::int32_t column = static_cast<std::int32_t>(left);
-    auto draw_row = [&](std::int32_t destination_row, std::int32_t source_unit) {
+    auto draw_row = [&](std::int32_t destination_row, std::int32_t source_row) {
         std::uint16_t* d = destination->row(destination_row) + column;
-        std::uint16_t const* s = m_buffer->row(source_unit >> shift);
-        op.shifted_span(d, s, h.start_source, h.start_length, shift);
+        std::uint16_t const* s = m_buffer->row(source_row);
+        op.shifted_span(d, s, h.start_source, h.start_length, 0);
         d += h.start_length;
         if (centre_to > centre_from)
-            op.wrapped_span(d, s, centre_from + h.centre_phase, h.centre_length, shift, centre_from, centre_to);
+            op.wrapped_span(d, s, centre_from + h.centre_phase, h.centre_length, 0, centre_from, centre_to);
         d += h.centre_length;
-        op.shifted_span(d, s, h.end_source, h.end_length, shift);
+        op.shifted_span(d, s, h.end_source, h.end_length, 0);
     };
 
     std::int32_t row = static_cast<std::int32_t>(top);
@@ -138,15 +138,12 @@ BitmapPicture* picture_from_buffer(PictureRef& ref, std::unique_ptr<PixelBuffer>
     return created;
 }
 
-BitmapPicture* load_565(PictureRef& ref, WStringView name)
+BitmapPicture* load_565(PictureRef& ref, WStringView name) { return load_565(ref, name, kMinScaleQuarters); }
+
+BitmapPicture* load_565(PictureRef& ref, WStringView name, std::int32_t quarters)
 {
     ref.reset();
-    std::unique_ptr<PixelBuffer> buffer;
-    {
-        FileStream file;
-        if (file.open(WString(name) + u".bmp", OpenMode::Read))
-            buffer = read_bmp_565(file);
-    }
+    std::unique_ptr<PixelBuffer> buffer = load_bmp_for_scale(name, quarters).buffer;
     if (!buffer) {
         Log::get() << u"load_565 " << name << u" is not 16bit bitmap\n";
         return nullptr;

@@ -2,8 +2,9 @@
 
 // Drawable images. Every image the skin and the screens draw (skin bitmaps,
 // thumbnails, decoded tiles) is a Picture shared through std::shared_ptr;
-// a PictureRef is the value held per use, with the nine-slice grid and the
-// magnification shift to draw it with.
+// a PictureRef is the value held per use, with the nine-slice grid to draw
+// it with. Pictures are loaded at the screen's scale and drawn 1:1; only a
+// nine-slice centre is repeated to fill.
 
 #include "base/FileStream.h"
 #include "core/WString.h"
@@ -19,7 +20,7 @@ namespace qv {
 
 class PixelOp;
 
-// Grid points in magnified units: borders from outer_start to inner_start
+// Grid points in picture pixels: borders from outer_start to inner_start
 // and from inner_end to outer_end, the tiled centre between.
 struct NineSliceGrid {
     Point outer_start;
@@ -34,10 +35,9 @@ public:
     virtual Size size() const = 0;
     // Keeps red and the solid flag of every pixel except the key colour.
     virtual void make_red() = 0;
-    // Draws the grid's region nine-slice style into (position, size),
-    // reading source unit u as picture pixel u >> shift.
+    // Draws the grid's region nine-slice style into (position, size).
     virtual void draw(DrawTarget& target, Point position, Size size, NineSliceGrid const& grid,
-        std::int32_t shift, PixelOp const& op) const = 0;
+        PixelOp const& op) const = 0;
     // Empty for pictures made from memory.
     virtual WString const& name() const = 0;
 };
@@ -49,7 +49,7 @@ public:
     Size size() const override;
     void make_red() override;
     void draw(DrawTarget& target, Point position, Size size, NineSliceGrid const& grid,
-        std::int32_t shift, PixelOp const& op) const override;
+        PixelOp const& op) const override;
     WString const& name() const override { return m_name; }
 
     PixelBuffer* buffer() const { return m_buffer.get(); }
@@ -65,7 +65,6 @@ std::shared_ptr<Picture> const& empty_picture();
 struct PictureRef {
     NineSliceGrid grid;
     std::shared_ptr<Picture> picture { empty_picture() };
-    std::int32_t scale_shift { 0 }; // the magnification shift to draw with
     std::uint32_t flags { 0 };      // the skin's picture record flags; not used here
 
     void reset() { *this = PictureRef {}; }
@@ -73,7 +72,7 @@ struct PictureRef {
     Size size() const { return picture->size(); }
     void draw(DrawTarget& target, Point position, Size size, PixelOp const& op) const
     {
-        picture->draw(target, position, size, grid, scale_shift, op);
+        picture->draw(target, position, size, grid, op);
     }
 };
 
@@ -81,6 +80,9 @@ struct PictureRef {
 // left empty and "load_565 <name> is not 16bit bitmap" is logged. Returns
 // the new picture (null on failure).
 BitmapPicture* load_565(PictureRef& ref, WStringView name);
+// The same at a screen's scale in quarters (see Density.h): the stored
+// density nearest at or above it, made smaller to fit; the grid covers it.
+BitmapPicture* load_565(PictureRef& ref, WStringView name, std::int32_t quarters);
 
 // An unnamed picture that takes over `buffer`; the grid covers it whole.
 BitmapPicture* picture_from_buffer(PictureRef& ref, std::unique_ptr<PixelBuffer> buffer);

@@ -2,6 +2,7 @@
 
 #include "base/Log.h"
 #include "base/Registry.h"
+#include "imaging/Density.h"
 #include "platform/Instance.h"
 #include "platform/System.h"
 
@@ -32,7 +33,8 @@ ScreenInfo read_screen_info(platform::NativeWindow const* native)
 
 BarHeights bar_heights(ScreenInfo const& info, std::int32_t input_panel_bottom)
 {
-    std::int32_t const top = info.dpi < 97 ? 26 : 52;
+    // The original platform's 26-pixel bar at 96 dpi, grown with the skin.
+    std::int32_t const top = scale_length(26, scale_quarters_for_dpi(info.dpi));
     std::int32_t const bottom = input_panel_bottom >= 0 ? info.height - input_panel_bottom : top;
     return { top, bottom };
 }

@@ -93,7 +93,7 @@ void PropertiesImpl::load(WStringView path, WStringView skin_directory, DisplayI
         return;
     }
 
-    m_scale_shift = display.dpi_y > 191 ? 1 : 0;
+    m_scale_quarters = scale_quarters_for_dpi(display.dpi_y);
     auto const* names = m_image.data() + read_i32(m_image.data() + kNameBlock);
     if (!load_pictures(skin_directory, names))
         return;
@@ -122,7 +122,7 @@ bool PropertiesImpl::load_pictures(WStringView skin_directory, std::uint8_t cons
     for (std::int32_t i = 0; i < count; ++i) {
         WString name(take_name(names));
         WString file = join_path(skin_directory, name);
-        m_bitmaps[i] = load_565(m_pictures[i], file);
+        m_bitmaps[i] = load_565(m_pictures[i], file, m_scale_quarters);
         auto size = m_pictures[i].size();
         if (size.width == 0 && size.height == 0) {
             Log::get() << u"PropertiesImpl::PropertiesImpl picture failed to load {" << name << u"}\n";
@@ -140,7 +140,7 @@ void PropertiesImpl::load_fonts(std::uint8_t const*& names)
     m_fonts.reserve(static_cast<std::size_t>(count));
     for (std::int32_t i = 0; i < count; ++i) {
         FontDescription description;
-        description.scale = 1 << m_scale_shift;
+        description.scale = scale();
         parse_font_text(take_name(names), description);
         m_fonts.push_back(make_font(description));
     }
@@ -223,7 +223,7 @@ Point PropertiesImpl::get_point(SkinNode node, WStringView key, Point fallback) 
     auto const* record = find_record(node, static_cast<int>(Table::Point), key);
     if (!record)
         return fallback;
-    return { read_i16(record + 4) * (1 << m_scale_shift), read_i16(record + 6) * (1 << m_scale_shift) };
+    return { scale_length(read_i16(record + 4)), scale_length(read_i16(record + 6)) };
 }
 
 WString const& PropertiesImpl::get_string(SkinNode node, WStringView key, WString const& fallback) const
@@ -238,13 +238,11 @@ PictureRef PropertiesImpl::get_picture(SkinNode node, WStringView key, PictureRe
     if (!record)
         return fallback;
     auto point = [&](int field) {
-        return Point { read_u16(record + 2 + 4 * field) << m_scale_shift,
-            read_u16(record + 4 + 4 * field) << m_scale_shift };
+        return Point { scale_length(read_u16(record + 2 + 4 * field)), scale_length(read_u16(record + 4 + 4 * field)) };
     };
     PictureRef ref;
     ref.grid = { point(0), point(1), point(2), point(3) };
     ref.picture = m_pictures[record[18]].picture;
-    ref.scale_shift = m_scale_shift;
     ref.flags = record[19] != 0 ? 1u : 0u;
     return ref;
 }
@@ -297,7 +295,7 @@ void PropertiesImpl::swap_skin(PropertiesImpl& other)
     std::swap(m_bitmaps, other.m_bitmaps);
     std::swap(m_fonts, other.m_fonts);
     std::swap(m_strings, other.m_strings);
-    std::swap(m_scale_shift, other.m_scale_shift);
+    std::swap(m_scale_quarters, other.m_scale_quarters);
 }
 
 bool Properties::load_skin(WStringView path, DisplayInfo const& display)

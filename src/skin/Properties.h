@@ -9,6 +9,7 @@
 #include "imaging/Picture.h"
 #include "imaging/Rect.h"
 #include "skin/FontRep.h"
+#include "imaging/Density.h"
 
 #include <cstdint>
 #include <vector>
@@ -58,7 +59,17 @@ public:
     PropertiesImpl& operator=(PropertiesImpl const&) = delete;
 
     bool is_loaded() const { return m_header != nullptr; }
-    std::int32_t scale_shift() const { return m_scale_shift; }
+
+    // Skin units (96-dpi pixels) to screen pixels: the screen's density over
+    // 96 in quarter steps. Points, picture grids and font sizes come out of
+    // the store already scaled; lengths a screen holds in skin units of its
+    // own go through scale_length.
+    double scale() const { return m_scale_quarters / 4.0; }
+    std::int32_t scale_quarters() const { return m_scale_quarters; }
+    std::int32_t scale_length(std::int32_t units) const { return qv::scale_length(units, m_scale_quarters); }
+    // Being phased out: the doubling nearest to scale(), for code written
+    // when the skin knew 1x and 2x only.
+    std::int32_t scale_shift() const { return nearest_scale_shift(m_scale_quarters); }
 
     std::int32_t get_integer(SkinNode node, WStringView key, std::int32_t fallback) const;
     FontHandle const& get_font(SkinNode node, WStringView key, FontHandle const& fallback) const;
@@ -95,7 +106,7 @@ private:
     std::vector<BitmapPicture*> m_bitmaps;
     std::vector<FontHandle> m_fonts;
     std::vector<WString> m_strings;
-    std::int32_t m_scale_shift { 0 };
+    std::int32_t m_scale_quarters { kMinScaleQuarters };
     std::vector<SkinListener*> m_listeners;
     LanguageTable m_language;
 };

@@ -1,6 +1,8 @@
+#include "imaging/Density.h"
 #include "imaging/NineSlice.h"
 #include "imaging/Picture.h"
 #include "imaging/PixelOp.h"
+#include "imaging/Resample.h"
 #include "MarkedPixels.h"
 
 #include <gtest/gtest.h>
@@ -94,16 +96,16 @@ TEST(BitmapPictureDraw, borders_stay_and_the_centre_repeats_its_source)
     auto picture = marked_picture(10, 1);
     auto d = blank(20, 1);
     DrawTarget target(d.get());
-    picture->draw(target, { 0, 0 }, { 6, 1 }, grid_1d(0, 4, 6, 10), 0, copy_op());
+    picture->draw(target, { 0, 0 }, { 6, 1 }, grid_1d(0, 4, 6, 10), copy_op());
     EXPECT_EQ(row_of(*d, 0), columns({ 0, 1, 2, 4, 8, 9, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1 }));
 
-    picture->draw(target, { 0, 0 }, { 20, 1 }, grid_1d(0, 4, 6, 10), 0, copy_op());
+    picture->draw(target, { 0, 0 }, { 20, 1 }, grid_1d(0, 4, 6, 10), copy_op());
     EXPECT_EQ(row_of(*d, 0), columns({ 0, 1, 2, 3, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 6, 7, 8, 9 }));
 
     auto e = blank(20, 1);
     DrawTarget clipped(e.get());
     ClipScope scope(clipped, { 5, 0, 20, 1 });
-    picture->draw(clipped, { 0, 0 }, { 20, 1 }, grid_1d(0, 4, 6, 10), 0, copy_op());
+    picture->draw(clipped, { 0, 0 }, { 20, 1 }, grid_1d(0, 4, 6, 10), copy_op());
     EXPECT_EQ(row_of(*e, 0), columns({ -1, -1, -1, -1, -1, 5, 4, 5, 4, 5, 4, 5, 4, 5, 4, 5, 6, 7, 8, 9 }));
 }
 
@@ -116,7 +118,7 @@ TEST(BitmapPictureDraw, a_clipped_draw_is_the_unclipped_one_cut_out)
         int w = 1 + random() % 24, h = 1 + random() % 24;
         auto full = blank(30, 30);
         DrawTarget full_target(full.get());
-        picture->draw(full_target, { 2, 3 }, { w, h }, grid, 0, key_copy_op());
+        picture->draw(full_target, { 2, 3 }, { w, h }, grid, key_copy_op());
 
         Rect clip { static_cast<int>(random() % 30), static_cast<int>(random() % 30), 0, 0 };
         clip.right = clip.left + static_cast<int>(random() % 30);
@@ -124,7 +126,7 @@ TEST(BitmapPictureDraw, a_clipped_draw_is_the_unclipped_one_cut_out)
         auto part = blank(30, 30);
         DrawTarget part_target(part.get());
         ClipScope scope(part_target, clip);
-        picture->draw(part_target, { 2, 3 }, { w, h }, grid, 0, key_copy_op());
+        picture->draw(part_target, { 2, 3 }, { w, h }, grid, key_copy_op());
         for (int y = 0; y < 30; ++y)
             for (int x = 0; x < 30; ++x) {
                 bool visible = x >= clip.left && x < clip.right && y >= clip.top && y < clip.bottom;
@@ -134,16 +136,48 @@ TEST(BitmapPictureDraw, a_clipped_draw_is_the_unclipped_one_cut_out)
     }
 }
 
-TEST(BitmapPictureDraw, the_magnification_shift_reads_each_source_pixel_twice_per_step)
+// A 16 x 16 frame with 4-pixel borders, each of the nine parts its own
+// colour, as the skin store loads it for a screen of 1.25, 1.75 or 3.25:
+// resampled to scale_length of its size with the grid scaled alike. Drawn
+// at any size, it fills the target exactly, with each border as wide as its
+// scaled grid says and the part colours meeting with no gap or blend.
+TEST(BitmapPictureDraw, a_frame_at_a_fractional_scale_covers_its_target_exactly)
 {
-    auto picture = marked_picture(2, 2);
-    auto d = blank(4, 4);
-    DrawTarget target(d.get());
-    // Grid in magnified units: the whole 2 x 2 picture is 4 x 4.
-    picture->draw(target, { 0, 0 }, { 4, 4 }, { { 0, 0 }, { 1, 1 }, { 3, 3 }, { 4, 4 } }, 1, copy_op());
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x)
-            ASSERT_EQ(d->at(x, y), mark(x / 2, y / 2)) << x << "," << y;
+    auto part_colour = [](int column, int row) { return static_cast<std::uint16_t>(0x0841 * 3 * (1 + column + 3 * row)); };
+    auto part_of = [](int at, int border, int inner_end) { return at < border ? 0 : at < inner_end ? 1 : 2; };
+    auto frame = PixelBuffer::create(16, 16);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            frame->at(x, y) = part_colour(part_of(x, 4, 12), part_of(y, 4, 12));
+    for (std::int32_t quarters : { 5, 7, 13 }) {
+        std::int32_t const side = scale_length(16, quarters);
+        std::int32_t const border = scale_length(4, quarters);
+        std::int32_t const inner_end = scale_length(12, quarters);
+        PictureRef ref;
+        picture_from_buffer(ref, resample_keyed(*frame, { side, side }));
+        ref.grid.inner_start = { border, border };
+        ref.grid.inner_end = { inner_end, inner_end };
+        ASSERT_EQ(ref.size(), (Size { side, side }));
+        for (Size target_size : { Size { side, side }, Size { 61, 45 }, Size { 2 * side + 3, side + 1 } }) {
+            auto d = blank(80, 60);
+            DrawTarget target(d.get());
+            Point const at { 3, 2 };
+            ref.draw(target, at, target_size, copy_op());
+            std::int32_t const far_border = side - inner_end;
+            for (int y = 0; y < 60; ++y) {
+                for (int x = 0; x < 80; ++x) {
+                    int const dx = x - at.x, dy = y - at.y;
+                    bool const inside = dx >= 0 && dy >= 0 && dx < target_size.width && dy < target_size.height;
+                    std::uint16_t const want = inside
+                        ? part_colour(part_of(dx, border, target_size.width - far_border),
+                              part_of(dy, border, target_size.height - far_border))
+                        : kBlank;
+                    ASSERT_EQ(d->at(x, y), want) << "scale " << quarters / 4.0 << " size " << target_size.width << "x"
+                                                 << target_size.height << " pixel " << dx << "," << dy;
+                }
+            }
+        }
+    }
 }
 
 TEST(BitmapPictureDraw, an_empty_centre_range_draws_nothing_in_the_centre)
@@ -151,7 +185,7 @@ TEST(BitmapPictureDraw, an_empty_centre_range_draws_nothing_in_the_centre)
     auto picture = marked_picture(4, 1);
     auto d = blank(10, 1);
     DrawTarget target(d.get());
-    picture->draw(target, { 0, 0 }, { 10, 1 }, grid_1d(0, 2, 2, 4), 0, copy_op());
+    picture->draw(target, { 0, 0 }, { 10, 1 }, grid_1d(0, 2, 2, 4), copy_op());
     EXPECT_EQ(row_of(*d, 0), columns({ 0, 1, -1, -1, -1, -1, -1, -1, 2, 3 }));
 }
 
@@ -164,13 +198,13 @@ TEST(BitmapPictureDraw, a_grid_reaching_outside_the_picture_draws_nothing)
     NineSliceGrid out_of_order { { 0, 0 }, { 3, 1 }, { 2, 3 }, { 4, 4 } };
     NineSliceGrid negative { { -1, 0 }, { 1, 1 }, { 3, 3 }, { 4, 4 } };
     for (auto const& grid : { too_wide, out_of_order, negative })
-        picture->draw(target, { 0, 0 }, { 10, 10 }, grid, 0, copy_op());
-    picture->draw(target, { 0, 0 }, { 10, 10 }, { { 0, 0 }, { 1, 1 }, { 3, 3 }, { 8, 8 } }, 1, copy_op());
-    EXPECT_EQ(d->at(9, 9), mark(3, 3)) << "the same grid fits once magnified";
+        picture->draw(target, { 0, 0 }, { 10, 10 }, grid, copy_op());
+    picture->draw(target, { 0, 0 }, { 10, 10 }, { { 0, 0 }, { 1, 1 }, { 3, 3 }, { 4, 4 } }, copy_op());
+    EXPECT_EQ(d->at(9, 9), mark(3, 3)) << "a grid inside the picture draws";
     d = blank(10, 10);
     DrawTarget again(d.get());
     for (auto const& grid : { too_wide, out_of_order, negative })
-        picture->draw(again, { 0, 0 }, { 10, 10 }, grid, 0, copy_op());
+        picture->draw(again, { 0, 0 }, { 10, 10 }, grid, copy_op());
     for (int y = 0; y < 10; ++y)
         for (int x = 0; x < 10; ++x)
             ASSERT_EQ(d->at(x, y), kBlank);
@@ -207,11 +241,10 @@ TEST(Picture, a_new_reference_is_empty_and_draws_nothing)
 TEST(Picture, picture_from_buffer_covers_the_whole_buffer)
 {
     PictureRef ref;
-    ref.scale_shift = 2;
+    ref.grid.inner_start = { 2, 2 };
     BitmapPicture* created = picture_from_buffer(ref, PixelBuffer::create(7, 5));
     ASSERT_TRUE(created);
     EXPECT_EQ(ref.picture.get(), created);
-    EXPECT_EQ(ref.scale_shift, 0);
     EXPECT_EQ(ref.size(), (Size { 7, 5 }));
     EXPECT_EQ(ref.grid.outer_start, (Point { 0, 0 }));
     EXPECT_EQ(ref.grid.inner_start, (Point { 0, 0 }));

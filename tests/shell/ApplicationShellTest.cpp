@@ -100,15 +100,17 @@ protected:
 
 }
 
-TEST(ClientArea, pocket_pc_bars_double_from_97_dpi_and_yield_to_the_input_panel)
+TEST(ClientArea, pocket_pc_bars_grow_with_the_density_and_yield_to_the_input_panel)
 {
     ScreenInfo info;
     info.width = 240;
     info.height = 320;
     info.dpi = 96;
     EXPECT_EQ(windowed_client_area(info, true), (Rect { 0, 26, 240, 320 - 26 }));
-    info.dpi = 97;
+    info.dpi = 192;
     EXPECT_EQ(windowed_client_area(info, true), (Rect { 0, 52, 240, 320 - 52 }));
+    info.dpi = 120; // 1.25: 32.5 rounds up
+    EXPECT_EQ(windowed_client_area(info, true), (Rect { 0, 33, 240, 320 - 33 }));
     // A shown input panel whose visible desktop ends at 200 takes the rest.
     info.dpi = 96;
     EXPECT_EQ(bar_heights(info, 200).bottom, 120);

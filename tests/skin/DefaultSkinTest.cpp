@@ -5,6 +5,7 @@
 // at the skin, build/app/quilvane-skin-preview draws a sheet of the screens.
 
 #include "base/Language.h"
+#include "imaging/Density.h"
 #include "imaging/Picture.h"
 #include "imaging/PixelOp.h"
 #include "skin/Properties.h"
@@ -80,7 +81,8 @@ class Skin {
 public:
     explicit Skin(std::int32_t dpi)
     {
-        m_loaded = m_store.load_skin(program_path(kSkinPath), { 240 << (dpi > 191), 320 << (dpi > 191), dpi });
+        std::int32_t const quarters = scale_quarters_for_dpi(dpi);
+        m_loaded = m_store.load_skin(program_path(kSkinPath), { scale_length(240, quarters), scale_length(320, quarters), dpi });
     }
 
     bool loaded() const { return m_loaded; }
@@ -134,7 +136,6 @@ TEST_P(DefaultSkinTest, EveryScreenFindsItsNodesAndElements)
 {
     Skin skin(GetParam());
     ASSERT_TRUE(skin.loaded()) << to_utf8(program_path(kSkinPath));
-    EXPECT_EQ(skin.store().scale_shift(), GetParam() > 191 ? 1 : 0);
 
     for (auto const& screen : kScreens) {
         SkinNode form = skin.store().find_node(screen.form);
@@ -238,7 +239,7 @@ TEST_P(DefaultSkinTest, RowsAreLargeTouchTargets)
 {
     Skin skin(GetParam());
     ASSERT_TRUE(skin.loaded());
-    std::int32_t const least = 48 << skin.store().scale_shift();
+    std::int32_t const least = skin.store().scale_length(48);
     std::vector<WString> rows { u"AlbumElement", u"FolderElement" };
     for (auto const& name : kRowTemplates) {
         rows.push_back(name);
@@ -248,7 +249,7 @@ TEST_P(DefaultSkinTest, RowsAreLargeTouchTargets)
         EXPECT_GE(skin.store().get_point(skin.store().find_node(name), u"design_size", {}).y, least) << to_utf8(name);
 }
 
-INSTANTIATE_TEST_SUITE_P(Dpi, DefaultSkinTest, ::testing::Values(96, 192));
+INSTANTIATE_TEST_SUITE_P(Dpi, DefaultSkinTest, ::testing::Values(96, 160, 192, 420));
 
 PixelBuffer const* pixels_of(PictureRef const& picture)
 {
@@ -260,10 +261,10 @@ PixelBuffer const* pixels_of(PictureRef const& picture)
 // the key, the thumbnail (marked solid) where the mask pixel is solid, and
 // the mask's own colour elsewhere. A mask must let the picture through
 // everywhere inside its rounded outline and hide the corners.
-void expect_thumbnail_mask(PictureRef const& mask, char const* what)
+void expect_thumbnail_mask(PictureRef const& mask, std::int32_t side, std::string const& what)
 {
-    // As the screens use it: drawn over a whole 44 x 44 thumbnail.
-    std::int32_t const w = 44, h = 44;
+    // As the screens use it: drawn over a whole thumbnail.
+    std::int32_t const w = side, h = side;
     auto drawn = PixelBuffer::create(w, h);
     DrawTarget target(drawn.get());
     fill_rect(target, 0, 0, w, h, ColourFillOp(0x1234));
@@ -285,17 +286,47 @@ void expect_thumbnail_mask(PictureRef const& mask, char const* what)
     EXPECT_GT(covered, w * h * 9 / 10) << what << ": the photo shows through too little of the mask";
 }
 
+// Also at scales the pictures are made smaller for: the solid flag must
+// survive the averaging.
 TEST(DefaultSkinPictures, ThumbnailMasksShowThePhotoWithRoundedCorners)
 {
-    Skin skin(96);
-    ASSERT_TRUE(skin.loaded());
-    auto& store = skin.store();
-    // The album row keeps its image's picture as the mask; the thumbnail
-    // screen uses its "bad" placeholder as the mask.
-    auto album_mask = store.get_picture(skin.find_child(store.find_node(u"AlbumElement"), u"image"), u"src", {});
-    expect_thumbnail_mask(album_mask, "album mask");
-    auto folder_mask = store.get_picture(skin.find_child(store.find_node(u"Folder"), u"bad"), u"src", {});
-    expect_thumbnail_mask(folder_mask, "folder mask");
+    for (std::int32_t dpi : { 96, 120, 160, 320, 420 }) {
+        Skin skin(dpi);
+        ASSERT_TRUE(skin.loaded());
+        auto& store = skin.store();
+        std::string const at = " at " + std::to_string(dpi) + " dpi";
+        // The album row keeps its image's picture as the mask; the thumbnail
+        // screen uses its "bad" placeholder as the mask.
+        auto album_mask = store.get_picture(skin.find_child(store.find_node(u"AlbumElement"), u"image"), u"src", {});
+        expect_thumbnail_mask(album_mask, store.scale_length(44), "album mask" + at);
+        auto folder_mask = store.get_picture(skin.find_child(store.find_node(u"Folder"), u"bad"), u"src", {});
+        expect_thumbnail_mask(folder_mask, store.scale_length(44), "folder mask" + at);
+    }
+}
+
+// The skin compiler renders every picture (all are drawn as SVG) at each
+// density the loader knows, each scale_length of the plain picture; so no
+// screen up to 4x draws a magnified picture.
+TEST(DefaultSkinPictures, EveryPictureIsStoredAtEveryDensity)
+{
+    int pictures = 0;
+    for (auto const& entry : fs::recursive_directory_iterator(kSkinPath.parent_path())) {
+        auto const name = entry.path().filename().string();
+        if (entry.path().extension() != ".bmp" || name.find('@') != std::string::npos)
+            continue;
+        auto const stem = (entry.path().parent_path() / entry.path().stem()).string();
+        PictureRef plain;
+        ASSERT_NE(load_565(plain, program_path(stem)), nullptr) << name;
+        for (auto density : kPictureDensities) {
+            ScaledPicture stored = load_bmp_for_scale(program_path(stem), density);
+            ASSERT_NE(stored.buffer, nullptr) << name << density_suffix(density);
+            EXPECT_EQ(stored.density, density) << name << " lacks " << density_suffix(density);
+            EXPECT_EQ(stored.buffer->width(), scale_length(plain.size().width, density)) << name;
+            EXPECT_EQ(stored.buffer->height(), scale_length(plain.size().height, density)) << name;
+        }
+        ++pictures;
+    }
+    EXPECT_GT(pictures, 30);
 }
 
 // Images are drawn with a plain copy unless they ask for an "alpha"; a
@@ -327,18 +358,21 @@ TEST(DefaultSkinPictures, TransparentPicturesAreDrawnWithTheKey)
 }
 
 // The viewer reads its placeholders straight from the skin directory and
-// shows each as the one tile of a 45 x 45 picture.
+// shows each as the one tile of a 45 x 45 picture, at the screen's scale.
 TEST(DefaultSkinPictures, ViewerPlaceholdersAre45By45Bitmaps)
 {
     for (auto name : { "load", "bad" }) {
-        PictureRef ref;
-        auto* picture = load_565(ref, program_path(kSkinPath.parent_path() / name));
-        ASSERT_NE(picture, nullptr) << name;
-        EXPECT_EQ(picture->size(), (Size { 45, 45 })) << name;
-        auto const* buffer = picture->buffer();
-        for (std::int32_t y = 0; y < 45; ++y)
-            for (std::int32_t x = 0; x < 45; ++x)
-                ASSERT_FALSE(is_key(buffer->at(x, y))) << name << ": a tile has no transparency";
+        for (std::int32_t quarters : { 4, 7, 13 }) {
+            PictureRef ref;
+            auto* picture = load_565(ref, program_path(kSkinPath.parent_path() / name), quarters);
+            ASSERT_NE(picture, nullptr) << name;
+            std::int32_t const side = scale_length(45, quarters);
+            EXPECT_EQ(picture->size(), (Size { side, side })) << name;
+            auto const* buffer = picture->buffer();
+            for (std::int32_t y = 0; y < side; ++y)
+                for (std::int32_t x = 0; x < side; ++x)
+                    ASSERT_FALSE(is_key(buffer->at(x, y))) << name << ": a tile has no transparency";
+        }
     }
 }
 

@@ -97,7 +97,7 @@ TEST_F(SkinStoreTest, compiled_skins_answer_every_property_of_their_source)
 {
     Properties store;
     ASSERT_TRUE(store.load_skin(compiled_skin(), { 240, 320, 96 }));
-    EXPECT_EQ(store.scale_shift(), 0);
+    EXPECT_EQ(store.scale(), 1.0);
     SkinNode main = store.find_node(u"Main");
     ASSERT_NE(main, nullptr);
     EXPECT_EQ(store.get_string(main, u"type", u""), u"node");
@@ -151,20 +151,63 @@ TEST_F(SkinStoreTest, missing_records_give_the_default_and_prefixes_do_not_match
     EXPECT_TRUE(store.get_picture(main, u"nothing", {}).is_empty());
 }
 
-TEST_F(SkinStoreTest, high_density_screens_double_points_pictures_and_fonts)
+TEST_F(SkinStoreTest, dense_screens_scale_points_pictures_grids_and_fonts_alike)
 {
     Properties store;
     ASSERT_TRUE(store.load_skin(compiled_skin(), { 480, 640, 192 }));
-    EXPECT_EQ(store.scale_shift(), 1);
+    EXPECT_EQ(store.scale(), 2.0);
     SkinNode main = store.find_node(u"Main");
     EXPECT_EQ(store.get_point(main, u"pos", {}), (Point { -6, 14 }));
     auto frame = store.get_picture(main, u"frame", {});
+    EXPECT_EQ(frame.size(), (Size { 32, 32 }));
     EXPECT_EQ(frame.grid.outer_start, (Point { 0, 0 }));
     EXPECT_EQ(frame.grid.inner_start, (Point { 8, 8 }));
     EXPECT_EQ(frame.grid.inner_end, (Point { 24, 24 }));
     EXPECT_EQ(frame.grid.outer_end, (Point { 32, 32 }));
-    EXPECT_EQ(frame.scale_shift, 1);
-    EXPECT_EQ(store.get_font(main, u"font", empty_font())->description().scale, 2);
+    EXPECT_EQ(store.get_font(main, u"font", empty_font())->description().scale, 2.0);
+
+    // 168 dpi is 1.75: every length to its nearest pixel, the pictures
+    // (plain ones only here) as large as their scaled grids.
+    Properties fractional;
+    ASSERT_TRUE(fractional.load_skin(compiled_skin(), { 420, 560, 168 }));
+    EXPECT_EQ(fractional.scale(), 1.75);
+    EXPECT_EQ(fractional.scale_shift(), 1) << "the nearest doubling for older callers";
+    main = fractional.find_node(u"Main");
+    EXPECT_EQ(fractional.get_point(main, u"pos", {}), (Point { -5, 12 }));
+    frame = fractional.get_picture(main, u"frame", {});
+    EXPECT_EQ(frame.size(), (Size { 28, 28 }));
+    EXPECT_EQ(frame.grid.inner_start, (Point { 7, 7 }));
+    EXPECT_EQ(frame.grid.inner_end, (Point { 21, 21 }));
+    EXPECT_EQ(frame.grid.outer_end, (Point { 28, 28 }));
+    auto icon = fractional.get_picture(main, u"icon", {});
+    EXPECT_EQ(icon.size(), (Size { 14, 11 }));
+    EXPECT_EQ(icon.grid.outer_end, (Point { 14, 11 }));
+    auto bordered = fractional.get_picture(fractional.child(main, 0), u"image", {});
+    EXPECT_EQ(bordered.grid.inner_start, (Point { 4, 4 })) << "3.5 rounds up";
+    EXPECT_EQ(bordered.grid.inner_end, (Point { 11, 7 }));
+    EXPECT_EQ(fractional.get_font(main, u"font", empty_font())->description().scale, 1.75);
+}
+
+TEST_F(SkinStoreTest, pictures_are_read_from_the_finest_density_a_screen_needs)
+{
+    // The frame also stored at 2x in another colour: a 1.75x screen takes
+    // it and makes it smaller; a 1.25x screen takes nothing coarser than
+    // what exists above it.
+    write_picture("frame@2x", 32, 32, 0x0841 * 6);
+    Properties store;
+    ASSERT_TRUE(store.load_skin(compiled_skin(), { 420, 560, 168 }));
+    auto frame = store.get_picture(store.find_node(u"Main"), u"frame", {});
+    ASSERT_EQ(frame.size(), (Size { 28, 28 }));
+    auto const* bitmap = dynamic_cast<BitmapPicture const*>(frame.picture.get());
+    ASSERT_NE(bitmap, nullptr);
+    EXPECT_EQ(bitmap->buffer()->at(13, 13), 0x0841 * 6);
+
+    Properties coarse;
+    ASSERT_TRUE(coarse.load_skin(compiled_skin(), { 300, 400, 120 }));
+    frame = coarse.get_picture(coarse.find_node(u"Main"), u"frame", {});
+    ASSERT_EQ(frame.size(), (Size { 20, 20 }));
+    bitmap = dynamic_cast<BitmapPicture const*>(frame.picture.get());
+    EXPECT_EQ(bitmap->buffer()->at(10, 10), 0x0841 * 6);
 }
 
 TEST_F(SkinStoreTest, the_header_decides_whether_a_file_is_a_skin)
