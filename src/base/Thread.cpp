@@ -41,7 +41,7 @@ void Thread::entry()
 {
     m_thread_id.store(platform::current_thread_id(), std::memory_order_release);
     m_thread_id.notify_all();
-    if (m_priority != 3)
+    if (m_priority != 3 || m_background)
         apply_priority();
     run();
     m_running.store(false, std::memory_order_release);
@@ -66,12 +66,23 @@ bool Thread::set_priority(int level)
     return apply_priority();
 }
 
+bool Thread::set_background()
+{
+    m_background = true;
+    if (!is_running())
+        return true;
+    return apply_priority();
+}
+
 bool Thread::apply_priority()
 {
+    int const id = m_thread_id.load(std::memory_order_acquire);
+    if (id == 0)
+        return false;
+    if (m_background)
+        return platform::set_thread_background(id);
     // Priority 1 (highest) .. 5 (lowest) as nice -10 .. 10.
-    int nice = (m_priority - 3) * 5;
-    int id = m_thread_id.load(std::memory_order_acquire);
-    return id != 0 && platform::set_thread_nice(id, nice);
+    return platform::set_thread_nice(id, (m_priority - 3) * 5);
 }
 
 void Event::set()

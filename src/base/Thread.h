@@ -29,6 +29,10 @@ public:
     bool set_priority(int level);
     // The platform priority of the last level set: 5 (lowest) to 1 (highest).
     int priority() const { return m_priority; }
+    // Below every level: the thread runs only on time nothing else wants,
+    // for work that must never take a frame from the screen. Applies at
+    // start when set before it.
+    bool set_background();
 
     static int platform_priority_for(int level);
 
@@ -44,6 +48,7 @@ private:
     std::atomic<bool> m_stop_requested { false };
     std::atomic<int> m_thread_id { 0 };
     int m_priority { 3 };
+    bool m_background { false };
 };
 
 // Re-entrant: the owning thread may lock again and unlocks as often.

@@ -1,6 +1,6 @@
-// The catalog's worker: the search of the cards and My Documents, and the
-// building of the queued pictures' cache files, one at a time. Everything
-// here runs on the worker thread.
+// The catalog's worker, which searches the cards and My Documents, and its
+// building threads, which build the queued pictures' cache files, each its
+// own picture. Everything here runs on one of those threads.
 
 #include "catalog/PhotoCatalog.h"
 
@@ -37,26 +37,24 @@ WString seconds_text(double seconds)
 void PhotoCatalog::run()
 {
     set_priority(-1);
-    m_work_event.wait();
     while (!stopping()) {
         bool wanted = false;
         {
             // Taken, not held: a search takes seconds, and the screens ask
-            // for the next one meanwhile.
+            // for the next one meanwhile. Reset under the same lock as
+            // need_search sets it, so no request is lost between.
             QV_LOCK(u"run", m_need_search_mutex);
             wanted = std::exchange(m_need_search, false);
-        }
-        if (wanted)
-            finish_search(search());
-        if (stopping())
-            break;
-        create_cache();
-        {
-            // A search request that came in meanwhile keeps the worker awake.
-            QV_LOCK(u"run", m_need_search_mutex);
-            QV_LOCK(u"run", m_map_mutex);
-            if (m_map.empty() && !m_need_search)
+            if (!wanted)
                 m_work_event.reset();
+        }
+        if (wanted) {
+            // No build starts while the search counts the queue anew; those
+            // under way end meanwhile, and are counted before it.
+            set_searching(true);
+            finish_search(search());
+            set_searching(false);
+            continue;
         }
         // The destructor raises the flag before it signals: a signal lost to
         // the reset above is seen here.
@@ -241,38 +239,88 @@ bool PhotoCatalog::queue_pictures(WString const& root, std::vector<Checked> cons
     return true;
 }
 
-bool PhotoCatalog::next_to_build(WString& drive, WString& picture)
+void PhotoCatalog::set_searching(bool searching)
 {
-    QV_LOCK(u"create_cache", m_map_mutex);
-    if (m_map.empty())
-        return false;
-    auto entry = m_map.end();
     {
-        QV_LOCK(u"create_cache", m_current_folder_mutex);
-        if (!m_current_folder.empty())
-            entry = m_map.find(m_current_folder);
+        QV_LOCK(u"run", m_map_mutex);
+        m_searching = searching;
     }
-    if (entry == m_map.end())
-        entry = m_map.begin();
-    if (entry->second.pictures.empty()) {
-        m_map.erase(entry);
-        return false;
-    }
-    drive = entry->second.drive_path;
-    picture = entry->second.pictures.front().path;
-    return true;
+    if (!searching)
+        m_build_event.set();
 }
 
-void PhotoCatalog::create_cache()
+void PhotoCatalog::build_loop()
 {
-    WString drive;
-    WString picture;
-    if (!next_to_build(drive, picture))
-        return;
+    while (!stopping()) {
+        WString drive;
+        WString picture;
+        std::uint64_t ticket = 0;
+        if (next_to_build(drive, picture, ticket)) {
+            build_one(drive, picture, ticket);
+            continue;
+        }
+        // The destructor raises the flag before it signals.
+        if (stopping())
+            break;
+        m_build_event.wait();
+    }
+}
+
+bool PhotoCatalog::next_to_build(WString& drive, WString& picture, std::uint64_t& ticket)
+{
+    QV_LOCK(u"create_cache", m_map_mutex);
+    if (m_searching) {
+        m_build_event.reset();
+        return false;
+    }
+    auto const untaken = [this](PendingFolder const& folder) {
+        return std::find_if(folder.pictures.begin(), folder.pictures.end(),
+            [this](PendingPicture const& p) { return !m_building.contains(p.path); });
+    };
+    auto take = [&](PendingFolder const& folder, std::vector<PendingPicture>::const_iterator p) {
+        drive = folder.drive_path;
+        picture = p->path;
+        m_building.insert(picture);
+        // In queue order, under the queue's lock: see NameClaims.
+        ticket = m_name_claims.take_ticket();
+        return true;
+    };
+    {
+        QV_LOCK(u"create_cache", m_current_folder_mutex);
+        if (!m_current_folder.empty()) {
+            auto current = m_map.find(m_current_folder);
+            if (current != m_map.end()) {
+                if (auto p = untaken(current->second); p != current->second.pictures.end())
+                    return take(current->second, p);
+            }
+        }
+    }
+    for (auto entry = m_map.begin(); entry != m_map.end();) {
+        if (entry->second.pictures.empty()) {
+            entry = m_map.erase(entry);
+            continue;
+        }
+        if (auto p = untaken(entry->second); p != entry->second.pictures.end())
+            return take(entry->second, p);
+        ++entry;
+    }
+    // Reset under the lock every queuing takes: a picture queued after
+    // this look sets the event again.
+    m_build_event.reset();
+    return false;
+}
+
+void PhotoCatalog::build_one(WString const& drive, WString const& picture, std::uint64_t ticket)
+{
+    NameClaims::Ticket claim(m_name_claims, ticket);
     Stopwatch timer;
     Log::get() << u"Time for create cache begin " << seconds_text(timer.elapsed()) << u"\n";
     PictureProblem problem = PictureProblem::None;
-    bool const ok = build_picture_cache(picture, drive, &m_stop, problem);
+    bool ok = false;
+    // No plain name: the picture has gone, which the build finds and says.
+    WString const plain_name = cache_file_name(picture, drive);
+    if (plain_name.empty() || claim.claim(plain_name, &m_stop))
+        ok = build_picture_cache(picture, drive, &m_stop, problem);
     Log::get() << u"Time for create cache end " << seconds_text(timer.elapsed()) << u"\n";
     built(picture, ok, problem);
     if (problem == PictureProblem::Storage && !stopping())
@@ -298,9 +346,14 @@ void PhotoCatalog::give_up_on_storage(WString const& drive)
                 ++entry;
                 continue;
             }
-            for (auto& picture : entry->second.pictures)
-                given_up.push_back(std::move(picture.path));
-            entry = m_map.erase(entry);
+            // Builds under way end by themselves, and count themselves.
+            auto& pictures = entry->second.pictures;
+            auto const under_way = std::stable_partition(pictures.begin(), pictures.end(),
+                [this](PendingPicture const& p) { return m_building.contains(p.path); });
+            for (auto p = under_way; p != pictures.end(); ++p)
+                given_up.push_back(std::move(p->path));
+            pictures.erase(under_way, pictures.end());
+            entry = pictures.empty() ? m_map.erase(entry) : std::next(entry);
         }
     }
     {
@@ -332,6 +385,7 @@ void PhotoCatalog::built(WString const& picture, bool ok, PictureProblem problem
         m_build_observer(picture, ok);
     {
         QV_LOCK(u"create_cache", m_map_mutex);
+        m_building.erase(picture);
         auto found = m_map.find(folder_of(picture));
         if (found != m_map.end()) {
             auto& pictures = found->second.pictures;

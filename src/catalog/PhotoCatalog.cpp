@@ -3,10 +3,12 @@
 #include "base/FileStream.h"
 #include "base/Log.h"
 #include "base/Paths.h"
+#include "base/Registry.h"
 #include "base/TextFile.h"
 #include "catalog/CatalogFile.h"
 #include "catalog/LoggedLock.h"
 #include "platform/Files.h"
+#include "platform/System.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -25,12 +27,29 @@ PhotoCatalog::PhotoCatalog(WString folders_file, bool start)
         start_worker();
 }
 
+// A building thread: the catalog's loop, at background priority.
+class PhotoCatalog::BuildThread : public Thread {
+public:
+    explicit BuildThread(PhotoCatalog& catalog)
+        : m_catalog(catalog)
+    {
+        set_background();
+    }
+    ~BuildThread() override { join(); }
+
+private:
+    void run() override { m_catalog.build_loop(); }
+    PhotoCatalog& m_catalog;
+};
+
 PhotoCatalog::~PhotoCatalog()
 {
     m_stop.store(true);
     request_stop();
     m_work_event.set();
+    m_build_event.set();
     join();
+    m_builders.clear();
 }
 
 WString PhotoCatalog::default_folders_file()
@@ -40,7 +59,28 @@ WString PhotoCatalog::default_folders_file()
     return u"%app_path%/folders.ini";
 }
 
-bool PhotoCatalog::start_worker() { return start(); }
+void PhotoCatalog::set_build_threads(int count) { m_build_threads = std::clamp(count, 0, 64); }
+
+bool PhotoCatalog::start_worker()
+{
+    if (!m_builders.empty())
+        return false;
+    if (m_build_threads == 0) {
+        std::uint32_t setting = 0;
+        read_dword(kMakerKey, u"BuildThreads", setting);
+        m_build_threads = setting > 0 ? static_cast<int>(std::min<std::uint32_t>(setting, 64))
+                                      : platform::processor_count();
+    }
+    if (!start())
+        return false;
+    for (int i = 0; i < m_build_threads; ++i) {
+        auto builder = std::make_unique<BuildThread>(*this);
+        if (builder->start())
+            m_builders.push_back(std::move(builder));
+    }
+    Log::get() << u"cache files are built " << static_cast<std::int32_t>(m_builders.size()) << u" at once\n";
+    return !m_builders.empty();
+}
 
 // ---- The album list --------------------------------------------------------
 
@@ -230,7 +270,7 @@ void PhotoCatalog::add_picture(WStringView picture_path, WStringView drive_path)
             m_current_folder = directory;
         }
     }
-    m_work_event.set();
+    m_build_event.set();
 }
 
 void PhotoCatalog::prioritize_picture(WStringView picture_path, WStringView drive_path)

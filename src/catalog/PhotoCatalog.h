@@ -2,12 +2,14 @@
 
 // The album list and its worker: the search of the storage cards and My
 // Documents, the queue of pictures without a valid cache file, and the
-// building of those files one at a time. It is the screens' one way to the
+// building of those files, several at once on threads of their own. It is the screens' one way to the
 // cache files: they ask picture_status what a picture's cache holds and hand
 // in requests (add_picture, prioritize_picture), and never look for a cache
 // file themselves.
 //
-// Threads: the worker is the object's own thread; every other call belongs
+// Threads: the worker, the object's own thread, searches; the building
+// threads take pictures from the queue in its order, each its own, and run
+// only on time the rest of the system leaves over. Every other call belongs
 // to the user-interface thread, except the diagnostics, which any thread may
 // call. Listeners are told only from poll_events, which a screen calls once
 // a frame, never from inside another call: whatever a listener asks while it
@@ -31,6 +33,7 @@
 #include "core/WString.h"
 #include "catalog/CatalogEvent.h"
 #include "catalog/FolderInfo.h"
+#include "catalog/NameClaims.h"
 #include "catalog/PendingFolder.h"
 #include "catalog/PictureStatus.h"
 #include "platform/Files.h"
@@ -39,9 +42,11 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace qv {
@@ -56,6 +61,10 @@ public:
     static WString default_folders_file();
     WString const& folders_file() const { return m_folders_file; }
     bool start_worker();
+    // How many cache files are built at once: before start_worker, 0 for
+    // the setting "BuildThreads", else one per processor.
+    void set_build_threads(int count);
+    int build_threads() const { return m_build_threads; }
 
     // The album list.
     int get_folders_size();
@@ -109,8 +118,9 @@ public:
     int searches_completed() const { return m_searches_completed.load(); }
     std::vector<PendingPicture> pending_pictures(WStringView folder_path);
     int pending_count();
-    // Called on the worker after each build attempt, before the picture
-    // leaves the queue. Set it before the worker starts.
+    // Called on the building thread after each build attempt, before the
+    // picture leaves the queue; builds run at once, so it must be safe to
+    // call from several threads. Set it before the worker starts.
     void set_build_observer(std::function<void(WString const& picture, bool built)> observer)
     {
         m_build_observer = std::move(observer);
@@ -132,8 +142,13 @@ private:
     bool queue_pictures(WString const& root, std::vector<Checked> const& pictures);
     // `count` pictures of `directory`, the first of them `picture`.
     void count_in_album(WString const& root, WString const& directory, WString const& picture, int count, size_t& hint);
-    void create_cache();
-    bool next_to_build(WString& drive, WString& picture);
+    class BuildThread;
+    void set_searching(bool searching);
+    void build_loop();
+    // The next picture nobody builds yet, the current album's first; false
+    // (and the build event reset) when there is none.
+    bool next_to_build(WString& drive, WString& picture, std::uint64_t& ticket);
+    void build_one(WString const& drive, WString const& picture, std::uint64_t ticket);
     void built(WString const& picture, bool built, PictureProblem problem);
     void give_up_on_storage(WString const& drive);
 
@@ -171,7 +186,17 @@ private:
     Mutex m_failed_mutex;
     std::unordered_map<WString, PictureProblem> m_failed;
     StorageProblem m_storage_problem;
+    // Set when a search is asked for, and when the object goes.
     Event m_work_event { Event::Reset::Manual };
+    // Set whenever the queue gains a picture, and when the object goes.
+    Event m_build_event { Event::Reset::Manual };
+    int m_build_threads { 0 };
+    std::vector<std::unique_ptr<BuildThread>> m_builders;
+    // Pictures being built, under m_map_mutex: they stay queued (so a
+    // search does not queue them again) but no second thread takes them.
+    std::unordered_set<WString> m_building;
+    bool m_searching { false }; // under m_map_mutex
+    NameClaims m_name_claims;
 
     // The builder reads this one; Thread's own flag is set alongside it.
     std::atomic<bool> m_stop { false };

@@ -42,5 +42,12 @@ int current_thread_id();
 // unprivileged process, which the result reports.
 bool set_thread_nice(int thread_id, int nice);
 int thread_nice(int thread_id);
+// Lets the thread run only on time no other thread of the system wants
+// (SCHED_IDLE), or, where that is refused, at the lowest nice value. True
+// when either took.
+bool set_thread_background(int thread_id);
+bool thread_is_idle_class(int thread_id);
+// The processors this process may run on (at least 1).
+int processor_count();
 
 }

@@ -1,6 +1,7 @@
 #include "platform/System.h"
 #include "platform/Files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <ctime>
 #include <fstream>
 #include <sstream>
+#include <sched.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -219,6 +221,25 @@ int thread_nice(int thread_id)
 {
     errno = 0;
     return getpriority(PRIO_PROCESS, static_cast<id_t>(thread_id));
+}
+
+bool set_thread_background(int thread_id)
+{
+    sched_param const param {};
+    if (sched_setscheduler(static_cast<pid_t>(thread_id), SCHED_IDLE, &param) == 0)
+        return true;
+    return set_thread_nice(thread_id, 19);
+}
+
+bool thread_is_idle_class(int thread_id) { return sched_getscheduler(static_cast<pid_t>(thread_id)) == SCHED_IDLE; }
+
+int processor_count()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        return std::max(1, CPU_COUNT(&set));
+    return std::max(1u, std::thread::hardware_concurrency());
 }
 
 }

@@ -12,7 +12,9 @@
 namespace qv {
 
 // Pictures whose coefficients take more than this to hold get no stored
-// full-size copy: their levels come from a scaled decode.
+// full-size copy: their levels come from a scaled decode. Builds that run
+// at once share it: their transcodes together hold no more (a transcode
+// waits for room).
 inline constexpr std::uint64_t kTranscodeLimitBytes = 192u << 20;
 
 // False on any failure, and when `stop` was seen set (it is looked at
@@ -26,5 +28,8 @@ inline constexpr std::uint64_t kTranscodeLimitBytes = 192u << 20;
 // search root when `cache_file` lies in a cache directory.
 bool create_picture_cache(WStringView picture, WStringView cache_file, std::atomic<bool> const* stop = nullptr,
     PictureProblem* problem = nullptr, std::uint64_t transcode_limit = kTranscodeLimitBytes);
+
+// The most the transcodes under way held at once since the last call.
+std::uint64_t take_transcode_peak_bytes();
 
 }

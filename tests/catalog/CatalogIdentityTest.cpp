@@ -230,9 +230,11 @@ TEST_F(StorageTest, AReadOnlyFolderIsToldOnceAndTriedAgainOnlyByTheNextSearch)
     catalog.add_listener(&recorder);
     search_and_build(catalog, recorder);
     ASSERT_TRUE(poll_until(catalog, [&] { return recorder.count(&CatalogEvent::cache_complete) > 0; }, 20));
-    // One refusal gives up on the folder: no build of every picture, no
-    // search after search.
-    EXPECT_EQ(builds.total(), 1);
+    // One refusal gives up on the folder: no build of every picture (only
+    // those already under way beside the first), no search after search.
+    int const tried = builds.total();
+    EXPECT_GE(tried, 1);
+    EXPECT_LE(tried, catalog.build_threads());
     EXPECT_EQ(recorder.count(&CatalogEvent::storage_fault), 1);
     EXPECT_LE(recorder.count(&CatalogEvent::progress), 6);
     EXPECT_EQ(catalog.searches_completed(), 1);
@@ -242,7 +244,7 @@ TEST_F(StorageTest, AReadOnlyFolderIsToldOnceAndTriedAgainOnlyByTheNextSearch)
     // Writable again: the next search builds them all and clears the fault.
     remount(0);
     search_and_build(catalog, recorder);
-    EXPECT_EQ(builds.total(), 7);
+    EXPECT_EQ(builds.total(), tried + 6);
     EXPECT_EQ(recorder.count(&CatalogEvent::storage_fault), 2);
     EXPECT_EQ(catalog.storage_problem().fault, platform::StorageFault::None);
     for (int i = 0; i < 6; ++i)
@@ -273,14 +275,16 @@ TEST_F(StorageTest, AFullDiskMarksNoGoodPictureBadAndTheNextSearchBuildsThemOnce
     catalog.add_listener(&recorder);
     search_and_build(catalog, recorder);
     ASSERT_TRUE(poll_until(catalog, [&] { return recorder.count(&CatalogEvent::cache_complete) > 0; }, 20));
-    EXPECT_EQ(builds.total(), 1);
+    int const tried = builds.total();
+    EXPECT_GE(tried, 1);
+    EXPECT_LE(tried, catalog.build_threads());
     // No marker: nothing in the cache directory says a picture is bad.
     EXPECT_TRUE(files_in(cache_dir(m_docs)).empty());
     expect_given_up(catalog, 6, platform::StorageFault::Full);
 
     fs::remove(m_docs / "filler.bin");
     search_and_build(catalog, recorder);
-    EXPECT_EQ(builds.total(), 7);
+    EXPECT_EQ(builds.total(), tried + 6);
     EXPECT_EQ(files_in(cache_dir(m_docs)).size(), 6u);
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(catalog.picture_status(program("p" + std::to_string(i) + ".jpg"), root()).state,
