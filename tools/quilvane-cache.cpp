@@ -1,13 +1,15 @@
 // quilvane-cache: builds the cache files of a picture library ahead of
 // time, and looks inside them.
 //
-//   quilvane-cache build [ROOT...]      every *.jpg / *.jpeg under each root
-//                                        (default: the pictures folder and the cards)
+//   quilvane-cache build [-j N] [ROOT...]
+//                                        every *.jpg / *.jpeg under each root
+//                                        (default: the pictures folder and the cards),
+//                                        N at once (default: one per processor)
 //   quilvane-cache check PICTURE [ROOT]  the picture's cache file: header and sizes
 //   quilvane-cache tile PICTURE LEVEL COLUMN ROW OUT.png [ROOT]
 //                                        a tile of the upright picture (Exif
 //                                        orientation applied), as the viewer shows it
-//   quilvane-cache search               the program's own search and cache building:
+//   quilvane-cache search [-j N]        the program's own search and cache building:
 //                                        the cards and the pictures folder, the album
 //                                        list in folders.ini beside the executable
 //                                        (or $QUILVANE_FOLDERS_INI)
@@ -16,6 +18,7 @@
 #include "base/FileInfo.h"
 #include "base/Paths.h"
 #include "catalog/AlbumListing.h"
+#include "catalog/NameClaims.h"
 #include "catalog/PhotoCatalog.h"
 #include "catalog/PictureStatus.h"
 #include "imaging/PngImage.h"
@@ -152,7 +155,7 @@ private:
     std::chrono::steady_clock::time_point m_start { std::chrono::steady_clock::now() };
 };
 
-int build(std::vector<WString> roots)
+int build(std::vector<WString> roots, int threads)
 {
     if (roots.empty())
         roots = default_roots();
@@ -175,28 +178,65 @@ int build(std::vector<WString> roots)
         for (auto& p : pictures)
             jobs.push_back({ std::move(p), root });
     }
-    std::printf("%zu pictures under %zu roots\n", jobs.size(), roots.size());
+    threads = std::clamp(threads, 1, std::max<int>(1, static_cast<int>(jobs.size())));
+    std::printf("%zu pictures under %zu roots, %d at once\n", jobs.size(), roots.size(), threads);
+
     Progress progress(jobs.size());
     Tally tally;
-    for (size_t i = 0; i < jobs.size(); ++i) {
-        auto const& job = jobs[i];
-        progress.show(i, job.picture);
-        auto const status = read_picture_status(job.picture, job.root);
-        if (status.state == PictureStatus::State::Missing) {
-            // Listed a moment ago, gone or unreadable now.
-            tally.add_failure(job.picture, PictureProblem::Missing);
-            continue;
+    std::mutex tally_mutex;
+    std::size_t done = 0;
+    // Jobs are taken in order, each with its ticket, so that pictures
+    // sharing a cache name get the names one build at a time would give.
+    NameClaims claims;
+    std::mutex take_mutex;
+    std::size_t next = 0;
+    auto work = [&] {
+        for (;;) {
+            std::size_t index = 0;
+            std::uint64_t number = 0;
+            {
+                std::lock_guard lock(take_mutex);
+                if (next == jobs.size())
+                    return;
+                index = next++;
+                number = claims.take_ticket();
+            }
+            NameClaims::Ticket ticket(claims, number);
+            auto const& job = jobs[index];
+            {
+                std::lock_guard lock(tally_mutex);
+                progress.show(done, job.picture);
+            }
+            enum class Outcome { Built, Valid, Failed } outcome = Outcome::Failed;
+            PictureProblem problem = PictureProblem::None;
+            auto const status = read_picture_status(job.picture, job.root);
+            if (status.state == PictureStatus::State::Missing) {
+                // Listed a moment ago, gone or unreadable now.
+                problem = PictureProblem::Missing;
+            } else if (status.state == PictureStatus::State::Ready) {
+                outcome = Outcome::Valid;
+            } else {
+                WString const plain_name = cache_file_name(job.picture, job.root);
+                if ((plain_name.empty() || ticket.claim(plain_name))
+                    && build_picture_cache(job.picture, job.root, nullptr, problem))
+                    outcome = Outcome::Built;
+            }
+            std::lock_guard lock(tally_mutex);
+            ++done;
+            if (outcome == Outcome::Built)
+                ++tally.built;
+            else if (outcome == Outcome::Valid)
+                ++tally.valid;
+            else
+                tally.add_failure(job.picture, problem);
         }
-        if (status.state == PictureStatus::State::Ready) {
-            ++tally.valid;
-            continue;
-        }
-        PictureProblem problem = PictureProblem::None;
-        if (build_picture_cache(job.picture, job.root, nullptr, problem))
-            ++tally.built;
-        else
-            tally.add_failure(job.picture, problem);
-    }
+    };
+    std::vector<std::thread> workers;
+    for (int i = 1; i < threads; ++i)
+        workers.emplace_back(work);
+    work();
+    for (auto& worker : workers)
+        worker.join();
     progress.show(jobs.size(), {});
     progress.finish();
     tally.print();
@@ -274,7 +314,7 @@ int tile(WString const& picture, int level, int column, int row, WString const& 
 
 // Runs the catalog exactly as the program does, polling it as a screen would
 // once per frame, until every queued picture is built.
-int search()
+int search(int threads)
 {
     class Screen : public CatalogListener {
     public:
@@ -335,6 +375,7 @@ int search()
     std::mutex built_mutex;
     std::set<WString> built;
     PhotoCatalog catalog({}, false);
+    catalog.set_build_threads(threads);
     catalog.set_build_observer([&](WString const& picture, bool ok) {
         if (!ok)
             return;
@@ -400,12 +441,13 @@ int search()
 int usage()
 {
     std::fprintf(stderr,
-        "usage: quilvane-cache build [ROOT...]\n"
+        "usage: quilvane-cache build [-j N] [ROOT...]\n"
         "       quilvane-cache check PICTURE [ROOT]\n"
         "       quilvane-cache tile PICTURE LEVEL COLUMN ROW OUT.png [ROOT]\n"
         "           LEVEL 0 fits one 256-pixel tile, each level above doubles it; COLUMN and ROW\n"
         "           count tiles of the upright picture (its Exif orientation applied)\n"
-        "       quilvane-cache search\n");
+        "       quilvane-cache search [-j N]\n"
+        "           -j N builds N cache files at once (default: one per processor)\n");
     return 2;
 }
 
@@ -418,14 +460,30 @@ int main(int argc, char** argv)
     // Interrupted or killed, a build takes its scratch files with it.
     install_scratch_cleanup_on_signals();
     std::string command = argv[1];
-    if (command == "build") {
+    if (command == "build" || command == "search") {
+        int threads = platform::processor_count();
         std::vector<WString> roots;
-        for (int i = 2; i < argc; ++i)
+        for (int i = 2; i < argc; ++i) {
+            std::string_view const argument = argv[i];
+            if (argument == "-j" || argument.starts_with("-j")) {
+                char const* count = argument.size() > 2 ? argv[i] + 2 : (i + 1 < argc ? argv[++i] : "");
+                char* end = nullptr;
+                long const n = std::strtol(count, &end, 10);
+                if (end == count || *end != 0 || n < 1 || n > 256) {
+                    std::fprintf(stderr, "quilvane-cache: -j wants a number of builds from 1 to 256\n");
+                    return 2;
+                }
+                threads = static_cast<int>(n);
+                continue;
+            }
             roots.push_back(root_argument(argv[i]));
-        return build(roots);
+        }
+        if (command == "build")
+            return build(roots, threads);
+        if (!roots.empty())
+            return usage();
+        return search(threads);
     }
-    if (command == "search")
-        return search();
     if (command == "check" && argc >= 3) {
         auto picture = absolute(argv[2]);
         return check(picture, root_for(picture, argc, argv, 3));
