@@ -39,8 +39,33 @@ struct ScreenGeometry {
 std::optional<ScreenGeometry> parse_screen_geometry(std::string_view text);
 
 // QUILVANE_SCREEN, else the desktop size for a full-screen display, else
-// 480 x 640 at 192 dpi. An open window's size overrides width and height.
+// 480 x 640 at 192 dpi. An open window's size and density override these:
+// a window shrunk to fit the desktop runs at a density shrunk with it.
 ScreenGeometry screen_geometry();
+
+// A rectangle of the desktop, in desktop pixels.
+struct DesktopArea {
+    std::int32_t x { 0 };
+    std::int32_t y { 0 };
+    std::int32_t width { 0 };
+    std::int32_t height { 0 };
+    friend bool operator==(DesktopArea const&, DesktopArea const&) = default;
+};
+
+// Where a window for the requested screen opens and the density it runs at.
+struct WindowPlacement {
+    DesktopArea area;
+    std::int32_t dpi { 96 };
+    friend bool operator==(WindowPlacement const&, WindowPlacement const&) = default;
+};
+
+// The requested screen as a window inside the desktop's usable area: as
+// asked when it fits, else shrunk to fit with its proportions kept and its
+// density shrunk by the same factor, so that the window shows the very
+// layout asked for, only smaller, rather than a narrower device whose
+// controls crowd out the content. Centred in the usable area. An empty
+// usable area (no desktop known) leaves the request as it is, at (0, 0).
+WindowPlacement fit_window(ScreenGeometry const& requested, DesktopArea const& usable);
 
 // Virtual key number of an SDL key code, 0 for keys the program ignores.
 int virtual_key_from_sdl(std::int32_t sdl_key);
@@ -79,6 +104,8 @@ public:
 
     virtual std::int32_t width() const = 0;
     virtual std::int32_t height() const = 0;
+    // The density the window was opened at (see fit_window).
+    virtual std::int32_t dpi() const = 0;
     // Copies the rectangle (x, y, w, h) of the RGB565 rows to the same place
     // of the window, offset by (to_x, to_y), and shows the result.
     virtual void present(std::uint16_t const* pixels, std::int32_t pitch, std::int32_t x, std::int32_t y,

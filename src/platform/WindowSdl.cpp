@@ -4,6 +4,7 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -104,10 +105,11 @@ NativeWindow* g_current = nullptr;
 
 class SdlWindow final : public NativeWindow, public EventPump {
 public:
-    SdlWindow(SDL_Window* window, SDL_Renderer* renderer, WindowId target)
+    SdlWindow(SDL_Window* window, SDL_Renderer* renderer, WindowId target, std::int32_t dpi)
         : m_window(window)
         , m_renderer(renderer)
         , m_target(target)
+        , m_dpi(dpi)
     {
         m_wake_event = SDL_RegisterEvents(1);
         SDL_GetWindowSize(m_window, &m_width, &m_height);
@@ -133,6 +135,7 @@ public:
 
     std::int32_t width() const override { return m_width; }
     std::int32_t height() const override { return m_height; }
+    std::int32_t dpi() const override { return m_dpi; }
 
     void present(std::uint16_t const* pixels, std::int32_t pitch, std::int32_t x, std::int32_t y, std::int32_t w,
         std::int32_t h, std::int32_t to_x, std::int32_t to_y) override
@@ -300,6 +303,7 @@ private:
     std::int32_t m_texture_width { 0 };
     std::int32_t m_texture_height { 0 };
     WindowId m_target;
+    std::int32_t m_dpi;
     std::uint32_t m_wake_event { 0 };
     int m_width { 0 };
     int m_height { 0 };
@@ -309,6 +313,8 @@ private:
 
 ScreenGeometry screen_geometry()
 {
+    if (g_current)
+        return ScreenGeometry { g_current->width(), g_current->height(), g_current->dpi() };
     if (char const* text = std::getenv("QUILVANE_SCREEN")) {
         if (auto geometry = parse_screen_geometry(text))
             return *geometry;
@@ -323,6 +329,36 @@ ScreenGeometry screen_geometry()
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
     }
     return geometry;
+}
+
+WindowPlacement fit_window(ScreenGeometry const& requested, DesktopArea const& usable)
+{
+    WindowPlacement placement { DesktopArea { 0, 0, requested.width, requested.height }, requested.dpi };
+    if (usable.width <= 0 || usable.height <= 0)
+        return placement;
+    std::int64_t const w = requested.width, h = requested.height;
+    if (w > usable.width || h > usable.height) {
+        // The tighter side sets the factor; the other follows, rounded.
+        // Cross-multiplied to stay exact: w / h against width / height.
+        std::int64_t numerator, denominator;
+        if (w * usable.height >= h * usable.width) {
+            numerator = usable.width;
+            denominator = w;
+        } else {
+            numerator = usable.height;
+            denominator = h;
+        }
+        auto const scaled = [&](std::int64_t value) {
+            return static_cast<std::int32_t>(std::max<std::int64_t>(1, (value * numerator + denominator / 2) / denominator));
+        };
+        placement.area.width = std::min(usable.width, scaled(w));
+        placement.area.height = std::min(usable.height, scaled(h));
+        // The lowest density a screen may ask for: below it no text reads.
+        placement.dpi = std::max(24, scaled(requested.dpi));
+    }
+    placement.area.x = usable.x + (usable.width - placement.area.width) / 2;
+    placement.area.y = usable.y + (usable.height - placement.area.height) / 2;
+    return placement;
 }
 
 int virtual_key_from_sdl(std::int32_t key)
@@ -429,11 +465,33 @@ std::unique_ptr<NativeWindow> NativeWindow::create(WStringView title, ScreenGeom
     Uint32 flags = SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE;
     if (fullscreen)
         flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
-    SDL_Window* window = SDL_CreateWindow(to_utf8(title).c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
-        geometry.width, geometry.height, flags);
+    // A window opens inside the part of the desktop that panels and docks
+    // leave free; a full-screen one covers the desktop whatever it asked.
+    SDL_Rect bounds {};
+    DesktopArea usable;
+    if (!fullscreen && SDL_GetDisplayUsableBounds(0, &bounds) == 0)
+        usable = DesktopArea { bounds.x, bounds.y, bounds.w, bounds.h };
+    WindowPlacement placement = fit_window(geometry, usable);
+    bool const placed = usable.width > 0 && usable.height > 0;
+    SDL_Window* window = SDL_CreateWindow(to_utf8(title).c_str(),
+        placed ? placement.area.x : static_cast<int>(SDL_WINDOWPOS_UNDEFINED),
+        placed ? placement.area.y : static_cast<int>(SDL_WINDOWPOS_UNDEFINED), placement.area.width,
+        placement.area.height, flags);
     if (!window) {
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
         return nullptr;
+    }
+    // The window manager's frame is known only once the window is up: when
+    // frame and window together overflow, the window shrinks again so that
+    // its title bar stays on the desktop too.
+    int top = 0, left = 0, bottom = 0, right = 0;
+    if (placed && SDL_GetWindowBordersSize(window, &top, &left, &bottom, &right) == 0
+        && (placement.area.width + left + right > usable.width || placement.area.height + top + bottom > usable.height)) {
+        DesktopArea const inner { usable.x + left, usable.y + top, usable.width - left - right,
+            usable.height - top - bottom };
+        placement = fit_window(geometry, inner);
+        SDL_SetWindowSize(window, placement.area.width, placement.area.height);
+        SDL_SetWindowPosition(window, placement.area.x, placement.area.y);
     }
     SDL_Renderer* renderer = SDL_CreateRenderer(window, -1, 0);
     if (!renderer) {
@@ -441,7 +499,7 @@ std::unique_ptr<NativeWindow> NativeWindow::create(WStringView title, ScreenGeom
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
         return nullptr;
     }
-    return std::make_unique<SdlWindow>(window, renderer, target);
+    return std::make_unique<SdlWindow>(window, renderer, target, placement.dpi);
 }
 
 NativeWindow* current_native_window() { return g_current; }

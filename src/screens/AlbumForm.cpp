@@ -7,6 +7,7 @@
 #include "platform/WindowMessages.h"
 
 #include <algorithm>
+#include <array>
 
 namespace qv {
 
@@ -88,7 +89,7 @@ AlbumForm::~AlbumForm() { m_catalog.remove_listener(this); }
 
 void AlbumForm::on_built()
 {
-    require_button(u"btnMenu");
+    m_menu = &require_button(u"btnMenu");
     m_search = &require_button(u"btnSearch");
     m_list = &require<VirtualList>(u"listApps");
     m_progress = &require<ProgressElement>(u"progress");
@@ -133,6 +134,7 @@ void AlbumForm::advance(double seconds)
 void AlbumForm::draw(DrawTarget& target, Point origin)
 {
     ScreenForm::draw(target, origin);
+    log_layout();
     if (!m_drawn) {
         // The moment start-up is over for the user, for the start-up benchmark.
         m_drawn = true;
@@ -275,6 +277,28 @@ void AlbumForm::show_storage_problem()
 }
 
 void AlbumForm::on_resize() { invalidate_layout(); }
+
+void AlbumForm::log_layout()
+{
+    // Where the controls came out, whenever that changes: the window tests
+    // find them by it on any screen.
+    std::array<Element const*, 3> const controls { m_menu, m_search, m_list };
+    std::array<Rect, 3> placed;
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        Point const p = controls[i]->position();
+        Size const s = controls[i]->size();
+        placed[i] = Rect { p.x, p.y, p.x + s.width, p.y + s.height };
+    }
+    if (placed == m_logged_layout)
+        return;
+    m_logged_layout = placed;
+    auto log = Log::get();
+    log << u"album form: layout " << size().width << u"x" << size().height;
+    for (std::size_t i = 0; i < controls.size(); ++i)
+        log << u" " << controls[i]->id() << u" " << placed[i].left << u" " << placed[i].top << u" " << placed[i].width()
+            << u" " << placed[i].height();
+    log << u"\n";
+}
 
 void AlbumForm::on_command_line(WStringView text)
 {

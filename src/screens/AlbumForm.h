@@ -16,6 +16,8 @@
 #include "widgets/ProgressElement.h"
 #include "widgets/VirtualList.h"
 
+#include <array>
+
 namespace qv {
 
 class PhotoCatalog;
@@ -85,6 +87,7 @@ private:
     FolderForm m_folder_form;
     MenuForm m_menu_form;
     MenuScreen m_popup;
+    ButtonElement* m_menu { nullptr };
     ButtonElement* m_search { nullptr };
     VirtualList* m_list { nullptr };
     ProgressElement* m_progress { nullptr };
@@ -93,6 +96,8 @@ private:
     // Why new cache files cannot be written, while a storage refuses them.
     Element* m_storage_text { nullptr };
     void show_storage_problem();
+    void log_layout();
+    std::array<Rect, 3> m_logged_layout {};
     bool m_search_running { false };
     bool m_drawn { false };
 };

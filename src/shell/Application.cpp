@@ -48,6 +48,10 @@ Application::Application(WStringView name)
     std::ostringstream address;
     address << static_cast<void const*>(this);
     Log::get() << u"Application::Application() this=" << address.str() << u"\n";
+    // What the window came out as: a requested screen larger than the
+    // desktop opens shrunk, at a density shrunk with it.
+    ScreenInfo const& info = m_game->m_screen_info;
+    Log::get() << u"Application: screen " << info.width << u"x" << info.height << u" at " << info.dpi << u" dpi\n";
 }
 
 Application::~Application()

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <thread>
 #include <vector>
 
@@ -19,6 +20,68 @@ TEST(ScreenGeometry, sizes_and_density_are_read_strictly)
     for (char const* bad : { "", "480", "480x", "x640", "480x640@", "480x640@96x", "480 x 640", "-480x640",
              "8x640", "480x9000", "480x640@10", "99999999999x640", "480x640@192 " })
         EXPECT_FALSE(parse_screen_geometry(bad)) << bad;
+}
+
+TEST(WindowFit, a_screen_that_fits_opens_as_asked_centred_in_the_usable_area)
+{
+    // A panel of 40 pixels along the top: the usable area starts below it.
+    DesktopArea const usable { 0, 40, 1280, 984 };
+    EXPECT_EQ(fit_window({ 480, 640, 192 }, usable), (WindowPlacement { { 400, 212, 480, 640 }, 192 }));
+    // Exactly the usable area is still a fit.
+    EXPECT_EQ(fit_window({ 1280, 984, 96 }, usable), (WindowPlacement { { 0, 40, 1280, 984 }, 96 }));
+    // No desktop known: the request as it is.
+    EXPECT_EQ(fit_window({ 720, 1280, 320 }, DesktopArea {}), (WindowPlacement { { 0, 0, 720, 1280 }, 320 }));
+}
+
+TEST(WindowFit, a_screen_too_tall_too_wide_or_both_shrinks_with_its_density_in_proportion)
+{
+    DesktopArea const desktop { 0, 0, 1280, 1024 };
+    // Too tall: the phone at four fifths, the density with it.
+    EXPECT_EQ(fit_window({ 720, 1280, 320 }, desktop), (WindowPlacement { { 352, 0, 576, 1024 }, 256 }));
+    // Too wide: two thirds.
+    EXPECT_EQ(fit_window({ 1920, 1080, 96 }, desktop), (WindowPlacement { { 0, 152, 1280, 720 }, 64 }));
+    // Both, the width the tighter: half; then the height the tighter.
+    EXPECT_EQ(fit_window({ 2000, 1500, 200 }, { 0, 0, 1000, 1000 }), (WindowPlacement { { 0, 125, 1000, 750 }, 100 }));
+    EXPECT_EQ(fit_window({ 1500, 2000, 200 }, { 0, 0, 1000, 1000 }), (WindowPlacement { { 125, 0, 750, 1000 }, 100 }));
+    // Odd sizes round to the nearest pixel, in an area that does not start
+    // at the desktop's corner: 200 / 321 of 241 is 150.2, of 97 dpi 60.4.
+    EXPECT_EQ(fit_window({ 241, 321, 97 }, { 10, 30, 200, 200 }), (WindowPlacement { { 35, 30, 150, 200 }, 60 }));
+    // A desktop too small for any text keeps the lowest density there is.
+    EXPECT_EQ(fit_window({ 480, 640, 96 }, { 0, 0, 60, 80 }).dpi, 24);
+}
+
+TEST(WindowFit, every_shrunk_window_lies_inside_the_usable_area_and_keeps_its_proportions)
+{
+    for (std::int32_t w = 16; w <= 4000; w += 397) {
+        for (std::int32_t h = 16; h <= 4000; h += 389) {
+            for (DesktopArea const usable : { DesktopArea { 0, 0, 1280, 1024 }, DesktopArea { -1920, 24, 1920, 1056 },
+                     DesktopArea { 5, 7, 333, 777 } }) {
+                ScreenGeometry const asked { w, h, 160 };
+                WindowPlacement const got = fit_window(asked, usable);
+                SCOPED_TRACE(testing::Message() << w << "x" << h << " in " << usable.width << "x" << usable.height);
+                EXPECT_GE(got.area.x, usable.x);
+                EXPECT_GE(got.area.y, usable.y);
+                EXPECT_LE(got.area.x + got.area.width, usable.x + usable.width);
+                EXPECT_LE(got.area.y + got.area.height, usable.y + usable.height);
+                bool const fits = w <= usable.width && h <= usable.height;
+                if (fits) {
+                    EXPECT_EQ(got.area.width, w);
+                    EXPECT_EQ(got.area.height, h);
+                    EXPECT_EQ(got.dpi, 160);
+                    continue;
+                }
+                // One side meets the usable area's; the other is within a
+                // pixel of the proportion asked.
+                EXPECT_TRUE(got.area.width == usable.width || got.area.height == usable.height);
+                double const cross = static_cast<double>(got.area.width) * h - static_cast<double>(got.area.height) * w;
+                EXPECT_LE(std::abs(cross), std::max(w, h) * 1.0);
+                // The density shrank by the factor of the side that met.
+                double const factor = got.area.width == usable.width ? static_cast<double>(usable.width) / w
+                                                                     : static_cast<double>(usable.height) / h;
+                EXPECT_NEAR(got.dpi, std::max(24.0, 160 * factor), 0.51);
+            }
+        }
+    }
 }
 
 TEST(MessageQueue, posted_messages_come_first_and_timers_only_when_the_queue_is_empty)
