@@ -2,6 +2,7 @@
 
 #include "imaging/JpegAdapter.h"
 #include "imaging/PixelRules.h"
+#include "imaging/Rgb565Dither.h"
 
 #include <algorithm>
 #include <cstring>
@@ -128,7 +129,7 @@ void convert_rgb_to_rgb565(std::span<std::uint8_t const> rgb, std::uint16_t* out
 
 namespace {
 
-std::unique_ptr<PixelBuffer> decode_to_buffer(JpegReader::Impl& impl)
+std::unique_ptr<PixelBuffer> decode_to_buffer(JpegReader::Impl& impl, Rgb565Packing packing)
 {
     auto const width = static_cast<int>(impl.cinfo.output_width);
     auto const height = static_cast<int>(impl.cinfo.output_height);
@@ -139,7 +140,10 @@ std::unique_ptr<PixelBuffer> decode_to_buffer(JpegReader::Impl& impl)
     for (int y = 0; y < height; ++y) {
         if (!impl.read_row(row.data()))
             return nullptr;
-        convert_rgb_to_rgb565(row, buffer->row(y));
+        if (packing == Rgb565Packing::Dithered)
+            dither_row_to_rgb565(row.data(), static_cast<std::size_t>(width), 3, buffer->row(y), 0, y);
+        else
+            convert_rgb_to_rgb565(row, buffer->row(y));
     }
     return buffer;
 }
@@ -164,18 +168,18 @@ std::unique_ptr<PixelBuffer> decode_scaled(WStringView path, int denominator, Pi
         say(impl->problem());
         return nullptr;
     }
-    auto buffer = decode_to_buffer(*impl);
+    auto buffer = decode_to_buffer(*impl, Rgb565Packing::Dithered);
     say(buffer ? PictureProblem::None : impl->problem());
     return buffer;
 }
 
-std::unique_ptr<PixelBuffer> decode_memory(std::span<std::uint8_t const> bytes)
+std::unique_ptr<PixelBuffer> decode_memory(std::span<std::uint8_t const> bytes, Rgb565Packing packing)
 {
     auto impl = std::make_unique<JpegReader::Impl>();
     impl->open_memory(bytes);
     if (!impl->start(Mode::Plain, 1))
         return nullptr;
-    return decode_to_buffer(*impl);
+    return decode_to_buffer(*impl, packing);
 }
 
 

@@ -132,12 +132,20 @@ private:
 };
 
 // The picture reduced by the library's DCT scaling to 1 / denominator
-// (1, 2, 4 or 8), in RGB565. Null on any failure and for other denominators.
+// (1, 2, 4 or 8), in RGB565 dithered by the pixels' places in the reduced
+// picture (Rgb565Dither.h), as the viewer's tiles are. Null on any failure and for other denominators.
 // `problem` (when given) says why on failure.
 std::unique_ptr<PixelBuffer> decode_scaled(WStringView path, int denominator, PictureProblem* problem = nullptr);
 
-// A picture held in memory (the cache files' thumbnails), at full size.
-std::unique_ptr<PixelBuffer> decode_memory(std::span<std::uint8_t const> bytes);
+// How decoded rows become RGB565: exactly (dropping the low bits), or
+// dithered by the pixels' places in the decoded picture (Rgb565Dither.h).
+enum class Rgb565Packing { Exact, Dithered };
+
+// A picture held in memory, at full size: the cache files' thumbnails,
+// packed exactly (no dither on a 64 × 64 thumbnail), or a level, dithered
+// as the viewer's tiles of it are.
+std::unique_ptr<PixelBuffer> decode_memory(std::span<std::uint8_t const> bytes,
+    Rgb565Packing packing = Rgb565Packing::Exact);
 
 // R, G, B bytes to RGB565 by dropping the low bits, no dithering.
 void convert_rgb_to_rgb565(std::span<std::uint8_t const> rgb, std::uint16_t* out);

@@ -4,6 +4,7 @@
 #include "imaging/JpegCodec.h"
 #include "imaging/JpegHuffman.h"
 #include "imaging/JpegLibrary.h"
+#include "imaging/Rgb565Dither.h"
 #include "platform/Files.h"
 
 #include <algorithm>
@@ -145,14 +146,16 @@ struct EntryDecompressor {
         return true;
     }
 
-    // Rows in RGB565 into out.row(y). The library's own RGB565 output
-    // converts pixel by pixel; its RGBX output is vectorised, and packing
-    // it after each band drops the same low bits of the same R, G and B.
+    // Rows in RGB565 into out.row(y), dithered as the pixels at (left,
+    // top) onwards of the level. The library's own RGB565 output dithers by
+    // output row, which differs from tile to tile; its RGBX output is
+    // vectorised, and dithering it here after each band keys the dither to
+    // the level's own coordinates.
     // The band starts one byte off alignment on purpose: to aligned rows
     // the vectorised output writes with non-temporal stores, which would
     // send each band to memory just before it is read back.
     static constexpr int kBandRows = 16;
-    bool read_rows_rgb565(int count, std::vector<std::uint8_t>& band, PixelBuffer& out)
+    bool read_rows_rgb565(int count, std::vector<std::uint8_t>& band, PixelBuffer& out, int left, int top)
     {
         if (count < 0 || count > JpegTileDecoder::kTileSize || cinfo.output_components != 4)
             return false;
@@ -168,19 +171,10 @@ struct EntryDecompressor {
             if (got == 0)
                 return false;
             for (int y = 0; y < got; ++y)
-                pack_rgbx_row(m_rows[y], out.row(done + y), width);
+                dither_row_to_rgb565(m_rows[y], width, 4, out.row(done + y), left, top + done + y);
             done += got;
         }
         return true;
-    }
-
-    static void pack_rgbx_row(std::uint8_t const* __restrict rgbx, std::uint16_t* __restrict out, std::size_t width)
-    {
-        for (std::size_t x = 0; x < width; ++x) {
-            std::uint32_t p; // R, G, B, unused from the lowest byte up
-            std::memcpy(&p, rgbx + 4 * x, 4);
-            out[x] = static_cast<std::uint16_t>((p & 0xF8) << 8 | (p >> 5 & 0x7E0) | (p >> 19 & 0x1F));
-        }
     }
 
     JSAMPROW m_rows[JpegTileDecoder::kTileSize] {};
@@ -421,7 +415,7 @@ bool JpegTileDecoder::Impl::decode(int column, int row, TileSink const& sink)
         return false;
     decompressor->huffman.set_row_starts(starts);
     if (sink.rgb565)
-        return decompressor->read_rows_rgb565(tile_height, band, *sink.rgb565);
+        return decompressor->read_rows_rgb565(tile_height, band, *sink.rgb565, column * kTileSize, row * kTileSize);
     return decompressor->read_rows(tile_height, sink.target, sink.context);
 }
 

@@ -4,15 +4,30 @@
 #include "base/Log.h"
 #include "catalog/AlbumListing.h"
 #include "catalog/PhotoCatalog.h"
+#include "skin/ElementRegistry.h"
 #include "platform/System.h"
+#include "platform/Window.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace qv {
 
-int thumbnail_columns(std::int32_t screen_width, std::int32_t scale_shift)
+int millimetres_to_pixels(double millimetres, int dpi)
 {
-    return std::clamp(((screen_width >> scale_shift) - 8) / 58, 1, kMaxColumns);
+    return static_cast<int>(std::lround(millimetres * dpi / 25.4));
+}
+
+ThumbnailGrid thumbnail_grid(std::int32_t width, std::int32_t dpi)
+{
+    ThumbnailGrid grid;
+    grid.width = std::max(width, 0);
+    grid.margin = millimetres_to_pixels(kThumbnailMarginMm, dpi);
+    int const cell = std::max(1, millimetres_to_pixels(kThumbnailCellMm, dpi));
+    grid.cell_height = cell;
+    grid.thumbnail_side = std::max(1, millimetres_to_pixels(kThumbnailMm, dpi));
+    grid.columns = std::max(1, (grid.width - 2 * grid.margin) / cell);
+    return grid;
 }
 
 FolderElement::FolderElement(FolderForm& form, std::int32_t row)
@@ -21,27 +36,62 @@ FolderElement::FolderElement(FolderForm& form, std::int32_t row)
 {
 }
 
+void FolderElement::make_cells()
+{
+    auto const& store = m_form.store();
+    if (!load_form(store, u"FolderElement"))
+        throw NodeNotFoundInSkin(u"FolderElement");
+    m_buttons.clear();
+    m_images.clear();
+    auto add = [this](ButtonElement* button, WString const& id) {
+        auto* image = dynamic_cast<ImageElement*>(button->find_child(u"image"));
+        if (!image)
+            throw NodeNotFound(id, u"image");
+        button->set_observer(this);
+        button->set_handler(this);
+        m_buttons.push_back(button);
+        m_images.push_back(image);
+    };
+    for (int i = 0;; ++i) {
+        WString const id = u"button" + to_wstring(i);
+        auto* button = dynamic_cast<ButtonElement*>(find_child(id));
+        if (!button) {
+            if (i == 0)
+                throw NodeNotFound(u"FolderElement", id);
+            break;
+        }
+        add(button, id);
+    }
+    // Columns beyond the skin's are copies of its first cell.
+    int const columns = m_form.columns();
+    if (static_cast<int>(m_buttons.size()) >= columns)
+        return;
+    SkinNode const form_node = store.find_node(u"FolderElement");
+    SkinNode first = nullptr;
+    for (std::uint16_t i = 0; i < store.child_count(form_node) && !first; ++i)
+        if (store.get_string(store.child(form_node, i), u"id", WString()) == u"button0")
+            first = store.child(form_node, i);
+    if (!first)
+        throw NodeNotFound(u"FolderElement", u"button0");
+    while (static_cast<int>(m_buttons.size()) < columns) {
+        auto* button = dynamic_cast<ButtonElement*>(create_element(store.get_string(first, u"type", WString()), this));
+        if (!button)
+            throw NodeNotFound(u"FolderElement", u"button0");
+        button->load(store, first);
+        add(button, u"button0");
+    }
+}
+
 void FolderElement::bind(VirtualList&, bool, bool fresh)
 {
-    if (fresh || !m_buttons[0]) {
-        if (!load_form(m_form.store(), u"FolderElement"))
-            throw NodeNotFoundInSkin(u"FolderElement");
-        for (int i = 0; i < kMaxColumns; ++i) {
-            WString const id = u"button" + to_wstring(i);
-            m_buttons[i] = dynamic_cast<ButtonElement*>(find_child(id));
-            if (!m_buttons[i])
-                throw NodeNotFound(u"FolderElement", id);
-            m_images[i] = dynamic_cast<ImageElement*>(m_buttons[i]->find_child(u"image"));
-            if (!m_images[i])
-                throw NodeNotFound(id, u"image");
-            bind_child(id, this);
-        }
-    }
+    if (fresh || m_buttons.empty())
+        make_cells();
     auto const count = static_cast<std::int32_t>(m_form.pictures().size());
     int const columns = m_form.columns();
-    for (int i = 0; i < kMaxColumns; ++i) {
-        std::int32_t const index = m_row * columns + i;
-        bool const used = i < columns;
+    for (std::size_t i = 0; i < m_buttons.size(); ++i) {
+        auto const column = static_cast<int>(i);
+        std::int32_t const index = m_row * columns + column;
+        bool const used = column < columns;
         m_buttons[i]->set_visible(used);
         if (!used)
             continue;
@@ -55,33 +105,71 @@ void FolderElement::bind(VirtualList&, bool, bool fresh)
 
 bool FolderElement::on_click(Element& source, Point)
 {
-    for (int i = 0; i < kMaxColumns; ++i)
+    for (std::size_t i = 0; i < m_buttons.size(); ++i)
         if (&source == m_buttons[i])
-            m_form.on_cell_click(m_row, i);
+            m_form.on_cell_click(m_row, static_cast<int>(i));
     return true;
+}
+
+void FolderElement::layout_horizontal()
+{
+    Element::layout_horizontal();
+    ThumbnailGrid const& grid = m_form.grid();
+    for (std::size_t i = 0; i < m_buttons.size(); ++i) {
+        auto const column = static_cast<int>(i);
+        if (column >= grid.columns)
+            continue;
+        int const left = m_position.x + grid.cell_left(column);
+        int const width = grid.cell_width(column);
+        int const side = std::min(grid.thumbnail_side, width);
+        m_buttons[i]->set_horizontal(left, width);
+        m_images[i]->set_horizontal(left + (width - side) / 2, side);
+    }
+}
+
+void FolderElement::layout_vertical()
+{
+    Element::layout_vertical();
+    ThumbnailGrid const& grid = m_form.grid();
+    int const side = std::min(grid.thumbnail_side, grid.cell_height);
+    for (std::size_t i = 0; i < m_buttons.size(); ++i) {
+        if (static_cast<int>(i) >= grid.columns)
+            continue;
+        m_buttons[i]->set_vertical(m_position.y, grid.cell_height);
+        m_images[i]->set_vertical(m_position.y + (grid.cell_height - side) / 2, side);
+    }
+}
+
+void FolderElement::measure_height(MeasurePair& pair)
+{
+    pair.preferred = m_form.grid().cell_height;
+    pair.minimum = pair.preferred;
 }
 
 Rect FolderElement::cell_rect(std::int32_t column) const
 {
-    if (column < 0 || column >= kMaxColumns || !m_buttons[column])
+    if (column < 0 || column >= static_cast<std::int32_t>(m_buttons.size()))
         return ListItem::cell_rect(column);
-    auto const* button = m_buttons[column];
+    auto const* button = m_buttons[static_cast<std::size_t>(column)];
     return Rect { button->position().x, button->position().y, button->position().x + button->size().width,
         button->position().y + button->size().height };
 }
 
 ImageElement* FolderElement::cell_image(int column) const
 {
-    if (column < 0 || column >= kMaxColumns || !m_buttons[column] || !m_buttons[column]->visible()
-        || !m_images[column]->visible())
+    if (column < 0 || column >= static_cast<int>(m_buttons.size()))
         return nullptr;
-    return m_images[column];
+    auto const i = static_cast<std::size_t>(column);
+    if (!m_buttons[i]->visible() || !m_images[i]->visible())
+        return nullptr;
+    return m_images[i];
 }
 
 FolderForm::FolderForm(PropertiesImpl& store, PhotoCatalog& catalog)
     : ScreenForm(store, u"Folder")
     , m_catalog(catalog)
     , m_image_form(store, catalog)
+    , m_dpi(platform::screen_geometry().dpi)
 {
     m_catalog.add_listener(this);
     Log::get() << u"folder form\n";
@@ -107,9 +195,45 @@ void FolderForm::on_built()
     if (!m_album.folder_path.empty())
         show_text(*m_title, folder_display_name(m_album.folder_path));
     auto const count = static_cast<std::int32_t>(m_pictures->size());
-    m_list->set_grid(m_columns, count);
-    m_list->set_provider(this, (count + m_columns - 1) / m_columns);
+    m_list->set_grid(m_grid.columns, count);
+    m_list->set_provider(this, (count + m_grid.columns - 1) / m_grid.columns);
     set_focus(m_list);
+}
+
+void FolderForm::set_dpi(std::int32_t dpi)
+{
+    m_dpi = dpi;
+    update_grid();
+}
+
+std::int32_t FolderForm::grid_width() const
+{
+    if (m_list && m_list->size().width > 0)
+        return m_list->size().width;
+    if (auto* application = ScreenHost::instance())
+        return application->client_area().width();
+    return size().width;
+}
+
+void FolderForm::update_grid()
+{
+    ThumbnailGrid const grid = thumbnail_grid(grid_width(), m_dpi);
+    if (grid.width == m_grid.width && grid.columns == m_grid.columns && grid.cell_height == m_grid.cell_height
+        && grid.thumbnail_side == m_grid.thumbnail_side)
+        return;
+    bool const new_side = grid.thumbnail_side != m_grid.thumbnail_side;
+    m_grid = grid;
+    if (new_side) {
+        // Thumbnails are made at the cell's size: those of another size go.
+        for (auto& thumbnail : m_thumbnails)
+            thumbnail.reset();
+        m_held = 0;
+    }
+    auto const count = static_cast<std::int32_t>(m_pictures->size());
+    std::int32_t const focus = m_list->focus_index();
+    m_list->set_grid(m_grid.columns, count);
+    m_list->set_provider(this, (count + m_grid.columns - 1) / m_grid.columns);
+    m_list->set_focus_index(focus);
 }
 
 void FolderForm::open_album(FolderInfo const& album)
@@ -131,18 +255,17 @@ void FolderForm::open_album(FolderInfo const& album)
 
     m_thumbnails.assign(m_pictures->size(), PictureRef {});
     m_bad.assign(m_pictures->size(), false);
+    m_asked.assign(m_pictures->size(), false);
+    m_held = 0;
     m_next_to_load = 0;
-    std::int32_t width = size().width;
-    if (auto* application = ScreenHost::instance())
-        width = application->client_area().width();
-    m_columns = thumbnail_columns(width, store().scale_shift());
-    m_list->set_grid(m_columns, count);
-    m_list->set_provider(this, (count + m_columns - 1) / m_columns);
+    m_grid = thumbnail_grid(grid_width(), m_dpi);
+    m_list->set_grid(m_grid.columns, count);
+    m_list->set_provider(this, (count + m_grid.columns - 1) / m_grid.columns);
     // Another album starts at its first picture.
     m_list->set_focus_index(0);
     set_focus(m_list);
     m_viewing = false;
-    Log::get() << u"folder form: " << m_album.folder_path << u" " << count << u" pictures, " << m_columns
+    Log::get() << u"folder form: " << m_album.folder_path << u" " << count << u" pictures, " << m_grid.columns
                << u" columns\n";
     open();
 }
@@ -154,32 +277,120 @@ PictureRef const& FolderForm::cell_picture(std::size_t index) const
     return is_bad(index) ? m_bad_picture : m_loading_picture;
 }
 
+void FolderForm::request_build(std::size_t index)
+{
+    m_asked[index] = true;
+    m_catalog.add_picture((*m_pictures)[index], m_album.drive_path);
+}
+
 void FolderForm::load_thumbnail(std::size_t index)
 {
     if (index >= m_pictures->size() || !m_thumbnails[index].is_empty() || m_bad[index])
         return;
     WString const& picture = (*m_pictures)[index];
     PictureRef thumbnail;
-    Size const size { 44 << store().scale_shift(), 44 << store().scale_shift() };
+    Size const size { m_grid.thumbnail_side, m_grid.thumbnail_side };
     auto const status = m_catalog.picture_status(picture, m_album.drive_path);
-    switch (load_masked_thumbnail(status, size, m_bad_picture, thumbnail)) {
+    switch (load_masked_thumbnail(picture, status, size, m_bad_picture, thumbnail)) {
     case ThumbnailState::Ready:
         m_thumbnails[index] = std::move(thumbnail);
-        m_bad[index] = false;
+        ++m_held;
         break;
     case ThumbnailState::Bad:
         m_bad[index] = true;
         break;
     case ThumbnailState::Loading:
-        m_catalog.add_picture(picture, m_album.drive_path);
+        request_build(index);
         break;
     }
+    refresh_row(static_cast<std::int32_t>(index) / m_grid.columns);
 }
 
 void FolderForm::refresh_row(std::int32_t row)
 {
     if (row >= 0)
         m_list->rebind_item(row);
+}
+
+std::size_t FolderForm::max_held_thumbnails() const
+{
+    auto const side = static_cast<std::size_t>(std::max(m_grid.thumbnail_side, 1));
+    auto const visible = visible_cells();
+    // Never fewer than three screens' worth, whatever the budget says.
+    return std::max(kThumbnailBudgetBytes / (side * side * 2), static_cast<std::size_t>(3 * (visible.end - visible.first)));
+}
+
+FolderForm::CellRange FolderForm::visible_cells() const
+{
+    int const count = static_cast<int>(m_pictures->size());
+    int const columns = m_grid.columns;
+    int first_row = 0, end_row = 0;
+    if (m_list->first_index() != -1 || m_list->end_index() > 0) {
+        first_row = std::max(m_list->first_index(), 0);
+        end_row = m_list->end_index();
+    } else {
+        // Before the list has made its rows: as many as its window holds.
+        int const height = m_list->size().height > 0 ? m_list->size().height : size().height;
+        end_row = height / std::max(m_grid.cell_height, 1) + 1;
+    }
+    return CellRange { std::min(first_row * columns, count), std::min(end_row * columns, count) };
+}
+
+FolderForm::CellRange FolderForm::held_cells(CellRange visible) const
+{
+    int const count = static_cast<int>(m_pictures->size());
+    int const most = static_cast<int>(std::min<std::size_t>(max_held_thumbnails(), static_cast<std::size_t>(count)));
+    int const extra = std::max(0, most - (visible.end - visible.first));
+    // More of the rows below than above: albums are mostly read downwards.
+    int first = visible.first - extra / 3;
+    int end = visible.end + (extra - extra / 3);
+    if (first < 0) {
+        end = std::min(count, end - first);
+        first = 0;
+    }
+    if (end > count) {
+        first = std::max(0, first - (end - count));
+        end = count;
+    }
+    return CellRange { first, end };
+}
+
+void FolderForm::let_go_outside(CellRange held)
+{
+    if (m_held <= static_cast<std::size_t>(held.end - held.first))
+        return;
+    for (int i = 0; i < static_cast<int>(m_thumbnails.size()); ++i) {
+        if ((i >= held.first && i < held.end) || m_thumbnails[static_cast<std::size_t>(i)].is_empty())
+            continue;
+        m_thumbnails[static_cast<std::size_t>(i)].reset();
+        --m_held;
+    }
+}
+
+bool FolderForm::wants_load(int index) const
+{
+    auto const i = static_cast<std::size_t>(index);
+    return m_thumbnails[i].is_empty() && !m_bad[i] && !m_asked[i];
+}
+
+int FolderForm::next_to_load() const
+{
+    int const count = static_cast<int>(m_pictures->size());
+    CellRange const visible = visible_cells();
+    CellRange const held = held_cells(visible);
+    for (int i = visible.first; i < visible.end; ++i)
+        if (wants_load(i))
+            return i;
+    for (int i = visible.end; i < held.end; ++i)
+        if (wants_load(i))
+            return i;
+    for (int i = visible.first - 1; i >= held.first; --i)
+        if (wants_load(i))
+            return i;
+    for (int i = m_next_to_load; i < count; ++i)
+        if ((i < held.first || i >= held.end) && wants_load(i))
+            return i;
+    return count;
 }
 
 void FolderForm::advance(double seconds)
@@ -191,17 +402,25 @@ void FolderForm::advance(double seconds)
         set_focus(m_list);
     }
     m_catalog.poll_events();
-    auto const count = static_cast<int>(m_pictures->size());
-    if (m_next_to_load >= count)
+    update_grid();
+    int const count = static_cast<int>(m_pictures->size());
+    CellRange const held = held_cells(visible_cells());
+    let_go_outside(held);
+    int const next = next_to_load();
+    if (next >= count) {
+        m_next_to_load = count;
         return;
-    load_thumbnail(static_cast<std::size_t>(m_next_to_load));
-    if (m_next_to_load % m_columns == 0)
-        refresh_row(m_next_to_load / m_columns - 1);
-    ++m_next_to_load;
-    if (m_next_to_load == count) {
-        refresh_row(count / m_columns);
-        refresh_row(count / m_columns - 1);
     }
+    // One thumbnail a frame: those kept are decoded, the others only
+    // looked at, so that the catalog builds the album's caches first.
+    if (next >= held.first && next < held.end) {
+        load_thumbnail(static_cast<std::size_t>(next));
+        return;
+    }
+    m_next_to_load = next + 1;
+    auto const status = m_catalog.picture_status((*m_pictures)[static_cast<std::size_t>(next)], m_album.drive_path);
+    if (status.state == PictureStatus::State::Building)
+        request_build(static_cast<std::size_t>(next));
 }
 
 bool FolderForm::on_click(Element& source, Point)
@@ -213,8 +432,8 @@ bool FolderForm::on_click(Element& source, Point)
 
 void FolderForm::on_cell_click(std::int32_t row, int column)
 {
-    std::int64_t const index = column + std::int64_t { row } * m_columns;
-    if (column >= m_columns || index >= static_cast<std::int64_t>(m_pictures->size()))
+    std::int64_t const index = column + std::int64_t { row } * m_grid.columns;
+    if (column >= m_grid.columns || index >= static_cast<std::int64_t>(m_pictures->size()))
         return;
     Log::get() << u"folder form: open " << (*m_pictures)[static_cast<std::size_t>(index)] << u" at "
                << platform::tick_count() << u"\n";
@@ -232,7 +451,7 @@ bool FolderForm::viewer_open()
 
 void FolderForm::on_item_activated(VirtualList&, std::int32_t cell)
 {
-    on_cell_click(cell / m_columns, cell % m_columns);
+    on_cell_click(cell / m_grid.columns, cell % m_grid.columns);
 }
 
 bool FolderForm::on_key(KeyInput const& key)
@@ -273,15 +492,22 @@ void FolderForm::on_catalog_event(CatalogEvent const& event)
         // A later completion replaces an earlier one that was not polled
         // yet: go over the thumbnails still loading once more.
         m_next_to_load = 0;
+        m_asked.assign(m_asked.size(), false);
     }
     if (event.picture_complete) {
         auto const found = std::find(m_pictures->begin(), m_pictures->end(), event.picture_path);
         if (found != m_pictures->end()) {
+            // Loaded in its turn, at most one a frame, like every other.
             auto const index = static_cast<std::size_t>(found - m_pictures->begin());
-            m_thumbnails[index].reset();
+            if (!m_thumbnails[index].is_empty()) {
+                m_thumbnails[index].reset();
+                --m_held;
+            }
             m_bad[index] = false;
-            load_thumbnail(index);
-            refresh_row(static_cast<std::int32_t>(index) / m_columns);
+            m_asked[index] = false;
+            if (static_cast<int>(index) < m_next_to_load)
+                m_next_to_load = static_cast<int>(index);
+            refresh_row(static_cast<std::int32_t>(index) / m_grid.columns);
             Log::get() << u"refresh " << event.picture_path << u" num " << static_cast<std::int64_t>(index) << u"\n";
         }
     }

@@ -1,10 +1,12 @@
 #pragma once
 
-// The thumbnails of one album, several to a row. The screen lists the
-// album's pictures by the rule the search uses, keeps the catalog's count
-// and key picture of the album current, loads one thumbnail per frame as
-// the catalog reports it (asking it to build those it has not) and opens
-// the viewer on the chosen picture.
+// The thumbnails of one album, as many to a row as cells of a fixed
+// physical size fit across the screen. The screen lists the album's
+// pictures by the rule the search uses, keeps the catalog's count and key
+// picture of the album current, loads one thumbnail per frame as the
+// catalog reports it (those on the screen first, asking the catalog to
+// build those it has not), keeps only the thumbnails of the rows on and
+// around the screen, and opens the viewer on the chosen picture.
 //
 // Threads: the user-interface thread; the catalog's events arrive from its
 // poll_events, which the screen calls once a frame.
@@ -29,7 +31,34 @@ namespace qv {
 class FolderForm;
 class PhotoCatalog;
 
-inline constexpr int kMaxColumns = 6;
+// The grid of thumbnails across a width: cells of kThumbnailCellMm at the
+// screen's dpi (58 pixels at 96 dpi) after a margin on either side, sharing
+// what is left over; the thumbnail is kThumbnailMm a side, centred in its
+// cell.
+inline constexpr double kThumbnailCellMm = 15.3;
+inline constexpr double kThumbnailMarginMm = 1.05;
+inline constexpr double kThumbnailMm = 11.6;
+
+struct ThumbnailGrid {
+    int width { 0 };
+    int columns { 1 };
+    int margin { 0 };
+    int cell_height { 0 };
+    int thumbnail_side { 0 };
+
+    // Cells share the width between the margins to the pixel.
+    int cell_left(int column) const { return margin + (width - 2 * margin) * column / columns; }
+    int cell_width(int column) const { return cell_left(column + 1) - cell_left(column); }
+};
+
+// Millimetres to whole pixels at `dpi`.
+int millimetres_to_pixels(double millimetres, int dpi);
+ThumbnailGrid thumbnail_grid(std::int32_t width, std::int32_t dpi);
+inline int thumbnail_columns(std::int32_t width, std::int32_t dpi) { return thumbnail_grid(width, dpi).columns; }
+
+// The decoded thumbnails the screen keeps at most, beyond those on the
+// screen: the rows around it, as many as fit.
+inline constexpr std::size_t kThumbnailBudgetBytes = 24u << 20;
 
 // One row of thumbnails; its buttons report to the screen.
 class FolderElement final : public ListItem, public ButtonHandler {
@@ -39,16 +68,23 @@ public:
     void bind(VirtualList& list, bool selected, bool fresh) override;
     bool on_click(Element& source, Point position) override;
     Rect cell_rect(std::int32_t column) const override;
+    // The cells follow the screen's grid, not the skin's places.
+    void layout_horizontal() override;
+    void layout_vertical() override;
+    void measure_height(MeasurePair& pair) override;
 
     std::int32_t row() const { return m_row; }
     // The button's picture element; null when the button is hidden.
     ImageElement* cell_image(int column) const;
 
 private:
+    void make_cells();
+
     FolderForm& m_form;
     std::int32_t m_row;
-    ButtonElement* m_buttons[kMaxColumns] {};
-    ImageElement* m_images[kMaxColumns] {};
+    // The skin's buttons, then copies of its first for further columns.
+    std::vector<ButtonElement*> m_buttons;
+    std::vector<ImageElement*> m_images;
 };
 
 class FolderForm final : public ScreenForm, public ListProvider, public CatalogListener {
@@ -77,8 +113,15 @@ public:
 
     FolderInfo const& album() const { return m_album; }
     std::vector<WString> const& pictures() const { return *m_pictures; }
-    int columns() const { return m_columns; }
-    int next_to_load() const { return m_next_to_load; }
+    int columns() const { return m_grid.columns; }
+    ThumbnailGrid const& grid() const { return m_grid; }
+    // The cell the next frame looks at; the picture count when none is left.
+    int next_to_load() const;
+    // Thumbnails decoded and kept now, and the most that may be.
+    std::size_t held_thumbnails() const { return m_held; }
+    std::size_t max_held_thumbnails() const;
+    // The dots per inch the grid is measured at; the screen's by default.
+    void set_dpi(std::int32_t dpi);
     // What cell `index` shows: the thumbnail, or the "bad" or "loading" picture.
     PictureRef const& cell_picture(std::size_t index) const;
     bool is_bad(std::size_t index) const { return index < m_bad.size() && m_bad[index]; }
@@ -88,8 +131,24 @@ public:
 private:
     void on_built() override;
     void load_thumbnail(std::size_t index);
+    // Asks the catalog to build the cache of a picture that has none yet.
+    void request_build(std::size_t index);
     void refresh_row(std::int32_t row);
     bool viewer_open();
+    std::int32_t grid_width() const;
+    // A new grid when the width or dpi changed; the list starts over
+    // keeping its focus.
+    void update_grid();
+    // The cells whose thumbnails are kept: those on the screen and the
+    // rows around them. Others are let go.
+    struct CellRange {
+        int first { 0 };
+        int end { 0 };
+    };
+    CellRange visible_cells() const;
+    CellRange held_cells(CellRange visible) const;
+    void let_go_outside(CellRange held);
+    bool wants_load(int index) const;
 
     PhotoCatalog& m_catalog;
     ImageForm m_image_form;
@@ -97,7 +156,12 @@ private:
     std::shared_ptr<std::vector<WString>> m_pictures { std::make_shared<std::vector<WString>>() };
     std::vector<PictureRef> m_thumbnails;
     std::vector<bool> m_bad;
-    int m_columns { 1 };
+    // The catalog was asked to build it in this pass over the album.
+    std::vector<bool> m_asked;
+    std::size_t m_held { 0 };
+    ThumbnailGrid m_grid;
+    std::int32_t m_dpi { 0 };
+    // Cells outside the kept ones are only looked at for building, in order.
     int m_next_to_load { 0 };
     VirtualList* m_list { nullptr };
     ProgressElement* m_progress { nullptr };
@@ -109,9 +173,5 @@ private:
     bool m_viewing { false };
     std::function<void()> m_open_menu;
 };
-
-// Thumbnails per row on a screen `screen_width` pixels wide: a margin of 8
-// skin units, then 58 per cell.
-int thumbnail_columns(std::int32_t screen_width, std::int32_t scale_shift);
 
 }

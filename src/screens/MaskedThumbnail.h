@@ -1,7 +1,9 @@
 #pragma once
 
-// The small pictures of the browsing screens: a cached 64 x 64 thumbnail
-// stretched to a cell and cut to shape by a mask picture.
+// The small pictures of the browsing screens: a cached thumbnail at the
+// cell's size, cut to shape by a mask picture. Cells of up to 64 pixels
+// stretch the stored 64 x 64 thumbnail; larger ones are cut from a stored
+// level of the picture when its path is known (ThumbnailReader.h).
 //
 // Threads: the user-interface thread. Failures: a thumbnail that cannot be
 // read or drawn makes its picture Bad; nothing is thrown.
@@ -53,5 +55,10 @@ enum class ThumbnailState { Loading, Ready, Bad };
 // cannot be shown (it is Bad or Missing, or its thumbnail cannot be read).
 // Loading: its cache file is not built yet.
 ThumbnailState load_masked_thumbnail(PictureStatus const& status, Size size, PictureRef const& mask, PictureRef& out);
+// The same for `picture`: a cell larger than 64 pixels a side is drawn from
+// the picture's levels, or when they cannot be read from the stretched
+// 64 x 64 thumbnail.
+ThumbnailState load_masked_thumbnail(WStringView picture, PictureStatus const& status, Size size,
+    PictureRef const& mask, PictureRef& out);
 
 }

@@ -1,6 +1,7 @@
 #include "imaging/JpegCodec.h"
 #include "imaging/JpegEntry.h"
 #include "imaging/JpegTestPictures.h"
+#include "imaging/Rgb565Dither.h"
 
 #include "support/TestSupport.h"
 
@@ -159,7 +160,7 @@ TEST(JpegCodec, scaled_decode_uses_dct_scaling_and_refuses_beyond_one_eighth)
         std::vector<std::uint16_t> expected(static_cast<std::size_t>(buffer->width()));
         for (int y = 0; y < buffer->height(); y += 7) {
             auto const row = std::span(reference->rgb).subspan(static_cast<std::size_t>(y) * expected.size() * 3, expected.size() * 3);
-            convert_rgb_to_rgb565(row, expected.data());
+            dither_row_to_rgb565(row.data(), expected.size(), 3, expected.data(), 0, y);
             EXPECT_TRUE(std::equal(expected.begin(), expected.end(), buffer->row(y)));
         }
     }

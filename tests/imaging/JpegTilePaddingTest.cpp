@@ -2,6 +2,7 @@
 #include "imaging/JpegTestPictures.h"
 #include "imaging/JpegTile.h"
 #include "imaging/Rect.h"
+#include "imaging/Rgb565Dither.h"
 
 #include <gtest/gtest.h>
 
@@ -105,7 +106,8 @@ TEST(JpegTilePadding, edge_tiles_are_black_past_the_picture_whatever_the_buffer_
 }
 
 // The tile itself is untouched by the fill: it equals the tile decoded to
-// RGB, packed, right up to its last column and row.
+// RGB, packed with the dither of its place, right up to its last column and
+// row.
 TEST(JpegTilePadding, the_fill_stops_at_the_tile_edge)
 {
     test::PictureShape const shape { 1001, 777, 2, 2 };
@@ -122,8 +124,8 @@ TEST(JpegTilePadding, the_fill_stops_at_the_tile_edge)
     ASSERT_EQ(rgb->height, shape.height - 256 * row);
     std::vector<std::uint16_t> packed(static_cast<std::size_t>(rgb->width));
     for (int y = 0; y < rgb->height; ++y) {
-        convert_rgb_to_rgb565(std::span(rgb->rgb).subspan(static_cast<std::size_t>(y) * packed.size() * 3, packed.size() * 3),
-            packed.data());
+        dither_row_to_rgb565(&rgb->rgb[static_cast<std::size_t>(y) * packed.size() * 3], packed.size(), 3, packed.data(),
+            256 * column, 256 * row + y);
         ASSERT_TRUE(std::equal(packed.begin(), packed.end(), buffer->row(y))) << "row " << y;
     }
 }

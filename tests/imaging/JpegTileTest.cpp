@@ -1,6 +1,7 @@
 #include "imaging/JpegCodec.h"
 #include "imaging/JpegTestPictures.h"
 #include "imaging/JpegTile.h"
+#include "imaging/Rgb565Dither.h"
 
 #include "support/TestSupport.h"
 
@@ -148,11 +149,12 @@ TEST(JpegTile, every_tile_equals_the_same_region_of_a_whole_decode)
                     auto const* got = &tile->rgb[static_cast<std::size_t>(y) * static_cast<std::size_t>(tile->width) * 3];
                     ASSERT_TRUE(std::equal(got, got + tile->width * 3, expected)) << "tile " << tx << "," << ty << " row " << y;
                 }
-                // The viewer's form: RGB565 straight into a 256 x 256 buffer.
+                // The viewer's form: RGB565 straight into a 256 x 256 buffer,
+                // dithered as the same pixels of the whole picture.
                 ASSERT_TRUE(decoder->decode_tile(tx, ty, *buffer));
                 std::vector<std::uint16_t> packed(static_cast<std::size_t>(tile->width));
                 for (int y = 0; y < tile->height; ++y) {
-                    convert_rgb_to_rgb565(std::span(tile->rgb).subspan(static_cast<std::size_t>(y) * packed.size() * 3, packed.size() * 3), packed.data());
+                    dither_row_to_rgb565(&tile->rgb[static_cast<std::size_t>(y) * packed.size() * 3], packed.size(), 3, packed.data(), 256 * tx, 256 * ty + y);
                     ASSERT_TRUE(std::equal(packed.begin(), packed.end(), buffer->row(y))) << "tile " << tx << "," << ty << " row " << y;
                 }
             }
@@ -282,7 +284,7 @@ TEST(JpegTile, one_decoder_serves_tiles_in_any_order_and_form_after_garbled_ones
                 std::vector<std::uint16_t> packed(static_cast<std::size_t>(w));
                 for (int y = 0; y < h; ++y) {
                     auto const row = std::span(whole->rgb).subspan((static_cast<std::size_t>(256 * ty + y) * static_cast<std::size_t>(whole->width) + static_cast<std::size_t>(256 * tx)) * 3, packed.size() * 3);
-                    convert_rgb_to_rgb565(row, packed.data());
+                    dither_row_to_rgb565(row.data(), packed.size(), 3, packed.data(), 256 * tx, 256 * ty + y);
                     ASSERT_TRUE(std::equal(packed.begin(), packed.end(), buffer->row(y))) << "tile " << tx << "," << ty << " row " << y;
                 }
             }

@@ -27,15 +27,6 @@ using test::TempDir;
 
 fs::path const kBin = fs::path(QUILVANE_APP_DIR) / "skins" / "bin";
 
-TEST(ThumbnailColumnsTest, cells_of_58_after_a_margin_of_8_from_one_to_six)
-{
-    EXPECT_EQ(thumbnail_columns(240, 0), 4); // (240 - 8) / 58
-    EXPECT_EQ(thumbnail_columns(480, 1), 4); // the same screen at 192 dpi
-    EXPECT_EQ(thumbnail_columns(480, 0), 6); // eight fit, six is the most
-    EXPECT_EQ(thumbnail_columns(320, 0), 5);
-    EXPECT_EQ(thumbnail_columns(60, 0), 1); // not even one fits: still one
-}
-
 bool write_picture(fs::path const& path)
 {
     auto encoder = JpegEncoder::open(test::program_form(path), 64, 48);
@@ -52,6 +43,7 @@ protected:
     TempDir m_dir;
     ScopedEnv m_docs { "QUILVANE_DOCUMENTS", (m_dir / "docs").string() };
     ScopedEnv m_cards { "QUILVANE_CARDS", (m_dir / "cards").string() };
+    ScopedEnv m_screen { "QUILVANE_SCREEN", "240x320@96" };
     test::WidgetTypesScope m_types;
     Properties m_store;
     WString m_root;

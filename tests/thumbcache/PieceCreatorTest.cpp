@@ -40,7 +40,7 @@ protected:
             return test::decode_whole(picture(name));
         auto const& jpeg = header->levels[static_cast<size_t>(top - level)].jpeg;
         auto bytes = test::read_bytes(test::system_form(path));
-        return decode_memory(std::span<std::uint8_t const>(bytes.data() + jpeg.offset, jpeg.length));
+        return decode_memory(std::span<std::uint8_t const>(bytes.data() + jpeg.offset, jpeg.length), Rgb565Packing::Dithered);
     }
 
     // Levels `lowest` to `highest` (-1: the top level).
