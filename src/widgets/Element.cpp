@@ -100,6 +100,8 @@ void Element::load(PropertiesImpl const& store, SkinNode node)
         auto design = store.get_point(node, u"design_size", Point {});
         m_design_size = Size { design.x, design.y };
         m_border_max = store.get_point(node, u"border_max", Point {});
+        auto const most = store.get_point(node, u"max_size", Point {});
+        m_max_size = Size { std::max(0, most.x), std::max(0, most.y) };
     }
     if (has_records(node, Table::Integer) || has_records(node, Table::Font)) {
         m_table_ratio = store.get_integer(node, u"table_ratio", 0);
@@ -304,8 +306,22 @@ void Element::measure_height(MeasurePair& pair)
     pair = measure_base(pair, m_design_size.height, axes);
 }
 
+namespace {
+
+// A slot larger than the limit: the limit, centred in it.
+void clamp_centred(std::int32_t& start, std::int32_t& length, std::int32_t limit)
+{
+    if (limit <= 0 || length <= limit)
+        return;
+    start += (length - limit) / 2;
+    length = limit;
+}
+
+}
+
 void Element::set_horizontal(std::int32_t x, std::int32_t width)
 {
+    clamp_centred(x, width, m_max_size.width);
     if (x == m_position.x && width == m_size.width && !m_layout_pending)
         return;
     m_position.x = x;
@@ -319,6 +335,7 @@ void Element::set_horizontal(std::int32_t x, std::int32_t width)
 
 void Element::set_vertical(std::int32_t y, std::int32_t height)
 {
+    clamp_centred(y, height, m_max_size.height);
     if (y == m_position.y && height == m_size.height && !m_layout_pending)
         return;
     m_position.y = y;

@@ -137,6 +137,10 @@ public:
     Point border_min() const { return m_border_min; }
     Point border_max() const { return m_border_max; }
     Size design_size() const { return m_design_size; }
+    // The most room the element takes (skin "max_size"; 0: no limit): a
+    // wider or taller slot leaves it centred in the middle, so that a list
+    // or a menu stays a readable width on a wide screen.
+    Size max_size() const { return m_max_size; }
     std::int32_t table_ratio() const { return m_table_ratio; }
     bool cache() const { return m_cache; }
     PixelOp const* cache_op() const { return m_cache_op.get(); }
@@ -161,6 +165,7 @@ protected:
     MeasurePair m_width_pair { -1, -1 };
     MeasurePair m_height_pair { -1, -1 };
     Point m_border_max;
+    Size m_max_size;
     bool m_visible { true };
     bool m_parent_visible { true };
     bool m_enabled { true };

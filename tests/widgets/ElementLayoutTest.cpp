@@ -155,6 +155,112 @@ TEST(ElementLayout, a_progress_line_follows_the_value)
     EXPECT_EQ(bar->line()->size().width, 0);
 }
 
+namespace {
+
+// A column that stops widening at 200 and a popup panel that stops at 120
+// wide and 50 high, as the album list and the menus do; the children of the
+// column keep to its edges, not the form's.
+constexpr char const* kLimited = R"(form Limited
+    string type node
+    node header
+        string type color
+        string anchor_y MIN_SIDE
+        point design_size 0 10
+    node column
+        string type node
+        point max_size 200 0
+        node btnMenu
+            string type node
+            string anchor_x MIN_SIDE
+            string anchor_y MIN_SIDE
+            point border_min 4 4
+            point design_size 20 20
+        node btnSearch
+            string type node
+            string anchor_x MAX_SIDE
+            string anchor_y MIN_SIDE
+            point border_min 0 4
+            point border_max 4 0
+            point design_size 20 20
+        node list
+            string type node
+            point border_min 0 30
+    node panel
+        string type node
+        string anchor_y MAX_SIDE
+        point border_min 6 0
+        point border_max 6 6
+        point design_size 0 40
+        point max_size 120 50
+    node box
+        string type node
+        point max_size 0 100
+    node row
+        string type htable
+        string anchor_y MIN_SIDE
+        point design_size 0 10
+        node cell
+            string type node
+            int table_ratio 1
+            point max_size 30 0
+        node other
+            string type node
+            int table_ratio 1
+)";
+
+}
+
+TEST(ElementLayout, a_limited_element_takes_its_whole_slot_up_to_the_limit_and_is_centred_beyond)
+{
+    // Narrower than the limits: everything as without them.
+    LoadedForm narrow(kLimited, u"Limited", { 130, 300 });
+    EXPECT_EQ(placed(narrow.child(u"column")), (Rect { 0, 0, 130, 300 }));
+    EXPECT_EQ(placed(narrow.child(u"panel")), (Rect { 6, 254, 124, 294 }));
+    // Exactly at the limit.
+    LoadedForm exact(kLimited, u"Limited", { 200, 300 });
+    EXPECT_EQ(placed(exact.child(u"column")), (Rect { 0, 0, 200, 300 }));
+    // Wider: the limit, centred; an odd spare leaves the extra pixel right.
+    LoadedForm wide(kLimited, u"Limited", { 601, 300 });
+    EXPECT_EQ(placed(wide.child(u"column")), (Rect { 200, 0, 400, 300 }));
+    EXPECT_EQ(placed(wide.child(u"header")), (Rect { 0, 0, 601, 10 })) << "the unlimited header runs the whole width";
+    // A height limit alone: the whole width, the middle 100 rows.
+    EXPECT_EQ(placed(wide.child(u"box")), (Rect { 0, 100, 601, 200 }));
+    // The panel's slot is the form less its borders (589 wide from 6), its
+    // height is its own 40 under the limit of 50.
+    EXPECT_EQ(placed(wide.child(u"panel")), (Rect { 6 + (589 - 120) / 2, 254, 6 + (589 - 120) / 2 + 120, 294 }));
+}
+
+TEST(ElementLayout, the_children_of_a_limited_element_keep_to_its_edges)
+{
+    LoadedForm f(kLimited, u"Limited", { 1000, 400 });
+    EXPECT_EQ(placed(f.child(u"btnMenu")), (Rect { 404, 4, 424, 24 }));
+    EXPECT_EQ(placed(f.child(u"btnSearch")), (Rect { 576, 4, 596, 24 }));
+    EXPECT_EQ(placed(f.child(u"list")), (Rect { 400, 30, 600, 400 }));
+    // A table cell larger than its limit: the limit, centred in the cell.
+    EXPECT_EQ(placed(f.child(u"cell")), (Rect { 235, 0, 265, 10 }));
+    EXPECT_EQ(placed(f.child(u"other")), (Rect { 500, 0, 1000, 10 }));
+}
+
+TEST(ElementLayout, a_limited_element_placed_again_at_the_same_slot_is_left_alone)
+{
+    LoadedForm f(kLimited, u"Limited", { 1000, 400 });
+    struct Watcher : ElementObserver {
+        int widths = 0;
+        int heights = 0;
+        void on_width_changed(Element&, std::int32_t) override { ++widths; }
+        void on_height_changed(Element&, std::int32_t) override { ++heights; }
+    } column, button;
+    f.child(u"column").set_observer(&column);
+    f.child(u"btnSearch").set_observer(&button);
+    f.form.place({ 1000, 400 });
+    f.form.place({ 1000, 400 });
+    EXPECT_EQ(column.widths + column.heights + button.widths, 0) << "an unchanged slot is laid out again";
+    // A resize moves the column and its children.
+    f.form.place({ 800, 400 });
+    EXPECT_EQ(column.widths, 1);
+    EXPECT_EQ(placed(f.child(u"btnSearch")).right, 300 + 200 - 4);
+}
+
 TEST(ElementLoading, types_build_their_classes_and_missing_types_throw_with_the_name)
 {
     test::WidgetTypesScope types;
