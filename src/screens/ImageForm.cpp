@@ -79,7 +79,7 @@ T& ImageForm::require(WStringView id)
 ImageForm::ImageForm(PropertiesImpl const& store, PhotoCatalog& catalog, WString placeholder_dir)
     : m_catalog(catalog)
     , m_store(store)
-    , m_tiles(std::move(placeholder_dir), wake_window())
+    , m_tiles(std::move(placeholder_dir), store.scale_quarters(), wake_window())
 {
     if (!load_form(store, u"Image"))
         throw NodeNotFoundInSkin(u"Image");

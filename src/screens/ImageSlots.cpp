@@ -113,7 +113,10 @@ void ImageForm::restart(int position)
         slot.fit_zoom = fit_zoom(w, h, view.top_level(), view.view_extent_x(), view.view_extent_y());
     } else {
         slot.fit_zoom = 0;
-        view.set_picture(64, 64, 45, 45, 0);
+        // The placeholder, read at the screen's scale, as the one tile of a
+        // picture its own size.
+        std::int32_t const side = m_store.scale_length(45);
+        view.set_picture(m_store.scale_length(64), m_store.scale_length(64), side, side, 0);
     }
     view.set_zoom(slot.fit_zoom);
     view.set_pan(view.picture_width() / 2.0, view.picture_height() / 2.0);

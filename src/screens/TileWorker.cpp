@@ -1,8 +1,8 @@
 #include "screens/TileWorker.h"
 
-#include "base/FileStream.h"
 #include "base/Log.h"
 #include "base/Paths.h"
+#include "imaging/Density.h"
 #include "imaging/Picture.h"
 #include "widgets/TileView.h"
 
@@ -30,8 +30,9 @@ std::unique_ptr<PixelBuffer> turned_clockwise(PixelBuffer const& source)
 
 }
 
-TileWorker::TileWorker(WString placeholder_dir, platform::WindowId wake_window)
+TileWorker::TileWorker(WString placeholder_dir, std::int32_t scale_quarters, platform::WindowId wake_window)
     : m_placeholder_dir(std::move(placeholder_dir))
+    , m_scale_quarters(scale_quarters)
     , m_wake_window(wake_window)
 {
     start();
@@ -187,10 +188,7 @@ void TileWorker::run()
 
 std::unique_ptr<PixelBuffer> TileWorker::placeholder(WStringView name) const
 {
-    FileStream file;
-    if (!file.open(expand_path(join_path(m_placeholder_dir, name)), OpenMode::Read))
-        return nullptr;
-    return read_bmp_565(file);
+    return load_bmp_for_scale(expand_path(join_path(m_placeholder_dir, name)), m_scale_quarters).buffer;
 }
 
 // Runs with no lock held: it decodes and reads files.
@@ -201,9 +199,9 @@ void TileWorker::cut(TileRequest& request, SlotCopy const& slot)
         && (slot.state == ViewSlot::Cached || slot.creator_ok);
     if (!usable) {
         bool const loading = slot.state == ViewSlot::Loading && slot.problem == PictureProblem::None;
-        request.tile = placeholder(loading ? u"load.bmp" : u"bad.bmp");
+        request.tile = placeholder(loading ? u"load" : u"bad");
     } else if (!creator->create_piece(request.level, request.column, request.row, request.tile)) {
-        request.tile = placeholder(u"bad.bmp");
+        request.tile = placeholder(u"bad");
         // A picture read from its file that turns out unreadable shows one
         // icon and the reason, not a broken icon per tile.
         if (slot.state != ViewSlot::Cached && !creator->is_valid() && creator->problem() != PictureProblem::None)

@@ -71,9 +71,10 @@ struct TileRequest {
 
 class TileWorker final : private Thread {
 public:
-    // Placeholders are read from `placeholder_dir`; `wake_window`, when
-    // there is one, is posted an empty message when a batch is finished.
-    TileWorker(WString placeholder_dir, platform::WindowId wake_window);
+    // Placeholders are read from `placeholder_dir` at the screen's scale
+    // (in quarters; see imaging/Density.h); `wake_window`, when there is
+    // one, is posted an empty message when a batch is finished.
+    TileWorker(WString placeholder_dir, std::int32_t scale_quarters, platform::WindowId wake_window);
     ~TileWorker() override;
     // Ends the thread; the destructor does it too.
     void stop();
@@ -123,6 +124,7 @@ private:
     std::unique_ptr<PixelBuffer> placeholder(WStringView name) const;
 
     WString const m_placeholder_dir;
+    std::int32_t const m_scale_quarters;
     platform::WindowId const m_wake_window;
     Mutex m_creator_mutex;
     Mutex m_queue_mutex;
