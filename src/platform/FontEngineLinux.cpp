@@ -301,8 +301,12 @@ public:
     EngineFont* default_font() override
     {
         std::call_once(m_default_once, [this] {
+            // The skin's 12-point size at the screen's scale (dpi / 96 in
+            // quarter steps, never below 1, as the skin store scales), so a
+            // font that cannot be made falls back to text of the same size.
+            int const quarters = std::clamp((screen_dpi_y() + 12) / 24, 4, 64);
             FontRequest request;
-            request.height = -16;
+            request.height = -4 * quarters;
             m_default = create_font(request);
         });
         return m_default.get();
