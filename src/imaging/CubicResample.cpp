@@ -108,7 +108,7 @@ RgbImage resample_cubic(RgbImage const& source, SourceWindow window, int out_wid
         }
         std::uint8_t* target = out.rgb.data() + static_cast<std::size_t>(y) * row_floats;
         for (std::size_t i = 0; i < row_floats; ++i)
-            target[i] = static_cast<std::uint8_t>(std::clamp(std::lround(sum[i]), 0L, 255L));
+            target[i] = static_cast<std::uint8_t>(std::clamp(sum[i] + 0.5f, 0.0f, 255.0f));
     }
     return out;
 }

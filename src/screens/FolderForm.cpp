@@ -291,7 +291,9 @@ void FolderForm::load_thumbnail(std::size_t index)
     PictureRef thumbnail;
     Size const size { m_grid.thumbnail_side, m_grid.thumbnail_side };
     auto const status = m_catalog.picture_status(picture, m_album.drive_path);
-    switch (load_masked_thumbnail(picture, status, size, m_bad_picture, thumbnail)) {
+    auto const state = m_large_thumbnails ? load_masked_thumbnail(picture, status, size, m_bad_picture, thumbnail)
+                                          : load_masked_thumbnail(status, size, m_bad_picture, thumbnail);
+    switch (state) {
     case ThumbnailState::Ready:
         m_thumbnails[index] = std::move(thumbnail);
         ++m_held;

@@ -122,6 +122,9 @@ public:
     std::size_t max_held_thumbnails() const;
     // The dots per inch the grid is measured at; the screen's by default.
     void set_dpi(std::int32_t dpi);
+    // Off: every cell stretches the stored 64 x 64 thumbnail, whatever its
+    // size (cheaper to make, softer to look at). On by default.
+    void set_large_thumbnails(bool on) { m_large_thumbnails = on; }
     // What cell `index` shows: the thumbnail, or the "bad" or "loading" picture.
     PictureRef const& cell_picture(std::size_t index) const;
     bool is_bad(std::size_t index) const { return index < m_bad.size() && m_bad[index]; }
@@ -161,6 +164,7 @@ private:
     std::size_t m_held { 0 };
     ThumbnailGrid m_grid;
     std::int32_t m_dpi { 0 };
+    bool m_large_thumbnails { true };
     // Cells outside the kept ones are only looked at for building, in order.
     int m_next_to_load { 0 };
     VirtualList* m_list { nullptr };
