@@ -251,9 +251,10 @@ std::unique_ptr<PixelBuffer> one_form(Properties& store, Size size, WStringView 
 
 class Screens {
 public:
-    Screens(Properties& store, Size size)
+    Screens(Properties& store, Size size, std::int32_t dpi)
         : m_store(store)
         , m_size(size)
+        , m_grid(thumbnail_grid(size.width, dpi))
     {
     }
 
@@ -270,6 +271,7 @@ private:
 
     Properties& m_store;
     Size m_size;
+    ThumbnailGrid m_grid;
 };
 
 void Screens::build_album_list(Form& form, Rows* rows)
@@ -319,11 +321,15 @@ std::unique_ptr<PixelBuffer> Screens::album_list(bool searching)
 void Screens::bind_thumbnails(ListItem& row, VirtualList& list, std::int32_t index, Form& folder)
 {
     load(row, m_store, u"FolderElement");
-    int const columns = thumbnail_columns(m_size.width, m_store.scale_shift());
     PictureRef const mask = require<ImageElement>(folder, u"bad").picture();
     PictureRef const loading = require<ImageElement>(folder, u"loading").picture();
-    Size const cell { m_store.scale_length(44), m_store.scale_length(44) };
-    for (int i = 0; i < kMaxColumns; ++i) {
+    Size const cell { m_grid.thumbnail_side, m_grid.thumbnail_side };
+    // The skin's own cells only: the screen adds copies for wider grids.
+    int skin_cells = 0;
+    while (row.find_child(u"button" + to_wstring(skin_cells)))
+        ++skin_cells;
+    int const columns = std::min(m_grid.columns, skin_cells);
+    for (int i = 0; i < skin_cells; ++i) {
         auto& button = require(row, u"button" + to_wstring(i));
         button.set_visible(i < columns);
         int const n = index * columns + i;
@@ -441,7 +447,7 @@ int draw_sheet(Options const& options)
         std::fprintf(stderr, "quilvane-skin-preview: no skin at %s\n", platform::to_system_path(expand_path(skin)).c_str());
         return 1;
     }
-    Screens screens(store, size);
+    Screens screens(store, size, options.dpi);
     std::vector<std::unique_ptr<PixelBuffer>> drawn;
     drawn.push_back(screens.album_list(true));
     drawn.push_back(screens.album_list(false));
