@@ -52,6 +52,22 @@ void AboutForm::on_built()
 {
     enable_keyboard_focus();
     set_focus(&require_button(u"btnBack"));
+    m_text = dynamic_cast<ScrollTextElement*>(find_child(u"text"));
+}
+
+bool AboutForm::on_key(KeyInput const& key)
+{
+    if (ScreenForm::on_key(key))
+        return true;
+    // The page keys and the ends scroll the text from wherever the focus is.
+    bool const paging = key.key == Key::PageUp || key.key == Key::PageDown || key.key == Key::Home || key.key == Key::End;
+    return paging && m_text && m_text->usable() && m_text->on_focus_key(key);
+}
+
+bool AboutForm::on_wheel(Point point, double notches, bool ctrl)
+{
+    // The text is all there is to scroll, wherever the pointer is.
+    return ScreenForm::on_wheel(point, notches, ctrl) || (m_text && m_text->usable() && m_text->on_wheel(point, notches, ctrl));
 }
 
 bool AboutForm::on_click(Element& source, Point)

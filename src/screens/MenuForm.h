@@ -6,6 +6,7 @@
 
 #include "screens/ScreenForm.h"
 #include "widgets/Menu.h"
+#include "widgets/ScrollText.h"
 
 namespace qv {
 
@@ -22,13 +23,21 @@ private:
     bool m_reload_pending { false };
 };
 
+// The program's name, version and description; a description longer than
+// the screen scrolls, by the wheel anywhere on the screen and by the page
+// keys whatever holds the focus.
 class AboutForm final : public ScreenForm {
 public:
     explicit AboutForm(PropertiesImpl& store);
     bool on_click(Element& source, Point position) override;
+    bool on_key(KeyInput const& key) override;
+    bool on_wheel(Point point, double notches, bool ctrl) override;
+
+    ScrollTextElement* text() const { return m_text; }
 
 private:
     void on_built() override;
+    ScrollTextElement* m_text { nullptr };
 };
 
 class MenuForm final : public ScreenForm, public MenuSource {

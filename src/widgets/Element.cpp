@@ -252,6 +252,12 @@ void Element::invalidate_layout()
     }
 }
 
+void Element::invalidate_heights()
+{
+    for (Element* e = this; e; e = e->m_parent)
+        e->m_height_pair = MeasurePair { -1, -1 };
+}
+
 void Element::invalidate_drawing()
 {
     for (Element* e = this; e; e = e->m_parent)

@@ -153,6 +153,10 @@ protected:
     AxisChild vertical_axis();
     void destroy_children();
     void render_cache();
+    // Forgets the measured heights of this element and its ancestors: an
+    // element whose height follows its width (a text flowed anew) calls it
+    // from the horizontal pass, so that the vertical pass measures again.
+    void invalidate_heights();
 
     std::unique_ptr<VisibilityAnimation> m_visibility_animation;
     WString m_id;

@@ -154,8 +154,8 @@ std::int32_t TextElement::block_top() const
         block += line.height;
     auto const under = m_size.height - block;
     if (under <= 0)
-        return 0;
-    return m_valign == VAlign::Bottom ? under : m_valign == VAlign::VCenter ? (under + 1) / 2 : 0;
+        return -m_scroll_y;
+    return (m_valign == VAlign::Bottom ? under : m_valign == VAlign::VCenter ? (under + 1) / 2 : 0) - m_scroll_y;
 }
 
 std::int32_t TextElement::line_left(FlowLine const& line, std::int32_t y) const

@@ -62,6 +62,8 @@ protected:
     // m_scroll_x (0 or negative) when it is wider than the field.
     bool m_place_all { false };
     std::int32_t m_scroll_x { 0 };
+    // Scrolling texts: pixels of the block above the element's top.
+    std::int32_t m_scroll_y { 0 };
 };
 
 }

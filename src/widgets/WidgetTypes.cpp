@@ -6,6 +6,7 @@
 #include "widgets/EditElement.h"
 #include "widgets/ImageElement.h"
 #include "widgets/ProgressElement.h"
+#include "widgets/ScrollText.h"
 #include "widgets/TableElement.h"
 #include "widgets/TextElement.h"
 #include "widgets/TextLabel.h"
@@ -38,6 +39,8 @@ ElementFactory widget_factory(WStringView type)
         return [](Element* parent) -> Element* { return new CheckboxElement(parent); };
     if (type == u"text")
         return [](Element* parent) -> Element* { return new TextElement(parent); };
+    if (type == u"scrolltext")
+        return [](Element* parent) -> Element* { return new ScrollTextElement(parent); };
     if (type == u"oldtext")
         return [](Element* parent) -> Element* { return new TextLabel(parent); };
     if (type == u"vlist")

@@ -18,7 +18,7 @@ namespace qv {
 
 // The general elements, in registration order.
 inline constexpr char16_t const* kElementTypes[] = { u"node", u"text", u"color", u"image", u"edit", u"htable",
-    u"vtable", u"button", u"vlist", u"checkbox", u"progress", u"oldtext", u"label_edit", u"clip" };
+    u"vtable", u"button", u"vlist", u"checkbox", u"progress", u"oldtext", u"label_edit", u"clip", u"scrolltext" };
 // The viewer's zoomable picture (TileView), registered after the others.
 inline constexpr char16_t const* kBigPictureType = u"bigpicture";
 
