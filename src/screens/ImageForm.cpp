@@ -90,6 +90,11 @@ ImageForm::ImageForm(PropertiesImpl const& store, PhotoCatalog& catalog, WString
     m_number_text = &require<TextElement>(u"btnNumText");
     m_log_text = &require<TextElement>(u"btnLog2");
     m_log_text->set_visible(false);
+    m_top_band = find_child(u"topBand");
+    m_bottom_band = find_child(u"bottomBand");
+    for (auto* band : { m_top_band, m_bottom_band })
+        if (band)
+            band->set_visible(false);
     m_problem_text = dynamic_cast<TextElement*>(find_child(u"problemText"));
     if (m_problem_text)
         m_problem_text->set_visible(false);
@@ -163,6 +168,7 @@ void ImageForm::open(std::shared_ptr<std::vector<WString> const> pictures, std::
     m_landscape_button->set_visible(false);
     m_number_text->set_visible(false);
     m_minus->set_visible(false);
+    show_bands();
     Log::get() << u"Landscape not visible\n";
     m_tiles.set_idle(true);
     m_controls_timer = 0;
@@ -320,6 +326,15 @@ void ImageForm::update_controls(double seconds)
     }
 }
 
+void ImageForm::show_bands()
+{
+    // Each shade while anything it backs shows.
+    if (m_top_band)
+        m_top_band->set_visible(m_back->visible() || m_number_text->visible());
+    if (m_bottom_band)
+        m_bottom_band->set_visible(m_landscape_button->visible() || m_minus->visible() || m_plus->visible());
+}
+
 void ImageForm::advance(double seconds)
 {
     update_controls(seconds);
@@ -328,6 +343,7 @@ void ImageForm::advance(double seconds)
     ViewSlot const& centre = *m_slots[1];
     m_minus->set_visible(centre.view->zoom() > centre.fit_zoom);
     m_plus->set_visible(centre.view->zoom() + 1.0 <= centre.view->top_level());
+    show_bands();
 
     deliver_tiles();
     if (m_tiles.idle() && !m_landscape_button->enabled()) {

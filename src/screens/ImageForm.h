@@ -161,6 +161,7 @@ private:
     void refresh_info();
     void update_swipe();
     void update_controls(double seconds);
+    void show_bands();
     void settle_gesture();
     void deliver_tiles();
     void deliver_one_tile();
@@ -180,6 +181,9 @@ private:
     ButtonElement* m_plus { nullptr };
     ButtonElement* m_landscape_button { nullptr };
     TextElement* m_number_text { nullptr };
+    // The shades behind the top and bottom controls; the skin's to leave out.
+    Element* m_top_band { nullptr };
+    Element* m_bottom_band { nullptr };
     TextElement* m_log_text { nullptr };
     TextElement* m_problem_text { nullptr }; // optional in a skin
     static constexpr int kProblemCount = static_cast<int>(PictureProblem::Storage) + 1;

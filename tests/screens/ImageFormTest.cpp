@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -362,10 +363,11 @@ TEST_F(ImageFormTest, APhonePictureStoredTurnedIsShownUpright)
         EXPECT_EQ(m_form->view(1).picture_width(), 360);
         EXPECT_EQ(m_form->view(1).picture_height(), 480);
         ASSERT_TRUE(run_until_loaded());
-        // 360 x 480 fits the 240 x 320 screen whole.
-        EXPECT_TRUE(near_colour(pixel(120, 40), kColours[0]));
+        // 360 x 480 fits the 240 x 320 screen whole (looked at clear of
+        // the shades behind the controls).
+        EXPECT_TRUE(near_colour(pixel(120, 80), kColours[0]));
         EXPECT_TRUE(near_colour(pixel(10, 150), kColours[0]));
-        EXPECT_TRUE(near_colour(pixel(120, 280), kColours[2]));
+        EXPECT_TRUE(near_colour(pixel(120, 240), kColours[2]));
         EXPECT_TRUE(near_colour(pixel(230, 170), kColours[2]));
     }
 }
@@ -1220,6 +1222,41 @@ TEST_F(ImageFormTest, TheInfoPanelTellsNameFolderSizesAndTheDateTaken)
     press(Key(28));
     EXPECT_FALSE(m_form->info_visible());
     EXPECT_FALSE(panel.visible());
+}
+
+TEST_F(ImageFormTest, ShadesDarkenThePictureBehindTheControlsOnlyWhileTheyShow)
+{
+    // A picture of the screen's own shape fills it, under the controls too.
+    add_picture("tall.jpg", 600, 800, kColours[3], true);
+    open(0);
+    ASSERT_TRUE(run_until_loaded());
+    ASSERT_TRUE(m_form->controls_visible());
+    auto const channels = [](std::uint16_t p) { return std::array<int, 3> { (p >> 11) & 31, (p >> 5) & 63, p & 31 }; };
+    auto const shaded = [&](std::uint16_t band, std::uint16_t open) {
+        // Between a quarter and a half of the light is left, channel by channel.
+        auto const b = channels(band), o = channels(open);
+        for (int c = 0; c < 3; ++c)
+            if (b[c] * 4 < o[c] - 1 || b[c] * 2 > o[c] + 1)
+                return false;
+        return true;
+    };
+    std::uint16_t const middle = pixel(120, 160);
+    ASSERT_TRUE(near_colour(middle, kColours[3]));
+    // Beside the title above, beside the buttons below, off any control.
+    EXPECT_TRUE(shaded(pixel(236, 4), middle)) << std::hex << pixel(236, 4) << " over " << middle;
+    EXPECT_TRUE(shaded(pixel(150, 316), middle)) << std::hex << pixel(150, 316) << " over " << middle;
+    // Below the bands the picture is untouched.
+    EXPECT_TRUE(near_colour(pixel(236, 64), kColours[3]));
+    EXPECT_TRUE(near_colour(pixel(150, 256), kColours[3]));
+
+    // Past the controls' time: the top shade goes with the title; the
+    // bottom one stays exactly while a zoom button is left to back.
+    frames(110);
+    ASSERT_FALSE(m_form->controls_visible());
+    EXPECT_TRUE(near_colour(pixel(236, 4), kColours[3]));
+    bool const zoom_button = m_form->find_child(u"btnPlus")->visible() || m_form->find_child(u"btnMinus")->visible();
+    EXPECT_EQ(shaded(pixel(150, 316), middle), zoom_button);
+    EXPECT_EQ(near_colour(pixel(150, 316), kColours[3]), !zoom_button);
 }
 
 }

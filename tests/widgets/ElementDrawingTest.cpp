@@ -175,3 +175,27 @@ TEST(ElementVisibility, disabling_reaches_descendants_and_asks_for_a_redraw)
     f.child(u"parent").set_enabled(true);
     EXPECT_TRUE(a.usable());
 }
+
+TEST(ElementDrawing, a_shade_darkens_what_lies_under_it_and_a_colour_covers_it)
+{
+    LoadedForm f(R"(form Shaded
+    string type node
+    node shade
+        string type color
+        string anchor_y MIN_SIDE
+        point design_size 0 10
+        int brightness 128
+    node plain
+        string type color
+        string anchor_y MAX_SIDE
+        point design_size 0 10
+        color color 255 0 0
+)",
+        u"Shaded", { 40, 40 });
+    Canvas canvas;
+    f.form.paint(canvas.target, { 0, 0 });
+    // 0x1234 is red 2, green 17, blue 20 of 31, 63, 31: halved, 1, 8, 10.
+    EXPECT_EQ(canvas.at(5, 5), (1 << 11) | (8 << 5) | 10);
+    EXPECT_EQ(canvas.at(5, 20), kBackground);
+    EXPECT_EQ(canvas.at(5, 35), kRed);
+}
