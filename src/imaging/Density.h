@@ -22,7 +22,7 @@ namespace qv {
 // 1.0: the design screen. A lower density would shrink the controls below
 // what a pen or a finger can hit, so it draws at the design size.
 inline constexpr std::int32_t kMinScaleQuarters = 4;
-// 16.0 (1536 dpi): beyond any screen; bounds the pictures a skin makes.
+// 16.0 (1536 dpi): beyond any screen; bounds the pictures the loader makes.
 inline constexpr std::int32_t kMaxScaleQuarters = 64;
 
 // dpi / 96 to the nearest quarter, halves rounding up: 96 -> 1, 120 -> 1.25,
@@ -35,10 +35,10 @@ constexpr std::int32_t scale_quarters_for_dpi(std::int32_t dpi)
 }
 
 // A length or position in skin units, in pixels: the nearest pixel, halves
-// rounding up (toward +infinity, so that -x scales to about the negative of
-// x and a run of positions never steps back). It is a function of the
-// value alone, so two elements that meet at a skin coordinate meet at one
-// pixel when both ends are scaled as positions.
+// rounding toward +infinity for negative values too, so that a longer
+// length is never shorter on the screen. It is a function of the value
+// alone, so two elements that meet at a skin coordinate meet at one pixel
+// when both ends are scaled as positions.
 constexpr std::int32_t scale_length(std::int32_t units, std::int32_t quarters)
 {
     std::int64_t const scaled = std::int64_t { units } * quarters + 2;
