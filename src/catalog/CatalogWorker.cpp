@@ -259,10 +259,9 @@ void PhotoCatalog::build_loop()
             build_one(drive, picture, ticket);
             continue;
         }
-        // The destructor raises the flag before it signals.
-        if (stopping())
-            break;
-        m_build_event.wait();
+        // Bounded: another building thread may reset the event between a
+        // signal and this thread's waking, the stop's signal included.
+        m_build_event.wait_for(200);
     }
 }
 
