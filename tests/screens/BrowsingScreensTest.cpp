@@ -2,6 +2,7 @@
 #include "catalog/PhotoCatalog.h"
 #include "imaging/JpegCodec.h"
 #include "screens/AlbumForm.h"
+#include "screens/MenuForm.h"
 #include "widgets/TileView.h"
 #include "skin/ElementRegistry.h"
 #include "support/TestSupport.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -291,6 +293,61 @@ TEST_F(BrowsingScreensTest, albums_replace_the_warning_and_rows_show_their_names
     // No cache file yet: the row waits and the cover is queued.
     EXPECT_EQ(row->thumbnail_state(), ThumbnailState::Loading);
     EXPECT_EQ(catalog.pending_count(), 1);
+}
+
+TEST_F(BrowsingScreensTest, the_album_list_and_the_menus_widen_to_a_readable_measure_and_centre_beyond_it)
+{
+    PhotoCatalog catalog(m_dir.program_path("absent.ini"), false);
+    auto const millimetres = [](std::int32_t pixels, std::int32_t dpi) { return pixels * 25.4 / dpi; };
+    auto const centred = [](Element const& e, std::int32_t width) {
+        std::int32_t const left = e.position().x, right = width - (e.position().x + e.size().width);
+        return std::abs(left - right) <= 1;
+    };
+    struct Screen {
+        std::int32_t width, height, dpi;
+        bool wide; // wider than every limit
+    };
+    for (Screen const screen : { Screen { 240, 320, 96, false }, Screen { 720, 1280, 320, false },
+             Screen { 1920, 1080, 96, true }, Screen { 2560, 1440, 192, true } }) {
+        SCOPED_TRACE(testing::Message() << screen.width << "x" << screen.height << "@" << screen.dpi);
+        Properties store;
+        ASSERT_TRUE(store.load_skin(test::program_form(kBin / "default.skin"),
+            DisplayInfo { screen.width, screen.height, screen.dpi }));
+        Size const size { screen.width, screen.height };
+        AlbumForm albums(store, catalog);
+        albums.set_visible(true);
+        albums.place(size);
+        Element const& list = albums.list();
+        Element const& search = *albums.find_child(u"btnSearch");
+        // The header's buttons keep to the window's edges whatever the width.
+        EXPECT_GT(search.position().x + search.size().width, screen.width - screen.width / 20);
+        EXPECT_TRUE(centred(list, screen.width));
+
+        MenuForm menu(store);
+        menu.set_visible(true);
+        menu.place(size);
+        Element const& tiles = *menu.find_child(u"grid");
+        EXPECT_TRUE(centred(tiles, screen.width));
+
+        MenuScreen& popup = albums.popup();
+        popup.set_visible(true);
+        popup.place(size);
+        ASSERT_NE(popup.panel(), nullptr);
+        EXPECT_TRUE(centred(*popup.panel(), screen.width));
+
+        if (screen.wide) {
+            // About 120 mm of albums, 90 mm of menu, on any density.
+            EXPECT_NEAR(millimetres(list.size().width, screen.dpi), 120, 3);
+            EXPECT_NEAR(millimetres(popup.panel()->size().width, screen.dpi), 90, 3);
+            EXPECT_LT(millimetres(tiles.size().width, screen.dpi), 90);
+            EXPECT_LT(millimetres(tiles.size().height, screen.dpi), 95);
+        } else {
+            // A phone's whole width.
+            EXPECT_EQ(list.size().width, screen.width);
+            EXPECT_GT(popup.panel()->size().width, screen.width * 9 / 10);
+            EXPECT_GT(tiles.size().width, screen.width * 9 / 10);
+        }
+    }
 }
 
 TEST_F(BrowsingScreensTest, the_album_list_supplies_the_main_and_exit_menus)
