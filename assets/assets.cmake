@@ -6,7 +6,7 @@ set(QUILVANE_ASSETS_DIR ${CMAKE_SOURCE_DIR}/assets)
 set(QUILVANE_SKIN_OUT ${QUILVANE_APP_DIR}/skins/bin)
 
 # The skin: skinc renders the SVG pictures to 16-bit BMP, each at the
-# densities 1 (NAME.bmp), 1.5, 2, 3 and 4 (NAME@1.5x.bmp ... NAME@4x.bmp),
+# densities 1 (NAME.bmp), 1.5, 2, 3, 4 and 6 (NAME@1.5x.bmp ... NAME@6x.bmp),
 # and writes the binary skin beside them. The loader reads the nearest
 # density at or above the screen's scale and makes it smaller to fit.
 file(GLOB_RECURSE skin_pictures CONFIGURE_DEPENDS ${QUILVANE_ASSETS_DIR}/skin/pictures/*.svg)

@@ -5,9 +5,9 @@
 //
 // writes OUT_DIR/<SOURCE base name>.skin and OUT_DIR/<picture>.bmp. A
 // picture drawn as SVG is also rendered at each higher density the loader
-// knows (see imaging/Density.h) as OUT_DIR/<picture>@1.5x.bmp, @2x, @3x and
-// @4x, each scale_length of the plain picture's size, so that a screen of
-// any density draws from a picture at least as fine as its own pixels.
+// knows (see imaging/Density.h) as OUT_DIR/<picture>@1.5x.bmp, @2x, @3x, @4x
+// and @6x, each scale_length of the plain picture's size, so that a screen
+// of any density draws from a picture at least as fine as its own pixels.
 
 #include "imaging/BmpWriter.h"
 #include "imaging/Density.h"

@@ -60,9 +60,10 @@ constexpr std::int32_t nearest_scale_shift(std::int32_t quarters)
 }
 
 // The densities, in quarters, that the skin compiler renders each vector
-// picture at: 1, 1.5, 2, 3 and 4. A picture at density 1 is NAME.bmp, one
-// at density d is NAME@dx.bmp ("@1.5x", "@2x").
-inline constexpr std::array<std::int32_t, 5> kPictureDensities { 4, 6, 8, 12, 16 };
+// picture at: 1, 1.5, 2, 3, 4 and 6, the last so that phones up to 576 dpi
+// (420 dpi is 4.5) draw no picture magnified. A picture at density 1 is
+// NAME.bmp, one at density d is NAME@dx.bmp ("@1.5x", "@2x").
+inline constexpr std::array<std::int32_t, 6> kPictureDensities { 4, 6, 8, 12, 16, 24 };
 
 // "" for density 1, else "@<density>x" with no trailing zeros.
 std::string density_suffix(std::int32_t quarters);

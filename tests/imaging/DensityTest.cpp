@@ -99,12 +99,13 @@ TEST(ScreenScale, the_nearest_doubling_for_code_that_knows_only_doublings)
 TEST(PictureDensity, densities_at_or_above_the_scale_come_first_nearest_first)
 {
     using Order = std::vector<std::int32_t>;
-    EXPECT_EQ(density_preference(4), (Order { 4, 6, 8, 12, 16 }));
-    EXPECT_EQ(density_preference(5), (Order { 6, 8, 12, 16, 4 }));
-    EXPECT_EQ(density_preference(6), (Order { 6, 8, 12, 16, 4 }));
-    EXPECT_EQ(density_preference(7), (Order { 8, 12, 16, 6, 4 }));
-    EXPECT_EQ(density_preference(13), (Order { 16, 12, 8, 6, 4 }));
-    EXPECT_EQ(density_preference(18), (Order { 16, 12, 8, 6, 4 }));
+    EXPECT_EQ(density_preference(4), (Order { 4, 6, 8, 12, 16, 24 }));
+    EXPECT_EQ(density_preference(5), (Order { 6, 8, 12, 16, 24, 4 }));
+    EXPECT_EQ(density_preference(6), (Order { 6, 8, 12, 16, 24, 4 }));
+    EXPECT_EQ(density_preference(7), (Order { 8, 12, 16, 24, 6, 4 }));
+    EXPECT_EQ(density_preference(13), (Order { 16, 24, 12, 8, 6, 4 }));
+    EXPECT_EQ(density_preference(18), (Order { 24, 16, 12, 8, 6, 4 }));
+    EXPECT_EQ(density_preference(27), (Order { 24, 16, 12, 8, 6, 4 }));
     EXPECT_EQ(density_suffix(4), "");
     EXPECT_EQ(density_suffix(6), "@1.5x");
     EXPECT_EQ(density_suffix(8), "@2x");
@@ -155,7 +156,7 @@ TEST_F(PictureDensityFiles, each_scale_reads_the_nearest_density_at_or_above_it)
     expect_loaded(9, 16, "3x is missing: the 4x picture, made smaller, not 2x magnified");
     expect_loaded(13, 16);
     expect_loaded(16, 16);
-    expect_loaded(18, 16, "beyond the finest density the finest is magnified");
+    expect_loaded(18, 16, "with no density at or above the scale, the finest is magnified");
 
     std::filesystem::remove(m_dir / "icon@2x.bmp");
     expect_loaded(7, 16, "never from 1.5x while a finer one exists");

@@ -305,8 +305,8 @@ TEST(DefaultSkinPictures, ThumbnailMasksShowThePhotoWithRoundedCorners)
 }
 
 // The skin compiler renders every picture (all are drawn as SVG) at each
-// density the loader knows, each scale_length of the plain picture; so no
-// screen up to 4x draws a magnified picture.
+// density the loader knows, each scale_length of the plain picture; so the
+// densest phone screens draw no picture magnified.
 TEST(DefaultSkinPictures, EveryPictureIsStoredAtEveryDensity)
 {
     int pictures = 0;
@@ -323,6 +323,11 @@ TEST(DefaultSkinPictures, EveryPictureIsStoredAtEveryDensity)
             EXPECT_EQ(stored.density, density) << name << " lacks " << density_suffix(density);
             EXPECT_EQ(stored.buffer->width(), scale_length(plain.size().width, density)) << name;
             EXPECT_EQ(stored.buffer->height(), scale_length(plain.size().height, density)) << name;
+        }
+        for (std::int32_t dpi : { 320, 420, 560 }) {
+            std::int32_t const quarters = scale_quarters_for_dpi(dpi);
+            EXPECT_GE(load_bmp_for_scale(program_path(stem), quarters).density, quarters)
+                << name << " is magnified at " << dpi << " dpi";
         }
         ++pictures;
     }
