@@ -481,17 +481,20 @@ std::unique_ptr<NativeWindow> NativeWindow::create(WStringView title, ScreenGeom
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
         return nullptr;
     }
-    // The window manager's frame is known only once the window is up: when
-    // frame and window together overflow, the window shrinks again so that
-    // its title bar stays on the desktop too.
+    // The window manager's frame is known only once the window is up (and
+    // not at all without one): the window is fitted again inside what the
+    // frame leaves, shrinking when frame and window together overflow, so
+    // that its title bar stays on the desktop too.
     int top = 0, left = 0, bottom = 0, right = 0;
     if (placed && SDL_GetWindowBordersSize(window, &top, &left, &bottom, &right) == 0
-        && (placement.area.width + left + right > usable.width || placement.area.height + top + bottom > usable.height)) {
+        && top + left + bottom + right > 0) {
         DesktopArea const inner { usable.x + left, usable.y + top, usable.width - left - right,
             usable.height - top - bottom };
-        placement = fit_window(geometry, inner);
-        SDL_SetWindowSize(window, placement.area.width, placement.area.height);
-        SDL_SetWindowPosition(window, placement.area.x, placement.area.y);
+        WindowPlacement const framed = fit_window(geometry, inner);
+        if (framed.area.width != placement.area.width || framed.area.height != placement.area.height)
+            SDL_SetWindowSize(window, framed.area.width, framed.area.height);
+        SDL_SetWindowPosition(window, framed.area.x, framed.area.y);
+        placement = framed;
     }
     SDL_Renderer* renderer = SDL_CreateRenderer(window, -1, 0);
     if (!renderer) {
