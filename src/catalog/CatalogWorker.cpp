@@ -354,19 +354,20 @@ void PhotoCatalog::give_up_on_storage(WString const& drive)
             pictures.erase(under_way, pictures.end());
             entry = pictures.empty() ? m_map.erase(entry) : std::next(entry);
         }
+        // Bad before they leave the queue, under its lock: a screen that
+        // found a picture neither queued nor given up on would queue it
+        // again.
+        QV_LOCK(u"create_cache", m_failed_mutex);
+        for (auto const& picture : given_up)
+            m_failed[picture] = PictureProblem::Storage;
+        m_storage_problem = { fault, drive };
     }
     {
         QV_LOCK(u"create_cache", m_events_mutex);
         m_storage_changed = true;
     }
-    {
-        QV_LOCK(u"create_cache", m_progress_value_mutex);
-        m_progress_value += static_cast<int>(given_up.size());
-    }
-    QV_LOCK(u"create_cache", m_failed_mutex);
-    for (auto& picture : given_up)
-        m_failed[std::move(picture)] = PictureProblem::Storage;
-    m_storage_problem = { fault, drive };
+    QV_LOCK(u"create_cache", m_progress_value_mutex);
+    m_progress_value += static_cast<int>(given_up.size());
 }
 
 void PhotoCatalog::built(WString const& picture, bool ok, PictureProblem problem)
