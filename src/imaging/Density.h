@@ -47,18 +47,6 @@ constexpr std::int32_t scale_length(std::int32_t units, std::int32_t quarters)
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(pixels, Limits::min(), Limits::max()));
 }
 
-// The integer magnification shift nearest to the scale (by ratio): 1 and
-// 1.25 give 0; 1.5 up to 2.75 give 1; 3 up to 5.5 give 2. Only for code
-// that still thinks in doublings.
-constexpr std::int32_t nearest_scale_shift(std::int32_t quarters)
-{
-    std::int32_t shift = 0;
-    // 2^(s + 1/2) in quarters, squared to stay in integers: q^2 >= 2 * 16 * 4^s.
-    while (shift < 30 && std::int64_t { quarters } * quarters >= (std::int64_t { 32 } << (2 * shift)))
-        ++shift;
-    return shift;
-}
-
 // The densities, in quarters, that the skin compiler renders each vector
 // picture at: 1, 1.5, 2, 3, 4 and 6, the last so that phones up to 576 dpi
 // (420 dpi is 4.5) draw no picture magnified. A picture at density 1 is
@@ -95,7 +83,6 @@ ScaledPicture load_bmp_for_scale(WStringView name, std::int32_t quarters);
 static_assert(scale_quarters_for_dpi(96) == 4);
 static_assert(scale_quarters_for_dpi(420) == 18);
 static_assert(scale_length(-3, 8) == -6 && scale_length(7, 7) == 12);
-static_assert(nearest_scale_shift(4) == 0 && nearest_scale_shift(8) == 1 && nearest_scale_shift(18) == 2);
 static_assert(design_side(scale_length(45, 6), 6) == 45 && design_side(scale_length(7, 16), 16) == 7);
 
 }

@@ -67,9 +67,6 @@ public:
     double scale() const { return m_scale_quarters / 4.0; }
     std::int32_t scale_quarters() const { return m_scale_quarters; }
     std::int32_t scale_length(std::int32_t units) const { return qv::scale_length(units, m_scale_quarters); }
-    // Being phased out: the doubling nearest to scale(), for code written
-    // when the skin knew 1x and 2x only.
-    std::int32_t scale_shift() const { return nearest_scale_shift(m_scale_quarters); }
 
     std::int32_t get_integer(SkinNode node, WStringView key, std::int32_t fallback) const;
     FontHandle const& get_font(SkinNode node, WStringView key, FontHandle const& fallback) const;

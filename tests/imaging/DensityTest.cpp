@@ -86,16 +86,6 @@ TEST(ScreenScale, lengths_go_to_the_nearest_pixel_and_never_step_back)
     EXPECT_EQ(scale_length(1 << 30, 64), std::numeric_limits<std::int32_t>::max()) << "bounded, not wrapped";
 }
 
-TEST(ScreenScale, the_nearest_doubling_for_code_that_knows_only_doublings)
-{
-    struct Case {
-        std::int32_t quarters, shift;
-    };
-    for (auto [quarters, shift] : { Case { 4, 0 }, { 5, 0 }, { 6, 1 }, { 8, 1 }, { 11, 1 }, { 12, 2 }, { 18, 2 },
-             { 22, 2 }, { 23, 3 } })
-        EXPECT_EQ(nearest_scale_shift(quarters), shift) << quarters / 4.0;
-}
-
 TEST(PictureDensity, densities_at_or_above_the_scale_come_first_nearest_first)
 {
     using Order = std::vector<std::int32_t>;

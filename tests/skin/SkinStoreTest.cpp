@@ -171,7 +171,6 @@ TEST_F(SkinStoreTest, dense_screens_scale_points_pictures_grids_and_fonts_alike)
     Properties fractional;
     ASSERT_TRUE(fractional.load_skin(compiled_skin(), { 420, 560, 168 }));
     EXPECT_EQ(fractional.scale(), 1.75);
-    EXPECT_EQ(fractional.scale_shift(), 1) << "the nearest doubling for older callers";
     main = fractional.find_node(u"Main");
     EXPECT_EQ(fractional.get_point(main, u"pos", {}), (Point { -5, 12 }));
     frame = fractional.get_picture(main, u"frame", {});
