@@ -15,10 +15,13 @@
 
 namespace qv::platform {
 
-enum class DisplayKind { Window, Fullscreen, Headless };
+enum class DisplayKind { Window, Fullscreen, Headless, Framebuffer };
 
-// QUILVANE_DISPLAY: "window" (default), "fullscreen" or "headless", unless
-// a benchmark or tool has chosen with set_display_kind.
+// QUILVANE_DISPLAY: "window", "fullscreen", "headless", "framebuffer" (the
+// Linux frame buffer, platform/Framebuffer.h) or "auto", unless a
+// benchmark or tool has chosen with set_display_kind. "auto", and no
+// choice without a desktop (neither DISPLAY nor WAYLAND_DISPLAY), take the
+// frame buffer when one opens, else the window.
 DisplayKind display_kind();
 void set_display_kind(DisplayKind kind);
 

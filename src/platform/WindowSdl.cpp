@@ -1,5 +1,6 @@
 #include "platform/Window.h"
 
+#include "platform/Framebuffer.h"
 #include "platform/System.h"
 
 #include <SDL.h>
@@ -44,9 +45,16 @@ DisplayKind display_kind()
     if (g_display_kind)
         return *g_display_kind;
     char const* value = std::getenv("QUILVANE_DISPLAY");
-    if (!value)
-        return DisplayKind::Window;
-    std::string_view const text(value);
+    bool const desktop = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
+    std::string_view const text(value ? value : desktop ? "window" : "auto");
+    if (text.starts_with("auto")) {
+        // Probed once: opening the device is not free, and the answer must
+        // not change under a running program.
+        static DisplayKind const probed = framebuffer_available() ? DisplayKind::Framebuffer : DisplayKind::Window;
+        return probed;
+    }
+    if (text.starts_with("framebuffer"))
+        return DisplayKind::Framebuffer;
     if (text.starts_with("headless"))
         return DisplayKind::Headless;
     if (text.starts_with("fullscreen"))
@@ -458,6 +466,8 @@ Message mouse_wheel_message(WindowId target, double notches, std::int32_t x, std
 std::unique_ptr<NativeWindow> NativeWindow::create(WStringView title, ScreenGeometry const& geometry,
     bool fullscreen, WindowId target)
 {
+    if (display_kind() == DisplayKind::Framebuffer)
+        return create_framebuffer_window(geometry, target);
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
         return nullptr;

@@ -1,0 +1,47 @@
+#pragma once
+
+// The Linux frame buffer as the program's window: the screen of a console,
+// a Raspberry Pi's panel, a kiosk or photo frame with no desktop. Frames
+// arrive as RGB565 rectangles (the display layer's window driver) and are
+// turned into the panel's own format and orientation; with a virtual
+// height of two screens they go to the hidden page, which is then panned
+// in, else straight to the visible one. Touch screens and keys come from
+// evdev and become the same window messages the SDL window posts; the
+// console goes to graphics mode and takes part in terminal switching.
+//
+// Environment: QUILVANE_FBDEV (default the first /dev/fb* that opens),
+// QUILVANE_INPUT (event devices or FIFOs of struct input_event separated
+// by ":"; default every /dev/input/event* with keys or a touch screen),
+// QUILVANE_PANEL_ORIENTATION (quarter turns of the picture on the panel;
+// default from the rotation the DRM helper gave the console).
+// QUILVANE_FB_MODE=WIDTHxHEIGHT:BITS (BITS 16 for RGB565, 32 for
+// XRGB8888) gives the mode of a device that does not answer the mode
+// ioctls: a regular file standing for one in tests.
+// Main thread only.
+
+#include "core/WString.h"
+#include "platform/FramebufferFormat.h"
+#include "platform/Window.h"
+
+#include <memory>
+#include <optional>
+#include <string_view>
+
+namespace qv::platform {
+
+// Whether a frame buffer device opens and has a mode the driver can use.
+bool framebuffer_available();
+
+// The window on the frame buffer; null when no device opens or its mode
+// is not usable. `geometry` gives the density only.
+std::unique_ptr<NativeWindow> create_framebuffer_window(ScreenGeometry const& geometry, WindowId target);
+
+struct FramebufferMode {
+    std::int32_t width { 0 };
+    std::int32_t height { 0 };
+    PixelFormat format;
+};
+// "WIDTHxHEIGHT:16" or ":32"; none otherwise.
+std::optional<FramebufferMode> parse_framebuffer_mode(std::string_view text);
+
+}

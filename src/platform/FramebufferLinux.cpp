@@ -1,0 +1,584 @@
+#include "platform/Framebuffer.h"
+
+#include "platform/Console.h"
+#include "platform/Evdev.h"
+#include "platform/System.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/fb.h>
+#include <linux/input.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qv::platform {
+
+namespace {
+
+// An open file descriptor, closed with its owner.
+class Fd {
+public:
+    explicit Fd(int fd = -1)
+        : m_fd(fd)
+    {
+    }
+    Fd(Fd&& other) noexcept
+        : m_fd(std::exchange(other.m_fd, -1))
+    {
+    }
+    Fd& operator=(Fd&& other) noexcept
+    {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
+    ~Fd()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+std::string environment(char const* name)
+{
+    char const* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::vector<std::string> split(std::string const& text, char separator)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t const end = std::min(text.find(separator, start), text.size());
+        if (end > start)
+            parts.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+// The device and its mapped memory.
+class FramebufferDevice {
+public:
+    static std::unique_ptr<FramebufferDevice> open(std::string const& path)
+    {
+        Fd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+        if (fd.get() < 0)
+            return nullptr;
+        auto device = std::unique_ptr<FramebufferDevice>(new FramebufferDevice());
+        fb_var_screeninfo var {};
+        fb_fix_screeninfo fix {};
+        if (ioctl(fd.get(), FBIOGET_VSCREENINFO, &var) == 0 && ioctl(fd.get(), FBIOGET_FSCREENINFO, &fix) == 0) {
+            if (fix.type != FB_TYPE_PACKED_PIXELS || fix.visual != FB_VISUAL_TRUECOLOR)
+                return nullptr;
+            device->m_width = static_cast<std::int32_t>(var.xres);
+            device->m_height = static_cast<std::int32_t>(var.yres);
+            device->m_stride = static_cast<std::int32_t>(fix.line_length);
+            device->m_format = PixelFormat { var.bits_per_pixel, { var.red.offset, var.red.length },
+                { var.green.offset, var.green.length }, { var.blue.offset, var.blue.length },
+                { var.transp.offset, var.transp.length } };
+            device->m_length = fix.smem_len;
+            device->m_var = var;
+            device->m_is_device = true;
+            // The first visible line may sit past the start of memory.
+            device->m_origin = static_cast<std::size_t>(var.yoffset) * fix.line_length
+                + static_cast<std::size_t>(var.xoffset) * (var.bits_per_pixel / 8);
+            device->m_pages = var.yres_virtual >= 2 * var.yres && fix.ypanstep != 0 ? 2 : 1;
+            if (var.xoffset != 0)
+                device->m_pages = 1;
+        } else {
+            // Not a frame buffer: only a test's regular file, whose mode
+            // the environment gives.
+            struct stat st {};
+            auto const mode = parse_framebuffer_mode(environment("QUILVANE_FB_MODE"));
+            if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || !mode)
+                return nullptr;
+            device->m_width = mode->width;
+            device->m_height = mode->height;
+            device->m_format = mode->format;
+            device->m_stride = mode->width * static_cast<std::int32_t>(mode->format.bits_per_pixel / 8);
+            device->m_length = static_cast<std::size_t>(device->m_stride) * mode->height;
+            if (static_cast<std::size_t>(st.st_size) < device->m_length)
+                return nullptr;
+        }
+        std::size_t const page = static_cast<std::size_t>(device->m_stride) * device->m_height;
+        if (!is_supported(device->m_format) || device->m_width <= 0 || device->m_height <= 0
+            || device->m_origin + page * device->m_pages > device->m_length)
+            return nullptr;
+        void* memory = mmap(nullptr, device->m_length, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), 0);
+        if (memory == MAP_FAILED)
+            return nullptr;
+        device->m_memory = static_cast<std::uint8_t*>(memory);
+        device->m_fd = std::move(fd);
+        return device;
+    }
+
+    ~FramebufferDevice()
+    {
+        if (m_memory)
+            munmap(m_memory, m_length);
+    }
+
+    std::int32_t width() const { return m_width; }
+    std::int32_t height() const { return m_height; }
+    bool is_double_buffered() const { return m_pages == 2; }
+
+    // The page to draw into: the hidden one when panning, else the shown.
+    PanelBuffer draw_page() const
+    {
+        std::size_t const page = m_pages == 2 ? static_cast<std::size_t>(1 - m_shown) : 0;
+        std::uint8_t* start = m_pages == 2 ? m_memory + page * m_height * static_cast<std::size_t>(m_stride)
+                                           : m_memory + m_origin;
+        return PanelBuffer { start, m_width, m_height, m_stride, m_format };
+    }
+
+    // Shows the drawn page; false (and single buffering from then on) when
+    // the driver refuses to pan.
+    bool flip()
+    {
+        if (m_pages != 2)
+            return true;
+        fb_var_screeninfo var = m_var;
+        var.xoffset = 0;
+        var.yoffset = static_cast<std::uint32_t>((1 - m_shown) * m_height);
+        if (ioctl(m_fd.get(), FBIOPAN_DISPLAY, &var) != 0) {
+            m_pages = 1;
+            m_origin = static_cast<std::size_t>(m_shown) * m_height * static_cast<std::size_t>(m_stride);
+            return false;
+        }
+        m_shown = 1 - m_shown;
+        return true;
+    }
+
+private:
+    FramebufferDevice() = default;
+
+    Fd m_fd;
+    std::uint8_t* m_memory { nullptr };
+    std::size_t m_length { 0 };
+    std::size_t m_origin { 0 };
+    std::int32_t m_width { 0 };
+    std::int32_t m_height { 0 };
+    std::int32_t m_stride { 0 };
+    std::int32_t m_pages { 1 };
+    std::int32_t m_shown { 0 };
+    PixelFormat m_format;
+    fb_var_screeninfo m_var {};
+    bool m_is_device { false };
+};
+
+std::unique_ptr<FramebufferDevice> open_framebuffer()
+{
+    std::string const chosen = environment("QUILVANE_FBDEV");
+    if (!chosen.empty())
+        return FramebufferDevice::open(chosen);
+    for (int i = 0; i < 8; ++i)
+        if (auto device = FramebufferDevice::open("/dev/fb" + std::to_string(i)))
+            return device;
+    return nullptr;
+}
+
+std::int32_t panel_orientation()
+{
+    std::string const given = environment("QUILVANE_PANEL_ORIENTATION");
+    if (given.size() == 1 && given[0] >= '0' && given[0] <= '3')
+        return given[0] - '0';
+    // The DRM helper turns the console by the connector's panel
+    // orientation; fbcon counts its turns the other way round.
+    std::ifstream rotate("/sys/class/graphics/fbcon/rotate");
+    int turns = 0;
+    if (rotate >> turns && turns >= 0 && turns <= 3)
+        return (4 - turns) & 3;
+    return 0;
+}
+
+bool test_bit(std::vector<unsigned long> const& bits, unsigned bit)
+{
+    constexpr unsigned per = sizeof(unsigned long) * 8;
+    return bit / per < bits.size() && (bits[bit / per] >> (bit % per)) & 1UL;
+}
+
+// The calibration udev gave the device, from its database entry.
+std::optional<Calibration> udev_calibration(int fd)
+{
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
+        return std::nullopt;
+    std::ifstream data("/run/udev/data/c" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)));
+    std::string line;
+    std::string const key = "E:LIBINPUT_CALIBRATION_MATRIX=";
+    while (std::getline(data, line))
+        if (line.starts_with(key))
+            return parse_calibration(std::string_view(line).substr(key.size()));
+    return std::nullopt;
+}
+
+// One event device or FIFO of input_event records.
+class InputDevice {
+public:
+    static std::unique_ptr<InputDevice> open(std::string const& path, bool required)
+    {
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0)
+            return nullptr;
+        bool const fifo = S_ISFIFO(st.st_mode);
+        // A FIFO opened for reading alone reads end-of-file whenever no
+        // writer holds it; holding its write end too keeps it waiting.
+        Fd fd(::open(path.c_str(), (fifo ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC));
+        if (fd.get() < 0)
+            return nullptr;
+        auto device = std::unique_ptr<InputDevice>(new InputDevice());
+        std::vector<unsigned long> types(1), keys(KEY_CNT / (sizeof(unsigned long) * 8) + 1), abs(2);
+        device->m_can_query = ioctl(fd.get(), EVIOCGBIT(0, sizeof(unsigned long)), types.data()) >= 0;
+        if (device->m_can_query) {
+            ioctl(fd.get(), EVIOCGBIT(EV_KEY, keys.size() * sizeof(unsigned long)), keys.data());
+            ioctl(fd.get(), EVIOCGBIT(EV_ABS, abs.size() * sizeof(unsigned long)), abs.data());
+            bool const touch = test_bit(abs, ABS_MT_POSITION_X) || test_bit(abs, ABS_X);
+            bool const has_keys = test_bit(keys, KEY_ENTER) || test_bit(keys, KEY_UP) || test_bit(keys, KEY_VOLUMEUP)
+                || test_bit(keys, KEY_BACK);
+            // Mice and the like are left alone unless asked for by name.
+            if (!required && !touch && !has_keys)
+                return nullptr;
+            device->m_multitouch = test_bit(abs, ABS_MT_POSITION_X);
+        }
+        device->m_fd = std::move(fd);
+        return device;
+    }
+
+    int fd() const { return m_fd.get(); }
+
+    void set_panel(std::int32_t width, std::int32_t height, std::int32_t turn)
+    {
+        TouchMapping mapping;
+        mapping.panel_width = width;
+        mapping.panel_height = height;
+        mapping.turn = turn;
+        if (m_can_query) {
+            input_absinfo info {};
+            if (ioctl(m_fd.get(), EVIOCGABS(m_multitouch ? ABS_MT_POSITION_X : ABS_X), &info) == 0)
+                mapping.x = { info.minimum, info.maximum };
+            if (ioctl(m_fd.get(), EVIOCGABS(m_multitouch ? ABS_MT_POSITION_Y : ABS_Y), &info) == 0)
+                mapping.y = { info.minimum, info.maximum };
+            if (auto calibration = udev_calibration(m_fd.get()))
+                mapping.calibration = *calibration;
+        }
+        m_decoder.set_mapping(mapping);
+    }
+
+    // Reads what is there; the decoder's actions go to `out`.
+    void read_into(std::vector<InputAction>& out)
+    {
+        std::uint8_t chunk[64 * sizeof(input_event)];
+        for (;;) {
+            ssize_t const got = ::read(m_fd.get(), chunk, sizeof chunk);
+            if (got <= 0)
+                return;
+            m_partial.insert(m_partial.end(), chunk, chunk + got);
+            std::size_t used = 0;
+            for (; used + sizeof(input_event) <= m_partial.size(); used += sizeof(input_event)) {
+                input_event record;
+                std::memcpy(&record, m_partial.data() + used, sizeof record);
+                if (m_decoder.feed({ record.type, record.code, record.value }, out) == EvdevDecoder::Fed::DropEnded)
+                    resync(out);
+            }
+            m_partial.erase(m_partial.begin(), m_partial.begin() + static_cast<std::ptrdiff_t>(used));
+        }
+    }
+
+private:
+    InputDevice() = default;
+
+    // After a drop the kernel's own view of the device is the truth; a
+    // FIFO has none, and its stream simply goes on.
+    void resync(std::vector<InputAction>& out)
+    {
+        if (!m_can_query)
+            return;
+        EvdevSnapshot snapshot;
+        std::vector<unsigned long> keys(KEY_CNT / (sizeof(unsigned long) * 8) + 1);
+        if (ioctl(m_fd.get(), EVIOCGKEY(keys.size() * sizeof(unsigned long)), keys.data()) >= 0) {
+            for (unsigned code = 0; code < KEY_CNT; ++code)
+                if (test_bit(keys, code))
+                    snapshot.keys_down.push_back(static_cast<std::uint16_t>(code));
+            snapshot.touching = test_bit(keys, BTN_TOUCH);
+        }
+        input_absinfo info {};
+        if (ioctl(m_fd.get(), EVIOCGABS(ABS_X), &info) == 0)
+            snapshot.x = info.value;
+        if (ioctl(m_fd.get(), EVIOCGABS(ABS_Y), &info) == 0)
+            snapshot.y = info.value;
+        if (m_multitouch) {
+            constexpr std::size_t n = EvdevDecoder::kSlots;
+            std::int32_t ids[n + 1] {}, xs[n + 1] {}, ys[n + 1] {};
+            ids[0] = ABS_MT_TRACKING_ID;
+            xs[0] = ABS_MT_POSITION_X;
+            ys[0] = ABS_MT_POSITION_Y;
+            bool const ok = ioctl(m_fd.get(), EVIOCGMTSLOTS(sizeof ids), ids) >= 0
+                && ioctl(m_fd.get(), EVIOCGMTSLOTS(sizeof xs), xs) >= 0
+                && ioctl(m_fd.get(), EVIOCGMTSLOTS(sizeof ys), ys) >= 0;
+            if (ok) {
+                for (std::size_t i = 0; i < n; ++i)
+                    snapshot.slots.push_back({ ids[i + 1], xs[i + 1], ys[i + 1] });
+                if (ioctl(m_fd.get(), EVIOCGABS(ABS_MT_SLOT), &info) == 0)
+                    snapshot.current_slot = info.value;
+            }
+        }
+        m_decoder.resync(snapshot, out);
+    }
+
+    Fd m_fd;
+    EvdevDecoder m_decoder;
+    std::vector<std::uint8_t> m_partial;
+    bool m_can_query { false };
+    bool m_multitouch { false };
+};
+
+std::vector<std::unique_ptr<InputDevice>> open_inputs()
+{
+    std::vector<std::unique_ptr<InputDevice>> devices;
+    std::string const chosen = environment("QUILVANE_INPUT");
+    if (!chosen.empty()) {
+        for (std::string const& path : split(chosen, ':'))
+            if (auto device = InputDevice::open(path, true))
+                devices.push_back(std::move(device));
+        return devices;
+    }
+    if (DIR* dir = opendir("/dev/input")) {
+        std::vector<std::string> names;
+        while (dirent* entry = readdir(dir))
+            if (std::string_view(entry->d_name).starts_with("event"))
+                names.push_back(std::string("/dev/input/") + entry->d_name);
+        closedir(dir);
+        std::sort(names.begin(), names.end());
+        for (std::string const& path : names)
+            if (auto device = InputDevice::open(path, false))
+                devices.push_back(std::move(device));
+    }
+    return devices;
+}
+
+class FramebufferWindow final : public NativeWindow, public EventPump {
+public:
+    FramebufferWindow(std::unique_ptr<FramebufferDevice> device, std::int32_t turn, std::int32_t dpi, WindowId target)
+        : m_device(std::move(device))
+        , m_turn(turn)
+        , m_dpi(dpi)
+        , m_target(target)
+        , m_wake(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+    {
+        bool const odd = (turn & 1) != 0;
+        m_width = odd ? m_device->height() : m_device->width();
+        m_height = odd ? m_device->width() : m_device->height();
+        m_inputs = open_inputs();
+        for (auto& input : m_inputs)
+            input->set_panel(m_device->width(), m_device->height(), m_turn);
+        m_console = Console::take(open_console_control());
+        MessageQueue::main().set_pump(this);
+    }
+
+    ~FramebufferWindow() override { MessageQueue::main().set_pump(nullptr); }
+
+    std::int32_t width() const override { return m_width; }
+    std::int32_t height() const override { return m_height; }
+    std::int32_t dpi() const override { return m_dpi; }
+
+    void present(std::uint16_t const* pixels, std::int32_t pitch, std::int32_t x, std::int32_t y, std::int32_t w,
+        std::int32_t h, std::int32_t to_x, std::int32_t to_y) override
+    {
+        if (m_suspended)
+            return;
+        // The pixels start at the picture's origin; it lands at (to_x, to_y).
+        PixelRect area { to_x + x, to_y + y, w, h };
+        if (m_repaint_all && to_x == 0 && to_y == 0) {
+            // After a terminal switch the console drew over everything.
+            area = { 0, 0, m_width, m_height };
+            m_repaint_all = false;
+        }
+        std::int32_t const left = std::max(0, area.x), top = std::max(0, area.y);
+        std::int32_t const right = std::min(m_width, area.x + area.width), bottom = std::min(m_height, area.y + area.height);
+        if (right <= left || bottom <= top)
+            return;
+        // The picture as the panel's upright frame: offset by where it lands.
+        auto const* origin = reinterpret_cast<std::uint8_t const*>(pixels) - static_cast<std::ptrdiff_t>(to_y) * pitch
+            - 2 * static_cast<std::ptrdiff_t>(to_x);
+        Rgb565Image const image { reinterpret_cast<std::uint16_t const*>(origin), m_width, m_height, pitch };
+        PixelRect const now { left, top, right - left, bottom - top };
+        if (m_device->is_double_buffered()) {
+            // The hidden page is a frame behind: what changed in the frame
+            // before this one must be brought over too.
+            PixelRect both = now;
+            if (m_previous.width > 0) {
+                std::int32_t const l = std::min(now.x, m_previous.x), t = std::min(now.y, m_previous.y);
+                std::int32_t const r = std::max(now.x + now.width, m_previous.x + m_previous.width);
+                std::int32_t const b = std::max(now.y + now.height, m_previous.y + m_previous.height);
+                both = { l, t, r - l, b - t };
+            }
+            present_rgb565(image, both, m_device->draw_page(), m_turn);
+            m_previous = now;
+            if (!m_device->flip())
+                present_rgb565(image, { 0, 0, m_width, m_height }, m_device->draw_page(), m_turn);
+            return;
+        }
+        present_rgb565(image, now, m_device->draw_page(), m_turn);
+    }
+
+    void set_fullscreen(bool) override { }
+    bool is_fullscreen() const override { return true; }
+    bool toggle_fullscreen() override { return true; }
+    void minimize() override { }
+
+    void pump() override
+    {
+        std::vector<InputAction> actions;
+        for (auto& input : m_inputs)
+            input->read_into(actions);
+        for (InputAction const& action : actions)
+            post(action);
+        if (m_console)
+            take_terminal_switch();
+    }
+
+    void wait(std::int32_t milliseconds) override
+    {
+        std::vector<pollfd> fds;
+        fds.push_back({ m_wake.get(), POLLIN, 0 });
+        if (m_console)
+            fds.push_back({ m_console->wake_fd(), POLLIN, 0 });
+        for (auto& input : m_inputs)
+            fds.push_back({ input->fd(), POLLIN, 0 });
+        if (poll(fds.data(), fds.size(), milliseconds < 0 ? -1 : milliseconds) > 0) {
+            std::uint64_t count;
+            [[maybe_unused]] auto got = read(m_wake.get(), &count, sizeof count);
+        }
+        pump();
+    }
+
+    void wake() override
+    {
+        std::uint64_t const one = 1;
+        [[maybe_unused]] auto written = write(m_wake.get(), &one, sizeof one);
+    }
+
+private:
+    void post(InputAction const& action)
+    {
+        MessageQueue& queue = MessageQueue::main();
+        switch (action.kind) {
+        case InputAction::Kind::PenDown: {
+            // Two touches close in time and place are a double tap, as two
+            // clicks of the window's mouse are.
+            std::uint32_t const now = tick_count();
+            bool const again = m_clicks > 0 && now - m_last_down < 400 && std::abs(action.x - m_last_x) < 16
+                && std::abs(action.y - m_last_y) < 16;
+            m_clicks = again ? m_clicks + 1 : 1;
+            m_last_down = now;
+            m_last_x = action.x;
+            m_last_y = action.y;
+            MouseButtonInput const input { MouseButton::Left, true, m_clicks, action.x, action.y };
+            for (auto& message : mouse_button_messages(m_target, input))
+                queue.post(std::move(message));
+            break;
+        }
+        case InputAction::Kind::PenMove:
+            queue.post(m_target, WM_MOUSEMOVE, MK_LBUTTON, pack_point(action.x, action.y));
+            break;
+        case InputAction::Kind::PenUp:
+            queue.post(m_target, WM_LBUTTONUP, 0, pack_point(action.x, action.y));
+            break;
+        case InputAction::Kind::KeyDown:
+            queue.post(m_target, WM_KEYDOWN, static_cast<std::uint64_t>(action.virtual_key), 1);
+            break;
+        case InputAction::Kind::KeyRepeat:
+            queue.post(m_target, WM_KEYDOWN, static_cast<std::uint64_t>(action.virtual_key), 1 | kKeyRepeatBit);
+            break;
+        case InputAction::Kind::KeyUp:
+            queue.post(m_target, WM_KEYUP, static_cast<std::uint64_t>(action.virtual_key), 1);
+            break;
+        }
+    }
+
+    void take_terminal_switch()
+    {
+        switch (m_console->take_switch()) {
+        case Console::Switch::Release:
+            // Drawing happens on this thread only, so none is under way:
+            // the terminal may go at once, and frames wait until it is back.
+            m_suspended = true;
+            m_console->release_done();
+            MessageQueue::main().post(m_target, WM_ACTIVATE, 0);
+            break;
+        case Console::Switch::Acquire:
+            m_console->acquire_done();
+            m_suspended = false;
+            m_repaint_all = true;
+            MessageQueue::main().post(m_target, WM_ACTIVATE, 1);
+            break;
+        case Console::Switch::None:
+            break;
+        }
+    }
+
+    std::unique_ptr<FramebufferDevice> m_device;
+    std::vector<std::unique_ptr<InputDevice>> m_inputs;
+    std::unique_ptr<Console> m_console;
+    std::int32_t m_turn;
+    std::int32_t m_dpi;
+    WindowId m_target;
+    Fd m_wake;
+    std::int32_t m_width { 0 };
+    std::int32_t m_height { 0 };
+    PixelRect m_previous;
+    bool m_suspended { false };
+    bool m_repaint_all { false };
+    std::int32_t m_clicks { 0 };
+    std::uint32_t m_last_down { 0 };
+    std::int32_t m_last_x { 0 };
+    std::int32_t m_last_y { 0 };
+};
+
+}
+
+std::optional<FramebufferMode> parse_framebuffer_mode(std::string_view text)
+{
+    std::size_t const colon = text.rfind(':');
+    if (colon == std::string_view::npos)
+        return std::nullopt;
+    auto const geometry = parse_screen_geometry(text.substr(0, colon));
+    std::string_view const bits = text.substr(colon + 1);
+    if (!geometry || text.substr(0, colon).find('@') != std::string_view::npos)
+        return std::nullopt;
+    if (bits == "16")
+        return FramebufferMode { geometry->width, geometry->height, kFormatRgb565 };
+    if (bits == "32")
+        return FramebufferMode { geometry->width, geometry->height, kFormatXrgb8888 };
+    return std::nullopt;
+}
+
+bool framebuffer_available() { return open_framebuffer() != nullptr; }
+
+std::unique_ptr<NativeWindow> create_framebuffer_window(ScreenGeometry const& geometry, WindowId target)
+{
+    auto device = open_framebuffer();
+    if (!device)
+        return nullptr;
+    return std::make_unique<FramebufferWindow>(std::move(device), panel_orientation(), geometry.dpi, target);
+}
+
+}
