@@ -94,7 +94,7 @@ struct EntryDecompressor {
     // level whose tiles all share them. A reset also clears whatever state
     // a failed tile left. `rgbx` asks for four bytes a pixel (R, G, B and
     // one unused), for packing to RGB565.
-    bool start(std::span<std::uint8_t const> header, bool rgbx = false)
+    bool start(std::span<std::uint8_t const> header, bool rgbx = false, int eighths = 8)
     {
         if (setjmp(errors.jump))
             return false;
@@ -110,6 +110,8 @@ struct EntryDecompressor {
         if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK)
             return false;
         set_output_format(&cinfo);
+        cinfo.scale_num = static_cast<unsigned>(eighths);
+        cinfo.scale_denom = 8;
         if (rgbx)
             cinfo.out_color_space = JCS_EXT_RGBX;
         if (cinfo.inputctl->has_multiple_scans || cinfo.arith_code)
@@ -123,17 +125,38 @@ struct EntryDecompressor {
         return true;
     }
 
+    // Narrows the output to at least [left, left + width), which the library
+    // widens to its block boundaries. Before the first row is read.
+    bool crop(JDIMENSION& left, JDIMENSION& width)
+    {
+        if (setjmp(errors.jump))
+            return false;
+        if (left != 0 || width != cinfo.output_width)
+            jpeg_crop_scanline(&cinfo, &left, &width);
+        return true;
+    }
+
     // Row y is decoded to target(context, y), which must not allocate or
     // throw: a library error jumps over it.
-    // Rows are asked for all at once, so the library hands over whole MCU
-    // rows per call and its merged upsampler writes both rows of a pair in
-    // place instead of keeping one back.
+    // Rows are asked for a tile's worth at once, so the library hands over
+    // whole MCU rows per call and its merged upsampler writes both rows of a
+    // pair in place instead of keeping one back.
     bool read_rows(int count, std::uint8_t* (*target)(void*, int), void* context)
     {
-        if (count < 0 || count > JpegTileDecoder::kTileSize)
+        if (count < 0)
             return false;
-        for (int y = 0; y < count; ++y)
-            m_rows[y] = target(context, y);
+        for (int batch = 0; batch < count; batch += JpegTileDecoder::kTileSize) {
+            int const rows = std::min(JpegTileDecoder::kTileSize, count - batch);
+            for (int y = 0; y < rows; ++y)
+                m_rows[y] = target(context, batch + y);
+            if (!read_batch(rows))
+                return false;
+        }
+        return true;
+    }
+
+    bool read_batch(int count)
+    {
         if (setjmp(errors.jump))
             return false;
         int done = 0;
@@ -154,15 +177,21 @@ struct EntryDecompressor {
     // The band starts one byte off alignment on purpose: to aligned rows
     // the vectorised output writes with non-temporal stores, which would
     // send each band to memory just before it is read back.
+    // The first `skip_rows` rows decoded are dropped and each row's pixels
+    // are taken from column `skip_columns` on, `width` of them (0: the
+    // rest of the row); (left, top) is where out's first pixel lies.
     static constexpr int kBandRows = 16;
-    bool read_rows_rgb565(int count, std::vector<std::uint8_t>& band, PixelBuffer& out, int left, int top)
+    bool read_rows_rgb565(int count, std::vector<std::uint8_t>& band, PixelBuffer& out, int left, int top,
+        int skip_rows = 0, int skip_columns = 0, int width = 0)
     {
-        if (count < 0 || count > JpegTileDecoder::kTileSize || cinfo.output_components != 4)
+        if (count < 0 || skip_rows < 0 || skip_columns < 0 || width < 0 || cinfo.output_components != 4
+            || static_cast<JDIMENSION>(skip_columns + width) > cinfo.output_width)
             return false;
-        std::size_t const width = cinfo.output_width;
-        band.resize(width * 4 * kBandRows + 1);
+        std::size_t const stride = cinfo.output_width;
+        std::size_t const taken = width > 0 ? static_cast<std::size_t>(width) : stride - static_cast<std::size_t>(skip_columns);
+        band.resize(stride * 4 * kBandRows + 1);
         for (int y = 0; y < kBandRows; ++y)
-            m_rows[y] = band.data() + 1 + width * 4 * static_cast<std::size_t>(y);
+            m_rows[y] = band.data() + 1 + stride * 4 * static_cast<std::size_t>(y);
         if (setjmp(errors.jump))
             return false;
         int done = 0;
@@ -170,8 +199,11 @@ struct EntryDecompressor {
             auto const got = static_cast<int>(jpeg_read_scanlines(&cinfo, m_rows, static_cast<JDIMENSION>(std::min(kBandRows, count - done))));
             if (got == 0)
                 return false;
-            for (int y = 0; y < got; ++y)
-                dither_row_to_rgb565(m_rows[y], width, 4, out.row(done + y), left, top + done + y);
+            for (int y = 0; y < got; ++y) {
+                int const r = done + y - skip_rows;
+                if (r >= 0)
+                    dither_row_to_rgb565(m_rows[y] + 4 * skip_columns, taken, 4, out.row(r), left, top + r);
+            }
             done += got;
         }
         return true;
@@ -301,7 +333,7 @@ struct JpegTileDecoder::Impl {
     std::vector<std::uint8_t> header;
     int header_width { 0 };
     int header_height { 0 };
-    std::vector<std::uint8_t> band;   // RGBX rows on their way to RGB565
+    std::vector<std::uint8_t> band;   // RGBX rows on their way to RGB565, a region's rows
 
     struct TileSink {
         void* context;
@@ -311,17 +343,25 @@ struct JpegTileDecoder::Impl {
     };
     bool decode(int column, int row, TileSink const& sink);
 
-    // The chunk of bytes from shortly before entry e to a little past the
-    // next one.
-    bool read_chunk(std::size_t e, std::vector<std::uint8_t>& chunk, std::size_t& offset) const
+    // Into exactly one of `rgb` and `rgb565`.
+    bool decode_region(Rect rect, int eighths, RgbImage* rgb, PixelBuffer* rgb565);
+    // Reads the chunks of `count` MCU rows from `first_row`, each from the
+    // entry of `first_band` up to the entry of `end_band` in the same row
+    // (the next row's first when the row ends there), into `chunks` and
+    // `starts`.
+    bool read_rows_chunks(int first_row, int count, int first_band, int end_band);
+
+    // The chunk of bytes from shortly before entry e to a little past entry
+    // `end` (the stream's end when there is none).
+    bool read_chunk(std::size_t e, std::size_t end, std::vector<std::uint8_t>& chunk, std::size_t& offset) const
     {
         std::uint64_t const length = stream->length();
         std::uint64_t const position = entries[e].position;
-        if (position > length)
+        if (position > length || end <= e || end > entries.size())
             return false;
         std::uint64_t const absolute = length - position;
-        bool const last = e + 1 == entries.size();
-        std::uint64_t const next = last ? 0 : entries[e + 1].position;
+        bool const last = end == entries.size();
+        std::uint64_t const next = last ? 0 : entries[end].position;
         if (next > position)
             return false;
         std::uint64_t const back = e == 0 ? 0 : std::min<std::uint64_t>(kChunkBackOff, absolute);
@@ -384,17 +424,8 @@ bool JpegTileDecoder::Impl::decode(int column, int row, TileSink const& sink)
     if (first_row + mcu_rows > g.mcu_rows)
         return false;
 
-    chunks.resize(static_cast<std::size_t>(mcu_rows));
-    starts.assign(static_cast<std::size_t>(mcu_rows), ResumePoint {});
-    for (int i = 0; i < mcu_rows; ++i) {
-        auto const e = static_cast<std::size_t>(column) + static_cast<std::size_t>(g.bands_per_row) * static_cast<std::size_t>(first_row + i);
-        auto& point = starts[static_cast<std::size_t>(i)];
-        auto& chunk = chunks[static_cast<std::size_t>(i)];
-        if (!read_chunk(e, chunk, point.offset))
-            return false;
-        point.entry = entries[e];
-        point.chunk = chunk;
-    }
+    if (!read_rows_chunks(first_row, mcu_rows, column, column + 1))
+        return false;
 
     if (header.empty() || header_width != tile_width || header_height != tile_height) {
         auto made = make_tile_header(prefix, tile_width, tile_height);
@@ -417,6 +448,128 @@ bool JpegTileDecoder::Impl::decode(int column, int row, TileSink const& sink)
     if (sink.rgb565)
         return decompressor->read_rows_rgb565(tile_height, band, *sink.rgb565, column * kTileSize, row * kTileSize);
     return decompressor->read_rows(tile_height, sink.target, sink.context);
+}
+
+bool JpegTileDecoder::Impl::read_rows_chunks(int first_row, int count, int first_band, int end_band)
+{
+    ScanGeometry const& g = geometry;
+    if (first_row < 0 || count < 1 || first_row + count > g.mcu_rows || first_band < 0 || end_band <= first_band
+        || end_band > g.bands_per_row)
+        return false;
+    chunks.resize(static_cast<std::size_t>(count));
+    starts.assign(static_cast<std::size_t>(count), ResumePoint {});
+    for (int i = 0; i < count; ++i) {
+        auto const row_start = static_cast<std::size_t>(g.bands_per_row) * static_cast<std::size_t>(first_row + i);
+        auto const e = row_start + static_cast<std::size_t>(first_band);
+        auto& point = starts[static_cast<std::size_t>(i)];
+        auto& chunk = chunks[static_cast<std::size_t>(i)];
+        if (!read_chunk(e, row_start + static_cast<std::size_t>(end_band), chunk, point.offset))
+            return false;
+        point.entry = entries[e];
+        point.chunk = chunk;
+    }
+    return true;
+}
+
+bool JpegTileDecoder::Impl::decode_region(Rect rect, int eighths, RgbImage* rgb, PixelBuffer* rgb565)
+{
+    if (eighths < 1 || eighths > 8 || rect.is_empty() || rect.left < 0 || rect.top < 0)
+        return false;
+    if (rgb565 && (rgb565->width() < rect.width() || rgb565->height() < rect.height()))
+        return false;
+    auto const scaled = [eighths](int side) { return static_cast<int>((std::int64_t { side } * eighths + 7) / 8); };
+    if (rect.right > scaled(width) || rect.bottom > scaled(height))
+        return false;
+    // An MCU scales to whole pixels (its sides are 8 or 16), so the part
+    // picture's origin falls on a whole pixel of the scaled picture, and
+    // blocks scale alike in the part and in the whole.
+    ScanGeometry const& g = geometry;
+    int const mcu_width = g.mcu_width * eighths / 8;
+    int const mcu_height = g.mcu_height * eighths / 8;
+    int const first_band = rect.left / (mcu_width * g.band_mcus);
+    int const first_column = first_band * g.band_mcus;
+    int const end_column = (rect.right - 1) / mcu_width + 1;
+    int const first_row = rect.top / mcu_height;
+    int const end_row = (rect.bottom - 1) / mcu_height + 1;
+    int const end_band = (end_column + g.band_mcus - 1) / g.band_mcus;
+    if (!read_rows_chunks(first_row, end_row - first_row, first_band, end_band))
+        return false;
+
+    // The part picture: from the band's first MCU to the one holding the
+    // rectangle's right edge, over the MCU rows it covers; at the picture's
+    // right and bottom edges it keeps the picture's own partial MCUs.
+    int const x0 = first_column * g.mcu_width;
+    int const y0 = first_row * g.mcu_height;
+    int const part_width = std::min(width - x0, (end_column - first_column) * g.mcu_width);
+    int const part_height = std::min(height - y0, (end_row - first_row) * g.mcu_height);
+    if (header.empty() || header_width != part_width || header_height != part_height) {
+        auto made = make_tile_header(prefix, part_width, part_height);
+        if (!made)
+            return false;
+        header = std::move(*made);
+        header_width = part_width;
+        header_height = part_height;
+    }
+    if (!decompressor)
+        decompressor = std::make_unique<EntryDecompressor>();
+    if (!decompressor->start(header, rgb565 != nullptr, eighths) || decompressor->geometry.mcu_rows != end_row - first_row
+        || decompressor->geometry.mcu_width != g.mcu_width || decompressor->geometry.mcu_height != g.mcu_height)
+        return false;
+    decompressor->huffman.set_row_starts(starts);
+    // Columns left of the rectangle are entropy-decoded (the MCUs follow one
+    // another in the stream) but neither transformed nor converted.
+    int const part_left = rect.left - x0 * eighths / 8;
+    int const part_top = rect.top - y0 * eighths / 8;
+    auto left = static_cast<JDIMENSION>(part_left);
+    auto crop_width = static_cast<JDIMENSION>(rect.width());
+    if (static_cast<int>(left + crop_width) > static_cast<int>(decompressor->cinfo.output_width)
+        || !decompressor->crop(left, crop_width))
+        return false;
+    int const skip_left = part_left - static_cast<int>(left);
+    int const rows = part_top + rect.height();
+    if (rows > static_cast<int>(decompressor->cinfo.output_height) || skip_left < 0
+        || static_cast<int>(crop_width) < skip_left + rect.width())
+        return false;
+
+    // The rows above the rectangle in its first MCU row are decoded and
+    // dropped.
+    if (rgb565)
+        return decompressor->read_rows_rgb565(rows, band, *rgb565, rect.left, rect.top, part_top, skip_left, rect.width());
+    // Rows go to `band` as decoded and are then cut to the rectangle.
+    std::size_t const stride = static_cast<std::size_t>(crop_width) * 3;
+    band.resize(stride * static_cast<std::size_t>(rows));
+    struct Target {
+        std::uint8_t* base;
+        std::size_t stride;
+    } target { band.data(), stride };
+    if (!decompressor->read_rows(rows, [](void* context, int y) {
+            auto const& t = *static_cast<Target*>(context);
+            return t.base + t.stride * static_cast<std::size_t>(y);
+        }, &target))
+        return false;
+    RgbImage& out = *rgb;
+    out.width = rect.width();
+    out.height = rect.height();
+    std::size_t const out_stride = static_cast<std::size_t>(out.width) * 3;
+    out.rgb.resize(out_stride * static_cast<std::size_t>(out.height));
+    for (int y = 0; y < out.height; ++y)
+        std::memcpy(out.rgb.data() + out_stride * static_cast<std::size_t>(y),
+            band.data() + stride * static_cast<std::size_t>(part_top + y) + static_cast<std::size_t>(skip_left) * 3,
+            out_stride);
+    return true;
+}
+
+std::optional<RgbImage> JpegTileDecoder::decode_region_rgb(Rect rect, int eighths)
+{
+    RgbImage region;
+    if (!m_impl->decode_region(rect, eighths, &region, nullptr))
+        return std::nullopt;
+    return region;
+}
+
+bool JpegTileDecoder::decode_region(Rect rect, int eighths, PixelBuffer& out)
+{
+    return m_impl->decode_region(rect, eighths, nullptr, &out);
 }
 
 std::optional<RgbImage> JpegTileDecoder::decode_tile_rgb(int column, int row)

@@ -10,6 +10,7 @@
 #include "core/WString.h"
 #include "imaging/JpegEntry.h"
 #include "imaging/PixelBuffer.h"
+#include "imaging/Rect.h"
 
 #include <cstdint>
 #include <memory>
@@ -73,6 +74,18 @@ public:
     // The same in RGB565 into the top-left corner of `out`, which must be at
     // least as large as the tile.
     bool decode_tile(int column, int row, PixelBuffer& out);
+
+    // Any rectangle of the picture reduced to eighths/8 of its size (1 to
+    // 8; rounded up as the library rounds it), in the reduced picture's
+    // pixels; nothing unless it lies inside. Only the MCU rows it covers
+    // are read, each from the entry of the 256-pixel band holding its left
+    // edge to the MCU holding its right edge, and only its columns are
+    // transformed: the pixels equal the same rectangle of a whole decode at
+    // that scale.
+    std::optional<RgbImage> decode_region_rgb(Rect rect, int eighths);
+    // The same in RGB565 into the top-left corner of `out`, which must be at
+    // least as large, dithered as the same pixels of the reduced picture.
+    bool decode_region(Rect rect, int eighths, PixelBuffer& out);
 
     struct Impl;
 

@@ -4,6 +4,7 @@
 #include "imaging/Exif.h"
 #include "imaging/JpegCodec.h"
 #include "imaging/JpegRegion.h"
+#include "imaging/JpegTile.h"
 #include "imaging/Rgb565Dither.h"
 #include "thumbcache/CacheFile.h"
 
@@ -18,18 +19,14 @@ namespace {
 
 // Far more than a 64 × 64 JPEG at quality 75 ever takes.
 constexpr std::uint32_t kMaxThumbnailBytes = 256 * 1024;
-// A level the square is cut from is read whole: the deepest levels are a
-// few tens of kilobytes, the full-size picture is read only when it is at
-// most 1024 pixels across (see pick_square_source), and anything beyond
-// this is no picture of that kind.
-constexpr std::uint64_t kMaxLevelBytes = 16u << 20;
+// A stream's headers before its first entry: Exif and colour profiles are
+// tens of kilobytes; anything beyond this is no picture of that kind.
+constexpr std::uint64_t kMaxPrefixBytes = 4u << 20;
 
 int floor_div(int a, int b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
 
 std::optional<std::vector<std::uint8_t>> read_range(WStringView path, std::uint64_t offset, std::uint64_t length)
 {
-    if (length == 0 || length > kMaxLevelBytes)
-        return std::nullopt;
     FileStream file(path, OpenMode::Read);
     if (!file.is_open() || offset > file.size() || length > file.size() - offset || !file.seek(offset))
         return std::nullopt;
@@ -39,49 +36,68 @@ std::optional<std::vector<std::uint8_t>> read_range(WStringView path, std::uint6
     return bytes;
 }
 
-// The JPEG of level k: a range of the cache file, or for the full-size
-// picture the stream stored in it or the picture file itself.
-std::optional<std::vector<std::uint8_t>> read_level(CacheHeader const& header, WStringView cache_file,
-    WStringView picture, int k)
+// Where level k's JPEG lies: a range of the cache file, or for the
+// full-size picture the stream stored in it or the picture file itself.
+struct LevelStream {
+    WString file;
+    std::uint64_t offset { 0 };
+    std::uint64_t length { 0 };
+};
+
+std::optional<LevelStream> level_stream(CacheHeader const& header, WStringView cache_file, WStringView picture, int k)
 {
     if (k > 0)
-        return read_range(cache_file, header.levels[static_cast<std::size_t>(k)].jpeg.offset,
-            header.levels[static_cast<std::size_t>(k)].jpeg.length);
+        return LevelStream { WString(cache_file), header.levels[static_cast<std::size_t>(k)].jpeg.offset,
+            header.levels[static_cast<std::size_t>(k)].jpeg.length };
     if (header.flags & kStoredStreamFlag)
-        return read_range(cache_file, header.full_stream.offset, header.full_stream.length);
+        return LevelStream { WString(cache_file), header.full_stream.offset, header.full_stream.length };
     FileStream file(picture, OpenMode::Read);
     if (!file.is_open())
         return std::nullopt;
-    std::uint64_t const size = file.size();
-    file.close();
-    return read_range(picture, 0, size);
+    return LevelStream { WString(picture), 0, file.size() };
 }
 
-// The upright rectangle (u, v, width, height) of a stored RGB picture
-// region, whose top-left pixel lies at (left, top) of the stored picture
-// (stored_width × stored_height), turned upright.
-RgbImage upright_part(JpegRegion const& region, StoredRect const& wanted, int orientation)
+// The first `count` entries of level k's table (all of them when count is
+// 0) and the stream's headers in front of the first.
+struct LevelStart {
+    LevelStream stream;
+    std::vector<JpegEntry> entries;
+    std::vector<std::uint8_t> prefix;
+};
+
+std::optional<LevelStart> read_level_start(CacheHeader const& header, WStringView cache_file, WStringView picture,
+    int k, std::size_t count)
 {
-    RgbImage stored;
-    stored.width = wanted.width;
-    stored.height = wanted.height;
-    stored.rgb.resize(static_cast<std::size_t>(wanted.width) * static_cast<std::size_t>(wanted.height) * 3);
-    for (int y = 0; y < wanted.height; ++y) {
-        std::uint8_t const* from = region.image.rgb.data()
-            + (static_cast<std::size_t>(wanted.y - region.top + y) * static_cast<std::size_t>(region.image.width)
-                  + static_cast<std::size_t>(wanted.x - region.left))
-                * 3;
-        std::copy_n(from, static_cast<std::size_t>(wanted.width) * 3,
-            stored.rgb.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(y) * static_cast<std::size_t>(wanted.width) * 3));
-    }
+    CacheRange const table = header.levels[static_cast<std::size_t>(k)].entries;
+    std::uint32_t const length = count == 0 ? table.length : static_cast<std::uint32_t>(std::min<std::uint64_t>(table.length, count * kJpegEntrySize));
+    if (length < kJpegEntrySize)
+        return std::nullopt;
+    auto const bytes = read_range(cache_file, table.offset, length);
+    auto entries = bytes ? parse_entry_table(*bytes) : std::nullopt;
+    auto stream = level_stream(header, cache_file, picture, k);
+    if (!entries || entries->empty() || !stream)
+        return std::nullopt;
+    std::uint64_t const first = entries->front().position;
+    if (first == 0 || first > stream->length || stream->length - first > kMaxPrefixBytes)
+        return std::nullopt;
+    auto prefix = read_range(stream->file, stream->offset, stream->length - first);
+    if (!prefix)
+        return std::nullopt;
+    return LevelStart { std::move(*stream), std::move(*entries), std::move(*prefix) };
+}
+
+// The stored picture turned upright (orientation 1 to 8; others are
+// taken as upright).
+RgbImage upright(RgbImage stored, int orientation)
+{
     if (orientation < 2 || orientation > 8)
         return stored;
-    RgbImage upright;
-    upright.width = orientation_swaps_sides(orientation) ? stored.height : stored.width;
-    upright.height = orientation_swaps_sides(orientation) ? stored.width : stored.height;
-    upright.rgb.resize(stored.rgb.size());
-    orient_rgb(orientation, stored.rgb.data(), stored.width, stored.height, upright.rgb.data());
-    return upright;
+    RgbImage turned;
+    turned.width = orientation_swaps_sides(orientation) ? stored.height : stored.width;
+    turned.height = orientation_swaps_sides(orientation) ? stored.width : stored.height;
+    turned.rgb.resize(stored.rgb.size());
+    orient_rgb(orientation, stored.rgb.data(), stored.width, stored.height, turned.rgb.data());
+    return turned;
 }
 
 }
@@ -154,54 +170,75 @@ std::unique_ptr<PixelBuffer> load_thumbnail_square(WStringView cache_file, WStri
     int const orientation = picture_probe.info.orientation;
 
     // The builder cut the thumbnail from the deepest level, or from the
-    // full-size picture when there is no level.
+    // full-size picture when there is no level; that level's size, from its
+    // headers, places the square.
     std::vector<bool> available(header->levels.size(), true);
     available[0] = header->has_full_size();
-    auto base = read_level(*header, cache_file, picture, deepest);
-    if (!base)
+    auto const base = read_level_start(*header, cache_file, picture, deepest, 1);
+    auto const base_size = base ? jpeg_frame_size(base->prefix) : std::nullopt;
+    if (!base_size)
         return nullptr;
-    JpegProbe const base_probe = probe_jpeg(*base);
-    if (base_probe.problem != PictureProblem::None)
-        return nullptr;
-    ThumbnailWindow const window = thumbnail_window(base_probe.info.width, base_probe.info.height, deepest, orientation);
+    ThumbnailWindow const window = thumbnail_window(base_size->width, base_size->height, deepest, orientation);
     auto const source = pick_square_source(window, available, side);
     if (!source)
         return nullptr;
-    auto bytes = source->level == deepest ? std::move(base) : read_level(*header, cache_file, picture, source->level);
-    if (!bytes)
+    auto level = read_level_start(*header, cache_file, picture, source->level, 0);
+    if (!level)
         return nullptr;
-    JpegProbe const level_probe = source->level == deepest ? base_probe : probe_jpeg(*bytes);
-    if (level_probe.problem != PictureProblem::None)
+    auto decoder = JpegTileDecoder::create(std::move(level->prefix), std::move(level->entries),
+        open_stream_bytes(level->stream.file, level->stream.offset, level->stream.length));
+    if (!decoder)
         return nullptr;
 
-    // The square in the scaled level, upright, and the part of the level
-    // that the filter reads for it: the square and a margin for the filter's
-    // reach, cut at the level's edges, where its edge pixels repeat.
-    auto const scaled = jpeg_scaled_size(level_probe.info.width, level_probe.info.height, source->eighths);
+    // The square in the scaled level, upright. When it comes out at the
+    // cell's size on whole pixels inside the level (a cell whose side is a
+    // whole number of eighths of the square's), its pixels are the cell's;
+    // else the filter reads the square and a margin for its reach, cut at
+    // the level's edges, where its edge pixels repeat.
+    auto const scaled = jpeg_scaled_size(decoder->width(), decoder->height(), source->eighths);
     bool const swaps = orientation_swaps_sides(orientation);
     int const upright_width = swaps ? scaled.height : scaled.width;
     int const upright_height = swaps ? scaled.width : scaled.height;
-    double const factor = source->eighths / 8.0;
-    double const square = window.side_at(source->level) * factor;
-    double const square_left = window.left_at(source->level) * factor;
-    double const square_top = window.top_at(source->level) * factor;
+    int const eighths = source->eighths;
+    auto const scale = [eighths](int length) { return static_cast<double>(length) * eighths / 8; };
+    double const square = scale(window.side_at(source->level));
+    double const square_left = scale(window.left_at(source->level));
+    double const square_top = scale(window.top_at(source->level));
+    Rect const bounds { 0, 0, upright_width, upright_height };
+    Rect const exact { static_cast<int>(square_left), static_cast<int>(square_top),
+        static_cast<int>(square_left) + side, static_cast<int>(square_top) + side };
+    bool const one_to_one = square == side && std::floor(square_left) == square_left
+        && std::floor(square_top) == square_top && intersect(exact, bounds) == exact;
     int const margin = static_cast<int>(std::ceil(2 * std::max(1.0, square / side))) + 2;
-    Rect const part = intersect(
-        Rect { static_cast<int>(std::floor(square_left)) - margin, static_cast<int>(std::floor(square_top)) - margin,
-            static_cast<int>(std::ceil(square_left + square)) + margin, static_cast<int>(std::ceil(square_top + square)) + margin },
-        Rect { 0, 0, upright_width, upright_height });
+    Rect const part = one_to_one ? exact
+                                 : intersect(Rect { static_cast<int>(std::floor(square_left)) - margin,
+                                                 static_cast<int>(std::floor(square_top)) - margin,
+                                                 static_cast<int>(std::ceil(square_left + square)) + margin,
+                                                 static_cast<int>(std::ceil(square_top + square)) + margin },
+                                       bounds);
     if (part.is_empty())
         return nullptr;
     StoredRect const stored = stored_rect(orientation, part.left, part.top, part.width(), part.height(), scaled.width, scaled.height);
-    auto const region = decode_jpeg_region(*bytes, source->eighths,
-        Rect { stored.x, stored.y, stored.x + stored.width, stored.y + stored.height });
+    Rect const stored_part { stored.x, stored.y, stored.x + stored.width, stored.y + stored.height };
+    auto buffer = PixelBuffer::create(side, side);
+    if (!buffer)
+        return nullptr;
+    if (one_to_one) {
+        // Straight to RGB565, dithered as the level's own pixels, and turned.
+        if (orientation < 2 || orientation > 8)
+            return decoder->decode_region(stored_part, eighths, *buffer) ? std::move(buffer) : nullptr;
+        auto turned = PixelBuffer::create(side, side);
+        if (!turned || !decoder->decode_region(stored_part, eighths, *turned))
+            return nullptr;
+        orient_pixels(orientation, turned->pixels(), turned->pitch() / 2, side, side, buffer->pixels(), buffer->pitch() / 2);
+        return buffer;
+    }
+    auto region = decoder->decode_region_rgb(stored_part, eighths);
     if (!region)
         return nullptr;
-    RgbImage const upright = upright_part(*region, stored, orientation);
-    RgbImage const cell = resample_cubic(upright,
+    RgbImage const cell = resample_cubic(upright(std::move(*region), orientation),
         SourceWindow { square_left - part.left, square_top - part.top, square, square }, side, side);
-    auto buffer = PixelBuffer::create(side, side);
-    if (!buffer || cell.width != side)
+    if (cell.width != side || cell.height != side)
         return nullptr;
     for (int y = 0; y < side; ++y)
         dither_row_to_rgb565(cell.rgb.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(side) * 3,

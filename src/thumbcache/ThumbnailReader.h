@@ -26,8 +26,12 @@ std::unique_ptr<PixelBuffer> load_thumbnail(WStringView cache_file);
 // from the smallest of the cache file's levels whose square has at least
 // min(side, kMaxThumbnailSquare) pixels (the full-size picture, level 0,
 // read from the cache file or from `picture`), decoded at the smallest DCT
-// scale that keeps that many, then resampled to `side`, and dithered.
-// `picture` also tells the Exif orientation. Null on any failure.
+// scale that keeps that many, then resampled to `side`, and dithered. Only
+// the level's MCU rows under the square are read, from its entry points.
+// A square that comes out at `side` on whole pixels (a side that is a
+// whole number of eighths of the level's square) is the level's own
+// pixels, unfiltered. `picture` also tells the Exif orientation. Null on
+// any failure.
 std::unique_ptr<PixelBuffer> load_thumbnail_square(WStringView cache_file, WStringView picture, int side);
 
 // Where the builder cuts the 64 × 64 thumbnail: from the level it halves

@@ -1,4 +1,5 @@
 #include "imaging/JpegCodec.h"
+#include "imaging/JpegRegion.h"
 #include "imaging/JpegTestPictures.h"
 #include "imaging/JpegTile.h"
 #include "imaging/Rgb565Dither.h"
@@ -161,6 +162,76 @@ TEST(JpegTile, every_tile_equals_the_same_region_of_a_whole_decode)
         }
         EXPECT_FALSE(decoder->decode_tile_rgb(decoder->columns(), 0));
         EXPECT_FALSE(decoder->decode_tile_rgb(0, -1));
+    }
+}
+
+// Rectangles of a scaled picture w x h: the whole, ones across band
+// borders and MCU rows at odd places, ones on the right and bottom edges,
+// single pixels, and one starting exactly on the second band.
+std::vector<Rect> region_rects(int w, int h, int eighths)
+{
+    std::vector<Rect> rects { { 0, 0, w, h }, { w / 3, h / 3, w - w / 5, h - h / 4 }, { w - 1, h - 1, w, h },
+        { 0, h / 2, 1, h / 2 + 1 }, { w / 2, 0, w, std::min(h, 7) }, { std::max(0, w - 37), std::max(0, h - 29), w, h } };
+    int const band = 256 * eighths / 8;
+    if (w > band + 3)
+        rects.push_back({ band, 1, std::min(w, band + 40), h });
+    if (w > band + 3 && h > 20)
+        rects.push_back({ band - 3, 13, band + 3, 20 });
+    return rects;
+}
+
+TEST(JpegTile, every_region_at_every_scale_equals_the_same_pixels_of_a_whole_decode)
+{
+    for (auto const& [name, bytes] : pictures()) {
+        SCOPED_TRACE(name);
+        Recorded const r = record(bytes);
+        ASSERT_FALSE(r.entries.empty());
+        auto decoder = JpegTileDecoder::create(r.prefix, r.entries, memory_stream_bytes(r.bytes));
+        ASSERT_TRUE(decoder);
+        for (int eighths = 1; eighths <= 8; ++eighths) {
+            SCOPED_TRACE(eighths);
+            auto const size = jpeg_scaled_size(decoder->width(), decoder->height(), eighths);
+            auto const whole = decode_jpeg_region(r.bytes, eighths, Rect { 0, 0, size.width, size.height });
+            ASSERT_TRUE(whole);
+            ASSERT_EQ(whole->image.width, size.width);
+            for (Rect const rect : region_rects(size.width, size.height, eighths)) {
+                SCOPED_TRACE(testing::Message() << rect.left << "," << rect.top << " - " << rect.right << "," << rect.bottom);
+                auto const region = decoder->decode_region_rgb(rect, eighths);
+                ASSERT_TRUE(region);
+                ASSERT_EQ(region->width, rect.width());
+                ASSERT_EQ(region->height, rect.height());
+                for (int y = 0; y < rect.height(); ++y) {
+                    auto const* expected = &whole->image.rgb[(static_cast<std::size_t>(rect.top + y) * static_cast<std::size_t>(size.width) + static_cast<std::size_t>(rect.left)) * 3];
+                    auto const* got = &region->rgb[static_cast<std::size_t>(y) * static_cast<std::size_t>(rect.width()) * 3];
+                    ASSERT_TRUE(std::equal(got, got + rect.width() * 3, expected)) << "row " << y;
+                }
+                // In RGB565, into a larger buffer, dithered as the same
+                // pixels of the whole reduced picture.
+                auto buffer = PixelBuffer::create(rect.width() + 5, rect.height() + 2);
+                ASSERT_TRUE(buffer);
+                ASSERT_TRUE(decoder->decode_region(rect, eighths, *buffer));
+                std::vector<std::uint16_t> packed(static_cast<std::size_t>(rect.width()));
+                for (int y = 0; y < rect.height(); ++y) {
+                    dither_row_to_rgb565(&region->rgb[static_cast<std::size_t>(y) * packed.size() * 3], packed.size(), 3,
+                        packed.data(), rect.left, rect.top + y);
+                    ASSERT_TRUE(std::equal(packed.begin(), packed.end(), buffer->row(y))) << "row " << y;
+                }
+                auto small = PixelBuffer::create(rect.width(), rect.height() - 1 + (rect.height() == 1));
+                if (rect.height() > 1)
+                    EXPECT_FALSE(decoder->decode_region(rect, eighths, *small));
+            }
+            EXPECT_FALSE(decoder->decode_region_rgb(Rect { 0, 0, size.width + 1, 1 }, eighths));
+            EXPECT_FALSE(decoder->decode_region_rgb(Rect { 0, size.height, 1, size.height + 1 }, eighths));
+            EXPECT_FALSE(decoder->decode_region_rgb(Rect { -1, 0, 1, 1 }, eighths));
+            EXPECT_FALSE(decoder->decode_region_rgb(Rect { 2, 2, 2, 3 }, eighths));
+        }
+        EXPECT_FALSE(decoder->decode_region_rgb(Rect { 0, 0, 1, 1 }, 0));
+        EXPECT_FALSE(decoder->decode_region_rgb(Rect { 0, 0, 1, 1 }, 9));
+        // The decoder still serves tiles after regions of other sizes.
+        auto const tile = decoder->decode_tile_rgb(0, 0);
+        auto const whole = test::library_decode(r.bytes);
+        ASSERT_TRUE(tile && whole);
+        EXPECT_TRUE(std::equal(tile->rgb.begin(), tile->rgb.begin() + tile->width * 3, whole->rgb.begin()));
     }
 }
 

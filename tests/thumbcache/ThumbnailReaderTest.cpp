@@ -2,6 +2,8 @@
 #include "imaging/CubicResample.h"
 #include "imaging/Exif.h"
 #include "imaging/JpegCodec.h"
+#include "imaging/JpegRegion.h"
+#include "imaging/Rgb565Dither.h"
 #include "imaging/PixelOp.h"
 #include "imaging/PixelRules.h"
 #include "support/TestSupport.h"
@@ -175,6 +177,81 @@ TEST_F(ThumbnailReaderTest, a_large_cell_from_a_level_is_closer_to_the_picture_t
         double const from_thumbnail = test::mean_difference(*stretched, 0, 0, *reference, 0, 0, side, side);
         EXPECT_LT(from_level, from_thumbnail * 0.6) << from_level << " against " << from_thumbnail;
     }
+}
+
+TEST_F(ThumbnailReaderTest, a_cell_a_whole_number_of_eighths_of_the_square_is_the_levels_own_pixels_turned_upright)
+{
+    // 2400 x 1800: levels 1 to 4, the thumbnail cut at level 4, so the
+    // square is 256 pixels at level 2 and 128 at level 3. Cells of 192 and
+    // 256 take level 2 at 6/8 and 8/8, one of 128 level 3 whole, all on
+    // whole pixels: no filter, the level's pixels themselves, dithered where
+    // they lie in the level.
+    for (int orientation : { 1, 6, 3, 8, 5 }) {
+        std::string const name = "turned" + std::to_string(orientation) + ".jpg";
+        SCOPED_TRACE(name);
+        make(name, 2400, 1800, orientation);
+        auto const header = read_cache_header(cache(name));
+        ASSERT_TRUE(header);
+        ASSERT_EQ(header->levels.size(), 5u);
+        auto const file = test::read_bytes(test::system_form(cache(name)));
+        auto level_bytes = [&](int k) {
+            auto const& range = header->levels[static_cast<std::size_t>(k)].jpeg;
+            return std::vector<std::uint8_t>(file.begin() + range.offset, file.begin() + range.offset + range.length);
+        };
+        JpegProbe const base = probe_jpeg(level_bytes(4));
+        ASSERT_EQ(base.problem, PictureProblem::None);
+        ThumbnailWindow const window = thumbnail_window(base.info.width, base.info.height, 4, orientation);
+        struct Cell {
+            int side, level, eighths;
+        };
+        for (Cell const cell : { Cell { 192, 2, 6 }, Cell { 256, 2, 8 }, Cell { 128, 3, 8 } }) {
+            SCOPED_TRACE(cell.side);
+            // The whole level at that scale, dithered, then turned upright.
+            auto const bytes = level_bytes(cell.level);
+            JpegProbe const probe = probe_jpeg(bytes);
+            auto const size = jpeg_scaled_size(probe.info.width, probe.info.height, cell.eighths);
+            auto const whole = decode_jpeg_region(bytes, cell.eighths, Rect { 0, 0, size.width, size.height });
+            ASSERT_TRUE(whole);
+            auto stored = PixelBuffer::create(size.width, size.height);
+            for (int y = 0; y < size.height; ++y)
+                dither_row_to_rgb565(&whole->image.rgb[static_cast<std::size_t>(y) * static_cast<std::size_t>(size.width) * 3],
+                    static_cast<std::size_t>(size.width), 3, stored->row(y), 0, y);
+            bool const swaps = orientation_swaps_sides(orientation);
+            auto upright = PixelBuffer::create(swaps ? size.height : size.width, swaps ? size.width : size.height);
+            orient_pixels(orientation, stored->pixels(), stored->pitch() / 2, size.width, size.height, upright->pixels(),
+                upright->pitch() / 2);
+            int const left = window.left_at(cell.level) * cell.eighths / 8;
+            int const top = window.top_at(cell.level) * cell.eighths / 8;
+            ASSERT_EQ(window.side_at(cell.level) * cell.eighths / 8, cell.side);
+
+            auto const square = load_thumbnail_square(cache(name), picture(name), cell.side);
+            ASSERT_TRUE(square);
+            ASSERT_EQ(square->width(), cell.side);
+            EXPECT_EQ(test::mean_difference(*square, 0, 0, *upright, left, top, cell.side, cell.side), 0.0);
+            // A pixel off either way is far from it.
+            EXPECT_GT(test::mean_difference(*square, 0, 0, *upright, left + 1, top, cell.side, cell.side), 2.0);
+            EXPECT_GT(test::mean_difference(*square, 0, 0, *upright, left, top + 1, cell.side, cell.side), 2.0);
+        }
+    }
+}
+
+TEST_F(ThumbnailReaderTest, a_progressive_picture_is_cut_from_its_stored_sequential_copy)
+{
+    // 400 x 300 has one level, whose square is 128 pixels: a cell of 150
+    // is cut from the full-size picture, which the decoder reads through the
+    // sequential copy kept in the cache file.
+    ASSERT_TRUE(test::write_progressive_jpeg(m_dir / "prog.jpg", 400, 300));
+    ASSERT_TRUE(create_picture_cache(picture("prog.jpg"), cache("prog.jpg")));
+    auto const header = read_cache_header(cache("prog.jpg"));
+    ASSERT_TRUE(header);
+    ASSERT_TRUE(header->flags & kStoredStreamFlag);
+    auto const square = load_thumbnail_square(cache("prog.jpg"), picture("prog.jpg"), 150);
+    auto const reference = reference_square(picture("prog.jpg"), 150);
+    ASSERT_TRUE(square && reference);
+    ASSERT_EQ(square->width(), 150);
+    double const same = test::mean_difference(*square, 0, 0, *reference, 0, 0, 150, 150);
+    EXPECT_LT(same, 3.0);
+    EXPECT_GT(test::mean_difference(*square, 0, 0, *reference, 1, 0, 149, 150), same + 3);
 }
 
 TEST_F(ThumbnailReaderTest, a_damaged_level_or_a_missing_picture_gives_nothing)
