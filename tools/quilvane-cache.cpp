@@ -461,7 +461,7 @@ int main(int argc, char** argv)
     install_scratch_cleanup_on_signals();
     std::string command = argv[1];
     if (command == "build" || command == "search") {
-        int threads = platform::processor_count();
+        int threads = std::min(platform::processor_count(), PhotoCatalog::kMaxBuildThreads);
         std::vector<WString> roots;
         for (int i = 2; i < argc; ++i) {
             std::string_view const argument = argv[i];
@@ -469,8 +469,9 @@ int main(int argc, char** argv)
                 char const* count = argument.size() > 2 ? argv[i] + 2 : (i + 1 < argc ? argv[++i] : "");
                 char* end = nullptr;
                 long const n = std::strtol(count, &end, 10);
-                if (end == count || *end != 0 || n < 1 || n > 256) {
-                    std::fprintf(stderr, "quilvane-cache: -j wants a number of builds from 1 to 256\n");
+                if (end == count || *end != 0 || n < 1 || n > PhotoCatalog::kMaxBuildThreads) {
+                    std::fprintf(stderr, "quilvane-cache: -j wants a number of builds from 1 to %d\n",
+                        PhotoCatalog::kMaxBuildThreads);
                     return 2;
                 }
                 threads = static_cast<int>(n);

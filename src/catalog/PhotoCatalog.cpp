@@ -59,7 +59,7 @@ WString PhotoCatalog::default_folders_file()
     return u"%app_path%/folders.ini";
 }
 
-void PhotoCatalog::set_build_threads(int count) { m_build_threads = std::clamp(count, 0, 64); }
+void PhotoCatalog::set_build_threads(int count) { m_build_threads = std::clamp(count, 0, kMaxBuildThreads); }
 
 bool PhotoCatalog::start_worker()
 {
@@ -68,8 +68,8 @@ bool PhotoCatalog::start_worker()
     if (m_build_threads == 0) {
         std::uint32_t setting = 0;
         read_dword(kMakerKey, u"BuildThreads", setting);
-        m_build_threads = setting > 0 ? static_cast<int>(std::min<std::uint32_t>(setting, 64))
-                                      : platform::processor_count();
+        m_build_threads = setting > 0 ? static_cast<int>(std::min<std::uint32_t>(setting, kMaxBuildThreads))
+                                      : std::min(platform::processor_count(), kMaxBuildThreads);
     }
     if (!start())
         return false;

@@ -62,7 +62,10 @@ public:
     WString const& folders_file() const { return m_folders_file; }
     bool start_worker();
     // How many cache files are built at once: before start_worker, 0 for
-    // the setting "BuildThreads", else one per processor.
+    // the setting "BuildThreads", else one per processor; at most
+    // kMaxBuildThreads, as many as the scratch files of builds under way can
+    // be removed for on a terminating signal.
+    static constexpr int kMaxBuildThreads = 32;
     void set_build_threads(int count);
     int build_threads() const { return m_build_threads; }
 

@@ -47,8 +47,9 @@ scratch_files() {
     find "$cache" -maxdepth 1 -name '~build-*' 2> /dev/null | sort
 }
 
-# 1. The first build.
-out=$(timeout 120 "$cache_tool" build "$docs") || fail "build: exit code $?"
+# 1. The first build, three at once.
+out=$(timeout 120 "$cache_tool" build -j 3 "$docs") || fail "build: exit code $?"
+expect "build -j 3 did not say so: $out" grep -q " 3 at once" <<< "$out"
 got=$(counts "$out")
 expect "first build counts: $got (output: $out)" test "$got" == "5 0 1 0 $pictures"
 expect "first build counts do not add up: $got" adds_up "$got"
@@ -65,9 +66,16 @@ expect "check printed the cache file with backslashes: $checked" grep -q "^cache
 expect "check: the cache file it names does not exist" test -f "$(sed -n 's/^cache file: //p' <<< "$checked")"
 
 # 2. Built already: nothing is built again, and every picture is counted.
-out=$(timeout 120 "$cache_tool" build "$docs/" "$docs") || fail "second build: exit code $?"
+out=$(timeout 120 "$cache_tool" build -j1 "$docs/" "$docs") || fail "second build: exit code $?"
 got=$(counts "$out")
 expect "second build counts (a root named twice counts once): $got" test "$got" == "0 5 1 0 $pictures"
+
+# A count of builds that is none or no number is refused before any work.
+for bad in 0 x 33; do
+    status=0
+    timeout 60 "$cache_tool" build -j "$bad" "$docs" > /dev/null 2>&1 || status=$?
+    expect "build -j $bad: exit code $status, not 2" test "$status" -eq 2
+done
 
 # The catalog's own search and building, from nothing: all of it built by
 # the worker and counted, though its screen hears of the last build only.
