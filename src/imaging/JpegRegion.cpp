@@ -1,6 +1,7 @@
 #include "imaging/JpegRegion.h"
 
 #include "imaging/JpegLibrary.h"
+#include "imaging/JpegScaledIdct.h"
 
 #include <memory>
 
@@ -38,7 +39,10 @@ struct RegionDecompressor {
         set_output_format(&cinfo);
         cinfo.scale_num = static_cast<unsigned>(eighths);
         cinfo.scale_denom = 8;
-        return jpeg_start_decompress(&cinfo) && cinfo.output_components == 3;
+        if (!jpeg_start_decompress(&cinfo) || cinfo.output_components != 3)
+            return false;
+        use_box_chroma(&cinfo);
+        return true;
     }
 
     // Narrows the output to at least [left, left + width), which the library

@@ -3,8 +3,10 @@
 // Decodes one rectangle of a JPEG held in memory, reduced by the library's
 // DCT scaling to eighths/8 of its size: columns outside the rectangle are
 // cropped (the library still reads their data, but spends no IDCT or
-// colour conversion on them) and rows above it are skipped. For the
-// thumbnail screens, which need a square out of a stored level.
+// colour conversion on them) and rows above it are skipped. Chroma of a
+// 4:2:0 picture reduced to 3, 5, 6 or 7 eighths is transformed at half size
+// and doubled, as JpegTileDecoder does (JpegScaledIdct.h), so that the two
+// give the same pixels.
 //
 // Any thread. A broken or truncated stream, or a rectangle outside the
 // scaled picture, gives nothing; nothing is thrown.

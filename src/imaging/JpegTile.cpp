@@ -4,6 +4,7 @@
 #include "imaging/JpegCodec.h"
 #include "imaging/JpegHuffman.h"
 #include "imaging/JpegLibrary.h"
+#include "imaging/JpegScaledIdct.h"
 #include "imaging/Rgb565Dither.h"
 #include "platform/Files.h"
 
@@ -118,6 +119,7 @@ struct EntryDecompressor {
             return false;
         if (!jpeg_start_decompress(&cinfo) || cinfo.output_components != (rgbx ? 4 : 3))
             return false;
+        use_box_chroma(&cinfo);
         auto const g = entry_geometry(&cinfo);
         if (!g || !huffman.install(&cinfo, *g))
             return false;

@@ -81,7 +81,7 @@ public:
     // are read, each from the entry of the 256-pixel band holding its left
     // edge to the MCU holding its right edge, and only its columns are
     // transformed: the pixels equal the same rectangle of a whole decode at
-    // that scale.
+    // that scale (decode_jpeg_region; chroma as JpegScaledIdct.h tells).
     std::optional<RgbImage> decode_region_rgb(Rect rect, int eighths);
     // The same in RGB565 into the top-left corner of `out`, which must be at
     // least as large, dithered as the same pixels of the reduced picture.

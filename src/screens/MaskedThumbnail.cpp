@@ -7,16 +7,20 @@ namespace qv {
 
 namespace {
 
-// A square thumbnail of the cell's own size is copied; anything else is
-// stretched, as the 64 x 64 one is to cells of up to 64 pixels.
-ThumbnailState masked(PixelBuffer const& thumbnail, Size size, PictureRef const& mask, PictureRef& out)
+// A thumbnail of the cell's own size is masked where it lies; anything
+// else is stretched, as the 64 x 64 one is to cells of up to 64 pixels.
+ThumbnailState masked(std::unique_ptr<PixelBuffer> thumbnail, Size size, PictureRef const& mask, PictureRef& out)
 {
     RenderSurface surface;
-    surface.recreate(size);
-    if (!surface.buffer())
-        return ThumbnailState::Bad;
-    stretch_rect(surface.target(), 0, 0, size.width, size.height, thumbnail, 0, 0, thumbnail.width(),
-        thumbnail.height(), copy_op());
+    if (thumbnail->width() == size.width && thumbnail->height() == size.height) {
+        surface.adopt(std::move(thumbnail));
+    } else {
+        surface.recreate(size);
+        if (!surface.buffer())
+            return ThumbnailState::Bad;
+        stretch_rect(surface.target(), 0, 0, size.width, size.height, *thumbnail, 0, 0, thumbnail->width(),
+            thumbnail->height(), copy_op());
+    }
     static ThumbnailMaskOp const mask_op;
     mask.draw(surface.target(), Point { 0, 0 }, size, mask_op);
     picture_from_buffer(out, surface.release());
@@ -41,7 +45,7 @@ ThumbnailState load_masked_thumbnail(PictureStatus const& status, Size size, Pic
     auto thumbnail = load_thumbnail(status.cache_file);
     if (!thumbnail)
         return ThumbnailState::Bad;
-    return masked(*thumbnail, size, mask, out);
+    return masked(std::move(thumbnail), size, mask, out);
 }
 
 ThumbnailState load_masked_thumbnail(WStringView picture, PictureStatus const& status, Size size,
@@ -51,7 +55,7 @@ ThumbnailState load_masked_thumbnail(WStringView picture, PictureStatus const& s
         return state;
     if (std::max(size.width, size.height) > kThumbnailSide) {
         if (auto square = load_thumbnail_square(status.cache_file, picture, std::max(size.width, size.height)))
-            return masked(*square, size, mask, out);
+            return masked(std::move(square), size, mask, out);
     }
     return load_masked_thumbnail(status, size, mask, out);
 }
