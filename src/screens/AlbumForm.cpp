@@ -55,8 +55,10 @@ void AlbumElement::bind(VirtualList& list, bool, bool fresh)
 void AlbumElement::refresh_thumbnail()
 {
     PictureRef thumbnail;
-    m_state = load_masked_thumbnail(m_catalog.picture_status(m_album.key_picture_path, m_album.drive_path),
-        m_image->size(), m_mask, thumbnail);
+    // Cells larger than the stored 64 x 64 thumbnail are cut from the key
+    // picture's levels, as sharp as the screen.
+    m_state = load_masked_thumbnail(m_album.key_picture_path,
+        m_catalog.picture_status(m_album.key_picture_path, m_album.drive_path), m_image->size(), m_mask, thumbnail);
     switch (m_state) {
     case ThumbnailState::Ready:
         m_image->set_picture(std::move(thumbnail));
