@@ -15,11 +15,13 @@ void doubled_idct(j_decompress_ptr cinfo, jpeg_component_info* component, JCOEFP
     for (int r = 0; r < S; ++r)
         rows[r] = half[r];
     cinfo->idct->inverse_DCT[0](cinfo, component, coefficients, rows, 0);
-    for (int r = 0; r < 2 * S; ++r) {
-        JSAMPLE* to = output[r] + column;
-        JSAMPLE const* from = half[r / 2];
+    // Stores only: reading the doubled row back to copy it would wait on
+    // the stores just made.
+    for (int r = 0; r < S; ++r) {
+        JSAMPLE* upper = output[2 * r] + column;
+        JSAMPLE* lower = output[2 * r + 1] + column;
         for (int c = 0; c < S; ++c)
-            to[2 * c] = to[2 * c + 1] = from[c];
+            upper[2 * c] = upper[2 * c + 1] = lower[2 * c] = lower[2 * c + 1] = half[r][c];
     }
 }
 
