@@ -1,3 +1,4 @@
+#include "platform/Framebuffer.h"
 #include "platform/FramebufferFormat.h"
 
 #include <gtest/gtest.h>
@@ -133,4 +134,20 @@ TEST(FramebufferPixels, sizes_that_do_not_fit_the_turn_are_refused)
     Rgb565Image const image { picture.data(), 4, 2, 8 };
     EXPECT_FALSE(present_rgb565(image, { 0, 0, 4, 2 }, { memory.data(), 4, 2, 8, kFormatRgb565 }, 1));
     EXPECT_TRUE(present_rgb565(image, { 0, 0, 4, 2 }, { memory.data(), 2, 4, 4, kFormatRgb565 }, 1));
+}
+
+TEST(FramebufferPixels, a_test_mode_names_size_and_depth)
+{
+    auto const rgb565 = parse_framebuffer_mode("480x640:16");
+    ASSERT_TRUE(rgb565);
+    EXPECT_EQ(rgb565->width, 480);
+    EXPECT_EQ(rgb565->height, 640);
+    EXPECT_EQ(rgb565->format, kFormatRgb565);
+    auto const xrgb = parse_framebuffer_mode("640x480:32");
+    ASSERT_TRUE(xrgb);
+    EXPECT_EQ(xrgb->format, kFormatXrgb8888);
+    EXPECT_FALSE(parse_framebuffer_mode("640x480:24"));
+    EXPECT_FALSE(parse_framebuffer_mode("640x480"));
+    EXPECT_FALSE(parse_framebuffer_mode("640x480@96:16"));
+    EXPECT_FALSE(parse_framebuffer_mode("0x480:16"));
 }
