@@ -44,4 +44,14 @@ struct FramebufferMode {
 // "WIDTHxHEIGHT:16" or ":32"; none otherwise.
 std::optional<FramebufferMode> parse_framebuffer_mode(std::string_view text);
 
+// A DRM connector's panel orientation as sysfs names it ("Normal",
+// "Upside Down", "Left Side Up", "Right Side Up") in the program's quarter
+// turns, as the console's rotation would give them; none for anything else.
+std::optional<std::int32_t> panel_turns_from_drm_name(std::string_view name);
+
+// The panel's density from its size in pixels and in millimetres, as the
+// mode reports them (0 or all ones where the driver does not know); none
+// when unknown or beyond 24 .. 1200 dpi.
+std::optional<std::int32_t> density_from_panel_size(std::uint32_t pixels, std::uint32_t millimetres);
+
 }

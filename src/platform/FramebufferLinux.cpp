@@ -181,6 +181,13 @@ private:
     std::int32_t m_shown { 0 };
     PixelFormat m_format;
     fb_var_screeninfo m_var {};
+
+public:
+    // The mode's width, in pixels and in millimetres (0 for a test's file).
+    std::uint32_t mode_width_pixels() const { return m_var.xres; }
+    std::uint32_t mode_width_mm() const { return m_var.width; }
+
+private:
     bool m_is_device { false };
 };
 
@@ -195,17 +202,45 @@ std::unique_ptr<FramebufferDevice> open_framebuffer()
     return nullptr;
 }
 
+// fbcon counts its turns the other way round from the program.
+std::int32_t turns_from_fbcon(int rotate) { return (4 - rotate) & 3; }
+
+// The panel orientation of a connected DRM connector, where sysfs tells it.
+std::optional<std::int32_t> drm_panel_orientation()
+{
+    DIR* directory = opendir("/sys/class/drm");
+    if (!directory)
+        return std::nullopt;
+    std::optional<std::int32_t> turns;
+    while (dirent const* entry = readdir(directory)) {
+        std::string const base = std::string("/sys/class/drm/") + entry->d_name;
+        std::string status;
+        std::ifstream(base + "/status") >> status;
+        if (status != "connected")
+            continue;
+        std::string name;
+        std::getline(std::ifstream(base + "/panel_orientation"), name);
+        if ((turns = panel_turns_from_drm_name(name)))
+            break;
+    }
+    closedir(directory);
+    return turns;
+}
+
 std::int32_t panel_orientation()
 {
+    if (auto const drm = drm_panel_orientation())
+        return *drm;
     std::string const given = environment("QUILVANE_PANEL_ORIENTATION");
     if (given.size() == 1 && given[0] >= '0' && given[0] <= '3')
         return given[0] - '0';
     // The DRM helper turns the console by the connector's panel
-    // orientation; fbcon counts its turns the other way round.
+    // orientation: the console's rotation tells it where sysfs has no
+    // connector's.
     std::ifstream rotate("/sys/class/graphics/fbcon/rotate");
     int turns = 0;
     if (rotate >> turns && turns >= 0 && turns <= 3)
-        return (4 - turns) & 3;
+        return turns_from_fbcon(turns);
     return 0;
 }
 
@@ -573,12 +608,44 @@ std::optional<FramebufferMode> parse_framebuffer_mode(std::string_view text)
 
 bool framebuffer_available() { return open_framebuffer() != nullptr; }
 
+std::optional<std::int32_t> panel_turns_from_drm_name(std::string_view name)
+{
+    // As the DRM helper turns the console for each: a panel whose left
+    // side is up shows the console turned a quarter anticlockwise.
+    if (name == "Normal")
+        return 0;
+    if (name == "Upside Down")
+        return turns_from_fbcon(2);
+    if (name == "Left Side Up")
+        return turns_from_fbcon(3);
+    if (name == "Right Side Up")
+        return turns_from_fbcon(1);
+    return std::nullopt;
+}
+
+std::optional<std::int32_t> density_from_panel_size(std::uint32_t pixels, std::uint32_t millimetres)
+{
+    if (pixels == 0 || millimetres == 0 || millimetres == ~0u)
+        return std::nullopt;
+    double const dpi = pixels * 25.4 / millimetres;
+    if (dpi < 24 || dpi > 1200)
+        return std::nullopt;
+    return static_cast<std::int32_t>(dpi + 0.5);
+}
+
 std::unique_ptr<NativeWindow> create_framebuffer_window(ScreenGeometry const& geometry, WindowId target)
 {
     auto device = open_framebuffer();
     if (!device)
         return nullptr;
-    return std::make_unique<FramebufferWindow>(std::move(device), panel_orientation(), geometry.dpi, target);
+    // A density asked for wins; else the panel's own, where its mode knows
+    // its size, so that controls come out the same size on any panel.
+    std::int32_t dpi = geometry.dpi;
+    if (environment("QUILVANE_SCREEN").empty()) {
+        if (auto const panel = density_from_panel_size(device->mode_width_pixels(), device->mode_width_mm()))
+            dpi = *panel;
+    }
+    return std::make_unique<FramebufferWindow>(std::move(device), panel_orientation(), dpi, target);
 }
 
 }

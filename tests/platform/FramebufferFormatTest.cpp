@@ -151,3 +151,28 @@ TEST(FramebufferPixels, a_test_mode_names_size_and_depth)
     EXPECT_FALSE(parse_framebuffer_mode("640x480@96:16"));
     EXPECT_FALSE(parse_framebuffer_mode("0x480:16"));
 }
+
+TEST(FramebufferPixels, the_panel_orientation_and_density_come_from_what_the_kernel_reports)
+{
+    // The same turns as the console's rotation for the same panel: none,
+    // a half turn, and the two quarter turns, which are each other's undoing.
+    EXPECT_EQ(panel_turns_from_drm_name("Normal"), 0);
+    EXPECT_EQ(panel_turns_from_drm_name("Upside Down"), 2);
+    auto const left = panel_turns_from_drm_name("Left Side Up");
+    auto const right = panel_turns_from_drm_name("Right Side Up");
+    ASSERT_TRUE(left && right);
+    EXPECT_EQ((*left + *right) % 4, 0);
+    EXPECT_NE(*left, 0);
+    EXPECT_EQ(*left % 2, 1);
+    EXPECT_FALSE(panel_turns_from_drm_name(""));
+    EXPECT_FALSE(panel_turns_from_drm_name("normal"));
+
+    // A 7-inch 800-pixel-wide panel of 154 mm; a 5.5-inch phone panel.
+    EXPECT_EQ(density_from_panel_size(800, 154), 132);
+    EXPECT_EQ(density_from_panel_size(1080, 68), 403);
+    // Unknown sizes, as drivers report them, and nonsense.
+    EXPECT_FALSE(density_from_panel_size(800, 0));
+    EXPECT_FALSE(density_from_panel_size(800, ~0u));
+    EXPECT_FALSE(density_from_panel_size(0, 154));
+    EXPECT_FALSE(density_from_panel_size(4000, 1));
+}
