@@ -17,12 +17,13 @@ export QUILVANE_DISPLAY=window
 "$quilvane" &
 app=$!
 window=
-for _ in $(seq 100); do
+# Up to 30 s: a machine busy with other tests starts the program slowly.
+for _ in $(seq 300); do
     window=$(xdotool search --name '^Quilvane$' 2>/dev/null | head -1 || true)
     [[ -n $window ]] && break
     sleep 0.1
 done
-[[ -n $window ]] || fail "no window"
+[[ -n $window ]] || { kill "$app" 2> /dev/null; fail "no window"; }
 for _ in $(seq 100); do
     log_has "$quilvane" "WinMain 14" && break
     sleep 0.1
