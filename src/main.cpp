@@ -1,4 +1,5 @@
 #include "shell/Application.h"
+#include "shell/CommandLine.h"
 #include "base/Language.h"
 #include "base/Log.h"
 #include "shell/SplashScreen.h"
@@ -12,8 +13,11 @@
 #include "skin/SkinErrors.h"
 #include "thumbcache/ScratchFiles.h"
 
+#include <cstdio>
 #include <memory>
 #include <string_view>
+#include <sys/stat.h>
+#include <vector>
 
 using namespace qv;
 
@@ -104,6 +108,24 @@ int run_application(Properties& properties, bool demo)
 
 int main(int argc, char** argv)
 {
+    std::vector<std::string_view> const arguments(argv + 1, argv + argc);
+    auto const parsed = parse_command_line(arguments, [](std::string const& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0;
+    });
+    switch (parsed.action) {
+    case CommandLine::Action::Help:
+        std::fputs(command_line_help().c_str(), stdout);
+        return 0;
+    case CommandLine::Action::Version:
+        std::printf("quilvane %s\n", QUILVANE_VERSION);
+        return 0;
+    case CommandLine::Action::Mistake:
+        std::fprintf(stderr, "%s\n", parsed.mistake.c_str());
+        return 2;
+    case CommandLine::Action::Run:
+        break;
+    }
     marker(u"WinMain 0\n");
     WString const line = command_line(argc, argv);
     Log::get() << u"Application::show_running_instance_open_bracket cmd_line=" << line << u"\n";
@@ -119,5 +141,5 @@ int main(int argc, char** argv)
     }
     marker(u"WindMain 1\n");
     Properties properties;
-    return run_application(properties, argc > 1 && std::string_view(argv[1]) == "--demo");
+    return run_application(properties, parsed.demo);
 }

@@ -18,8 +18,10 @@ wait_for_log() {
     fail "log never showed: $text"
 }
 
+# What a second start hands over: names of files, which must exist.
+touch "$work/two" "$work/words"
 cat > "$work/first.txt" <<SCRIPT
-wait_log 20000 album form: command line [two words]
+wait_log 20000 album form: command line [$work/two $work/words]
 wait_log 20000 album form: command line []
 SCRIPT
 QUILVANE_SCRIPT=$work/first.txt timeout 60 "$quilvane" &
@@ -28,11 +30,11 @@ wait_for_log "WinMain 14"
 
 # The later starts log elsewhere: each start begins its log file afresh.
 mkdir -p "$work/second"
-TMPDIR=$work/second timeout 20 "$quilvane" two words || fail "second start with a command line: exit $?"
+TMPDIR=$work/second timeout 20 "$quilvane" "$work/two" "$work/words" || fail "second start with a command line: exit $?"
 TMPDIR=$work/second timeout 20 "$quilvane" || fail "second start without a command line: exit $?"
 wait $first || fail "first instance: exit $?"
 log=$(log_text "$quilvane")
-grep -qF "album form: command line [two words]" <<< "$log" || fail "command line not handed over"
+grep -qF "album form: command line [$work/two $work/words]" <<< "$log" || fail "command line not handed over"
 grep -qF "album form: command line []" <<< "$log" || fail "empty command line not handed over"
 [[ $(grep -c "^[0-9]* GameBase 0$" <<< "$log") == 1 ]] || fail "a second start made a window"
 
@@ -45,7 +47,7 @@ wait_for_log "WinMain 14"
 kill -STOP $stuck
 echo "wait_log 20000 WinMain 14" > "$work/after.txt"
 start=$(date +%s)
-QUILVANE_SCRIPT=$work/after.txt TMPDIR=$work/second timeout 40 "$quilvane" hello
+QUILVANE_SCRIPT=$work/after.txt TMPDIR=$work/second timeout 40 "$quilvane" "$work/two"
 status=$?
 elapsed=$(( $(date +%s) - start ))
 kill -KILL $stuck 2>/dev/null || true
@@ -53,4 +55,17 @@ wait $stuck 2>/dev/null || true
 [[ $status == 0 ]] || fail "start after a hung instance: exit $status"
 (( elapsed >= 4 && elapsed < 30 )) || fail "gave up after $elapsed s"
 iconv -f UTF-16 -t UTF-8 "$work/second/quilvane.txt" | grep -q "gave up waiting for the running instance" || fail "no give-up line"
+# A missing file or an unknown option is told at once, before any window
+# or hand-over, with exit code 2; --help and --version answer on standard
+# output.
+rm -f "$work/quilvane.txt"
+for wrong in "$work/gone.jpg" --no-such-option; do
+    status=0
+    message=$(timeout 20 "$quilvane" "$wrong" 2>&1 > /dev/null) || status=$?
+    [[ $status == 2 ]] || fail "$wrong: exit $status, not 2"
+    [[ $(wc -l <<< "$message") == 1 && $message == *"$wrong"* ]] || fail "$wrong: said [$message]"
+done
+[[ ! -f $work/quilvane.txt ]] || fail "a refused start went on to log"
+timeout 20 "$quilvane" --version | grep -qx "quilvane [0-9.]*" || fail "--version"
+timeout 20 "$quilvane" --help | grep -q "^Usage: quilvane" || fail "--help"
 echo "e2e_instance: ok"

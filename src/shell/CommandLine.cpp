@@ -1,0 +1,58 @@
+#include "shell/CommandLine.h"
+
+namespace qv {
+
+CommandLine parse_command_line(std::vector<std::string_view> const& arguments,
+    std::function<bool(std::string const&)> const& exists)
+{
+    CommandLine line;
+    bool options = true;
+    for (auto const argument : arguments) {
+        if (options && argument == "--") {
+            options = false;
+            continue;
+        }
+        if (options && argument.size() > 1 && argument.front() == '-') {
+            if (argument == "--help" || argument == "-h") {
+                line.action = CommandLine::Action::Help;
+                return line;
+            }
+            if (argument == "--version") {
+                line.action = CommandLine::Action::Version;
+                return line;
+            }
+            if (argument == "--demo") {
+                line.demo = true;
+                continue;
+            }
+            line.action = CommandLine::Action::Mistake;
+            line.mistake = "quilvane: unknown option '" + std::string(argument) + "' (see quilvane --help)";
+            return line;
+        }
+        std::string path(argument);
+        if (!exists(path)) {
+            line.action = CommandLine::Action::Mistake;
+            line.mistake = "quilvane: cannot open '" + path + "': no such file or folder";
+            return line;
+        }
+        line.paths.push_back(std::move(path));
+    }
+    return line;
+}
+
+std::string command_line_help()
+{
+    return "Usage: quilvane [OPTION]... [PICTURE|FOLDER]...\n"
+           "Browse the photo albums of the pictures folder and the memory cards, and view\n"
+           "JPEG pictures full screen with zoom, panning and swipes.\n"
+           "\n"
+           "  --help     show this help and exit\n"
+           "  --version  show the version and exit\n"
+           "  --demo     show every element of the skin instead of the albums\n"
+           "  --         treat every later argument as a picture or folder\n"
+           "\n"
+           "A second start hands its pictures and folders to the program already running.\n"
+           "Exit status: 0 when all went well, 2 for an unknown option or a missing file.\n";
+}
+
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+// The program's command line: `quilvane [OPTION]... [PICTURE|FOLDER]...`.
+// Read before anything else starts, so that --help, --version and a
+// mistake answer at once, on the terminal, without a window.
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qv {
+
+struct CommandLine {
+    enum class Action { Run, Help, Version, Mistake };
+    Action action { Action::Run };
+    bool demo { false };
+    // Pictures and folders, as given; each exists.
+    std::vector<std::string> paths;
+    // For a mistake: the one line to print.
+    std::string mistake;
+};
+
+// `exists` says whether a path names a file or folder. "--" ends the
+// options: a name after it may start with "-".
+CommandLine parse_command_line(std::vector<std::string_view> const& arguments,
+    std::function<bool(std::string const&)> const& exists);
+
+std::string command_line_help();
+
+}

@@ -1,0 +1,58 @@
+#include "shell/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace qv {
+namespace {
+
+CommandLine parse(std::vector<std::string_view> const& arguments)
+{
+    std::set<std::string> const present { "photo.jpg", "Trip", "-odd.jpg", "Trip/b.jpg" };
+    return parse_command_line(arguments, [&](std::string const& path) { return present.contains(path); });
+}
+
+TEST(CommandLine, help_and_version_win_wherever_they_stand)
+{
+    EXPECT_EQ(parse({ "--help" }).action, CommandLine::Action::Help);
+    EXPECT_EQ(parse({ "photo.jpg", "-h" }).action, CommandLine::Action::Help);
+    EXPECT_EQ(parse({ "--version" }).action, CommandLine::Action::Version);
+    // Read in order: a mistake before them is the answer.
+    EXPECT_EQ(parse({ "--bogus", "--help" }).action, CommandLine::Action::Mistake);
+    EXPECT_FALSE(command_line_help().empty());
+    EXPECT_NE(command_line_help().find("Usage: quilvane"), std::string::npos);
+}
+
+TEST(CommandLine, pictures_and_folders_are_kept_in_order_and_a_missing_one_is_a_mistake)
+{
+    auto const line = parse({ "Trip", "photo.jpg", "Trip/b.jpg" });
+    EXPECT_EQ(line.action, CommandLine::Action::Run);
+    EXPECT_EQ(line.paths, (std::vector<std::string> { "Trip", "photo.jpg", "Trip/b.jpg" }));
+    EXPECT_FALSE(line.demo);
+
+    auto const missing = parse({ "photo.jpg", "gone.jpg" });
+    EXPECT_EQ(missing.action, CommandLine::Action::Mistake);
+    EXPECT_NE(missing.mistake.find("'gone.jpg'"), std::string::npos);
+    EXPECT_EQ(missing.mistake.find('\n'), std::string::npos) << "one line";
+
+    auto const unknown = parse({ "--fullscreen" });
+    EXPECT_EQ(unknown.action, CommandLine::Action::Mistake);
+    EXPECT_NE(unknown.mistake.find("'--fullscreen'"), std::string::npos);
+}
+
+TEST(CommandLine, options_end_at_a_double_dash_and_a_lone_dash_is_a_name)
+{
+    auto const after = parse({ "--", "-odd.jpg" });
+    EXPECT_EQ(after.action, CommandLine::Action::Run);
+    EXPECT_EQ(after.paths, (std::vector<std::string> { "-odd.jpg" }));
+    EXPECT_EQ(parse({ "-odd.jpg" }).action, CommandLine::Action::Mistake) << "an option until -- says otherwise";
+    EXPECT_EQ(parse({ "--", "--help" }).action, CommandLine::Action::Mistake) << "a file named --help is missing";
+    EXPECT_EQ(parse({ "-" }).action, CommandLine::Action::Mistake) << "no file named -";
+    auto const demo = parse({ "--demo" });
+    EXPECT_EQ(demo.action, CommandLine::Action::Run);
+    EXPECT_TRUE(demo.demo);
+}
+
+}
+}
