@@ -2,49 +2,130 @@
 
 #include "base/Directories.h"
 #include "base/Paths.h"
+#include "catalog/FolderInfo.h"
+#include "imaging/Exif.h"
 #include "platform/Files.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
 #include <iterator>
+#include <tuple>
 
 namespace qv {
 
 namespace {
 
+// Cameras write their Exif block first, and its dates within the first
+// kilobyte or two: one read of this much finds them in nearly every picture.
+constexpr std::size_t kPrefixSize = 16 * 1024;
+// No picture carries more segments than this before its Exif block.
+constexpr int kMaxSegments = 64;
+
+// The bytes of `file` at `offset`: from `prefix` where it holds them, else
+// read. False when the file ends first.
+bool bytes_at(platform::File& file, std::span<std::uint8_t const> prefix, std::uint64_t offset, std::uint8_t* out,
+    std::size_t count)
+{
+    if (offset + count <= prefix.size()) {
+        std::memcpy(out, prefix.data() + offset, count);
+        return true;
+    }
+    return file.read_at(offset, out, count) == count;
+}
+
+}
+
+std::optional<ExifDateTime> picture_date_taken(WStringView path)
+{
+    platform::File file;
+    if (!file.open(expand_path(path), platform::OpenMode::Read))
+        return std::nullopt;
+    std::vector<std::uint8_t> prefix(kPrefixSize);
+    prefix.resize(file.read_at(0, prefix.data(), prefix.size()));
+    if (prefix.size() < 4 || prefix[0] != 0xFF || prefix[1] != 0xD8)
+        return std::nullopt;
+    static constexpr std::array<std::uint8_t, 6> kSignature { 'E', 'x', 'i', 'f', 0, 0 };
+    std::uint64_t at = 2;
+    for (int segment = 0; segment < kMaxSegments; ++segment) {
+        std::uint8_t header[4];
+        if (!bytes_at(file, prefix, at, header, sizeof header) || header[0] != 0xFF)
+            return std::nullopt;
+        std::uint8_t const code = header[1];
+        // Up to the first scan, and only segments with a length.
+        if (code == 0xDA || code == 0xD9 || code == 0xFF || code == 0x00 || code == 0x01
+            || (code >= 0xD0 && code <= 0xD8))
+            return std::nullopt;
+        std::size_t const length = std::size_t { header[2] } << 8 | header[3];
+        if (length < 2)
+            return std::nullopt;
+        std::uint64_t const payload_at = at + 4;
+        std::size_t const payload = length - 2;
+        at = payload_at + payload;
+        if (code != 0xE1 || payload < kSignature.size())
+            continue;
+        std::array<std::uint8_t, 6> signature {};
+        if (!bytes_at(file, prefix, payload_at, signature.data(), signature.size()))
+            return std::nullopt;
+        if (signature != kSignature)
+            continue; // XMP; the Exif block may follow
+        // The part already read is tried first: a date that lies in it
+        // needs no more; exif_date_taken refuses tables cut by its end.
+        if (payload_at < prefix.size()) {
+            std::size_t const held = std::min<std::size_t>(payload, prefix.size() - payload_at);
+            if (auto date = exif_date_taken(std::span(prefix).subspan(payload_at, held)))
+                return date;
+            if (held == payload)
+                return std::nullopt;
+        }
+        std::vector<std::uint8_t> block(payload);
+        if (file.read_at(payload_at, block.data(), block.size()) != block.size())
+            return std::nullopt;
+        return exif_date_taken(block);
+    }
+    return std::nullopt;
+}
+
+namespace {
+
 struct Listing {
-    std::vector<WString> jpg;
-    std::vector<WString> jpeg;
+    std::vector<WString> pictures;
     std::vector<WString> directories;
 };
 
-// One listing of the directory serves both kinds of picture and the
-// directories below.
+bool is_picture_name(WStringView name)
+{
+    return platform::matches_pattern(name, u"*.jpg") || platform::matches_pattern(name, u"*.jpeg");
+}
+
+// One listing of the directory serves its pictures and the directories
+// below, each in the order they are shown.
 Listing list_album(WString const& directory)
 {
     Listing listing;
     for (auto const& entry : platform::list_directory(expand_path(directory))) {
-        WString path = join_path(directory, entry.name);
         if (entry.is_directory)
-            listing.directories.push_back(std::move(path));
-        else if (platform::matches_pattern(entry.name, u"*.jpg"))
-            listing.jpg.push_back(std::move(path));
-        else if (platform::matches_pattern(entry.name, u"*.jpeg"))
-            listing.jpeg.push_back(std::move(path));
+            listing.directories.push_back(join_path(directory, entry.name));
+        else if (is_picture_name(entry.name))
+            listing.pictures.push_back(join_path(directory, entry.name));
     }
+    std::sort(listing.directories.begin(), listing.directories.end(),
+        [](WString const& a, WString const& b) { return natural_less(a, b); });
+    listing.pictures = in_album_order(std::move(listing.pictures));
     return listing;
 }
 
 bool stopped(std::atomic<bool> const* stop) { return stop && stop->load(std::memory_order_relaxed); }
 
-bool walk(WString const& directory, std::atomic<bool> const* stop, std::vector<WString>& jpg,
-    std::vector<WString>& jpeg)
+bool walk(WString const& directory, std::atomic<bool> const* stop, std::vector<WString>& pictures)
 {
     if (stopped(stop))
         return false;
     auto listing = list_album(directory);
-    jpg.insert(jpg.end(), std::make_move_iterator(listing.jpg.begin()), std::make_move_iterator(listing.jpg.end()));
-    jpeg.insert(jpeg.end(), std::make_move_iterator(listing.jpeg.begin()), std::make_move_iterator(listing.jpeg.end()));
+    pictures.insert(pictures.end(), std::make_move_iterator(listing.pictures.begin()),
+        std::make_move_iterator(listing.pictures.end()));
     for (auto const& below : listing.directories) {
-        if (!walk(below, stop, jpg, jpeg))
+        if (!walk(below, stop, pictures))
             return false;
     }
     return true;
@@ -52,20 +133,45 @@ bool walk(WString const& directory, std::atomic<bool> const* stop, std::vector<W
 
 }
 
-std::vector<WString> album_pictures(WStringView directory)
+std::vector<WString> in_album_order(std::vector<WString> pictures)
 {
-    auto listing = list_album(WString(directory));
-    listing.jpg.insert(listing.jpg.end(), std::make_move_iterator(listing.jpeg.begin()),
-        std::make_move_iterator(listing.jpeg.end()));
-    return std::move(listing.jpg);
+    struct Keyed {
+        std::optional<ExifDateTime> taken;
+        WString path;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(pictures.size());
+    for (auto& picture : pictures) {
+        auto taken = picture_date_taken(picture);
+        keyed.push_back({ taken, std::move(picture) });
+    }
+    auto const when = [](ExifDateTime const& d) { return std::tie(d.year, d.month, d.day, d.hour, d.minute, d.second); };
+    std::stable_sort(keyed.begin(), keyed.end(), [&](Keyed const& a, Keyed const& b) {
+        if (a.taken.has_value() != b.taken.has_value())
+            return a.taken.has_value();
+        if (a.taken && *a.taken != *b.taken)
+            return when(*a.taken) < when(*b.taken);
+        return natural_less(file_name_of(a.path), file_name_of(b.path));
+    });
+    pictures.clear();
+    for (auto& k : keyed)
+        pictures.push_back(std::move(k.path));
+    return pictures;
+}
+
+std::vector<WString> album_pictures(WStringView directory) { return list_album(WString(directory)).pictures; }
+
+int album_picture_count(WStringView directory)
+{
+    int count = 0;
+    for (auto const& entry : platform::list_directory(expand_path(directory)))
+        count += !entry.is_directory && is_picture_name(entry.name);
+    return count;
 }
 
 bool pictures_under(WStringView root, std::vector<WString>& pictures, std::atomic<bool> const* stop)
 {
-    std::vector<WString> jpeg;
-    bool const whole = walk(WString(root), stop, pictures, jpeg);
-    pictures.insert(pictures.end(), std::make_move_iterator(jpeg.begin()), std::make_move_iterator(jpeg.end()));
-    return whole;
+    return walk(WString(root), stop, pictures);
 }
 
 std::vector<WString> search_roots()

@@ -11,22 +11,39 @@
 // albums.
 
 #include "core/WString.h"
+#include "imaging/Exif.h"
 
 #include <atomic>
+#include <optional>
 #include <vector>
 
 namespace qv {
 
-// The pictures of the album `directory`: its "*.jpg" files, then its
-// "*.jpeg" files (names matched without regard to case), each in name
-// order, named by their full path.
+// The pictures of the album `directory`: its "*.jpg" and "*.jpeg" files
+// (names matched without regard to case; hidden files are no pictures), in
+// album order (in_album_order), named by their full path.
 std::vector<WString> album_pictures(WStringView directory);
 
+// How many pictures album_pictures lists for `directory`, as it would list
+// them now, without opening any of them.
+int album_picture_count(WStringView directory);
+
+// Pictures in the order an album shows them: by the date they were taken
+// (picture_date_taken), then by file name in natural order
+// (natural_compare); pictures without a date come after those with one.
+// Each picture's file is opened once, to read the start of it.
+std::vector<WString> in_album_order(std::vector<WString> pictures);
+
+// When the picture was taken, from its Exif block: nothing for a file that
+// cannot be read, is no JPEG, or carries no usable date. Reads the first
+// 16 KiB, and more only where the Exif block runs past them without the
+// date in that part.
+std::optional<ExifDateTime> picture_date_taken(WStringView path);
+
 // The pictures of every album under `root` (`root` included): a directory's
-// own first, then each directory inside it in name order, descending at
-// once; every "*.jpg" picture comes before every "*.jpeg" one, each in that
-// order, as two walks, one per kind, would give them. False, with a part of
-// them, once `stop` is seen set.
+// own first, as album_pictures lists them, then each directory inside it
+// in natural name order, descending at once. False, with a part of them,
+// once `stop` is seen set.
 bool pictures_under(WStringView root, std::vector<WString>& pictures, std::atomic<bool> const* stop = nullptr);
 
 // The roots a search walks, in its order: each storage card (one that holds

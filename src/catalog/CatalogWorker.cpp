@@ -186,6 +186,8 @@ bool PhotoCatalog::check_drive(WString const& root)
     }
     QV_LOCK(u"check_drive", m_folders_mutex);
     std::erase_if(m_folders, [](FolderInfo const& folder) { return folder.folder_size == 0; });
+    // The walk's order is a tree's; the list shows each root's albums by name.
+    sort_albums(m_folders);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include "core/WString.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace qv {
 
@@ -20,5 +21,23 @@ WString folder_of(WStringView picture_path);
 // The caption of an album from its key picture path or its folder path: the
 // name of the directory that holds it, "My documents" for the documents root.
 WString folder_display_name(WStringView path);
+
+// Names as a person orders them: letters without regard to case, and runs
+// of digits by their value, so that "Trip 2" comes before "Trip 10". Names
+// that differ only in case or in leading zeros still get one order, by
+// their plain text. Negative, zero or positive, as a comparison.
+int natural_compare(WStringView a, WStringView b);
+inline bool natural_less(WStringView a, WStringView b) { return natural_compare(a, b) < 0; }
+
+// The albums of each search root in name order (natural_compare, then the
+// whole folder path for albums of one name); the roots keep the order in
+// which they first appear.
+void sort_albums(std::vector<FolderInfo>& albums);
+
+// The caption of each album of `albums`, in its order: its directory's name
+// (folder_display_name), with as many of the directories above it before
+// it, joined by "/", as make every caption in the list unique ("Trips/Misc"
+// and "Work/Misc"); the root of a search root counts as one directory.
+std::vector<WString> album_captions(std::vector<FolderInfo> const& albums);
 
 }

@@ -200,7 +200,7 @@ TEST_F(CatalogSeamTest, APictureNotYetQueuedIsQueuedFirstWhenItIsViewed)
     EXPECT_EQ(catalog.pending_count(), 6);
 }
 
-TEST_F(CatalogSeamTest, AnAlbumListsItsJpgPicturesThenItsJpegOnesAndATreeListsEveryJpgFirst)
+TEST_F(CatalogSeamTest, AnAlbumListsItsPicturesWhateverTheirExtensionAndATreeListsThemAlbumByAlbum)
 {
     for (auto const* name : { "b.JPG", "a.jpeg", "c.jpg", "sub/e.jpg", "sub/d.Jpeg", "sub/deeper/f.jpg" }) {
         fs::create_directories((m_docs / name).parent_path());
@@ -211,14 +211,14 @@ TEST_F(CatalogSeamTest, AnAlbumListsItsJpgPicturesThenItsJpegOnesAndATreeListsEv
     WString const docs = test::program_form(m_docs);
     auto const at = [&](char16_t const* name) { return docs + u"\\" + name; };
 
-    EXPECT_EQ(album_pictures(docs), (std::vector<WString> { at(u"b.JPG"), at(u"c.jpg"), at(u"a.jpeg") }));
+    EXPECT_EQ(album_pictures(docs), (std::vector<WString> { at(u"a.jpeg"), at(u"b.JPG"), at(u"c.jpg") }));
     EXPECT_EQ(album_pictures(docs + u"\\"), album_pictures(docs));
     EXPECT_TRUE(album_pictures(at(u"absent")).empty());
 
     std::vector<WString> all;
     EXPECT_TRUE(pictures_under(docs, all));
-    EXPECT_EQ(all, (std::vector<WString> { at(u"b.JPG"), at(u"c.jpg"), at(u"sub\\e.jpg"), at(u"sub\\deeper\\f.jpg"),
-                       at(u"a.jpeg"), at(u"sub\\d.Jpeg") }));
+    EXPECT_EQ(all, (std::vector<WString> { at(u"a.jpeg"), at(u"b.JPG"), at(u"c.jpg"), at(u"sub\\d.Jpeg"),
+                       at(u"sub\\e.jpg"), at(u"sub\\deeper\\f.jpg") }));
 
     std::atomic<bool> const stop { true };
     std::vector<WString> cut;

@@ -86,8 +86,9 @@ TEST_F(CatalogSearchTest, AlbumsOfCardsComeBeforeMyDocumentsWithTheirCaptionsAnd
     EXPECT_EQ(folders[1].key_picture_path, u"%my_documents%\\b.jpg");
     EXPECT_EQ(folders[1].folder_size, 1);
     EXPECT_EQ(PhotoCatalog::folder_display_name(folders[1].key_picture_path), u"My documents");
-    // The .jpg picture is the key picture although "a.jpeg" sorts first.
-    EXPECT_EQ(folders[2].key_picture_path, u"%my_documents%\\Trip\\z.jpg");
+    // Without dates taken, the first picture by name is the key picture,
+    // whatever its extension.
+    EXPECT_EQ(folders[2].key_picture_path, u"%my_documents%\\Trip\\a.jpeg");
     EXPECT_EQ(folders[2].folder_size, 2);
     EXPECT_EQ(PhotoCatalog::folder_display_name(folders[2].folder_path), u"Trip");
 
