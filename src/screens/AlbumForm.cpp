@@ -2,6 +2,7 @@
 
 #include "base/Log.h"
 #include "base/Paths.h"
+#include "catalog/AlbumListing.h"
 #include "catalog/PhotoCatalog.h"
 #include "platform/System.h"
 #include "platform/WindowMessages.h"
@@ -11,10 +12,11 @@
 
 namespace qv {
 
-AlbumElement::AlbumElement(PropertiesImpl& store, PhotoCatalog& catalog, FolderInfo album)
+AlbumElement::AlbumElement(PropertiesImpl& store, PhotoCatalog& catalog, FolderInfo album, WString caption)
     : m_store(store)
     , m_catalog(catalog)
     , m_album(std::move(album))
+    , m_caption(std::move(caption))
 {
 }
 
@@ -48,7 +50,7 @@ void AlbumElement::bind(VirtualList& list, bool, bool fresh)
     set_visible(true);
     place(Size { list.size().width, height_pair().preferred });
     refresh_thumbnail();
-    show_text(*m_name, folder_display_name(m_album.key_picture_path));
+    show_text(*m_name, m_caption);
     show_text(*m_count, to_wstring(m_album.folder_size));
 }
 
@@ -118,7 +120,12 @@ void AlbumForm::on_built()
 
 void AlbumForm::apply_album_count()
 {
-    int const count = m_catalog.get_folders_size();
+    auto const albums = m_catalog.get_folders();
+    auto captions = album_captions(albums);
+    m_captions.clear();
+    for (std::size_t i = 0; i < albums.size(); ++i)
+        m_captions.emplace(albums[i].folder_path, std::move(captions[i]));
+    int const count = static_cast<int>(albums.size());
     if (count <= 0)
         return;
     m_list->set_provider(this, count);
@@ -199,7 +206,17 @@ ListItem* AlbumForm::create_item(VirtualList&, std::int32_t index)
     // While a search rebuilds the list the rows stay empty.
     if (m_search_running)
         return new ListItem();
-    return new AlbumElement(store(), m_catalog, m_catalog.get_folder(index));
+    FolderInfo album = m_catalog.get_folder(index);
+    // Counted as the album would list its pictures now: the catalog's count
+    // is as old as its last search, or as the album list file, and the
+    // viewer counts the pictures when the album opens.
+    if (!album.folder_path.empty())
+        album.folder_size = album_picture_count(album.folder_path);
+    // An album newer than the captions shows its plain name until the
+    // change is told.
+    auto const made = m_captions.find(album.folder_path);
+    WString caption = made != m_captions.end() ? made->second : folder_display_name(album.folder_path);
+    return new AlbumElement(store(), m_catalog, std::move(album), std::move(caption));
 }
 
 void AlbumForm::get_items(MenuScreen&, WStringView name, WString& caption, std::vector<MenuItem>& items)

@@ -17,6 +17,7 @@
 #include "widgets/VirtualList.h"
 
 #include <array>
+#include <unordered_map>
 
 namespace qv {
 
@@ -25,7 +26,8 @@ class PhotoCatalog;
 // One row of the album list.
 class AlbumElement final : public ListItem {
 public:
-    AlbumElement(PropertiesImpl& store, PhotoCatalog& catalog, FolderInfo album);
+    // `caption` tells the album apart from the others of the list.
+    AlbumElement(PropertiesImpl& store, PhotoCatalog& catalog, FolderInfo album, WString caption);
 
     void bind(VirtualList& list, bool selected, bool fresh) override;
 
@@ -38,6 +40,7 @@ private:
     PropertiesImpl& m_store;
     PhotoCatalog& m_catalog;
     FolderInfo m_album;
+    WString m_caption;
     ImageElement* m_image { nullptr };
     ImageElement* m_loading { nullptr };
     ImageElement* m_bad { nullptr };
@@ -82,6 +85,9 @@ private:
     void on_built() override;
     bool on_back() override;
     void apply_album_count();
+    // The rows' captions by folder path, made for the whole list at once,
+    // as it changes.
+    std::unordered_map<WString, WString> m_captions;
 
     PhotoCatalog& m_catalog;
     FolderForm m_folder_form;

@@ -273,26 +273,62 @@ TEST_F(BrowsingScreensTest, the_search_button_comes_back_at_the_end_of_the_searc
     EXPECT_TRUE(search.enabled());
 }
 
-TEST_F(BrowsingScreensTest, albums_replace_the_warning_and_rows_show_their_names_and_counts)
+TEST_F(BrowsingScreensTest, albums_replace_the_warning_and_rows_show_names_that_differ_and_the_counts_the_viewer_shows)
 {
     ASSERT_TRUE(write_picture(test::system_form(trip_picture(1))));
-    FolderInfo const album { m_root, test::program_form(m_dir / "docs" / "Trip") + u"\\", trip_picture(1), 7 };
-    PhotoCatalog catalog(write_ini({ album }), false);
+    auto const misc = [&](char const* parent, int pictures) {
+        fs::path const directory = m_dir / "docs" / parent / "Misc";
+        fs::create_directories(directory);
+        for (int i = 0; i < pictures; ++i)
+            EXPECT_TRUE(write_picture(directory / ("m" + std::to_string(i) + ".jpg")));
+        // Neither counted nor shown: a hidden file and a directory named
+        // like pictures.
+        test::write_bytes(directory / ".hidden.jpg", std::string("x"));
+        fs::create_directories(directory / "folder.jpg");
+        return FolderInfo { m_root, test::program_form(directory) + u"\\",
+            test::program_form(directory / "m0.jpg"), 2 };
+    };
+    // The list file is older than the pictures: its counts are out of date.
+    FolderInfo const trip { m_root, test::program_form(m_dir / "docs" / "Trip") + u"\\", trip_picture(1), 7 };
+    std::vector<FolderInfo> const albums { misc("Trips", 3), misc("Work", 2), trip };
+    PhotoCatalog catalog(write_ini(albums), false);
     AlbumForm form(m_store, catalog);
     form.set_visible(true);
     form.place(Size { 240, 320 });
     RenderSurface screen { Size { 240, 320 } };
     form.paint(screen.target(), Point {});
+    ASSERT_TRUE(write_picture(m_dir / "docs" / "Work" / "Misc" / "late.JPEG"));
 
     EXPECT_FALSE(form.find_child(u"warning_text")->visible());
-    ASSERT_EQ(form.list().items().size(), 1u);
-    auto* row = dynamic_cast<AlbumElement*>(form.list().items().front().get());
-    ASSERT_NE(row, nullptr);
-    EXPECT_EQ(dynamic_cast<TextElement*>(row->find_child(u"name"))->text(), u"Trip");
-    EXPECT_EQ(dynamic_cast<TextElement*>(row->find_child(u"count"))->text(), u"7");
+    ASSERT_EQ(form.list().items().size(), 3u);
+    auto const row_text = [&](std::size_t index, WStringView id) {
+        auto* row = dynamic_cast<AlbumElement*>(form.list().items()[index].get());
+        EXPECT_NE(row, nullptr);
+        auto* text = row ? dynamic_cast<TextElement*>(row->find_child(id)) : nullptr;
+        return text ? text->text() : WString(u"?");
+    };
+    EXPECT_EQ(row_text(0, u"name"), u"Trips/Misc");
+    EXPECT_EQ(row_text(1, u"name"), u"Work/Misc");
+    EXPECT_EQ(row_text(2, u"name"), u"Trip");
+    EXPECT_EQ(row_text(0, u"count"), u"3");
+    EXPECT_EQ(row_text(2, u"count"), u"1");
     // No cache file yet: the row waits and the cover is queued.
-    EXPECT_EQ(row->thumbnail_state(), ThumbnailState::Loading);
-    EXPECT_EQ(catalog.pending_count(), 1);
+    auto* first = dynamic_cast<AlbumElement*>(form.list().items().front().get());
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->thumbnail_state(), ThumbnailState::Loading);
+
+    // A picture that came after the rows were made is counted when the list
+    // is made again, as the album counts it when it opens.
+    form.list().set_provider(&form, catalog.get_folders_size());
+    form.paint(screen.target(), Point {});
+    for (std::size_t index = 0; index < albums.size(); ++index) {
+        WString const shown = row_text(index, u"count");
+        form.on_item_clicked(form.list(), static_cast<std::int32_t>(index));
+        form.folder_form().on_cell_click(0, 0);
+        EXPECT_EQ(to_wstring(form.folder_form().image_form().picture_count()), shown) << index;
+        EXPECT_EQ(to_wstring(catalog.get_folder(static_cast<int>(index)).folder_size), shown) << index;
+    }
+    EXPECT_EQ(row_text(1, u"count"), u"3");
 }
 
 TEST_F(BrowsingScreensTest, the_album_list_and_the_menus_widen_to_a_readable_measure_and_centre_beyond_it)
