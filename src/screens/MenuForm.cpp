@@ -4,7 +4,11 @@
 #include "base/Directories.h"
 #include "base/Language.h"
 #include "base/Log.h"
+#include "platform/Window.h"
 #include "platform/WindowMessages.h"
+#include "screens/HelpText.h"
+
+#include <cstdlib>
 #include "widgets/LanguageMenu.h"
 
 namespace qv {
@@ -77,9 +81,59 @@ bool AboutForm::on_click(Element& source, Point)
     return true;
 }
 
+HelpForm::HelpForm(PropertiesImpl& store)
+    : ScreenForm(store, u"HelpForm")
+{
+    build();
+}
+
+void HelpForm::on_built()
+{
+    enable_keyboard_focus();
+    set_focus(&require_button(u"btnBack"));
+    m_text = dynamic_cast<ScrollTextElement*>(find_child(u"text"));
+    // Built again after a language change: the page shown stays.
+    if (m_text && !m_shown.empty())
+        m_text->set_text(m_shown);
+}
+
+void HelpForm::show_text(WStringView text)
+{
+    m_shown = WString(text);
+    if (m_text) {
+        m_text->set_text(m_shown);
+        m_text->scroll_to(0);
+    }
+}
+
+bool HelpForm::on_key(KeyInput const& key)
+{
+    if (ScreenForm::on_key(key))
+        return true;
+    if (!m_text || !m_text->usable())
+        return false;
+    // The page is all there is: the arrows and the page keys scroll it.
+    bool const scrolling = key.key == Key::PageUp || key.key == Key::PageDown || key.key == Key::Home
+        || key.key == Key::End || key.key == Key::Up || key.key == Key::Down;
+    return scrolling && m_text->on_focus_key(key);
+}
+
+bool HelpForm::on_wheel(Point point, double notches, bool ctrl)
+{
+    return ScreenForm::on_wheel(point, notches, ctrl) || (m_text && m_text->usable() && m_text->on_wheel(point, notches, ctrl));
+}
+
+bool HelpForm::on_click(Element& source, Point)
+{
+    if (source.id() == u"btnBack")
+        close();
+    return true;
+}
+
 MenuForm::MenuForm(PropertiesImpl& store)
     : ScreenForm(store, u"MenuForm")
     , m_about(store)
+    , m_help(store)
     , m_reload(store)
 {
     Log::get() << u"menu form\n";
@@ -117,9 +171,7 @@ bool MenuForm::on_click(Element& source, Point)
         if (auto* application = ScreenHost::instance())
             application->minimize();
     } else if (id == u"btnHelp") {
-        WString const page = help_page_path(store());
-        Log::get() << u"help " << page << u"\n";
-        execute_file(page, u"");
+        show_help(desktop_browser_possible());
     } else if (id == u"btnAbout") {
         m_about.open();
     } else if (id == u"btnLanguage") {
@@ -140,6 +192,35 @@ void MenuForm::get_items(MenuScreen&, WStringView name, WString&, std::vector<Me
         Log::get() << u"language " << name << u"\n";
         m_reload.open(true);
     }
+}
+
+bool MenuForm::show_help(bool browser_allowed)
+{
+    WString const page = help_page_path(store());
+    Log::get() << u"help " << page << u"\n";
+    if (browser_allowed && execute_file(page, u""))
+        return true;
+    WString const text = read_help_page(page);
+    if (text.empty()) {
+        Log::get() << u"help: the page cannot be read\n";
+        return false;
+    }
+    Log::get() << u"help: shown in the program\n";
+    m_help.show_text(text);
+    m_help.open();
+    return true;
+}
+
+bool desktop_browser_possible()
+{
+    auto const kind = platform::display_kind();
+    if (kind == platform::DisplayKind::Headless || kind == platform::DisplayKind::Framebuffer)
+        return false;
+    auto const set = [](char const* name) {
+        char const* value = std::getenv(name);
+        return value && *value;
+    };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY");
 }
 
 WString help_page_path(PropertiesImpl const& store)

@@ -40,6 +40,24 @@ private:
     ScrollTextElement* m_text { nullptr };
 };
 
+// A help page as text, for where no browser can show it: the page scrolls
+// as the about text does.
+class HelpForm final : public ScreenForm {
+public:
+    explicit HelpForm(PropertiesImpl& store);
+    void show_text(WStringView text);
+    bool on_click(Element& source, Point position) override;
+    bool on_key(KeyInput const& key) override;
+    bool on_wheel(Point point, double notches, bool ctrl) override;
+
+    ScrollTextElement* text() const { return m_text; }
+
+private:
+    void on_built() override;
+    ScrollTextElement* m_text { nullptr };
+    WString m_shown;
+};
+
 class MenuForm final : public ScreenForm, public MenuSource {
 public:
     explicit MenuForm(PropertiesImpl& store);
@@ -49,17 +67,25 @@ public:
 
     MenuScreen& popup() { return m_popup; }
     AboutForm& about() { return m_about; }
+    HelpForm& help() { return m_help; }
     ReloadForm& reload() { return m_reload; }
+    // The help page in the browser where one can be started, else in
+    // `help()`; false when the page cannot be read either.
+    bool show_help(bool browser_allowed);
 
 private:
     void on_built() override;
 
     MenuScreen m_popup;
     AboutForm m_about;
+    HelpForm m_help;
     ReloadForm m_reload;
 };
 
 // "%app_path%\" followed by the help page the language names.
 WString help_page_path(PropertiesImpl const& store);
+
+// Whether a browser could show a page: a desktop to show it on.
+bool desktop_browser_possible();
 
 }
