@@ -68,18 +68,28 @@ int natural_compare(WStringView a, WStringView b)
 
 void sort_albums(std::vector<FolderInfo>& albums)
 {
+    // By the captions the list shows, so that "Trips/Misc" sorts as it
+    // reads, among the "T"s.
+    auto captions = album_captions(albums);
     std::unordered_map<WString, std::size_t> root_order;
     for (auto const& album : albums)
         root_order.emplace(album.drive_path, root_order.size());
-    std::stable_sort(albums.begin(), albums.end(), [&](FolderInfo const& a, FolderInfo const& b) {
-        auto const ra = root_order[a.drive_path];
-        auto const rb = root_order[b.drive_path];
+    std::vector<std::size_t> order(albums.size());
+    std::iota(order.begin(), order.end(), std::size_t { 0 });
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        auto const ra = root_order[albums[a].drive_path];
+        auto const rb = root_order[albums[b].drive_path];
         if (ra != rb)
             return ra < rb;
-        if (int const by_name = natural_compare(folder_display_name(a.folder_path), folder_display_name(b.folder_path)))
+        if (int const by_name = natural_compare(captions[a], captions[b]))
             return by_name < 0;
-        return natural_less(a.folder_path, b.folder_path);
+        return natural_less(albums[a].folder_path, albums[b].folder_path);
     });
+    std::vector<FolderInfo> sorted;
+    sorted.reserve(albums.size());
+    for (auto const i : order)
+        sorted.push_back(std::move(albums[i]));
+    albums = std::move(sorted);
 }
 
 namespace {

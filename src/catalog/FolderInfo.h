@@ -29,9 +29,9 @@ WString folder_display_name(WStringView path);
 int natural_compare(WStringView a, WStringView b);
 inline bool natural_less(WStringView a, WStringView b) { return natural_compare(a, b) < 0; }
 
-// The albums of each search root in name order (natural_compare, then the
-// whole folder path for albums of one name); the roots keep the order in
-// which they first appear.
+// The albums of each search root in the order of their captions
+// (album_captions, by natural_compare; then the whole folder path); the
+// roots keep the order in which they first appear.
 void sort_albums(std::vector<FolderInfo>& albums);
 
 // The caption of each album of `albums`, in its order: its directory's name

@@ -193,7 +193,7 @@ void FolderForm::on_built()
     loading.set_visible(false);
     m_progress->set_visible(false);
     if (!m_album.folder_path.empty())
-        show_text(*m_title, folder_display_name(m_album.folder_path));
+        show_text(*m_title, album_caption());
     auto const count = static_cast<std::int32_t>(m_pictures->size());
     m_list->set_grid(m_grid.columns, count);
     m_list->set_provider(this, (count + m_grid.columns - 1) / m_grid.columns);
@@ -236,6 +236,18 @@ void FolderForm::update_grid()
     m_list->set_focus_index(focus);
 }
 
+WString FolderForm::album_caption()
+{
+    // As the album list names it, with the parents that tell it apart.
+    auto const albums = m_catalog.get_folders();
+    auto const captions = album_captions(albums);
+    for (std::size_t i = 0; i < albums.size(); ++i) {
+        if (albums[i].folder_path == m_album.folder_path)
+            return captions[i];
+    }
+    return folder_display_name(m_album.folder_path);
+}
+
 void FolderForm::open_album(FolderInfo const& album)
 {
     m_album = album;
@@ -251,7 +263,7 @@ void FolderForm::open_album(FolderInfo const& album)
         m_catalog.set_key_picture(m_album.key_picture_path, m_pictures->front());
         m_album.key_picture_path = m_pictures->front();
     }
-    show_text(*m_title, folder_display_name(m_album.folder_path));
+    show_text(*m_title, album_caption());
 
     m_thumbnails.assign(m_pictures->size(), PictureRef {});
     m_bad.assign(m_pictures->size(), false);

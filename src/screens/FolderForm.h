@@ -170,6 +170,7 @@ private:
     VirtualList* m_list { nullptr };
     ProgressElement* m_progress { nullptr };
     Element* m_title { nullptr };
+    WString album_caption();
     PictureRef m_bad_picture;
     PictureRef m_loading_picture;
     // Set while the viewer shows one of the album's pictures: when it is

@@ -153,13 +153,15 @@ TEST(AlbumSorting, EachRootsAlbumsByNameTheRootsInTheirOrder)
     WString const docs = u"%my_documents%\\";
     WString const card = u"\\media\\u\\CARD\\";
     std::vector<FolderInfo> albums { album(card, u"DCIM\\Trip 10\\"), album(card, u"DCIM\\Trip 2\\"),
-        album(docs, u"zoo\\"), album(docs, u"Work\\Misc\\"), album(docs, u"apple\\"), album(docs, u"Trips\\Misc\\") };
+        album(docs, u"zoo\\"), album(docs, u"Work\\Misc\\"), album(docs, u"apple\\"), album(docs, u"Trips\\Misc\\"),
+        album(docs, u"Trip 3\\") };
     sort_albums(albums);
     std::vector<WString> order;
     for (auto const& a : albums)
         order.push_back(a.folder_path);
+    // "Trips/Misc" is read, and sorted, among the T's.
     EXPECT_EQ(order, (std::vector<WString> { card + u"DCIM\\Trip 2\\", card + u"DCIM\\Trip 10\\", docs + u"apple\\",
-                         docs + u"Trips\\Misc\\", docs + u"Work\\Misc\\", docs + u"zoo\\" }));
+                         docs + u"Trip 3\\", docs + u"Trips\\Misc\\", docs + u"Work\\Misc\\", docs + u"zoo\\" }));
 }
 
 TEST_F(AlbumOrderTest, ASearchListsAlbumsByNameWithTheirFirstPictureAsCover)

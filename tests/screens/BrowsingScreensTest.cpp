@@ -323,7 +323,11 @@ TEST_F(BrowsingScreensTest, albums_replace_the_warning_and_rows_show_names_that_
     form.paint(screen.target(), Point {});
     for (std::size_t index = 0; index < albums.size(); ++index) {
         WString const shown = row_text(index, u"count");
+        WString const name = row_text(index, u"name");
         form.on_item_clicked(form.list(), static_cast<std::int32_t>(index));
+        auto* title = dynamic_cast<TextElement*>(form.folder_form().find_child(u"btnText"));
+        ASSERT_NE(title, nullptr);
+        EXPECT_EQ(title->text(), name) << "the album's screen names it as its row does";
         form.folder_form().on_cell_click(0, 0);
         EXPECT_EQ(to_wstring(form.folder_form().image_form().picture_count()), shown) << index;
         EXPECT_EQ(to_wstring(catalog.get_folder(static_cast<int>(index)).folder_size), shown) << index;
