@@ -1,8 +1,11 @@
 #include "base/Paths.h"
 #include "base/Log.h"
+#include "platform/Files.h"
 #include "platform/System.h"
 
 #include <array>
+#include <cstdlib>
+#include <string>
 
 namespace qv {
 
@@ -17,20 +20,69 @@ size_t last_separator(WStringView path)
 
 }
 
-AppPaths make_app_paths(WString app_full_name, std::function<WString(int)> special_folder)
+WString installed_data_directory(WStringView app_path, std::function<bool(WStringView)> const& is_directory)
+{
+    WString directory = strip_trailing_separator(app_path);
+    if (file_name_of(directory) != u"bin" || !is_directory)
+        return {};
+    WString prefix = strip_trailing_separator(directory_of(directory));
+    WString data = prefix + u"\\share\\quilvane";
+    return is_directory(data) ? data : WString();
+}
+
+AppPaths make_app_paths(WString app_full_name, std::function<WString(int)> special_folder,
+    std::function<bool(WStringView)> const& is_directory)
 {
     AppPaths paths;
     paths.app_full_name = std::move(app_full_name);
     paths.app_path = strip_trailing_separator(directory_of(paths.app_full_name));
     paths.app_name = file_name_of(paths.app_full_name);
+    paths.data_path = installed_data_directory(paths.app_path, is_directory);
+    paths.installed = !paths.data_path.empty();
+    if (!paths.installed)
+        paths.data_path = paths.app_path;
     paths.special_folder = std::move(special_folder);
     return paths;
 }
 
 AppPaths const& app_paths()
 {
-    static AppPaths const paths = make_app_paths(get_app_path(), platform::special_folder);
+    static AppPaths const paths = make_app_paths(get_app_path(), platform::special_folder, [](WStringView path) {
+        auto entry = platform::stat_path(path);
+        return entry && (entry->attributes & platform::kAttributeDirectory) != 0;
+    });
     return paths;
+}
+
+WString user_data_directory()
+{
+    std::string base;
+    if (char const* data = std::getenv("XDG_DATA_HOME"); data && *data == '/')
+        base = data;
+    else if (char const* home = std::getenv("HOME"); home && *home)
+        base = std::string(home) + "/.local/share";
+    else
+        base = "/.local/share";
+    while (base.size() > 1 && base.back() == '/')
+        base.pop_back();
+    return platform::from_system_path(base + "/quilvane");
+}
+
+bool make_directories(WStringView path)
+{
+    WString target = strip_trailing_separator(path);
+    if (target.empty())
+        return false;
+    auto exists = [](WStringView p) {
+        auto entry = platform::stat_path(p);
+        return entry && (entry->attributes & platform::kAttributeDirectory) != 0;
+    };
+    if (exists(target))
+        return true;
+    WString parent = strip_trailing_separator(directory_of(target));
+    if (!parent.empty() && parent != target && !exists(parent) && !make_directories(parent))
+        return false;
+    return platform::create_directory(target) || exists(target);
 }
 
 WString get_app_path()
@@ -66,7 +118,7 @@ WString expand_path(WStringView name, AppPaths const& paths)
             continue;
         switch (macro.csidl) {
         case -1: out = paths.app_full_name; break;
-        case -2: out = paths.app_path; break;
+        case -2: out = paths.data_path.empty() ? paths.app_path : paths.data_path; break;
         case -3: out = paths.app_name; break;
         default: out = paths.special_folder ? paths.special_folder(macro.csidl) : WString(); break;
         }

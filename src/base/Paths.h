@@ -14,11 +14,31 @@ struct AppPaths {
     WString app_full_name; // the running executable
     WString app_path;      // its directory, without a trailing separator
     WString app_name;      // its file name, extension included
+    // Where the program's skins, languages and help pages are, and what
+    // "%app_path%" stands for: app_path itself, unless the program is
+    // installed (see installed_data_directory).
+    WString data_path;
+    bool installed { false };
     std::function<WString(int csidl)> special_folder;
 };
 
-// Derives app_path and app_name from the executable's full name.
-AppPaths make_app_paths(WString app_full_name, std::function<WString(int)> special_folder);
+// The data directory of an installed program: an executable in
+// "<prefix>/bin" whose "<prefix>/share/quilvane" is a directory reads its
+// data there. Empty for any other layout (a build's "app" directory keeps
+// its data beside the executable).
+WString installed_data_directory(WStringView app_path, std::function<bool(WStringView)> const& is_directory);
+
+// Derives app_path, app_name and data_path from the executable's full name;
+// without `is_directory` the program counts as not installed.
+AppPaths make_app_paths(WString app_full_name, std::function<WString(int)> special_folder,
+    std::function<bool(WStringView)> const& is_directory = {});
+
+// Where an installed program keeps what the user makes (the album list):
+// $XDG_DATA_HOME/quilvane, else $HOME/.local/share/quilvane; program form.
+WString user_data_directory();
+
+// Makes the directory and any missing parents; true when it exists after.
+bool make_directories(WStringView path);
 
 // The process's own values, computed on first use and kept.
 AppPaths const& app_paths();

@@ -56,6 +56,14 @@ WString PhotoCatalog::default_folders_file()
 {
     if (char const* file = std::getenv("QUILVANE_FOLDERS_INI"); file && *file)
         return platform::from_system_path(file);
+    // An installed program's directory is not the user's to write in: its
+    // album list goes where the desktop keeps each user's data.
+    if (app_paths().installed) {
+        WString directory = user_data_directory();
+        if (!make_directories(directory))
+            Log::get() << u"default_folders_file: cannot make {" << directory << u"}\n";
+        return join_path(directory, u"folders.ini");
+    }
     return u"%app_path%/folders.ini";
 }
 

@@ -1,6 +1,15 @@
 #include "base/Paths.h"
+#include "platform/Files.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
 
 using namespace qv;
 
@@ -85,4 +94,96 @@ TEST(PathFunctions, same_path_ignores_case_slashes_and_one_trailing_separator)
     EXPECT_TRUE(path_starts_with(u"\\Storage Card\\My Documents", u"\\STORAGE CARD"));
     EXPECT_FALSE(path_starts_with(u"\\Stor", u"\\Storage Card"));
     EXPECT_FALSE(path_starts_with(u"\\Other\\x", u"\\Storage"));
+}
+
+namespace {
+
+// A file system holding exactly the directories named.
+std::function<bool(WStringView)> directories(std::initializer_list<WStringView> present)
+{
+    std::vector<WString> list(present.begin(), present.end());
+    return [list](WStringView path) {
+        return std::find(list.begin(), list.end(), WString(path)) != list.end();
+    };
+}
+
+}
+
+TEST(DataDirectory, installed_program_reads_its_data_from_share)
+{
+    auto fs = directories({ u"\\opt\\qv\\share\\quilvane" });
+    auto paths = make_app_paths(u"\\opt\\qv\\bin\\quilvane", {}, fs);
+    EXPECT_TRUE(paths.installed);
+    EXPECT_EQ(paths.app_path, u"\\opt\\qv\\bin");
+    EXPECT_EQ(paths.data_path, u"\\opt\\qv\\share\\quilvane");
+    // Everything the program names by %app_path% is data: skin, languages, help.
+    EXPECT_EQ(expand_path(u"%app_path%\\skins\\bin\\default.skin", paths), u"\\opt\\qv\\share\\quilvane\\skins\\bin\\default.skin");
+    EXPECT_EQ(expand_path(u"%app_path%/english.lng", paths), u"\\opt\\qv\\share\\quilvane\\english.lng");
+    // The executable itself is still where it runs from.
+    EXPECT_EQ(expand_path(u"%app_full_name%", paths), u"\\opt\\qv\\bin\\quilvane");
+
+    // A prefix of "/" (bin directly under the root).
+    auto root = make_app_paths(u"\\bin\\quilvane", {}, directories({ u"\\share\\quilvane" }));
+    EXPECT_TRUE(root.installed);
+    EXPECT_EQ(root.data_path, u"\\share\\quilvane");
+}
+
+TEST(DataDirectory, other_layouts_keep_the_data_beside_the_executable)
+{
+    // A build's app directory, even with a share/quilvane next to it.
+    auto build = make_app_paths(u"\\src\\build\\app\\quilvane",
+        {}, directories({ u"\\src\\build\\share\\quilvane", u"\\src\\build\\app\\share\\quilvane" }));
+    EXPECT_FALSE(build.installed);
+    EXPECT_EQ(build.data_path, u"\\src\\build\\app");
+    EXPECT_EQ(expand_path(u"%app_path%\\german.lng", build), u"\\src\\build\\app\\german.lng");
+
+    // A bin directory without the data beside it: a copied executable.
+    auto copied = make_app_paths(u"\\home\\u\\bin\\quilvane", {}, directories({ u"\\home\\u\\share" }));
+    EXPECT_FALSE(copied.installed);
+    EXPECT_EQ(copied.data_path, u"\\home\\u\\bin");
+
+    // "bin" must be the whole directory name, not its end.
+    EXPECT_EQ(installed_data_directory(u"\\opt\\sbin", directories({ u"\\opt\\share\\quilvane" })), u"");
+    EXPECT_EQ(installed_data_directory(u"\\opt\\bin\\", directories({ u"\\opt\\share\\quilvane" })), u"\\opt\\share\\quilvane");
+    // Without a way to look, nothing counts as installed.
+    EXPECT_EQ(installed_data_directory(u"\\opt\\bin", {}), u"");
+}
+
+TEST(DataDirectory, user_data_follows_xdg_data_home_then_home)
+{
+    std::string const saved_data = std::getenv("XDG_DATA_HOME") ? std::getenv("XDG_DATA_HOME") : "";
+    bool const had_data = std::getenv("XDG_DATA_HOME") != nullptr;
+    std::string const saved_home = std::getenv("HOME") ? std::getenv("HOME") : "";
+
+    setenv("XDG_DATA_HOME", "/xdg/data/", 1);
+    setenv("HOME", "/home/someone", 1);
+    EXPECT_EQ(user_data_directory(), u"\\xdg\\data\\quilvane");
+    // Unset, empty or relative values are ignored, as the base directory rules say.
+    for (char const* value : { "", "relative/dir" }) {
+        setenv("XDG_DATA_HOME", value, 1);
+        EXPECT_EQ(user_data_directory(), u"\\home\\someone\\.local\\share\\quilvane") << value;
+    }
+    unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(user_data_directory(), u"\\home\\someone\\.local\\share\\quilvane");
+
+    if (had_data)
+        setenv("XDG_DATA_HOME", saved_data.c_str(), 1);
+    setenv("HOME", saved_home.c_str(), 1);
+}
+
+TEST(DataDirectory, make_directories_makes_missing_parents)
+{
+    char pattern[] = "/tmp/qv_paths_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string const root = pattern;
+    WString const deep = platform::from_system_path(root + "/a/b/c");
+    EXPECT_TRUE(make_directories(deep));
+    struct stat st {};
+    EXPECT_EQ(stat((root + "/a/b/c").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    // Existing: still true. Under a plain file: false.
+    EXPECT_TRUE(make_directories(deep));
+    std::ofstream(root + "/file").put('x');
+    EXPECT_FALSE(make_directories(platform::from_system_path(root + "/file/sub")));
+    std::filesystem::remove_all(root);
 }
