@@ -63,3 +63,34 @@ function(quilvane_assets_link_tests)
     endforeach()
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL quilvane_assets_link_tests)
+
+# The desktop's icon in the hicolor theme's sizes, rendered from the logo at
+# build time; the SVG itself goes to scalable/apps.
+find_program(QUILVANE_RSVG rsvg-convert REQUIRED)
+set(QUILVANE_ICON_SVG ${QUILVANE_ASSETS_DIR}/skin/pictures/icons/logo.svg)
+set(QUILVANE_ICON_SIZES 16 22 24 32 48 64 128 256)
+set(QUILVANE_ICON_DIR ${CMAKE_BINARY_DIR}/icons/hicolor)
+set(icon_outputs)
+foreach(size ${QUILVANE_ICON_SIZES})
+    set(icon ${QUILVANE_ICON_DIR}/${size}x${size}/apps/quilvane.png)
+    add_custom_command(
+        OUTPUT ${icon}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${QUILVANE_ICON_DIR}/${size}x${size}/apps
+        COMMAND ${QUILVANE_RSVG} -w ${size} -h ${size} -o ${icon} ${QUILVANE_ICON_SVG}
+        DEPENDS ${QUILVANE_ICON_SVG}
+        VERBATIM)
+    list(APPEND icon_outputs ${icon})
+endforeach()
+add_custom_target(quilvane_icons ALL DEPENDS ${icon_outputs})
+
+# What an installed program reads from <prefix>/share/quilvane: the same
+# files a build leaves beside the executable (see base/Paths).
+install(DIRECTORY ${QUILVANE_APP_DIR}/skins DESTINATION ${CMAKE_INSTALL_DATADIR}/quilvane)
+install(FILES ${language_outputs} ${help_outputs} DESTINATION ${CMAKE_INSTALL_DATADIR}/quilvane)
+install(DIRECTORY ${QUILVANE_ICON_DIR} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
+install(FILES ${QUILVANE_ICON_SVG} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+    RENAME quilvane.svg)
+install(FILES ${QUILVANE_ASSETS_DIR}/desktop/org.quilvane.Quilvane.desktop
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${QUILVANE_ASSETS_DIR}/desktop/org.quilvane.Quilvane.metainfo.xml
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)

@@ -1,0 +1,36 @@
+# Installing and packaging. `cmake --install` lays the program out as a
+# Linux desktop expects: the program and its tools in bin/, what it reads in
+# share/quilvane/ (the rules for the data are in assets/assets.cmake, beside
+# the commands that make it), the desktop entry, icons and AppStream file in
+# their share/ directories. `cpack -G DEB` (scripts/package) turns that into
+# a Debian package.
+
+install(TARGETS quilvane quilvane-cache quilvane-samples quilvane-skin-preview
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quilvane)
+set(CPACK_PACKAGE_VENDOR "Quilvane")
+set(CPACK_PACKAGE_CONTACT "Quilvane maintainers <maintainers@users.noreply.c-seed-1d647fdb.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Photo album and JPEG viewer")
+set(CPACK_PACKAGE_HOMEPAGE_URL "https://quilvane.org")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Photo album and JPEG viewer
+Quilvane finds the JPEG pictures in the pictures folder and on memory
+cards, groups them into albums by folder and keeps one small cache file
+per picture, so that albums, thumbnails and full-screen pictures with
+continuous zoom, panning and swipes show without waiting for a large
+picture to decode. It draws its whole interface itself from a skin.")
+# The shared libraries the program links (SDL2, libjpeg, FreeType,
+# fontconfig, libpng, the C++ runtime) as dpkg-shlibdeps finds them; the
+# texts need a sans face for fontconfig to find.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core | fonts-freefont-ttf")
+# Help pages open in the desktop's browser through xdg-open.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+include(CPack)
