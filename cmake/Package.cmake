@@ -20,8 +20,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Photo album and JPEG viewer
-Quilvane finds the JPEG pictures in the pictures folder and on memory
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Quilvane finds the JPEG pictures in the pictures folder and on memory
 cards, groups them into albums by folder and keeps one small cache file
 per picture, so that albums, thumbnails and full-screen pictures with
 continuous zoom, panning and swipes show without waiting for a large
