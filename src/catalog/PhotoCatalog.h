@@ -53,7 +53,8 @@ namespace qv {
 
 class PhotoCatalog : public Singleton<PhotoCatalog>, private Thread {
 public:
-    // `folders_file` empty: $QUILVANE_FOLDERS_INI, else "%app_path%/folders.ini".
+    // `folders_file` empty: $QUILVANE_FOLDERS_INI, else "%app_path%/folders.ini"
+    // beside the program, or $XDG_DATA_HOME/quilvane/folders.ini installed.
     // Without `start_worker` nothing is built until start_worker() is called.
     explicit PhotoCatalog(WString folders_file = {}, bool start_worker = true);
     ~PhotoCatalog() override;
