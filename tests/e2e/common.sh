@@ -76,3 +76,17 @@ same_as_reference() {
     [[ -f $want ]] || fail "no reference $want"
     "$probe" compare "$got" "$want" 1.5 0 0 160 24 "${@:3}" || fail "$2.png differs from its reference"
 }
+
+# window_of_app PID: the program's window id once it shows, up to 30 s (a
+# machine busy with other tests starts the program slowly); a program whose
+# window never came is ended with the test.
+window_of_app() {
+    local window=
+    for _ in $(seq 300); do
+        window=$(xdotool search --name '^Quilvane$' 2> /dev/null | head -1 || true)
+        [[ -n $window ]] && break
+        sleep 0.1
+    done
+    [[ -n $window ]] || { kill "$1" 2> /dev/null; fail "no window"; }
+    echo "$window"
+}

@@ -87,14 +87,7 @@ check_controls() {
 
 "$quilvane" &
 app=$!
-window=
-# Up to 30 s: a machine busy with other tests starts the program slowly.
-for _ in $(seq 300); do
-    window=$(xdotool search --name '^Quilvane$' 2>/dev/null | head -1 || true)
-    [[ -n $window ]] && break
-    sleep 0.1
-done
-[[ -n $window ]] || { kill "$app" 2> /dev/null; fail "no window"; }
+window=$(window_of_app "$app")
 wait_for "WinMain 14"
 
 # The window inside the desktop, in the proportions asked for.

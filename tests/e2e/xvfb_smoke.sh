@@ -16,14 +16,7 @@ export QUILVANE_DISPLAY=window
 
 "$quilvane" &
 app=$!
-window=
-# Up to 30 s: a machine busy with other tests starts the program slowly.
-for _ in $(seq 300); do
-    window=$(xdotool search --name '^Quilvane$' 2>/dev/null | head -1 || true)
-    [[ -n $window ]] && break
-    sleep 0.1
-done
-[[ -n $window ]] || { kill "$app" 2> /dev/null; fail "no window"; }
+window=$(window_of_app "$app")
 for _ in $(seq 100); do
     log_has "$quilvane" "WinMain 14" && break
     sleep 0.1
