@@ -25,6 +25,7 @@
 #include "platform/Files.h"
 #include "platform/System.h"
 #include "thumbcache/CacheFile.h"
+#include "thumbcache/CacheLocation.h"
 #include "thumbcache/ScratchFiles.h"
 
 #include <algorithm>
@@ -61,8 +62,6 @@ WString root_argument(char const* path)
     auto const normal = std::filesystem::absolute(path).lexically_normal();
     return strip_trailing_separator(platform::from_system_path(normal.string())) + u"\\";
 }
-
-WString cache_directory_of(WStringView root) { return strip_trailing_separator(root) + u"\\" + kCacheDirectory; }
 
 // Scratch files of builds that were killed (by this tool or the program)
 // would stay for ever: nothing else ever removes them.

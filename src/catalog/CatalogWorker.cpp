@@ -13,6 +13,7 @@
 #include "platform/Files.h"
 #include "platform/System.h"
 #include "thumbcache/CacheFile.h"
+#include "thumbcache/CacheLocation.h"
 #include "thumbcache/ScratchFiles.h"
 
 #include <unordered_map>
@@ -148,7 +149,7 @@ bool PhotoCatalog::check_drive(WString const& root)
     // The cache directory, listed once: only names it holds are opened.
     // Scratch files belong to builds, this program's or a tool's, and go
     // only once their process has.
-    WString const cache_directory = root + kCacheDirectory;
+    WString const cache_directory = cache_directory_of(root);
     remove_stale_scratch_files(cache_directory);
     std::unordered_map<WString, bool> listed; // name, in use
     for (auto& file : platform::list_directory(expand_path(cache_directory))) {
@@ -333,7 +334,7 @@ void PhotoCatalog::build_one(WString const& drive, WString const& picture, std::
 // search, and the screens hear once why.
 void PhotoCatalog::give_up_on_storage(WString const& drive)
 {
-    WString const cache_directory = strip_trailing_separator(expand_path(drive + kCacheDirectory));
+    WString const cache_directory = strip_trailing_separator(expand_path(cache_directory_of(drive)));
     auto fault = platform::storage_fault(FileInfo(cache_directory).exists() ? cache_directory : expand_path(drive));
     if (fault == platform::StorageFault::None)
         fault = platform::StorageFault::Other;

@@ -6,6 +6,7 @@
 #include "base/Paths.h"
 #include "thumbcache/CacheBuilder.h"
 #include "thumbcache/CacheFile.h"
+#include "thumbcache/CacheLocation.h"
 
 namespace qv {
 
@@ -45,7 +46,7 @@ std::unique_ptr<PieceCreator> open_piece_creator(WStringView picture, WStringVie
 
 bool build_picture_cache(WStringView picture, WStringView root, std::atomic<bool> const* stop, PictureProblem& problem)
 {
-    WString const cache_directory = strip_trailing_separator(root) + u"\\" + kCacheDirectory;
+    WString const cache_directory = cache_directory_of(root);
     if (!FileInfo(cache_directory).exists())
         create_directories(cache_directory);
     WString const name = find_cache_file(picture, root, IdentityCheck::Listing).path;

@@ -1,4 +1,5 @@
 #include "thumbcache/CacheFile.h"
+#include "thumbcache/CacheLocation.h"
 #include "base/FileStream.h"
 #include "base/Paths.h"
 #include "platform/Files.h"
@@ -345,7 +346,7 @@ WString cache_plain_name(PictureIdentity const& identity, WStringView root)
     char name[96];
     std::snprintf(name, sizeof name, "%llu-%04d%02d%02d%02d%02d%02d.%09lld", static_cast<unsigned long long>(identity.size),
         t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, static_cast<long long>(nanoseconds));
-    return strip_trailing_separator(root) + u"\\" + kCacheDirectory + u"\\" + from_utf8(name);
+    return cache_directory_of(root) + u"\\" + from_utf8(name);
 }
 
 WString cache_collision_name(PictureIdentity const& identity, WStringView root)
