@@ -6,6 +6,8 @@
 #include "catalog/PhotoCatalog.h"
 #include "screens/AlbumForm.h"
 #include "screens/DemoForm.h"
+#include "screens/OpenRequest.h"
+#include "platform/Files.h"
 #include "platform/Instance.h"
 #include "platform/System.h"
 #include "platform/Window.h"
@@ -14,9 +16,11 @@
 #include "thumbcache/ScratchFiles.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string_view>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace qv;
@@ -30,25 +34,50 @@ void marker(char16_t const* text)
     Log::get() << platform::tick_count() << text;
 }
 
-WString command_line(int argc, char** argv)
+// The pictures and folders named, as full paths in the program's form: a
+// second start in another folder hands over what it means, and a name
+// keeps its bytes, valid UTF-8 or not. Empty, with `mistake` set, when the
+// current folder cannot be told.
+std::vector<WString> given_paths(std::vector<std::string> const& paths, std::string& mistake)
 {
-    WString line;
-    for (int i = 1; i < argc; ++i) {
-        if (i > 1)
-            line += u' ';
-        line += from_utf8_escaped(argv[i]); // names keep their bytes, valid UTF-8 or not
+    std::string current;
+    if (char buffer[4096]; ::getcwd(buffer, sizeof buffer))
+        current = buffer;
+    std::vector<WString> out;
+    for (auto const& path : paths) {
+        if (current.empty() && (path.empty() || path.front() != '/')) {
+            mistake = "quilvane: cannot open '" + path + "': the current folder cannot be found";
+            return {};
+        }
+        std::string full = absolute_path(path, current);
+        // A ".." after a link to a folder leads to the target's parent, not
+        // back where the link is: the file system says where it went.
+        struct stat given {}, named {};
+        if (::stat(path.c_str(), &given) == 0
+            && (::stat(full.c_str(), &named) != 0 || given.st_dev != named.st_dev || given.st_ino != named.st_ino)) {
+            if (char* real = ::realpath(path.c_str(), nullptr)) {
+                full = real;
+                std::free(real);
+            }
+        }
+        out.push_back(platform::from_system_path(full));
     }
-    return line;
+    return out;
 }
 
 // `demo`: the page of every element instead of the album list.
-int run_application(Properties& properties, bool demo)
+// `open`: the hand-over text of the pictures and folders to open once the
+// album list is up; empty for none.
+int run_application(Properties& properties, bool demo, WString const& open)
 {
     Application application(kAppName);
     if (!application.has_window()) {
         platform::show_message_box(kAppName, u"No window can be opened");
         return 1;
     }
+    // Opened as a second start's would be, once the first screen is there.
+    if (!open.empty())
+        application.queue_command_line(open);
     // A build cut short by Ctrl+C or a shutdown leaves no scratch file
     // behind. Installed once the window is: the window layer's own handler,
     // which closes the program in order, then runs after the removal.
@@ -126,9 +155,21 @@ int main(int argc, char** argv)
     case CommandLine::Action::Run:
         break;
     }
+    std::string mistake;
+    auto const paths = given_paths(parsed.paths, mistake);
+    if (!mistake.empty()) {
+        std::fprintf(stderr, "%s\n", mistake.c_str());
+        return 2;
+    }
     marker(u"WinMain 0\n");
-    WString const line = command_line(argc, argv);
-    Log::get() << u"Application::show_running_instance_open_bracket cmd_line=" << line << u"\n";
+    {
+        auto log = Log::get();
+        log << u"Application::show_running_instance_open_bracket paths=" << static_cast<std::int32_t>(paths.size());
+        for (auto const& path : paths)
+            log << u" [" << readable_path(path) << u"]";
+        log << u"\n";
+    }
+    WString const line = encode_open_request(paths);
     switch (platform::check_running_instance(WString(u"PellumoClass_") + kAppName, line)) {
     case platform::InstanceCheck::HandedOver:
         Log::get() << u"Application::EnumProc window found: command line handed over\n";
@@ -141,5 +182,5 @@ int main(int argc, char** argv)
     }
     marker(u"WindMain 1\n");
     Properties properties;
-    return run_application(properties, parsed.demo);
+    return run_application(properties, parsed.demo, line);
 }

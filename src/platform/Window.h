@@ -120,6 +120,10 @@ public:
     // From a frame to the whole desktop or back; the new state.
     virtual bool toggle_fullscreen() = 0;
     virtual void minimize() = 0;
+    // Restored if minimised and put in front of the other windows, as far
+    // as the desktop lets a program do so; nothing where the program owns
+    // the whole screen.
+    virtual void raise() { }
 };
 
 // Keeps the screen from blanking or locking while something plays by

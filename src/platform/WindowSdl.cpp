@@ -183,6 +183,13 @@ public:
 
     void minimize() override { SDL_MinimizeWindow(m_window); }
 
+    void raise() override
+    {
+        if (SDL_GetWindowFlags(m_window) & SDL_WINDOW_MINIMIZED)
+            SDL_RestoreWindow(m_window);
+        SDL_RaiseWindow(m_window);
+    }
+
     void pump() override
     {
         SDL_Event event;

@@ -4,6 +4,7 @@
 #include "base/Paths.h"
 #include "catalog/AlbumListing.h"
 #include "catalog/PhotoCatalog.h"
+#include "screens/OpenRequest.h"
 #include "platform/System.h"
 #include "platform/WindowMessages.h"
 
@@ -321,9 +322,22 @@ void AlbumForm::log_layout()
 
 void AlbumForm::on_command_line(WStringView text)
 {
-    // A second start hands its command line over and ends; this instance
-    // is brought to the front by the window layer.
-    Log::get() << u"album form: command line [" << text << u"]\n";
+    // The pictures and folders of this start's command line, or of a second
+    // start's, handed over; the window layer has brought this one to the
+    // front already.
+    auto const paths = decode_open_request(text);
+    Log::get() << u"album form: command line, " << static_cast<std::int32_t>(paths.size()) << u" paths\n";
+    for (auto const& path : paths)
+        Log::get() << u"album form: open [" << readable_path(path) << u"]\n";
+    if (paths.empty())
+        return;
+    // Shown over the album list, whatever was open on it.
+    if (m_popup.is_open())
+        m_popup.close();
+    if (m_menu_form.is_open())
+        m_menu_form.close();
+    if (!m_folder_form.open_given(paths))
+        Log::get() << u"album form: nothing to open\n";
 }
 
 }

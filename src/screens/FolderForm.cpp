@@ -4,6 +4,7 @@
 #include "base/Log.h"
 #include "catalog/AlbumListing.h"
 #include "catalog/PhotoCatalog.h"
+#include "screens/OpenRequest.h"
 #include "skin/ElementRegistry.h"
 #include "platform/System.h"
 #include "platform/Window.h"
@@ -238,6 +239,8 @@ void FolderForm::update_grid()
 
 WString FolderForm::album_caption()
 {
+    if (!m_caption.empty())
+        return m_caption;
     // As the album list names it, with the parents that tell it apart.
     auto const albums = m_catalog.get_folders();
     auto const captions = album_captions(albums);
@@ -248,21 +251,85 @@ WString FolderForm::album_caption()
     return folder_display_name(m_album.folder_path);
 }
 
-void FolderForm::open_album(FolderInfo const& album)
+WString const& FolderForm::root_of(std::size_t index) const
+{
+    if (m_roots && index < m_roots->size())
+        return (*m_roots)[index];
+    return m_album.drive_path;
+}
+
+void FolderForm::open_album(FolderInfo const& album, WStringView picture)
 {
     m_album = album;
+    m_roots.reset();
+    m_caption.clear();
     // The viewer may still hold the previous album's list.
     m_pictures = std::make_shared<std::vector<WString>>(album_pictures(m_album.folder_path));
 
     auto const count = static_cast<std::int32_t>(m_pictures->size());
+    // Only an album of the list is kept current there: a folder opened from
+    // outside the search roots is none of its albums.
+    auto const listed = m_catalog.get_folders();
+    bool const in_list = std::any_of(
+        listed.begin(), listed.end(), [&](FolderInfo const& f) { return f.folder_path == m_album.folder_path; });
     if (count != m_album.folder_size) {
-        m_catalog.set_folder_size(m_album.key_picture_path, count);
+        if (in_list)
+            m_catalog.set_folder_size(m_album.key_picture_path, count);
         m_album.folder_size = count;
     }
     if (count > 0 && m_pictures->front() != m_album.key_picture_path) {
-        m_catalog.set_key_picture(m_album.key_picture_path, m_pictures->front());
+        if (in_list)
+            m_catalog.set_key_picture(m_album.key_picture_path, m_pictures->front());
         m_album.key_picture_path = m_pictures->front();
     }
+    show_pictures(picture);
+}
+
+void FolderForm::open_pictures(WString caption, std::vector<WString> pictures, std::vector<WString> roots,
+    WStringView picture)
+{
+    roots.resize(pictures.size());
+    m_album = FolderInfo {};
+    m_album.folder_size = static_cast<std::int32_t>(pictures.size());
+    if (!pictures.empty()) {
+        m_album.key_picture_path = pictures.front();
+        m_album.folder_path = folder_of(pictures.front());
+        m_album.drive_path = roots.front();
+    }
+    m_caption = std::move(caption);
+    m_pictures = std::make_shared<std::vector<WString>>(std::move(pictures));
+    m_roots = std::make_shared<std::vector<WString> const>(std::move(roots));
+    show_pictures(picture);
+}
+
+bool FolderForm::open_given(std::vector<WString> const& paths)
+{
+    OpenPlan const plan = plan_opening(paths, search_roots());
+    for (auto const& skipped : plan.skipped)
+        Log::get() << u"folder form: cannot open " << readable_path(skipped) << u"\n";
+    if (plan.kind == OpenPlan::Kind::Nothing)
+        return false;
+    // Over whatever is shown: the viewer of another picture goes first.
+    m_image_form.close();
+    switch (plan.kind) {
+    case OpenPlan::Kind::Album:
+        m_catalog.set_current_folder(plan.album.folder_path);
+        open_album(plan.album, plan.view);
+        break;
+    case OpenPlan::Kind::Pictures:
+        if (!plan.pictures.empty())
+            m_catalog.set_current_folder(folder_of(plan.view.empty() ? plan.pictures.front() : plan.view));
+        open_pictures(plan.caption, plan.pictures, plan.roots, plan.view);
+        break;
+    case OpenPlan::Kind::Nothing:
+        break;
+    }
+    return true;
+}
+
+void FolderForm::show_pictures(WStringView picture)
+{
+    auto const count = static_cast<std::int32_t>(m_pictures->size());
     show_text(*m_title, album_caption());
 
     m_thumbnails.assign(m_pictures->size(), PictureRef {});
@@ -277,9 +344,16 @@ void FolderForm::open_album(FolderInfo const& album)
     m_list->set_focus_index(0);
     set_focus(m_list);
     m_viewing = false;
-    Log::get() << u"folder form: " << m_album.folder_path << u" " << count << u" pictures, " << m_grid.columns
-               << u" columns\n";
+    Log::get() << u"folder form: " << (m_caption.empty() ? m_album.folder_path : m_caption) << u" " << count
+               << u" pictures, " << m_grid.columns << u" columns\n";
     open();
+    if (picture.empty())
+        return;
+    auto const found = std::find(m_pictures->begin(), m_pictures->end(), picture);
+    if (found == m_pictures->end())
+        return;
+    auto const index = static_cast<std::int32_t>(found - m_pictures->begin());
+    on_cell_click(index / m_grid.columns, index % m_grid.columns);
 }
 
 PictureRef const& FolderForm::cell_picture(std::size_t index) const
@@ -292,7 +366,7 @@ PictureRef const& FolderForm::cell_picture(std::size_t index) const
 void FolderForm::request_build(std::size_t index)
 {
     m_asked[index] = true;
-    m_catalog.add_picture((*m_pictures)[index], m_album.drive_path);
+    m_catalog.add_picture((*m_pictures)[index], root_of(index));
 }
 
 void FolderForm::load_thumbnail(std::size_t index)
@@ -302,7 +376,7 @@ void FolderForm::load_thumbnail(std::size_t index)
     WString const& picture = (*m_pictures)[index];
     PictureRef thumbnail;
     Size const size { m_grid.thumbnail_side, m_grid.thumbnail_side };
-    auto const status = m_catalog.picture_status(picture, m_album.drive_path);
+    auto const status = m_catalog.picture_status(picture, root_of(index));
     auto const state = m_large_thumbnails ? load_masked_thumbnail(picture, status, size, m_bad_picture, thumbnail)
                                           : load_masked_thumbnail(status, size, m_bad_picture, thumbnail);
     switch (state) {
@@ -432,7 +506,8 @@ void FolderForm::advance(double seconds)
         return;
     }
     m_next_to_load = next + 1;
-    auto const status = m_catalog.picture_status((*m_pictures)[static_cast<std::size_t>(next)], m_album.drive_path);
+    auto const status
+        = m_catalog.picture_status((*m_pictures)[static_cast<std::size_t>(next)], root_of(static_cast<std::size_t>(next)));
     if (status.state == PictureStatus::State::Building)
         request_build(static_cast<std::size_t>(next));
 }
@@ -452,7 +527,10 @@ void FolderForm::on_cell_click(std::int32_t row, int column)
     Log::get() << u"folder form: open " << (*m_pictures)[static_cast<std::size_t>(index)] << u" at "
                << platform::tick_count() << u"\n";
     m_list->set_focus_index(static_cast<std::int32_t>(index));
-    m_image_form.open(m_pictures, static_cast<std::int32_t>(index), m_album.drive_path);
+    if (m_roots)
+        m_image_form.open(m_pictures, static_cast<std::int32_t>(index), m_roots);
+    else
+        m_image_form.open(m_pictures, static_cast<std::int32_t>(index), m_album.drive_path);
     m_viewing = true;
 }
 

@@ -92,8 +92,17 @@ public:
     FolderForm(PropertiesImpl& store, PhotoCatalog& catalog);
     ~FolderForm() override;
 
-    // Lists the album's pictures and shows the screen.
-    void open_album(FolderInfo const& album);
+    // Lists the album's pictures and shows the screen; with `picture`, one
+    // of them, the viewer opens on it over the screen.
+    void open_album(FolderInfo const& album, WStringView picture = {});
+    // An album of the pictures given, in their order, each with its search
+    // root, titled `caption`; with `picture`, the viewer opens on it.
+    void open_pictures(WString caption, std::vector<WString> pictures, std::vector<WString> roots,
+        WStringView picture = {});
+    // Pictures and folders asked for from outside (full paths, see
+    // plan_opening), shown over whatever this screen and the viewer show
+    // now. False when none of them could be opened.
+    bool open_given(std::vector<WString> const& paths);
 
     void advance(double seconds) override;
     bool on_click(Element& source, Point position) override;
@@ -112,6 +121,10 @@ public:
     void on_catalog_event(CatalogEvent const& event) override;
 
     FolderInfo const& album() const { return m_album; }
+    // The search root of picture `index`: the album's, or the picture's own
+    // in an album put together of pictures from anywhere.
+    WString const& root_of(std::size_t index) const;
+    WString const& caption() const { return m_caption; }
     std::vector<WString> const& pictures() const { return *m_pictures; }
     int columns() const { return m_grid.columns; }
     ThumbnailGrid const& grid() const { return m_grid; }
@@ -133,6 +146,9 @@ public:
 
 private:
     void on_built() override;
+    // Shows the pictures now in m_pictures, starting at their first, and the
+    // viewer on `picture` when it is one of them.
+    void show_pictures(WStringView picture);
     void load_thumbnail(std::size_t index);
     // Asks the catalog to build the cache of a picture that has none yet.
     void request_build(std::size_t index);
@@ -157,6 +173,12 @@ private:
     ImageForm m_image_form;
     FolderInfo m_album;
     std::shared_ptr<std::vector<WString>> m_pictures { std::make_shared<std::vector<WString>>() };
+    // One search root per picture, for an album put together of pictures
+    // from anywhere; null for a folder's album, whose root is its own.
+    std::shared_ptr<std::vector<WString> const> m_roots;
+    // The title of such an album; a folder's album is titled as the list
+    // names it.
+    WString m_caption;
     std::vector<PictureRef> m_thumbnails;
     std::vector<bool> m_bad;
     // The catalog was asked to build it in this pass over the album.

@@ -155,12 +155,35 @@ void ImageForm::make_centre_interactive()
 
 void ImageForm::open(std::shared_ptr<std::vector<WString> const> pictures, std::int32_t index, WString search_root)
 {
+    open(std::move(pictures), index, std::make_shared<std::vector<WString> const>(1, std::move(search_root)));
+}
+
+WString const& ImageForm::search_root(std::int32_t index) const
+{
+    static WString const none;
+    if (!m_search_roots || m_search_roots->empty())
+        return none;
+    if (m_search_roots->size() == 1)
+        return m_search_roots->front();
+    return index >= 0 && static_cast<std::size_t>(index) < m_search_roots->size() ? (*m_search_roots)[index] : none;
+}
+
+void ImageForm::close()
+{
+    if (m_menu.is_open())
+        m_menu.close();
+    leave();
+}
+
+void ImageForm::open(std::shared_ptr<std::vector<WString> const> pictures, std::int32_t index,
+    std::shared_ptr<std::vector<WString> const> search_roots)
+{
     m_first_frame_pending = true;
     m_pictures = std::move(pictures);
     if (!m_pictures)
         m_pictures = std::make_shared<std::vector<WString> const>();
     m_current = std::clamp(index, 0, std::max(0, picture_count() - 1));
-    m_search_root = std::move(search_root);
+    m_search_roots = std::move(search_roots);
     m_slide_pending = m_slide_running = false;
     m_gesture_state = 0;
     m_landscape = false;

@@ -59,7 +59,14 @@ public:
     ImageForm(PropertiesImpl const& store, PhotoCatalog& catalog, WString placeholder_dir = u"%app_path%\\skins\\bin");
     ~ImageForm() override;
 
+    // The viewer on picture `index` of `pictures`, all of one search root.
     void open(std::shared_ptr<std::vector<WString> const> pictures, std::int32_t index, WString search_root);
+    // The same with each picture's own search root, in their order: an album
+    // put together of pictures from anywhere.
+    void open(std::shared_ptr<std::vector<WString> const> pictures, std::int32_t index,
+        std::shared_ptr<std::vector<WString> const> search_roots);
+    // Leaves the viewer, and its menu, wherever they are on the stack.
+    void close();
 
     void advance(double seconds) override;
     void draw(DrawTarget& target, Point origin) override;
@@ -171,7 +178,9 @@ private:
 
     std::shared_ptr<std::vector<WString> const> m_pictures;
     std::int32_t m_current { 0 };
-    WString m_search_root;
+    // One root for every picture, or one per picture.
+    std::shared_ptr<std::vector<WString> const> m_search_roots;
+    WString const& search_root(std::int32_t index) const;
     std::array<ViewSlot, 3> m_slot_storage;
     std::array<ViewSlot*, 3> m_slots {};
 

@@ -66,7 +66,7 @@ void ImageForm::reset(int position)
     ViewSlot& slot = *m_slots[position];
     std::int32_t const index = m_current + position - 1;
     WString const& picture = (*m_pictures)[index];
-    auto const status = m_catalog.picture_status(picture, m_search_root);
+    auto const status = m_catalog.picture_status(picture, search_root(index));
     auto log = Log::get();
 
     int state = ViewSlot::Bad;
@@ -80,7 +80,7 @@ void ImageForm::reset(int position)
     // lock either thread waits on is held over a file read. Both read the
     // headers only: a picture the library reads whole (a progressive one) is
     // decoded by the worker, never here.
-    auto creator = open_piece_creator(picture, m_search_root, status);
+    auto creator = open_piece_creator(picture, search_root(index), status);
     bool ok = false;
     if (state == ViewSlot::Cached) {
         if (!creator->is_valid())
@@ -92,7 +92,7 @@ void ImageForm::reset(int position)
     }
     m_tiles.install(slot, std::move(creator), state, ok, index);
     if (state == ViewSlot::Loading)
-        m_catalog.prioritize_picture(picture, m_search_root);
+        m_catalog.prioritize_picture(picture, search_root(index));
 }
 
 void ImageForm::restart(int position)
@@ -158,7 +158,7 @@ void ImageForm::load_all()
     // The neighbours' requests sorted the queue around themselves: the
     // centre picture goes first again.
     if (m_slots[1]->state == ViewSlot::Loading)
-        m_catalog.prioritize_picture((*m_pictures)[m_current], m_search_root);
+        m_catalog.prioritize_picture((*m_pictures)[m_current], search_root(m_current));
     show_problem();
 }
 
@@ -204,7 +204,7 @@ void ImageForm::on_catalog_event(CatalogEvent const& event)
         // be read is loaded anew in any case: built, it shows; given up on,
         // the catalog now says Bad and it is not asked for again.
         bool const cache_now = slot->state == ViewSlot::Loading
-            && m_catalog.picture_status(event.picture_path, m_search_root).state == PictureStatus::State::Ready;
+            && m_catalog.picture_status(event.picture_path, search_root(slot->picture)).state == PictureStatus::State::Ready;
         if (slot->creator_ok && !cache_now)
             return;
         m_tiles.forget(slot);

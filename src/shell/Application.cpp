@@ -419,10 +419,15 @@ void Application::on_copy_data(Message& message)
 {
     if (message.wparam != 0)
         return;
-    GameBase& g = *m_game;
     WString text = std::move(message.text);
     if (text == u"%CommandLineEmpty%")
         text.clear();
+    queue_command_line(std::move(text));
+}
+
+void Application::queue_command_line(WString text)
+{
+    GameBase& g = *m_game;
     {
         MutexLock lock(g.m_command_lines_mutex);
         g.m_command_lines.push_back(std::move(text));
@@ -430,21 +435,39 @@ void Application::on_copy_data(Message& message)
     MessageQueue::main().post(g.m_window, kCommandLineMessage);
 }
 
+void Application::set_listener(AppListener* listener)
+{
+    m_listener = listener;
+    if (!listener)
+        return;
+    GameBase& g = *m_game;
+    MutexLock lock(g.m_command_lines_mutex);
+    if (!g.m_command_lines.empty())
+        MessageQueue::main().post(g.m_window, kCommandLineMessage);
+}
+
 void Application::on_command_line()
 {
     GameBase& g = *m_game;
-    WString text;
-    bool any = false;
-    {
-        MutexLock lock(g.m_command_lines_mutex);
-        if (!g.m_command_lines.empty()) {
+    // One arrived while the first screen was still being made waits for it:
+    // set_listener asks again.
+    if (!m_listener)
+        return;
+    // All that waited, in order; the messages posted for them find none.
+    for (;;) {
+        WString text;
+        {
+            MutexLock lock(g.m_command_lines_mutex);
+            if (g.m_command_lines.empty())
+                return;
             text = std::move(g.m_command_lines.front());
             g.m_command_lines.pop_front();
-            any = true;
         }
-    }
-    if (any && m_listener)
+        if (g.m_native)
+            g.m_native->raise();
+        Log::get() << u"Application: command line, brought to the front\n";
         m_listener->on_command_line(text);
+    }
 }
 
 void Application::on_char(char16_t c)

@@ -65,7 +65,13 @@ public:
     bool full_screen() const override { return m_full_screen; }
     void ResolutionChanged();
 
-    void set_listener(AppListener* listener) { m_listener = listener; }
+    // A command line waiting for a listener is told to the first one set.
+    void set_listener(AppListener* listener);
+    // Queues a command line (see AppListener::on_command_line) for the
+    // listener, from any thread: this start's own, or a second start's
+    // handed over. Each is told once, in order, with the window brought to
+    // the front; until a listener is set they wait.
+    void queue_command_line(WString text);
     AppListener* listener() const { return m_listener; }
 
     ScreenInfo const& screen_info() const { return m_game->m_screen_info; }

@@ -55,4 +55,33 @@ std::string command_line_help()
            "Exit status: 0 when all went well, 2 for an unknown option or a missing file.\n";
 }
 
+std::string absolute_path(std::string_view path, std::string_view current_directory)
+{
+    std::vector<std::string_view> names;
+    auto take = [&names](std::string_view text) {
+        while (!text.empty()) {
+            auto const slash = text.find('/');
+            auto const name = text.substr(0, slash);
+            if (name == "..") {
+                if (!names.empty())
+                    names.pop_back();
+            } else if (!name.empty() && name != ".") {
+                names.push_back(name);
+            }
+            if (slash == std::string_view::npos)
+                break;
+            text.remove_prefix(slash + 1);
+        }
+    };
+    if (path.empty() || path.front() != '/')
+        take(current_directory);
+    take(path);
+    std::string out;
+    for (auto const name : names) {
+        out += '/';
+        out += name;
+    }
+    return out.empty() ? std::string("/") : out;
+}
+
 }

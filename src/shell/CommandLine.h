@@ -28,4 +28,11 @@ CommandLine parse_command_line(std::vector<std::string_view> const& arguments,
 
 std::string command_line_help();
 
+// `path` (a system path, "/" separated) against `current_directory` when
+// it is relative, with "." and empty names taken out and each ".." taking
+// out the name before it; the names' bytes are kept as they are. What the
+// program hands over and opens, so that a second start in another folder
+// means the same file.
+std::string absolute_path(std::string_view path, std::string_view current_directory);
+
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# A second start hands its command line to the running instance and ends
-# with 0 (an empty command line arrives as an empty text); a second start
+# A second start hands its pictures and folders to the running instance, as
+# full paths, and ends with 0 (none arrive as none); a second start
 # whose running instance does not answer gives up after 5 seconds and
 # starts by itself.
 quilvane=$1
@@ -21,8 +21,8 @@ wait_for_log() {
 # What a second start hands over: names of files, which must exist.
 touch "$work/two" "$work/words"
 cat > "$work/first.txt" <<SCRIPT
-wait_log 20000 album form: command line [$work/two $work/words]
-wait_log 20000 album form: command line []
+wait_log 20000 album form: command line, 2 paths
+wait_log 20000 album form: command line, 0 paths
 SCRIPT
 QUILVANE_SCRIPT=$work/first.txt timeout 60 "$quilvane" &
 first=$!
@@ -30,12 +30,13 @@ wait_for_log "WinMain 14"
 
 # The later starts log elsewhere: each start begins its log file afresh.
 mkdir -p "$work/second"
-TMPDIR=$work/second timeout 20 "$quilvane" "$work/two" "$work/words" || fail "second start with a command line: exit $?"
+(cd "$work/second" && TMPDIR=$work/second timeout 20 "$quilvane" ../two "$work/words") || fail "second start with a command line: exit $?"
 TMPDIR=$work/second timeout 20 "$quilvane" || fail "second start without a command line: exit $?"
 wait $first || fail "first instance: exit $?"
 log=$(log_text "$quilvane")
-grep -qF "album form: command line [$work/two $work/words]" <<< "$log" || fail "command line not handed over"
-grep -qF "album form: command line []" <<< "$log" || fail "empty command line not handed over"
+grep -qF "album form: open [$work/two]" <<< "$log" || fail "relative path not handed over in full"
+grep -qF "album form: open [$work/words]" <<< "$log" || fail "second path not handed over"
+grep -qF "album form: command line, 0 paths" <<< "$log" || fail "empty command line not handed over"
 [[ $(grep -c "^[0-9]* GameBase 0$" <<< "$log") == 1 ]] || fail "a second start made a window"
 
 # The running instance stops answering; the next start must not hang.
