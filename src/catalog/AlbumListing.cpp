@@ -86,17 +86,17 @@ std::optional<ExifDateTime> picture_date_taken(WStringView path)
     return std::nullopt;
 }
 
+bool is_picture_name(WStringView name)
+{
+    return platform::matches_pattern(name, u"*.jpg") || platform::matches_pattern(name, u"*.jpeg");
+}
+
 namespace {
 
 struct Listing {
     std::vector<WString> pictures;
     std::vector<WString> directories;
 };
-
-bool is_picture_name(WStringView name)
-{
-    return platform::matches_pattern(name, u"*.jpg") || platform::matches_pattern(name, u"*.jpeg");
-}
 
 // One listing of the directory serves its pictures and the directories
 // below, each in the order they are shown.

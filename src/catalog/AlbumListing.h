@@ -19,6 +19,10 @@
 
 namespace qv {
 
+// Whether a file of that name is a picture: "*.jpg" or "*.jpeg", without
+// regard to case.
+bool is_picture_name(WStringView name);
+
 // The pictures of the album `directory`: its "*.jpg" and "*.jpeg" files
 // (names matched without regard to case; hidden files are no pictures), in
 // album order (in_album_order), named by their full path.

@@ -16,6 +16,7 @@
 #include "thumbcache/CacheLocation.h"
 #include "thumbcache/ScratchFiles.h"
 
+#include <functional>
 #include <unordered_map>
 
 #include <algorithm>
@@ -38,15 +39,22 @@ WString seconds_text(double seconds)
 void PhotoCatalog::run()
 {
     set_priority(-1);
+    move_old_document_caches();
     while (!stopping()) {
         bool wanted = false;
+        std::vector<Update> updates;
         {
             // Taken, not held: a search takes seconds, and the screens ask
             // for the next one meanwhile. Reset under the same lock as
             // need_search sets it, so no request is lost between.
             QV_LOCK(u"run", m_need_search_mutex);
             wanted = std::exchange(m_need_search, false);
-            if (!wanted)
+            // A search looks at everything the watching saw before it.
+            if (wanted)
+                m_updates.clear();
+            else
+                updates = std::exchange(m_updates, {});
+            if (!wanted && updates.empty())
                 m_work_event.reset();
         }
         if (wanted) {
@@ -55,6 +63,10 @@ void PhotoCatalog::run()
             set_searching(true);
             finish_search(search());
             set_searching(false);
+            continue;
+        }
+        if (!updates.empty()) {
+            apply_updates(updates);
             continue;
         }
         // The destructor raises the flag before it signals: a signal lost to
@@ -80,6 +92,11 @@ void PhotoCatalog::finish_search(bool whole)
     // event also sees the count.
     if (whole)
         ++m_searches_completed;
+    {
+        // A search asked for while this one ran is still to come.
+        QV_LOCK(u"run", m_need_search_mutex);
+        m_search_under_way = m_need_search;
+    }
     QV_LOCK(u"run", m_events_mutex);
     m_search_complete = true;
     QV_LOCK(u"run", m_progress_value_mutex);
@@ -118,24 +135,48 @@ bool PhotoCatalog::search()
     return true;
 }
 
-void PhotoCatalog::count_in_album(WString const& root, WString const& directory, WString const& picture, int count,
-    size_t& hint)
+namespace {
+
+// `count` pictures of `directory`, the first of them `picture`.
+void count_in_album(std::vector<FolderInfo>& albums, WString const& root, WString const& directory,
+    WString const& picture, int count, size_t& hint)
 {
-    QV_LOCK(u"check_drive", m_folders_mutex);
     // Pictures come directory by directory, so the last album is usually it.
-    if (hint < m_folders.size() && m_folders[hint].folder_path == directory) {
-        m_folders[hint].folder_size += count;
+    if (hint < albums.size() && albums[hint].folder_path == directory) {
+        albums[hint].folder_size += count;
         return;
     }
-    for (size_t i = 0; i < m_folders.size(); ++i) {
-        if (m_folders[i].folder_path == directory) {
-            m_folders[i].folder_size += count;
+    for (size_t i = 0; i < albums.size(); ++i) {
+        if (albums[i].folder_path == directory) {
+            albums[i].folder_size += count;
             hint = i;
             return;
         }
     }
-    m_folders.push_back({ root, directory, picture, count });
-    hint = m_folders.size() - 1;
+    albums.push_back({ root, directory, picture, count });
+    hint = albums.size() - 1;
+}
+
+}
+
+std::vector<PhotoCatalog::Checked> PhotoCatalog::check_pictures(WString const& root, std::vector<WString> pictures,
+    std::function<bool(WStringView)> const& listed)
+{
+    // Every picture's file is looked at here, with no lock held: the
+    // screens take these locks every frame.
+    std::vector<Checked> checked;
+    checked.reserve(pictures.size());
+    for (auto& picture : pictures) {
+        if (stopping())
+            break;
+        auto lookup = find_cache_file(picture, root, IdentityCheck::Listing, listed);
+        // Counted as the album shows it, even one that cannot be looked at
+        // (a link to nothing); a picture marked bad is tried again by every
+        // search.
+        bool const to_build = lookup.state == CacheLookup::State::Absent || lookup.state == CacheLookup::State::Bad;
+        checked.push_back({ std::move(picture), to_build, std::move(lookup.path) });
+    }
+    return checked;
 }
 
 bool PhotoCatalog::check_drive(WString const& root)
@@ -157,28 +198,18 @@ bool PhotoCatalog::check_drive(WString const& root)
             listed.emplace(join_path(cache_directory, file.name), false);
     }
     auto const in_listing = [&listed](WStringView name) { return listed.contains(WString(name)); };
-
-    // Every picture's file is looked at here, with no lock held: the
-    // screens take these locks every frame.
-    std::vector<Checked> checked;
-    checked.reserve(pictures.size());
-    for (auto& picture : pictures) {
-        if (stopping())
-            return false;
-        auto lookup = find_cache_file(picture, root, IdentityCheck::Listing, in_listing);
-        auto used = listed.find(lookup.path);
-        if (used != listed.end())
+    auto const checked = check_pictures(root, std::move(pictures), in_listing);
+    if (stopping())
+        return false;
+    for (auto const& picture : checked) {
+        if (auto used = listed.find(picture.cache_file); used != listed.end())
             used->second = true;
-        // Counted as the album shows it, even one that cannot be looked at
-        // (a link to nothing); a picture marked bad is tried again by every
-        // search.
-        bool const to_build = lookup.state == CacheLookup::State::Absent || lookup.state == CacheLookup::State::Bad;
-        checked.push_back({ std::move(picture), to_build });
     }
 
+    std::vector<FolderInfo> albums;
     {
         QV_LOCK(u"check_drive", m_map_mutex);
-        if (!queue_pictures(root, checked))
+        if (!queue_pictures(root, checked, albums))
             return false;
     }
     for (auto const& [file, used] : listed) {
@@ -186,6 +217,7 @@ bool PhotoCatalog::check_drive(WString const& root)
             platform::remove_file(expand_path(file));
     }
     QV_LOCK(u"check_drive", m_folders_mutex);
+    m_folders.insert(m_folders.end(), albums.begin(), albums.end());
     std::erase_if(m_folders, [](FolderInfo const& folder) { return folder.folder_size == 0; });
     // The walk's order is a tree's; the list shows each root's albums by name.
     sort_albums(m_folders);
@@ -193,17 +225,18 @@ bool PhotoCatalog::check_drive(WString const& root)
 }
 
 // Called with m_map_mutex held.
-bool PhotoCatalog::queue_pictures(WString const& root, std::vector<Checked> const& pictures)
+bool PhotoCatalog::queue_pictures(WString const& root, std::vector<Checked> const& pictures,
+    std::vector<FolderInfo>& albums)
 {
     size_t hint = 0;
     // Pictures come directory by directory: each run of one directory's
-    // pictures is counted in its album at once, under one lock.
+    // pictures is counted in its album at once.
     WString run_directory;
     WString run_first;
     int run_length = 0;
     auto count_run = [&] {
         if (run_length > 0)
-            count_in_album(root, run_directory, run_first, run_length, hint);
+            count_in_album(albums, root, run_directory, run_first, run_length, hint);
         run_length = 0;
     };
     auto count = [&](WString const& directory, WString const& picture) {
@@ -216,14 +249,15 @@ bool PhotoCatalog::queue_pictures(WString const& root, std::vector<Checked> cons
         run_first = picture;
         run_length = 1;
     };
-    for (auto const& [picture, to_build] : pictures) {
+    for (auto const& item : pictures) {
         if (stopping()) {
             count_run();
             return false;
         }
+        WString const& picture = item.picture;
         auto directory = folder_of(picture);
         count(directory, picture);
-        if (!to_build)
+        if (!item.to_build)
             continue;
         auto pending = m_map.find(directory);
         if (pending == m_map.end()) {

@@ -23,8 +23,17 @@ PhotoCatalog::PhotoCatalog(WString folders_file, bool start)
     Log::get() << u"ini load end\n";
     // Nobody is told of the loaded list: no listener can be there yet, and
     // each screen reads the list when it is built.
-    if (start)
+    if (start) {
         start_worker();
+        // A first start over a full pictures folder finds its albums without
+        // being asked; later starts show the list kept, and the watching
+        // brings it up to date.
+        if (!m_album_list_found) {
+            Log::get() << u"no album list: the first search starts\n";
+            need_search();
+        }
+        start_watching();
+    }
 }
 
 // A building thread: the catalog's loop, at background priority.
@@ -45,6 +54,8 @@ private:
 PhotoCatalog::~PhotoCatalog()
 {
     m_stop.store(true);
+    // The watching hands work to the worker: it goes first.
+    m_watcher.reset();
     request_stop();
     m_work_event.set();
     m_build_event.set();
@@ -164,6 +175,7 @@ void PhotoCatalog::load_folders(WStringView file)
     FileStream stream(file, OpenMode::Read);
     if (!stream.is_open())
         return;
+    m_album_list_found = true;
     auto loaded = folders_from_text(read_text(stream).text);
     m_folders.insert(m_folders.end(), loaded.begin(), loaded.end());
 }
@@ -248,6 +260,7 @@ PhotoCatalog::StorageProblem PhotoCatalog::storage_problem()
 void PhotoCatalog::need_search()
 {
     QV_LOCK(u"need_search", m_need_search_mutex);
+    m_search_under_way = true;
     if (!m_need_search) {
         m_need_search = true;
         m_work_event.set();

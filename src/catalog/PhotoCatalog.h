@@ -47,6 +47,7 @@
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace qv {
@@ -55,13 +56,36 @@ class PhotoCatalog : public Singleton<PhotoCatalog>, private Thread {
 public:
     // `folders_file` empty: $QUILVANE_FOLDERS_INI, else "%app_path%/folders.ini"
     // beside the program, or $XDG_DATA_HOME/quilvane/folders.ini installed.
-    // Without `start_worker` nothing is built until start_worker() is called.
+    // With `start_worker`, as the program starts it: the worker starts, the
+    // search roots are watched, and where no album list was found the first
+    // search starts at once. Without it nothing is built, searched or
+    // watched until asked for (start_worker, start_watching, need_search).
     explicit PhotoCatalog(WString folders_file = {}, bool start_worker = true);
     ~PhotoCatalog() override;
 
     static WString default_folders_file();
     WString const& folders_file() const { return m_folders_file; }
     bool start_worker();
+    // Whether the album list file was there to load.
+    bool album_list_found() const { return m_album_list_found; }
+
+    // Watches the search roots while the object lives (see DirectoryWatch):
+    // pictures and albums that come, go or change, and cards mounted or
+    // taken out, change the album list within seconds, quietly: the list
+    // is changed in place and told as folders_changed, never as a search.
+    // Trees beyond the bound of watches are looked at every
+    // `rescan_seconds`. False when the system offers no watching.
+    struct WatchOptions {
+        std::size_t max_watches { 0 }; // 0: the platform's default
+        int quiet_ms { 500 };
+        int longest_ms { 3000 };
+        int rescan_seconds { 45 };
+    };
+    bool start_watching(WatchOptions options);
+    bool start_watching() { return start_watching(WatchOptions {}); }
+    // A search asked for and not yet complete (a screen made meanwhile
+    // shows it as running).
+    bool search_under_way() const { return m_search_under_way.load(); }
     // How many cache files are built at once: before start_worker, 0 for
     // the setting "BuildThreads", else one per processor; at most
     // kMaxBuildThreads, as many as the scratch files of builds under way can
@@ -120,6 +144,11 @@ public:
 
     // Diagnostics for tools and tests.
     int searches_completed() const { return m_searches_completed.load(); }
+    // Quiet updates the watching made, each a batch of changes.
+    int updates_completed() const { return m_updates_completed.load(); }
+    // Directories the watching holds a watch on, and the trees it left to
+    // the rescans (0, 0 when not watching). Any thread.
+    std::pair<std::size_t, std::size_t> watch_counts();
     std::vector<PendingPicture> pending_pictures(WStringView folder_path);
     int pending_count();
     // Called on the building thread after each build attempt, before the
@@ -142,10 +171,27 @@ private:
     struct Checked {
         WString picture;
         bool to_build { false };
+        WString cache_file;
     };
-    bool queue_pictures(WString const& root, std::vector<Checked> const& pictures);
-    // `count` pictures of `directory`, the first of them `picture`.
-    void count_in_album(WString const& root, WString const& directory, WString const& picture, int count, size_t& hint);
+    // Called with m_map_mutex held; the albums counted go to `albums`.
+    bool queue_pictures(WString const& root, std::vector<Checked> const& pictures, std::vector<FolderInfo>& albums);
+    std::vector<Checked> check_pictures(WString const& root, std::vector<WString> pictures,
+        std::function<bool(WStringView)> const& listed);
+
+    // What the watching asks the worker to look at again: one album (its
+    // own pictures), a tree of them, or every root.
+    struct Update {
+        WString drive_path;
+        WString directory;
+        bool recursive { false };
+        bool everything { false };
+    };
+    void queue_updates(std::vector<Update> updates);
+    void apply_updates(std::vector<Update> const& updates);
+    // False when the stop flag cut it short.
+    bool rescan(WString const& drive, WString const& directory, bool recursive, bool& changed);
+    class WatchThread;
+    void watch_loop(WatchThread& thread);
     class BuildThread;
     void set_searching(bool searching);
     void build_loop();
@@ -168,6 +214,9 @@ private:
 
     Mutex m_need_search_mutex;
     bool m_need_search { false };
+    std::vector<Update> m_updates; // under m_need_search_mutex
+    std::atomic<bool> m_search_under_way { false };
+    bool m_album_list_found { false };
     Mutex m_progress_max_mutex;
     int m_progress_max { 0 };
     Mutex m_progress_value_mutex;
@@ -205,6 +254,12 @@ private:
     // The builder reads this one; Thread's own flag is set alongside it.
     std::atomic<bool> m_stop { false };
     std::atomic<int> m_searches_completed { 0 };
+    std::atomic<int> m_updates_completed { 0 };
+    struct StopWatching {
+        void operator()(WatchThread* thread) const;
+    };
+    std::unique_ptr<WatchThread, StopWatching> m_watcher;
+    WatchOptions m_watch_options;
     std::vector<CatalogListener*> m_listeners;
     bool m_polling { false };
     std::function<void(WString const&, bool)> m_build_observer;

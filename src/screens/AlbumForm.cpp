@@ -86,6 +86,10 @@ AlbumForm::AlbumForm(PropertiesImpl& store, PhotoCatalog& catalog)
     Log::get() << u"album form\n";
     enable_keyboard_focus();
     m_folder_form.set_menu_opener([this] { m_menu_form.open(); });
+    // The first start's own search shows as one the button started.
+    m_search_running = m_catalog.search_under_way();
+    if (m_search_running)
+        Log::get() << u"album form: a search is under way\n";
     build();
     Log::get() << u"album skin load\n";
 }
@@ -127,12 +131,15 @@ void AlbumForm::apply_album_count()
     for (std::size_t i = 0; i < albums.size(); ++i)
         m_captions.emplace(albums[i].folder_path, std::move(captions[i]));
     int const count = static_cast<int>(albums.size());
+    // The watching may take the last album away, as a search may.
+    if (count <= 0 && m_list->item_count() > 0)
+        m_list->set_provider(this, 0);
+    m_warning_image->set_visible(count <= 0);
+    m_warning_text->set_visible(count <= 0);
     if (count <= 0)
         return;
     m_list->set_provider(this, count);
     m_list->set_visible(true);
-    m_warning_image->set_visible(false);
-    m_warning_text->set_visible(false);
 }
 
 void AlbumForm::advance(double seconds)

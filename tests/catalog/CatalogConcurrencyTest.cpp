@@ -43,7 +43,9 @@ TEST_F(CatalogConcurrencyTest, ScreenCallsWhileTheWorkerSearchesAndBuilds)
             pictures.push_back(test::program_form(path));
         }
     }
-    PhotoCatalog catalog(m_ini);
+    // The worker alone: the searches are the test's.
+    PhotoCatalog catalog(m_ini, false);
+    catalog.start_worker();
     Screen screen;
     screen.catalog = &catalog;
     catalog.add_listener(&screen);

@@ -69,7 +69,9 @@ TEST_F(CatalogSearchTest, AlbumsOfCardsComeBeforeMyDocumentsWithTheirCaptionsAnd
     test::write_bytes(m_docs / "notes.jpg.txt", std::string("x"));
     fs::create_directories(m_docs / "folder.jpg");
 
-    PhotoCatalog catalog(m_ini);
+    // The worker alone: the searches are the test's.
+    PhotoCatalog catalog(m_ini, false);
+    catalog.start_worker();
     test::Recorder recorder;
     catalog.add_listener(&recorder);
     search_and_build(catalog, recorder);
@@ -115,7 +117,9 @@ TEST_F(CatalogSearchTest, SavedListMatchesTheSearchAndSurvivesARestart)
     picture(m_docs / "q.jpg", 2);
     std::vector<FolderInfo> found;
     {
-        PhotoCatalog catalog(m_ini);
+        // The worker alone: the searches are the test's.
+        PhotoCatalog catalog(m_ini, false);
+        catalog.start_worker();
         test::Recorder recorder;
         catalog.add_listener(&recorder);
         search_and_build(catalog, recorder);
@@ -238,7 +242,9 @@ TEST_F(CatalogSearchTest, CacheFilesCutShortOrEmptyAreRebuiltAndBuildLeftoversDe
 
 TEST_F(CatalogSearchTest, NoPicturesGivesAnEmptyListSavedAsTheMarkAlone)
 {
-    PhotoCatalog catalog(m_ini);
+    // The worker alone: the searches are the test's.
+    PhotoCatalog catalog(m_ini, false);
+    catalog.start_worker();
     test::Recorder recorder;
     catalog.add_listener(&recorder);
     search_and_build(catalog, recorder);
