@@ -89,8 +89,10 @@ WString resolved(WStringView path)
 PlacedPath place_in_roots(WStringView full_path, bool is_directory, std::vector<WString> const& roots)
 {
     WString const path = strip_trailing_separator(full_path);
+    // A folder is named with its trailing separator, as albums are.
     auto placed = [&](WString const& root, WString const& rest) {
-        return PlacedPath { with_separator(root), rest.empty() ? with_separator(root) : with_separator(root) + rest };
+        WString named = with_separator(root) + rest;
+        return PlacedPath { with_separator(root), is_directory ? with_separator(named) : named };
     };
     for (auto const& root : roots) {
         if (auto rest = inside(path, strip_trailing_separator(expand_path(root))))

@@ -169,6 +169,26 @@ TEST_F(ApplicationShellTest, handed_over_command_lines_reach_the_listener_in_ord
     app.set_listener(nullptr);
 }
 
+TEST_F(ApplicationShellTest, command_lines_that_come_before_the_first_screen_wait_for_it)
+{
+    Application app(u"Quilvane");
+    auto& queue = platform::MessageQueue::main();
+    // This start's own, then a second start's handed over while the first
+    // screen is still being made.
+    app.queue_command_line(u"own");
+    queue.post(platform::Message { app.game().window(), platform::WM_COPYDATA, 0, 0, u"handed over" });
+    pump(app);
+    RecordingListener listener;
+    app.set_listener(&listener);
+    pump(app);
+    EXPECT_EQ(listener.m_lines, (std::vector<WString> { u"own", u"handed over" }));
+    // Told once: later messages find none waiting.
+    app.queue_command_line(u"later");
+    pump(app);
+    EXPECT_EQ(listener.m_lines, (std::vector<WString> { u"own", u"handed over", u"later" }));
+    app.set_listener(nullptr);
+}
+
 TEST_F(ApplicationShellTest, pen_release_follows_the_capture_with_or_without_a_position)
 {
     Application app(u"Quilvane");

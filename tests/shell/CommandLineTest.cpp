@@ -54,5 +54,19 @@ TEST(CommandLine, options_end_at_a_double_dash_and_a_lone_dash_is_a_name)
     EXPECT_TRUE(demo.demo);
 }
 
+TEST(CommandLine, a_path_is_made_absolute_against_the_folder_the_program_was_started_in)
+{
+    EXPECT_EQ(absolute_path("photo.jpg", "/home/ann/Pictures"), "/home/ann/Pictures/photo.jpg");
+    EXPECT_EQ(absolute_path("./Trip/../Trip//b.jpg", "/home/ann/"), "/home/ann/Trip/b.jpg");
+    EXPECT_EQ(absolute_path("../x.jpg", "/home/ann"), "/home/x.jpg");
+    EXPECT_EQ(absolute_path("/srv/a.jpg", "/home/ann"), "/srv/a.jpg") << "an absolute path ignores the folder";
+    EXPECT_EQ(absolute_path("../../../..", "/home"), "/") << "nothing above the root";
+    EXPECT_EQ(absolute_path(".", "/"), "/");
+    EXPECT_EQ(absolute_path("Trip/", "/p"), "/p/Trip") << "a folder named with its slash";
+    // Names keep their bytes: spaces, quotes, and bytes that are no UTF-8.
+    std::string const odd = "it's \"here\" \xff\xfe.jpg";
+    EXPECT_EQ(absolute_path(odd, "/p q"), "/p q/" + odd);
+}
+
 }
 }
