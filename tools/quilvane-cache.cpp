@@ -13,6 +13,12 @@
 //                                        the cards and the pictures folder, the album
 //                                        list in folders.ini beside the executable
 //                                        (or $QUILVANE_FOLDERS_INI)
+//
+// The cache files go where the program looks for them (CacheLocation.h):
+// the pictures folder's to $XDG_CACHE_HOME/quilvane/documents, a card's to
+// "!quilvanecache" on the card (.../quilvane/cards/NAME when it cannot be
+// written), any other root's to .../quilvane/folders/. The pictures
+// folder's old "!quilvanecache" is moved first, as the program does.
 
 #include "base/Directories.h"
 #include "base/FileInfo.h"
@@ -72,6 +78,15 @@ void remove_stale_scratch(std::vector<WString> const& roots)
         removed += remove_stale_scratch_files(cache_directory_of(root));
     if (removed > 0)
         std::printf("removed %d scratch files left by builds that did not finish\n", removed);
+}
+
+// Before anything reads or writes the pictures folder's caches, as the
+// program's catalog does when it starts.
+void move_old_caches()
+{
+    auto const text = move_old_document_caches();
+    if (!text.empty())
+        std::printf("%s\n", to_utf8(text).c_str());
 }
 
 // What became of every picture seen: each is in exactly one group.
@@ -165,6 +180,8 @@ int build(std::vector<WString> roots, int threads)
             distinct.push_back(std::move(root));
     }
     roots = std::move(distinct);
+    if (std::any_of(roots.begin(), roots.end(), [](auto const& r) { return same_root(r, u"%my_documents%"); }))
+        move_old_caches();
     remove_stale_scratch(roots);
     struct Job {
         WString picture;
@@ -243,7 +260,7 @@ int build(std::vector<WString> roots, int threads)
 }
 
 // The search root that holds the picture's cache: given, or the nearest
-// folder above the picture whose "!quilvanecache" has it.
+// folder above the picture whose cache directory has it.
 WString root_for(WString const& picture, int argc, char** argv, int index)
 {
     if (argc > index)
@@ -368,6 +385,7 @@ int search(int threads)
         bool m_complete { false };
     };
 
+    move_old_caches();
     remove_stale_scratch(default_roots());
     // The catalog tells a screen of the latest picture built at each poll,
     // not of every one: the builds are counted where they happen.
@@ -437,17 +455,23 @@ int search(int threads)
     return 0;
 }
 
-int usage()
+int usage(FILE* out = stderr)
 {
-    std::fprintf(stderr,
+    std::fprintf(out,
         "usage: quilvane-cache build [-j N] [ROOT...]\n"
         "       quilvane-cache check PICTURE [ROOT]\n"
         "       quilvane-cache tile PICTURE LEVEL COLUMN ROW OUT.png [ROOT]\n"
         "           LEVEL 0 fits one 256-pixel tile, each level above doubles it; COLUMN and ROW\n"
         "           count tiles of the upright picture (its Exif orientation applied)\n"
         "       quilvane-cache search [-j N]\n"
-        "           -j N builds N cache files at once (default: one per processor)\n");
-    return 2;
+        "           -j N builds N cache files at once (default: one per processor)\n"
+        "cache files go where the program looks for them:\n"
+        "  the pictures folder's    $XDG_CACHE_HOME/quilvane/documents (~/.cache/quilvane/documents)\n"
+        "  a memory card's          !quilvanecache on the card; $XDG_CACHE_HOME/quilvane/cards/NAME\n"
+        "                           when the card cannot be written\n"
+        "  any other ROOT's         $XDG_CACHE_HOME/quilvane/folders/ROOT's path with \"!\" for \"/\"\n"
+        "the pictures folder's old !quilvanecache is moved there first\n");
+    return out == stderr ? 2 : 0;
 }
 
 }
@@ -456,6 +480,8 @@ int main(int argc, char** argv)
 {
     if (argc < 2)
         return usage();
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)
+        return usage(stdout);
     // Interrupted or killed, a build takes its scratch files with it.
     install_scratch_cleanup_on_signals();
     std::string command = argv[1];

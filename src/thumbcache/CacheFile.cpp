@@ -262,13 +262,7 @@ std::optional<PictureIdentity> identify_picture(WStringView picture, WStringView
     return identity;
 }
 
-WString root_of_cache_file(WStringView cache_file)
-{
-    auto const directory = directory_of(cache_file);
-    if (file_name_of(strip_trailing_separator(directory)) == kCacheDirectory)
-        return directory_of(strip_trailing_separator(directory));
-    return {};
-}
+WString root_of_cache_file(WStringView cache_file) { return root_of_cache_directory(directory_of(cache_file)); }
 
 std::optional<std::uint64_t> picture_fingerprint(WStringView picture)
 {

@@ -1,7 +1,7 @@
 #pragma once
 
-// Cache files: one per picture, in "!quilvanecache" at the picture's search
-// root. A complete file starts with the mark 16 and ends with the identity
+// Cache files: one per picture, in the cache directory of the picture's
+// search root (CacheLocation.h). A complete file starts with the mark 16 and ends with the identity
 // record of the picture it was built from; a file with the record alone
 // marks a picture that cannot be read, and says why.
 //
@@ -59,6 +59,8 @@
 namespace qv {
 
 inline constexpr std::uint32_t kCacheMark = 16;
+// The cache directory's name where it lies in the search root itself (a
+// card's, and the pictures folder's before caches moved out of it).
 inline constexpr char16_t const* kCacheDirectory = u"!quilvanecache";
 inline constexpr std::size_t kEntrySize = 17;
 

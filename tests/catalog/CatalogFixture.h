@@ -8,6 +8,7 @@
 #include "catalog/CatalogEvent.h"
 #include "catalog/PhotoCatalog.h"
 #include "support/TestSupport.h"
+#include "thumbcache/CacheLocation.h"
 
 #include <gtest/gtest.h>
 
@@ -55,7 +56,10 @@ protected:
     // need_search, then polls until the search and every build are over.
     static void search_and_build(PhotoCatalog& catalog, Recorder& recorder);
 
-    std::filesystem::path cache_dir(std::filesystem::path const& root) const { return root / "!quilvanecache"; }
+    std::filesystem::path cache_dir(std::filesystem::path const& root) const
+    {
+        return system_form(cache_directory_of(program_form(root)));
+    }
     static std::vector<std::string> files_in(std::filesystem::path const& directory);
 };
 

@@ -177,25 +177,29 @@ TEST_F(CatalogIdentityTest, APictureRewrittenInPlaceIsBuiltAgainAndARenamedOneKe
     catalog.remove_listener(&recorder);
 }
 
-// A file system of its own over the documents folder, where the machine
-// lets the tests mount one (they run as root in CI); skipped elsewhere.
+// A file system of its own where the documents folder's caches live, where
+// the machine lets the tests mount one (they run as root in CI); skipped
+// elsewhere.
 class StorageTest : public CatalogIdentityTest {
 protected:
     void mount_documents(std::string const& options)
     {
-        if (::mount("tmpfs", m_docs.c_str(), "tmpfs", 0, options.c_str()) != 0)
+        fs::create_directories(m_store);
+        if (::mount("tmpfs", m_store.c_str(), "tmpfs", 0, options.c_str()) != 0)
             GTEST_SKIP() << "cannot mount a file system here: " << std::strerror(errno);
         m_mounted = true;
+        fs::create_directories(cache_dir(m_docs));
     }
     void remount(unsigned long flags)
     {
-        ASSERT_EQ(::mount("tmpfs", m_docs.c_str(), "tmpfs", MS_REMOUNT | flags, nullptr), 0) << std::strerror(errno);
+        ASSERT_EQ(::mount("tmpfs", m_store.c_str(), "tmpfs", MS_REMOUNT | flags, nullptr), 0) << std::strerror(errno);
     }
     void TearDown() override
     {
         if (m_mounted)
-            ::umount2(m_docs.c_str(), MNT_DETACH);
+            ::umount2(m_store.c_str(), MNT_DETACH);
     }
+    fs::path const m_store { cache_dir(m_docs).parent_path() };
     void make_pictures(int count)
     {
         for (int i = 0; i < count; ++i)
@@ -261,7 +265,7 @@ TEST_F(StorageTest, AFullDiskMarksNoGoodPictureBadAndTheNextSearchBuildsThemOnce
     make_pictures(6);
     {
         // Everything left taken.
-        std::ofstream filler(m_docs / "filler.bin", std::ios::binary);
+        std::ofstream filler(m_store / "filler.bin", std::ios::binary);
         std::string const block(64 * 1024, 'x');
         while (filler.write(block.data(), static_cast<std::streamsize>(block.size())))
             ;
@@ -282,7 +286,7 @@ TEST_F(StorageTest, AFullDiskMarksNoGoodPictureBadAndTheNextSearchBuildsThemOnce
     EXPECT_TRUE(files_in(cache_dir(m_docs)).empty());
     expect_given_up(catalog, 6, platform::StorageFault::Full);
 
-    fs::remove(m_docs / "filler.bin");
+    fs::remove(m_store / "filler.bin");
     search_and_build(catalog, recorder);
     EXPECT_EQ(builds.total(), tried + 6);
     EXPECT_EQ(files_in(cache_dir(m_docs)).size(), 6u);

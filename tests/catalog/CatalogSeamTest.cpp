@@ -7,6 +7,7 @@
 #include "catalog/AlbumListing.h"
 #include "catalog/PhotoCatalog.h"
 #include "thumbcache/CacheFile.h"
+#include "thumbcache/CacheLocation.h"
 
 #include <gtest/gtest.h>
 
@@ -119,7 +120,7 @@ TEST_F(CatalogSeamTest, StatusFollowsThePictureFromBuildingToReadyOrBadWithItsRe
     auto const ready = catalog.picture_status(good, root());
     EXPECT_EQ(ready.state, PictureStatus::State::Ready);
     EXPECT_TRUE(is_cache_file_valid(ready.cache_file));
-    EXPECT_TRUE(ready.cache_file.find(kCacheDirectory) != WString::npos);
+    EXPECT_EQ(strip_trailing_separator(directory_of(ready.cache_file)), cache_directory_of(root()));
     auto const bad = catalog.picture_status(text, root());
     EXPECT_EQ(bad.state, PictureStatus::State::Bad);
     EXPECT_EQ(bad.problem, PictureProblem::NotJpeg);

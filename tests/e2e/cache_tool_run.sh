@@ -14,7 +14,8 @@ make_pictures=$1 cache_tool=$2
 source "$(dirname "$0")/common.sh"
 
 docs=$QUILVANE_DOCUMENTS
-cache=$docs/!quilvanecache
+# The pictures folder's caches live in the user's cache directory.
+cache=$XDG_CACHE_HOME/quilvane/documents
 odd_folder="$docs/Ferien $(printf '\xff')"
 odd_picture="$odd_folder/$(printf 'Strand \xe9').jpg"
 mkdir -p "$docs/Phone" "$odd_folder"
@@ -62,13 +63,23 @@ expect "scratch files left by a finished build: $(scratch_files)" test -z "$(scr
 # check finds its cache file by the same bytes.
 checked=$(timeout 60 "$cache_tool" check "$odd_picture") || problems+=("check of the Latin-1 picture: exit code $?")
 expect "check: $checked" grep -q '^valid, ' <<< "$checked"
-expect "check printed the cache file with backslashes: $checked" grep -q "^cache file: $docs/" <<< "$checked"
+expect "check printed the cache file with backslashes, or not in the cache home: $checked" \
+    grep -qF "cache file: $cache/" <<< "$checked"
 expect "check: the cache file it names does not exist" test -f "$(sed -n 's/^cache file: //p' <<< "$checked")"
 
 # 2. Built already: nothing is built again, and every picture is counted.
 out=$(timeout 120 "$cache_tool" build -j1 "$docs/" "$docs") || fail "second build: exit code $?"
 got=$(counts "$out")
 expect "second build counts (a root named twice counts once): $got" test "$got" == "0 5 1 0 $pictures"
+
+# Caches in the old place, the pictures folder itself, are moved out before
+# the build, and used there: nothing is built again.
+mv "$cache" "$docs/!quilvanecache"
+out=$(timeout 120 "$cache_tool" build "$docs") || fail "build over the old cache directory: exit code $?"
+expect "the move of the old cache directory is not reported: $out" grep -q "^old cache directory moved: " <<< "$out"
+got=$(counts "$out")
+expect "build after the move counts: $got" test "$got" == "0 5 1 0 $pictures"
+expect "the old cache directory is still in the pictures folder" test ! -e "$docs/!quilvanecache"
 
 # A count of builds that is none or no number is refused before any work.
 for bad in 0 x 33; do
@@ -102,7 +113,9 @@ rm -f "$cache/~build-$$-0.cache"
 
 # 4. Large pictures, so that a build is caught under way.
 big=$work/big
-cache=$big/!quilvanecache
+# A root that is neither the pictures folder nor a card: a directory of its
+# own, named after its path with "!" for "/".
+cache=$XDG_CACHE_HOME/quilvane/folders/${big//\//!}
 mkdir -p "$big"
 for i in 1 2 3 4; do
     "$make_pictures" progressive 5000 4000 "$big/$i.jpg" || fail "large test picture"
@@ -139,6 +152,9 @@ out=$(timeout 120 "$cache_tool" build "$big") || fail "build after the interrupt
 got=$(counts "$out")
 expect "build after the interruptions: $got" test "$got" == "$((4 - built_before)) $built_before 0 0 4"
 expect "scratch files after the last build: $(scratch_files)" test -z "$(scratch_files)"
+
+expect "cache files were written into the pictures folder: $(find "$docs" -name '!quilvanecache')" \
+    test -z "$(find "$docs" -name '!quilvanecache')"
 
 if ((${#problems[@]})); then
     printf 'FAIL: %s\n' "${problems[@]}" >&2

@@ -14,6 +14,9 @@ export QUILVANE_SCREEN=480x640@192
 export QUILVANE_DOCUMENTS=$work/docs
 export QUILVANE_CARDS=$work/card
 export QUILVANE_FOLDERS_INI=$work/folders.ini
+# Caches and data go to the test's own directory, never the real home.
+export XDG_CACHE_HOME=$work/cache
+export XDG_DATA_HOME=$work/data
 mkdir -p "$QUILVANE_DOCUMENTS" "$QUILVANE_CARDS"
 printf '[HKEY_CURRENT_USER\\Software\\Zenk]\n"Log"=dword:00000001\n' > "$QUILVANE_REGISTRY"
 

@@ -1,4 +1,7 @@
 #include "support/TestSupport.h"
+#include "thumbcache/CacheLocation.h"
+
+#include <gtest/gtest.h>
 
 #include <thread>
 #include <sys/wait.h>
@@ -29,6 +32,49 @@ TempDir::~TempDir()
     std::filesystem::remove_all(m_path, ignored);
 }
 
+namespace {
+
+// Every test writes its caches and its data into a directory of its own,
+// never into the home of whoever runs the tests, nor where another test
+// left its files.
+class PrivateHomes : public ::testing::EmptyTestEventListener {
+public:
+    explicit PrivateHomes(std::filesystem::path homes)
+        : m_homes(std::move(homes))
+    {
+        use(m_homes / "outside");
+    }
+
+    void OnTestStart(::testing::TestInfo const&) override { use(m_homes / std::to_string(++m_tests)); }
+    void OnTestEnd(::testing::TestInfo const&) override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_homes / std::to_string(m_tests), ignored);
+        use(m_homes / "outside");
+    }
+
+private:
+    static void use(std::filesystem::path const& home)
+    {
+        setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
+        setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+        cache_location_seam::forget();
+    }
+
+    std::filesystem::path m_homes;
+    int m_tests { 0 };
+};
+
+// Made before the test framework, so gone only after it; registered before
+// the tests run, and owned by the framework's list of listeners.
+TempDir const homes;
+bool const private_homes = [] {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new PrivateHomes(homes.path()));
+    return true;
+}();
+
+}
+
 WString TempDir::program_path(std::string const& name) const
 {
     return program_form(name.empty() ? m_path : m_path / name);
@@ -43,6 +89,9 @@ ScopedEnv::ScopedEnv(char const* name, std::optional<std::string> value)
         setenv(name, value->c_str(), 1);
     else
         unsetenv(name);
+    // Where caches live follows the environment (the cards, the pictures
+    // folder, the cache home).
+    cache_location_seam::forget();
 }
 
 ScopedEnv::~ScopedEnv()
@@ -51,6 +100,7 @@ ScopedEnv::~ScopedEnv()
         setenv(m_name.c_str(), m_old->c_str(), 1);
     else
         unsetenv(m_name.c_str());
+    cache_location_seam::forget();
 }
 
 std::vector<unsigned char> read_bytes(std::filesystem::path const& path)

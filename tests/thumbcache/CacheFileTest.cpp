@@ -1,4 +1,5 @@
 #include "thumbcache/CacheFile.h"
+#include "thumbcache/CacheLocation.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -75,8 +76,8 @@ TEST(CacheNames, spell_size_and_modification_time_at_full_width)
     set_modified(dir / "b.jpg", 1730419200, 5);
     auto const a = cache_file_name(dir.program_path("a.jpg"), root);
     auto const b = cache_file_name(dir.program_path("b.jpg"), root);
-    EXPECT_EQ(a, dir.program_path() + u"\\!quilvanecache\\987-20240111000000.000000005");
-    EXPECT_EQ(b, dir.program_path() + u"\\!quilvanecache\\987-20241101000000.000000005");
+    EXPECT_EQ(a, cache_directory_of(root) + u"\\987-20240111000000.000000005");
+    EXPECT_EQ(b, cache_directory_of(root) + u"\\987-20241101000000.000000005");
 
     fs::rename(dir / "a.jpg", dir / "c.jpg");
     EXPECT_EQ(cache_file_name(dir.program_path("c.jpg"), root), a) << "renaming keeps the name";

@@ -1,6 +1,7 @@
 #include "CachePictures.h"
 #include "imaging/JpegCodec.h"
 #include "support/TestSupport.h"
+#include "thumbcache/CacheLocation.h"
 
 #include <jpeglib.h>
 
@@ -10,6 +11,13 @@
 #include <fstream>
 
 namespace qv::test {
+
+std::filesystem::path make_cache_directory(WStringView root)
+{
+    auto const directory = system_form(cache_directory_of(root));
+    std::filesystem::create_directories(directory);
+    return directory;
+}
 
 std::vector<std::uint8_t> pattern_row(int width, int y)
 {

@@ -33,6 +33,10 @@ bool write_cmyk_jpeg(std::filesystem::path const& path, int width, int height, b
 // and every level made from them, decode to exactly the turned pixels.
 std::vector<std::uint8_t> squares_row(int width, int y);
 
+// The cache directory of the search root `root`, made (wherever it lies:
+// CacheLocation.h); its system path.
+std::filesystem::path make_cache_directory(WStringView root);
+
 // The whole picture decoded at full size, in RGB565.
 std::unique_ptr<PixelBuffer> decode_whole(WStringView path);
 

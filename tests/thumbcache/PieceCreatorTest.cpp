@@ -24,7 +24,7 @@ protected:
 
     void make_cached_picture(std::string const& name, int width, int height)
     {
-        fs::create_directories(m_dir / "!quilvanecache");
+        test::make_cache_directory(root());
         ASSERT_TRUE(test::write_pattern_jpeg(m_dir / name, width, height));
         ASSERT_TRUE(create_picture_cache(picture(name), cache_file_name(picture(name), root())));
     }
@@ -112,7 +112,7 @@ TEST_F(PieceCreatorTest, levels_too_large_for_memory_pass_through_scratch_files)
         EXPECT_EQ(whole->height(), 2000 >> k);
     }
     expect_tiles_match_whole_levels("wide.jpg", top - 2, top - 1);
-    for (auto const& entry : fs::directory_iterator(m_dir / "!quilvanecache"))
+    for (auto const& entry : fs::directory_iterator(test::make_cache_directory(root())))
         EXPECT_EQ(entry.path().filename().string().rfind("~build", 0), std::string::npos);
 }
 

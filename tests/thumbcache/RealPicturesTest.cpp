@@ -24,7 +24,7 @@ class RealPicturesTest : public ::testing::Test {
 protected:
     test::TempDir m_dir;
 
-    void SetUp() override { fs::create_directories(m_dir / "!quilvanecache"); }
+    void SetUp() override { test::make_cache_directory(root()); }
 
     WString root() const { return m_dir.program_path(); }
     WString picture(std::string const& name) const { return m_dir.program_path(name); }

@@ -93,7 +93,7 @@ protected:
     WString picture(std::string const& name) const { return m_dir.program_path(name); }
     WString cache(std::string const& name) const { return cache_file_name(picture(name), m_dir.program_path()); }
 
-    void SetUp() override { fs::create_directories(m_dir / "!quilvanecache"); }
+    void SetUp() override { test::make_cache_directory(m_dir.program_path()); }
 
     void make(std::string const& name, int width, int height, int orientation = 1, bool waves = false)
     {
