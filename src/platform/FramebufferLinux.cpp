@@ -97,12 +97,8 @@ public:
             device->m_length = fix.smem_len;
             device->m_var = var;
             device->m_is_device = true;
-            // The first visible line may sit past the start of memory.
-            device->m_origin = static_cast<std::size_t>(var.yoffset) * fix.line_length
-                + static_cast<std::size_t>(var.xoffset) * (var.bits_per_pixel / 8);
-            device->m_pages = var.yres_virtual >= 2 * var.yres && fix.ypanstep != 0 ? 2 : 1;
-            if (var.xoffset != 0)
-                device->m_pages = 1;
+            device->m_pages = FramePages({ var.yres, var.yres_virtual, fix.ypanstep, var.xoffset, var.yoffset,
+                fix.line_length, var.bits_per_pixel / 8, fix.smem_len });
         } else {
             // Not a frame buffer: only a test's regular file, whose mode
             // the environment gives.
@@ -113,14 +109,14 @@ public:
             device->m_width = mode->width;
             device->m_height = mode->height;
             device->m_format = mode->format;
-            device->m_stride = mode->width * static_cast<std::int32_t>(mode->format.bits_per_pixel / 8);
-            device->m_length = static_cast<std::size_t>(device->m_stride) * mode->height;
-            if (static_cast<std::size_t>(st.st_size) < device->m_length)
-                return nullptr;
+            std::uint32_t const bytes = mode->format.bits_per_pixel / 8;
+            device->m_stride = mode->width * static_cast<std::int32_t>(bytes);
+            device->m_length = static_cast<std::size_t>(st.st_size);
+            auto const lines = static_cast<std::uint32_t>(mode->height);
+            device->m_pages = FramePages(
+                { lines, lines, 0, 0, 0, static_cast<std::uint32_t>(device->m_stride), bytes, device->m_length });
         }
-        std::size_t const page = static_cast<std::size_t>(device->m_stride) * device->m_height;
-        if (!is_supported(device->m_format) || device->m_width <= 0 || device->m_height <= 0
-            || device->m_origin + page * device->m_pages > device->m_length)
+        if (!is_supported(device->m_format) || device->m_width <= 0 || device->m_height <= 0 || !device->m_pages.fits())
             return nullptr;
         void* memory = mmap(nullptr, device->m_length, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), 0);
         if (memory == MAP_FAILED)
@@ -138,33 +134,26 @@ public:
 
     std::int32_t width() const { return m_width; }
     std::int32_t height() const { return m_height; }
-    bool is_double_buffered() const { return m_pages == 2; }
+    FramePages& pages() { return m_pages; }
 
     // The page to draw into: the hidden one when panning, else the shown.
     PanelBuffer draw_page() const
     {
-        std::size_t const page = m_pages == 2 ? static_cast<std::size_t>(1 - m_shown) : 0;
-        std::uint8_t* start = m_pages == 2 ? m_memory + page * m_height * static_cast<std::size_t>(m_stride)
-                                           : m_memory + m_origin;
-        return PanelBuffer { start, m_width, m_height, m_stride, m_format };
+        return PanelBuffer { m_memory + m_pages.draw_offset(), m_width, m_height, m_stride, m_format };
     }
 
     // Shows the drawn page; false (and single buffering from then on) when
     // the driver refuses to pan.
     bool flip()
     {
-        if (m_pages != 2)
+        if (!m_pages.double_buffered())
             return true;
         fb_var_screeninfo var = m_var;
         var.xoffset = 0;
-        var.yoffset = static_cast<std::uint32_t>((1 - m_shown) * m_height);
-        if (ioctl(m_fd.get(), FBIOPAN_DISPLAY, &var) != 0) {
-            m_pages = 1;
-            m_origin = static_cast<std::size_t>(m_shown) * m_height * static_cast<std::size_t>(m_stride);
-            return false;
-        }
-        m_shown = 1 - m_shown;
-        return true;
+        var.yoffset = m_pages.pan_offset();
+        bool const shown = ioctl(m_fd.get(), FBIOPAN_DISPLAY, &var) == 0;
+        m_pages.panned(shown);
+        return shown;
     }
 
 private:
@@ -173,12 +162,10 @@ private:
     Fd m_fd;
     std::uint8_t* m_memory { nullptr };
     std::size_t m_length { 0 };
-    std::size_t m_origin { 0 };
     std::int32_t m_width { 0 };
     std::int32_t m_height { 0 };
     std::int32_t m_stride { 0 };
-    std::int32_t m_pages { 1 };
-    std::int32_t m_shown { 0 };
+    FramePages m_pages { FramebufferLayout {} };
     PixelFormat m_format;
     fb_var_screeninfo m_var {};
 
@@ -411,7 +398,8 @@ std::vector<std::unique_ptr<InputDevice>> open_inputs()
 
 class FramebufferWindow final : public NativeWindow, public EventPump {
 public:
-    FramebufferWindow(std::unique_ptr<FramebufferDevice> device, std::int32_t turn, std::int32_t dpi, WindowId target)
+    FramebufferWindow(std::unique_ptr<FramebufferDevice> device, std::int32_t turn, std::int32_t dpi, WindowId target,
+        std::unique_ptr<ConsoleControl> console)
         : m_device(std::move(device))
         , m_turn(turn)
         , m_dpi(dpi)
@@ -424,7 +412,7 @@ public:
         m_inputs = open_inputs();
         for (auto& input : m_inputs)
             input->set_panel(m_device->width(), m_device->height(), m_turn);
-        m_console = Console::take(open_console_control());
+        m_console = Console::take(std::move(console));
         MessageQueue::main().set_pump(this);
     }
 
@@ -455,18 +443,9 @@ public:
             - 2 * static_cast<std::ptrdiff_t>(to_x);
         Rgb565Image const image { reinterpret_cast<std::uint16_t const*>(origin), m_width, m_height, pitch };
         PixelRect const now { left, top, right - left, bottom - top };
-        if (m_device->is_double_buffered()) {
-            // The hidden page is a frame behind: what changed in the frame
-            // before this one must be brought over too.
-            PixelRect both = now;
-            if (m_previous.width > 0) {
-                std::int32_t const l = std::min(now.x, m_previous.x), t = std::min(now.y, m_previous.y);
-                std::int32_t const r = std::max(now.x + now.width, m_previous.x + m_previous.width);
-                std::int32_t const b = std::max(now.y + now.height, m_previous.y + m_previous.height);
-                both = { l, t, r - l, b - t };
-            }
-            present_rgb565(image, both, m_device->draw_page(), m_turn);
-            m_previous = now;
+        FramePages& pages = m_device->pages();
+        if (pages.double_buffered()) {
+            present_rgb565(image, pages.area_to_draw(now), m_device->draw_page(), m_turn);
             if (!m_device->flip())
                 present_rgb565(image, { 0, 0, m_width, m_height }, m_device->draw_page(), m_turn);
             return;
@@ -579,7 +558,6 @@ private:
     Fd m_wake;
     std::int32_t m_width { 0 };
     std::int32_t m_height { 0 };
-    PixelRect m_previous;
     bool m_suspended { false };
     bool m_repaint_all { false };
     std::int32_t m_clicks { 0 };
@@ -604,6 +582,69 @@ std::optional<FramebufferMode> parse_framebuffer_mode(std::string_view text)
     if (bits == "32")
         return FramebufferMode { geometry->width, geometry->height, kFormatXrgb8888 };
     return std::nullopt;
+}
+
+FramePages::FramePages(FramebufferLayout const& layout)
+    : m_layout(layout)
+    , m_visible_y(layout.y_offset)
+{
+    // Two pages only where the pan lands exactly on either: whole screens
+    // in pan steps, and no sideways offset to keep.
+    if (layout.height > 0 && layout.virtual_height >= 2 * layout.height && layout.pan_step != 0
+        && layout.height % layout.pan_step == 0 && layout.x_offset == 0)
+        m_pages = 2;
+    // The page the console shows is left alone until the first frame is
+    // ready: drawn into is the other one.
+    m_shown = layout.y_offset >= layout.height ? 1 : 0;
+}
+
+bool FramePages::fits() const
+{
+    std::size_t const page = static_cast<std::size_t>(m_layout.line_length) * m_layout.height;
+    if (m_pages == 2)
+        return 2 * page <= m_layout.memory_length;
+    std::size_t const origin = static_cast<std::size_t>(m_layout.y_offset) * m_layout.line_length
+        + static_cast<std::size_t>(m_layout.x_offset) * m_layout.bytes_per_pixel;
+    return origin + page <= m_layout.memory_length;
+}
+
+std::size_t FramePages::draw_offset() const
+{
+    if (m_pages == 2)
+        return static_cast<std::size_t>(1 - m_shown) * m_layout.height * m_layout.line_length;
+    return static_cast<std::size_t>(m_visible_y) * m_layout.line_length
+        + static_cast<std::size_t>(m_layout.x_offset) * m_layout.bytes_per_pixel;
+}
+
+PixelRect FramePages::area_to_draw(PixelRect changed)
+{
+    if (m_pages != 2)
+        return changed;
+    PixelRect both = changed;
+    if (m_previous.width > 0 && m_previous.height > 0) {
+        std::int32_t const l = std::min(changed.x, m_previous.x), t = std::min(changed.y, m_previous.y);
+        std::int32_t const r = std::max(changed.x + changed.width, m_previous.x + m_previous.width);
+        std::int32_t const b = std::max(changed.y + changed.height, m_previous.y + m_previous.height);
+        both = { l, t, r - l, b - t };
+    }
+    m_previous = changed;
+    return both;
+}
+
+std::uint32_t FramePages::pan_offset() const { return static_cast<std::uint32_t>(1 - m_shown) * m_layout.height; }
+
+void FramePages::panned(bool shown)
+{
+    if (m_pages != 2)
+        return;
+    if (shown) {
+        m_visible_y = pan_offset();
+        m_shown = 1 - m_shown;
+        return;
+    }
+    // What shows is what showed before: the console's offset, or the last
+    // page panned in.
+    m_pages = 1;
 }
 
 bool framebuffer_available() { return open_framebuffer() != nullptr; }
@@ -635,6 +676,12 @@ std::optional<std::int32_t> density_from_panel_size(std::uint32_t pixels, std::u
 
 std::unique_ptr<NativeWindow> create_framebuffer_window(ScreenGeometry const& geometry, WindowId target)
 {
+    return create_framebuffer_window(geometry, target, open_console_control());
+}
+
+std::unique_ptr<NativeWindow> create_framebuffer_window(
+    ScreenGeometry const& geometry, WindowId target, std::unique_ptr<ConsoleControl> console)
+{
     auto device = open_framebuffer();
     if (!device)
         return nullptr;
@@ -645,7 +692,7 @@ std::unique_ptr<NativeWindow> create_framebuffer_window(ScreenGeometry const& ge
         if (auto const panel = density_from_panel_size(device->mode_width_pixels(), device->mode_width_mm()))
             dpi = *panel;
     }
-    return std::make_unique<FramebufferWindow>(std::move(device), panel_orientation(), dpi, target);
+    return std::make_unique<FramebufferWindow>(std::move(device), panel_orientation(), dpi, target, std::move(console));
 }
 
 }

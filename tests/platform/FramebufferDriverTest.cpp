@@ -1,0 +1,237 @@
+// The driver around the pixel conversion: which page of the device's
+// memory frames go to and where it pans (pure arithmetic over the mode,
+// as a regular file cannot pan), and the window on a file standing for the
+// device going quiet while another terminal has the screen and repainting
+// everything when it comes back.
+
+#include "platform/Console.h"
+#include "platform/Framebuffer.h"
+#include "platform/WindowMessages.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using namespace qv::platform;
+
+namespace {
+
+constexpr std::uint32_t kLine = 480 * 4, kPage = kLine * 640;
+
+// A 480 x 640 XRGB8888 mode, with `virtual_height` lines of memory.
+FramebufferLayout layout(std::uint32_t virtual_height, std::uint32_t pan_step, std::uint32_t y_offset = 0)
+{
+    return { 640, virtual_height, pan_step, 0, y_offset, kLine, 4, std::size_t { kLine } * virtual_height };
+}
+
+}
+
+TEST(FramebufferPages, two_screens_of_memory_draw_behind_and_pan_in)
+{
+    FramePages pages(layout(1280, 1));
+    ASSERT_TRUE(pages.fits());
+    ASSERT_TRUE(pages.double_buffered());
+    // The console shows the first page: frames go to the second ...
+    EXPECT_EQ(pages.draw_offset(), kPage);
+    EXPECT_EQ(pages.pan_offset(), 640u);
+    pages.panned(true);
+    // ... which is then shown, and the first is drawn into.
+    EXPECT_EQ(pages.draw_offset(), 0u);
+    EXPECT_EQ(pages.pan_offset(), 0u);
+    pages.panned(true);
+    EXPECT_EQ(pages.draw_offset(), kPage);
+
+    // A console that shows the second page has the first drawn into first.
+    FramePages second(layout(1280, 1, 640));
+    ASSERT_TRUE(second.double_buffered());
+    EXPECT_EQ(second.draw_offset(), 0u);
+    EXPECT_EQ(second.pan_offset(), 0u);
+}
+
+TEST(FramebufferPages, one_page_where_panning_cannot_land_on_a_whole_screen)
+{
+    EXPECT_FALSE(FramePages(layout(1280, 0)).double_buffered()) << "the driver cannot pan";
+    EXPECT_FALSE(FramePages(layout(1279, 1)).double_buffered()) << "less than two screens";
+    EXPECT_FALSE(FramePages(layout(1280, 24)).double_buffered()) << "640 lines are not whole pan steps of 24";
+    EXPECT_TRUE(FramePages(layout(1280, 16)).double_buffered());
+    FramebufferLayout sideways = layout(1280, 1);
+    sideways.x_offset = 8;
+    FramePages const offset(sideways);
+    EXPECT_FALSE(offset.double_buffered());
+    // One page is the visible part, wherever the console scrolled it to.
+    EXPECT_EQ(offset.draw_offset(), 8u * 4);
+    FramePages const scrolled(layout(1300, 0, 100));
+    EXPECT_EQ(scrolled.draw_offset(), 100u * kLine);
+    EXPECT_TRUE(scrolled.fits());
+}
+
+TEST(FramebufferPages, memory_must_hold_what_is_drawn)
+{
+    FramebufferLayout both = layout(1280, 1);
+    both.memory_length = 2 * std::size_t { kPage } - 1;
+    EXPECT_FALSE(FramePages(both).fits());
+    FramebufferLayout visible = layout(700, 0, 61); // lines 61 .. 700 of 700
+    EXPECT_FALSE(FramePages(visible).fits());
+    visible.y_offset = 60;
+    EXPECT_TRUE(FramePages(visible).fits());
+}
+
+TEST(FramebufferPages, a_refused_pan_leaves_the_visible_page_to_draw_into)
+{
+    FramePages first(layout(1280, 1));
+    first.panned(false);
+    EXPECT_FALSE(first.double_buffered());
+    EXPECT_EQ(first.draw_offset(), 0u) << "the console's page still shows";
+
+    FramePages later(layout(1280, 1));
+    later.panned(true);
+    later.panned(false);
+    EXPECT_FALSE(later.double_buffered());
+    EXPECT_EQ(later.draw_offset(), kPage) << "the page last panned in still shows";
+}
+
+TEST(FramebufferPages, the_hidden_page_catches_up_with_the_frame_before)
+{
+    FramePages pages(layout(1280, 1));
+    PixelRect const a { 10, 20, 30, 40 }, b { 100, 5, 10, 10 }, c { 0, 300, 1, 1 };
+    EXPECT_EQ(pages.area_to_draw(a), a) << "the first frame has no frame before";
+    EXPECT_EQ(pages.area_to_draw(b), (PixelRect { 10, 5, 100, 55 }));
+    // Only the one frame before: a is on both pages by now.
+    EXPECT_EQ(pages.area_to_draw(c), (PixelRect { 0, 5, 110, 296 }));
+
+    FramePages single(layout(640, 0));
+    EXPECT_EQ(single.area_to_draw(a), a);
+    EXPECT_EQ(single.area_to_draw(b), b);
+}
+
+namespace {
+
+// The terminal's side of the switch, as letters: G/T graphics/text, P/A
+// process/automatic switching, R/Q the acknowledgements.
+class RecordingControl final : public ConsoleControl {
+public:
+    explicit RecordingControl(std::string* calls)
+        : m_calls(calls)
+    {
+    }
+    bool set_graphics(bool graphics) override { return put(graphics ? 'G' : 'T'); }
+    bool set_process_switching(bool on) override { return put(on ? 'P' : 'A'); }
+    void acknowledge_release() override { put('R'); }
+    void acknowledge_acquire() override { put('Q'); }
+
+private:
+    bool put(char c)
+    {
+        m_calls->push_back(c);
+        return true;
+    }
+    std::string* m_calls;
+};
+
+class FramebufferWindowTest : public ::testing::Test {
+protected:
+    static constexpr std::int32_t kWidth = 48, kHeight = 32;
+
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/qv-fb-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+        m_file = m_dir + "/fb.raw";
+        int const fd = open(m_file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, kWidth * kHeight * 4), 0);
+        close(fd);
+        setenv("QUILVANE_FBDEV", m_file.c_str(), 1);
+        setenv("QUILVANE_FB_MODE", "48x32:32", 1);
+        setenv("QUILVANE_INPUT", (m_dir + "/no-input").c_str(), 1);
+        setenv("QUILVANE_PANEL_ORIENTATION", "0", 1);
+        MessageQueue::main().clear();
+        m_target = MessageQueue::main().create_window([](Message&) { return std::int64_t { 0 }; });
+    }
+
+    void TearDown() override
+    {
+        MessageQueue::main().destroy_window(m_target);
+        MessageQueue::main().clear();
+        for (char const* name : { "QUILVANE_FBDEV", "QUILVANE_FB_MODE", "QUILVANE_INPUT", "QUILVANE_PANEL_ORIENTATION" })
+            unsetenv(name);
+        unlink(m_file.c_str());
+        rmdir(m_dir.c_str());
+    }
+
+    // The device file's pixels, in the program's terms.
+    std::vector<std::uint16_t> shown() const
+    {
+        std::vector<std::uint32_t> raw(kWidth * kHeight);
+        int const fd = open(m_file.c_str(), O_RDONLY | O_CLOEXEC);
+        EXPECT_EQ(pread(fd, raw.data(), raw.size() * 4, 0), static_cast<ssize_t>(raw.size() * 4));
+        close(fd);
+        std::vector<std::uint16_t> pixels;
+        for (std::uint32_t p : raw)
+            pixels.push_back(panel_pixel_to_rgb565(p, kFormatXrgb8888));
+        return pixels;
+    }
+
+    // The activation the window posted, from the queue (which pumps it).
+    std::int32_t activation()
+    {
+        Message message;
+        while (MessageQueue::main().peek(message))
+            if (message.message == WM_ACTIVATE)
+                return static_cast<std::int32_t>(message.wparam);
+        return -1;
+    }
+
+    std::string m_dir, m_file;
+    WindowId m_target {};
+};
+
+}
+
+TEST_F(FramebufferWindowTest, leaving_the_terminal_stops_drawing_and_coming_back_repaints_all)
+{
+    std::string calls;
+    auto window = create_framebuffer_window({ kWidth, kHeight, 96 }, m_target, std::make_unique<RecordingControl>(&calls));
+    ASSERT_TRUE(window);
+    ASSERT_EQ(window->width(), kWidth);
+    ASSERT_EQ(window->height(), kHeight);
+    // Without the console's handlers the signals below would end the test.
+    ASSERT_EQ(calls, "GP");
+
+    std::vector<std::uint16_t> const a(kWidth * kHeight, 0xF800), b(kWidth * kHeight, 0x07E0),
+        c(kWidth * kHeight, 0x001F);
+    window->present(a.data(), kWidth * 2, 0, 0, kWidth, kHeight, 0, 0);
+    EXPECT_EQ(shown(), a);
+
+    raise(SIGUSR1); // another terminal asks for the screen
+    EXPECT_EQ(activation(), 0);
+    EXPECT_EQ(calls, "GPR") << "the terminal was let go";
+    window->present(b.data(), kWidth * 2, 0, 0, kWidth, kHeight, 0, 0);
+    EXPECT_EQ(shown(), a) << "a frame drawn while away must not reach the screen";
+
+    raise(SIGUSR2); // and gives it back
+    EXPECT_EQ(activation(), 1);
+    EXPECT_EQ(calls, "GPRQ");
+    // The first frame back changes one small rectangle, yet the console
+    // drew over everything: all of it is repainted.
+    window->present(b.data(), kWidth * 2, 5, 6, 2, 3, 0, 0);
+    EXPECT_EQ(shown(), b);
+
+    // From then on only what changed is drawn.
+    window->present(c.data(), kWidth * 2, 5, 6, 2, 3, 0, 0);
+    std::vector<std::uint16_t> expected = b;
+    for (std::int32_t y = 6; y < 9; ++y)
+        for (std::int32_t x = 5; x < 7; ++x)
+            expected[y * kWidth + x] = 0x001F;
+    EXPECT_EQ(shown(), expected);
+
+    window.reset();
+    EXPECT_EQ(calls, "GPRQAT") << "text mode and automatic switching come back with the window";
+}
