@@ -8,6 +8,7 @@
 #include "support/TestSupport.h"
 #include "widgets/TextElement.h"
 #include "widgets/WidgetFixture.h"
+#include "thumbcache/CacheLocation.h"
 
 #include <gtest/gtest.h>
 
@@ -509,7 +510,9 @@ TEST_F(BrowsingScreensTest, a_storage_that_refuses_cache_files_is_named_once_on_
     ASSERT_TRUE(write_picture(m_dir / "docs" / "Trip" / "t0.jpg"));
     ASSERT_TRUE(write_picture(m_dir / "docs" / "Trip" / "t1.jpg"));
     // A file where the cache directory would be: nothing can be written.
-    test::write_bytes(m_dir / "docs" / "!quilvanecache", std::string("in the way"));
+    auto const caches = test::system_form(cache_directory_of(u"%my_documents%\\"));
+    fs::create_directories(caches.parent_path());
+    test::write_bytes(caches, std::string("in the way"));
     PhotoCatalog catalog(m_dir.program_path("folders.ini"));
     AlbumForm form(m_store, catalog);
     form.set_visible(true);
@@ -524,7 +527,7 @@ TEST_F(BrowsingScreensTest, a_storage_that_refuses_cache_files_is_named_once_on_
     EXPECT_TRUE(frames_until(form, [&] { return !form.search_running() && catalog.pending_count() == 0; }));
     EXPECT_TRUE(message.visible());
 
-    fs::remove(m_dir / "docs" / "!quilvanecache");
+    fs::remove(caches);
     form.on_click(search, Point {});
     ASSERT_TRUE(frames_until(form, [&] { return !message.visible(); }));
     EXPECT_TRUE(frames_until(form, [&] {

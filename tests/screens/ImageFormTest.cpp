@@ -10,6 +10,7 @@
 #include "support/TestSupport.h"
 #include "thumbcache/CacheBuilder.h"
 #include "thumbcache/CacheFile.h"
+#include "thumbcache/CacheLocation.h"
 #include "widgets/TextElement.h"
 #include "widgets/WidgetFixture.h"
 
@@ -83,7 +84,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_store.load_skin(test::program_form(kBin / "default.skin"), DisplayInfo { 240, 320, 96 }));
-        fs::create_directories(m_dir / "!quilvanecache");
+        fs::create_directories(test::system_form(cache_directory_of(root())));
     }
 
     WString root() const { return m_dir.program_path(); }

@@ -5,6 +5,7 @@
 #include "support/TestSupport.h"
 #include "thumbcache/CacheBuilder.h"
 #include "thumbcache/CacheFile.h"
+#include "thumbcache/CacheLocation.h"
 
 #include <gtest/gtest.h>
 
@@ -67,7 +68,7 @@ protected:
         for (int y = 0; y < 240; ++y)
             ASSERT_TRUE(encoder->write_row(row));
         ASSERT_TRUE(encoder->finish());
-        std::filesystem::create_directories(m_dir / "!quilvanecache");
+        std::filesystem::create_directories(test::system_form(cache_directory_of(m_root)));
     }
 
     WString cache() const { return cache_file_name(test::program_form(m_picture), m_root); }

@@ -10,6 +10,7 @@
 #include "skin/Properties.h"
 #include "support/TestSupport.h"
 #include "thumbcache/CacheFile.h"
+#include "thumbcache/CacheLocation.h"
 #include "widgets/TextElement.h"
 #include "widgets/TileView.h"
 #include "widgets/WidgetFixture.h"
@@ -135,10 +136,12 @@ protected:
                 ASSERT_TRUE(write_picture(m_dir / "album" / name, 100 + 10 * i, i));
             m_pictures.push_back(m_dir.program_path("album\\" + name));
         }
+        auto const caches = test::system_form(cache_directory_of(root()));
         if (GetParam() == Refusal::CacheDirectoryIsAFile) {
-            test::write_bytes(m_dir / "!quilvanecache", std::string("not a directory"));
+            fs::create_directories(caches.parent_path());
+            test::write_bytes(caches, std::string("not a directory"));
         } else {
-            fs::create_directories(m_dir / "!quilvanecache");
+            fs::create_directories(caches);
             fs::create_directory(test::system_form(cache_file_name(unreadable(), root())));
         }
     }
