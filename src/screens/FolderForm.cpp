@@ -344,8 +344,8 @@ void FolderForm::show_pictures(WStringView picture)
     m_list->set_focus_index(0);
     set_focus(m_list);
     m_viewing = false;
-    Log::get() << u"folder form: " << (m_caption.empty() ? m_album.folder_path : m_caption) << u" " << count
-               << u" pictures, " << m_grid.columns << u" columns\n";
+    WString const shown = m_caption.empty() ? readable_path(m_album.folder_path, false) : m_caption;
+    Log::get() << u"folder form: " << shown << u" " << count << u" pictures, " << m_grid.columns << u" columns\n";
     open();
     if (picture.empty())
         return;
@@ -524,8 +524,8 @@ void FolderForm::on_cell_click(std::int32_t row, int column)
     std::int64_t const index = column + std::int64_t { row } * m_grid.columns;
     if (column >= m_grid.columns || index >= static_cast<std::int64_t>(m_pictures->size()))
         return;
-    Log::get() << u"folder form: open " << (*m_pictures)[static_cast<std::size_t>(index)] << u" at "
-               << platform::tick_count() << u"\n";
+    Log::get() << u"folder form: open " << readable_path((*m_pictures)[static_cast<std::size_t>(index)], false)
+               << u" at " << platform::tick_count() << u"\n";
     m_list->set_focus_index(static_cast<std::int32_t>(index));
     if (m_roots)
         m_image_form.open(m_pictures, static_cast<std::int32_t>(index), m_roots);
@@ -600,7 +600,8 @@ void FolderForm::on_catalog_event(CatalogEvent const& event)
             if (static_cast<int>(index) < m_next_to_load)
                 m_next_to_load = static_cast<int>(index);
             refresh_row(static_cast<std::int32_t>(index) / m_grid.columns);
-            Log::get() << u"refresh " << event.picture_path << u" num " << static_cast<std::int64_t>(index) << u"\n";
+            Log::get() << u"refresh " << readable_path(event.picture_path, false) << u" num "
+                       << static_cast<std::int64_t>(index) << u"\n";
         }
     }
 }

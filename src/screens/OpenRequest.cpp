@@ -36,13 +36,13 @@ std::vector<WString> decode_open_request(WStringView text)
     return paths;
 }
 
-WString readable_path(WStringView path)
+WString readable_path(WStringView path, bool slashes)
 {
     static constexpr char16_t kHex[] = u"0123456789ABCDEF";
     WString out;
     out.reserve(path.size());
     for (char16_t const c : path) {
-        if (c == u'\\') {
+        if (c == u'\\' && slashes) {
             out += u'/';
         } else if (c >= 0xDC80 && c < 0xDD00) {
             // An escaped byte (from_utf8_escaped).

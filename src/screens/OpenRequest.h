@@ -25,9 +25,10 @@ WString encode_open_request(std::vector<WString> const& paths);
 // The paths of such a text; empty pieces are no paths.
 std::vector<WString> decode_open_request(WStringView text);
 
-// A path as the log shows it: "/" separators, and a byte that is no UTF-8
-// as "\xFF", so that the log stays text.
-WString readable_path(WStringView path);
+// A path as the log shows it: a byte that is no UTF-8 as "\xFF", so that
+// the log stays text; with `slashes`, "/" separators as the system names
+// it, else the program's own.
+WString readable_path(WStringView path, bool slashes = true);
 
 // Where a picture or folder given by its full path belongs: the search root
 // (of `roots`, as search_roots gives them) that holds it, and the path as
