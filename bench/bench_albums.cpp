@@ -17,6 +17,7 @@
 #include "skin/Properties.h"
 #include "thumbcache/CacheBuilder.h"
 #include "thumbcache/CacheFile.h"
+#include "thumbcache/CacheLocation.h"
 #include "shell/Application.h"
 #include "widgets/WidgetTypes.h"
 
@@ -91,10 +92,12 @@ struct Library {
         : keep(!where.empty())
     {
         root = keep ? where : fs::temp_directory_path() / ("quilvane-bench-albums-" + std::to_string(::getpid()));
-        fs::create_directories(root / "docs" / kCacheDirectory);
         ::setenv("QUILVANE_DOCUMENTS", (root / "docs").c_str(), 1);
         ::setenv("QUILVANE_CARDS", (root / "none").c_str(), 1);
+        // The caches with the library, never in the home of whoever runs it.
+        ::setenv("XDG_CACHE_HOME", (root / "cache").c_str(), 1);
         WString const docs_root = platform::from_system_path((root / "docs").string()) + u"\\";
+        fs::create_directories(platform::to_system_path(cache_directory_of(docs_root)));
         std::vector<FolderInfo> folders;
         for (int i = 0; i < kAlbums; ++i) {
             char name[32];

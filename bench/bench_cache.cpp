@@ -7,8 +7,10 @@
 //   bench_cache --build P C     builds one cache (run as a child to measure its peak memory)
 
 #include "imaging/JpegCodec.h"
+#include "platform/Files.h"
 #include "thumbcache/CacheBuilder.h"
 #include "thumbcache/CacheFile.h"
+#include "thumbcache/CacheLocation.h"
 #include "thumbcache/PieceCreator.h"
 
 #include <benchmark/benchmark.h>
@@ -190,7 +192,9 @@ int main(int argc, char** argv)
         return create_picture_cache(program(argv[2]), program(argv[3])) ? 0 : 1;
 
     fs::path dir = fs::temp_directory_path() / ("quilvane-bench-" + std::to_string(getpid()));
-    fs::create_directories(dir / "!quilvanecache");
+    // The caches with the pictures, never in the home of whoever runs it.
+    setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
+    fs::create_directories(platform::to_system_path(cache_directory_of(program(dir))));
     auto cache_of = [&](fs::path const& p) { return cache_file_name(program(p), program(dir)); };
 
     fs::path p24 = dir / "24mp.jpg", p96 = dir / "96mp.jpg", p6 = dir / "6mp.jpg";

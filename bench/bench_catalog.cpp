@@ -18,8 +18,10 @@
 #include "base/Paths.h"
 #include "catalog/PhotoCatalog.h"
 #include "imaging/JpegCodec.h"
+#include "platform/Files.h"
 #include "thumbcache/CacheBuilder.h"
 #include "thumbcache/CacheFile.h"
+#include "thumbcache/CacheLocation.h"
 
 #include "Library.h"
 
@@ -170,11 +172,12 @@ int main(int argc, char** argv)
     fs::create_directories(empty_cards);
     setenv("QUILVANE_CARDS", empty_cards.c_str(), 1);
     setenv("QUILVANE_FOLDERS_INI", (dir / "folders.ini").c_str(), 1);
+    // The caches with the tree, never in the home of whoever runs it.
+    setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
 
     // The tree: 200 directories (some named like pictures), 2,000 pictures
     // with valid cache files, 18,000 other files (some named almost like
     // pictures).
-    fs::create_directories(tree / kCacheDirectory);
     fs::path sample = dir / "sample.jpg";
     if (!bench::make_picture(sample, 320, 240, 0)) {
         std::fprintf(stderr, "bench_catalog: cannot make the pictures\n");
@@ -192,6 +195,7 @@ int main(int argc, char** argv)
     // The tree is searched as My Documents: its cache names carry the macro.
     setenv("QUILVANE_DOCUMENTS", tree.c_str(), 1);
     WString root = u"%my_documents%\\";
+    fs::create_directories(platform::to_system_path(cache_directory_of(root)));
     int files = 0;
     for (int d = 0; d < 200; ++d) {
         fs::path folder = tree / ("dir" + std::to_string(d) + (d % 20 == 0 ? ".jpg" : ""));
@@ -222,7 +226,10 @@ int main(int argc, char** argv)
         }
     }
 
-    std::string find_command = "find '" + tree.string() + "' -iname '*.jpg' -o -iname '*.jpeg' > /dev/null";
+    // The peer walks the cache directory too, as it walked it when it lay
+    // inside the tree: the search lists it.
+    std::string find_command = "find '" + tree.string() + "' '" + platform::to_system_path(cache_directory_of(root))
+        + "' -iname '*.jpg' -o -iname '*.jpeg' > /dev/null";
     int const queued = search_and_build(); // also warms the file system's caches
     int found = picture_count(dir / "folders.ini");
     bool find_ok = true;
@@ -251,7 +258,7 @@ int main(int argc, char** argv)
         return 1;
     }
     setenv("QUILVANE_DOCUMENTS", library.c_str(), 1);
-    fs::path const caches = library / kCacheDirectory;
+    fs::path const caches = platform::to_system_path(cache_directory_of(u"%my_documents%\\"));
     fs::path const thumbnails = dir / "thumbnails";
     fs::path const list = dir / "pictures.txt";
     {

@@ -27,6 +27,7 @@
 #include "skin/SkinCompiler.h"
 #include "thumbcache/CacheBuilder.h"
 #include "thumbcache/CacheFile.h"
+#include "thumbcache/CacheLocation.h"
 #include "widgets/Form.h"
 #include "widgets/VirtualList.h"
 #include "widgets/WidgetTypes.h"
@@ -187,9 +188,11 @@ bool write_picture(fs::path const& path, int seed)
 // files built and the album list written.
 bool make_library(fs::path const& root, WString& folders_ini)
 {
-    fs::create_directories(root / "docs" / kCacheDirectory);
     ::setenv("QUILVANE_DOCUMENTS", (root / "docs").c_str(), 1);
+    // The caches with the library, never in the home of whoever runs it.
+    ::setenv("XDG_CACHE_HOME", (root / "cache").c_str(), 1);
     WString const docs_root = platform::from_system_path((root / "docs").string()) + u"\\";
+    fs::create_directories(platform::to_system_path(cache_directory_of(docs_root)));
     std::vector<FolderInfo> folders;
     for (int i = 0; i < kRows; ++i) {
         char name[32];
