@@ -81,6 +81,10 @@ got=$(counts "$out")
 expect "build after the move counts: $got" test "$got" == "0 5 1 0 $pictures"
 expect "the old cache directory is still in the pictures folder" test ! -e "$docs/!quilvanecache"
 
+# --help says where the cache files go, on standard output.
+help=$("$cache_tool" --help 2> /dev/null) || problems+=("--help: exit code $?")
+expect "--help does not say where the pictures folder's caches go: $help" grep -qF "quilvane/documents" <<< "$help"
+
 # A count of builds that is none or no number is refused before any work.
 for bad in 0 x 33; do
     status=0
