@@ -24,6 +24,9 @@ for i in 1 2 3 4 5; do
     "$probe" jpeg "$QUILVANE_DOCUMENTS/Bravo/b$i.jpg" 320 240 $((i + 1)) || fail "test picture"
 done
 "$probe" jpeg "$QUILVANE_DOCUMENTS/Charlie/c1.jpg" 320 240 9 || fail "test picture"
+# An album list that holds no album yet, as after a search that found
+# nothing: the search is this test's to start, by its keys.
+: > "$QUILVANE_FOLDERS_INI"
 
 cat > "$work/keys.txt" <<SCRIPT
 wait_log 15000 WinMain 14

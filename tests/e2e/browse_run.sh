@@ -3,7 +3,7 @@
 # thumbnails to a row) over a real pictures tree: a card with the album
 # "Beach" and a documents folder with "Trip" (12 pictures and a broken
 # one). Four runs of the program:
-#   1. first start: the empty catalog's warning; a search keeps its button
+#   1. a start with an album list that holds no album yet: the warning; a search keeps its button
 #      disabled until the search is over, then shows the albums, cards
 #      first, and writes folders.ini; a second search, with nothing left
 #      to build, leaves the button enabled again; the exit menu's "Cancel"
@@ -31,6 +31,9 @@ for i in $(seq 1 12); do
     "$probe" jpeg "$QUILVANE_DOCUMENTS/Trip/trip$(printf %02d "$i").jpg" 1600 1200 $((i + 10)) || fail "test picture"
 done
 broken_jpeg "$QUILVANE_DOCUMENTS/Trip/trip13.jpg"
+# An album list that holds no album yet, as after a search that found
+# nothing: the search is this test's to start.
+: > "$QUILVANE_FOLDERS_INI"
 
 # Row y centres of the album list: the list starts at 53, rows are 56 high.
 cat > "$work/first.txt" <<SCRIPT
@@ -79,7 +82,7 @@ second="album form: click btnSearch,album form: search complete, search enabled,
 # Nothing was left to build: the same albums, the button enabled as before.
 "$probe" compare "$work/searched_again.png" "$work/albums.png" 0.5 0 0 160 24 || fail "the second search left another screen"
 [[ $(grep -c "album form: progress " <<< "$log") -ge 2 ]] || fail "the progress bar did not move"
-[[ -f $QUILVANE_FOLDERS_INI ]] || fail "folders.ini not written"
+[[ -s $QUILVANE_FOLDERS_INI ]] || fail "folders.ini not written"
 albums=$(iconv -f UTF-16 -t UTF-8 "$QUILVANE_FOLDERS_INI" 2> /dev/null || cat "$QUILVANE_FOLDERS_INI")
 beach=$(grep -n "Beach" <<< "$albums" | head -1 | cut -d: -f1)
 trip=$(grep -n "Trip" <<< "$albums" | head -1 | cut -d: -f1)

@@ -48,7 +48,6 @@ with_exif_date "$work/plain.jpg" "$gallery/a.jpg" "2020:08:15 18:30:00"
 # The album row at y 81, the first cell at (33, 82).
 cat > "$work/keys.txt" <<SCRIPT
 wait_log 15000 WinMain 14
-tap 216 24
 wait_log 60000 album form: cache complete
 wait 5
 tap 120 81

@@ -41,7 +41,6 @@ swipe_left() {
 {
     cat <<SCRIPT
 wait_log 15000 WinMain 14
-tap 216 24
 wait_log 60000 album form: cache complete
 wait 5
 tap 120 81

@@ -15,6 +15,9 @@ if [[ -z ${QUILVANE_XVFB_INNER:-} ]]; then
     QUILVANE_XVFB_INNER=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
 fi
 source "$(dirname "$0")/common.sh"
+# An album list that holds no album yet: the search is the test's to start,
+# by its button.
+: > "$QUILVANE_FOLDERS_INI"
 export QUILVANE_DISPLAY=window
 export QUILVANE_SCREEN=720x1280@320
 
