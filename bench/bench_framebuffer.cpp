@@ -3,7 +3,9 @@
 // panel on a Raspberry Pi or a DRM device's emulated frame buffer), against
 // a memcpy of the same bytes into the same memory, the floor for any way of
 // getting them there. Items are pixels. Also, for reading: the same into a
-// 16-bit panel, and into a panel mounted a quarter turned.
+// 16-bit panel, into one whose bytes run the other way (the conversion
+// that takes its shifts from the mode), and into a panel mounted turned
+// each way.
 
 #include "platform/FramebufferFormat.h"
 
@@ -73,8 +75,20 @@ BENCHMARK(BM_present_xrgb8888);
 void BM_present_rgb565(benchmark::State& state) { present(state, kFormatRgb565, 0); }
 BENCHMARK(BM_present_rgb565);
 
+void BM_present_bgrx8888(benchmark::State& state)
+{
+    present(state, PixelFormat { 32, { 8, 8 }, { 16, 8 }, { 24, 8 }, { 0, 0 } }, 0);
+}
+BENCHMARK(BM_present_bgrx8888);
+
 void BM_present_xrgb8888_turned(benchmark::State& state) { present(state, kFormatXrgb8888, 1); }
 BENCHMARK(BM_present_xrgb8888_turned);
+
+void BM_present_upside_down(benchmark::State& state) { present(state, kFormatXrgb8888, 2); }
+BENCHMARK(BM_present_upside_down);
+
+void BM_present_565_turned(benchmark::State& state) { present(state, kFormatRgb565, 3); }
+BENCHMARK(BM_present_565_turned);
 
 }
 

@@ -199,17 +199,22 @@ Lanes lanes(Placement const& at)
     return l;
 }
 
-// The three channels widened to 8 bits, cut to their fields' lengths.
+// The three channels widened to 8 bits.
+inline void channels8(__m128i p, __m128i c[3])
+{
+    c[0] = _mm_or_si128(_mm_and_si128(_mm_srli_epi16(p, 8), _mm_set1_epi16(0xF8)), _mm_srli_epi16(p, 13));
+    c[1] = _mm_or_si128(_mm_and_si128(_mm_srli_epi16(p, 3), _mm_set1_epi16(0xFC)),
+        _mm_and_si128(_mm_srli_epi16(p, 9), _mm_set1_epi16(0x03)));
+    c[2] = _mm_or_si128(_mm_and_si128(_mm_slli_epi16(p, 3), _mm_set1_epi16(0xF8)),
+        _mm_and_si128(_mm_srli_epi16(p, 2), _mm_set1_epi16(0x07)));
+}
+
+// ... and cut to their fields' lengths.
 inline void channels(__m128i p, Lanes const& l, __m128i c[3])
 {
-    __m128i const r = _mm_or_si128(_mm_and_si128(_mm_srli_epi16(p, 8), _mm_set1_epi16(0xF8)), _mm_srli_epi16(p, 13));
-    __m128i const g = _mm_or_si128(_mm_and_si128(_mm_srli_epi16(p, 3), _mm_set1_epi16(0xFC)),
-        _mm_and_si128(_mm_srli_epi16(p, 9), _mm_set1_epi16(0x03)));
-    __m128i const b = _mm_or_si128(_mm_and_si128(_mm_slli_epi16(p, 3), _mm_set1_epi16(0xF8)),
-        _mm_and_si128(_mm_srli_epi16(p, 2), _mm_set1_epi16(0x07)));
-    c[0] = _mm_srl_epi16(r, l.right[0]);
-    c[1] = _mm_srl_epi16(g, l.right[1]);
-    c[2] = _mm_srl_epi16(b, l.right[2]);
+    channels8(p, c);
+    for (int i = 0; i < 3; ++i)
+        c[i] = _mm_srl_epi16(c[i], l.right[i]);
 }
 
 // Eight pixels of a 16-bit panel.
@@ -245,15 +250,48 @@ inline void convert8_wide(__m128i p, Lanes const& l, __m128i& first, __m128i& se
     }
 }
 
+// The commonest panel, red, green and blue bytes from the top down, in
+// fixed shifts, which cost half the counted ones.
+inline void convert8_xrgb(__m128i p, Lanes const& l, __m128i& first, __m128i& second)
+{
+    __m128i c[3];
+    channels8(p, c);
+    __m128i const low = _mm_or_si128(_mm_slli_epi16(c[1], 8), c[2]);
+    first = _mm_or_si128(_mm_unpacklo_epi16(low, c[0]), l.opaque);
+    second = _mm_or_si128(_mm_unpackhi_epi16(low, c[0]), l.opaque);
+}
+
+// The ways of building a panel pixel, each its own code.
+enum Kind : int {
+    kNarrow, // 16 bits
+    kHalves, // 32 bits built as two halves
+    kWidened, // 32 bits, a field across the middle
+    kSame, // 16 bits laid out as the program's: a copy
+    kXrgb, // 32 bits of red, green, blue bytes from the top
+};
+
+bool is_xrgb(Placement const& at)
+{
+    return at.bytes == 4 && at.right[0] == 0 && at.right[1] == 0 && at.right[2] == 0 && at.offset[0] == 16
+        && at.offset[1] == 8 && at.offset[2] == 0;
+}
+
 // Eight program pixels to eight consecutive panel pixels at `to`.
-template<int Kind> // 0: 16 bits, 1: 32 in halves, 2: 32 widened
+template<int Kind>
 inline void store8(__m128i p, std::uint8_t* to, Lanes const& l)
 {
-    if constexpr (Kind == 0) {
+    if constexpr (Kind == kSame) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), p);
+    } else if constexpr (Kind == kXrgb) {
+        __m128i first, second;
+        convert8_xrgb(p, l, first, second);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), first);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 16), second);
+    } else if constexpr (Kind == kNarrow) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(to), convert8_narrow(p, l));
     } else {
         __m128i first, second;
-        convert8_wide<Kind == 1>(p, l, first, second);
+        convert8_wide<Kind == kHalves>(p, l, first, second);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(to), first);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 16), second);
     }
@@ -279,14 +317,28 @@ void row_upright(std::uint16_t const* from, std::uint8_t* to, std::int32_t count
         store_pixel(to + static_cast<std::ptrdiff_t>(i) * bytes, place_pixel(from[i], at), bytes);
 }
 
-// The AVX2 form of an upright row: sixteen pixels a step. Its helpers
-// carry the same target, so that they inline.
+// A row upside down: `to` is where its first pixel goes, the rest going left.
+template<int Kind>
+void row_reversed(std::uint16_t const* from, std::uint8_t* to, std::int32_t count, Lanes const& l, Placement const& at)
+{
+    std::ptrdiff_t const bytes = at.bytes;
+    std::int32_t i = 0;
+    for (; i + 8 <= count; i += 8)
+        store8<Kind>(reversed(load8(from + i)), to - (i + 7) * bytes, l);
+    for (; i < count; ++i)
+        store_pixel(to - i * bytes, place_pixel(from[i], at), at.bytes);
+}
+
+// The AVX2 form of a row, upright or upside down: sixteen pixels a step.
+// What it calls inline carries the same target.
 #define QV_AVX2 __attribute__((target("avx2")))
 
-template<int Kind>
-QV_AVX2 void row_upright_avx2(std::uint16_t const* from, std::uint8_t* to, std::int32_t count, Lanes const& l,
+template<int Kind, bool Reverse>
+QV_AVX2 void row_avx2(std::uint16_t const* from, std::uint8_t* to, std::int32_t count, Lanes const& l,
     Placement const& at)
 {
+    __m256i const backwards = _mm256_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1, 14, 15, 12, 13, 10,
+        11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1);
     __m256i const f8 = _mm256_set1_epi16(0xF8), fc = _mm256_set1_epi16(0xFC), x3 = _mm256_set1_epi16(0x03),
                   x7 = _mm256_set1_epi16(0x07);
     __m256i const opaque = _mm256_broadcastsi128_si256(l.opaque);
@@ -294,23 +346,36 @@ QV_AVX2 void row_upright_avx2(std::uint16_t const* from, std::uint8_t* to, std::
     std::int32_t i = 0;
     for (; i + 16 <= count; i += 16) {
         __m256i p = _mm256_loadu_si256(reinterpret_cast<__m256i const*>(from + i));
-        if constexpr (Kind != 0) // pixels 0-3 and 4-7 in the low halves of the two lanes
+        if constexpr (Reverse) // each half reversed, then the halves swapped
+            p = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(p, backwards), _MM_SHUFFLE(1, 0, 3, 2));
+        auto* out = reinterpret_cast<__m256i*>(
+            Reverse ? to - static_cast<std::ptrdiff_t>(i + 15) * bytes : to + static_cast<std::ptrdiff_t>(i) * bytes);
+        if constexpr (Kind == kSame) {
+            _mm256_storeu_si256(out, p);
+            continue;
+        }
+        if constexpr (Kind != kNarrow) // pixels 0-3 and 4-7 in the low halves of the two lanes
             p = _mm256_permute4x64_epi64(p, _MM_SHUFFLE(3, 1, 2, 0));
-        __m256i const r = _mm256_srl_epi16(
-            _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(p, 8), f8), _mm256_srli_epi16(p, 13)), l.right[0]);
-        __m256i const g = _mm256_srl_epi16(_mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(p, 3), fc),
-                                               _mm256_and_si256(_mm256_srli_epi16(p, 9), x3)),
-            l.right[1]);
-        __m256i const b = _mm256_srl_epi16(_mm256_or_si256(_mm256_and_si256(_mm256_slli_epi16(p, 3), f8),
-                                               _mm256_and_si256(_mm256_srli_epi16(p, 2), x7)),
-            l.right[2]);
-        auto* out = reinterpret_cast<__m256i*>(to + static_cast<std::ptrdiff_t>(i) * bytes);
-        if constexpr (Kind == 0) {
+        __m256i r = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(p, 8), f8), _mm256_srli_epi16(p, 13));
+        __m256i g = _mm256_or_si256(
+            _mm256_and_si256(_mm256_srli_epi16(p, 3), fc), _mm256_and_si256(_mm256_srli_epi16(p, 9), x3));
+        __m256i b = _mm256_or_si256(
+            _mm256_and_si256(_mm256_slli_epi16(p, 3), f8), _mm256_and_si256(_mm256_srli_epi16(p, 2), x7));
+        if constexpr (Kind == kXrgb) {
+            __m256i const low = _mm256_or_si256(_mm256_slli_epi16(g, 8), b);
+            _mm256_storeu_si256(out, _mm256_or_si256(_mm256_unpacklo_epi16(low, r), opaque));
+            _mm256_storeu_si256(out + 1, _mm256_or_si256(_mm256_unpackhi_epi16(low, r), opaque));
+            continue;
+        }
+        r = _mm256_srl_epi16(r, l.right[0]);
+        g = _mm256_srl_epi16(g, l.right[1]);
+        b = _mm256_srl_epi16(b, l.right[2]);
+        if constexpr (Kind == kNarrow) {
             __m256i const v = _mm256_or_si256(
                 _mm256_or_si256(_mm256_sll_epi16(r, l.low[0]), _mm256_sll_epi16(g, l.low[1])),
                 _mm256_sll_epi16(b, l.low[2]));
             _mm256_storeu_si256(out, _mm256_or_si256(v, opaque));
-        } else if constexpr (Kind == 1) {
+        } else if constexpr (Kind == kHalves) {
             __m256i const lo = _mm256_or_si256(
                 _mm256_or_si256(_mm256_sll_epi16(r, l.low[0]), _mm256_sll_epi16(g, l.low[1])),
                 _mm256_sll_epi16(b, l.low[2]));
@@ -331,21 +396,12 @@ QV_AVX2 void row_upright_avx2(std::uint16_t const* from, std::uint8_t* to, std::
             _mm256_storeu_si256(out + 1, second);
         }
     }
-    row_upright<Kind>(from + i, to + static_cast<std::ptrdiff_t>(i) * bytes, count - i, l, at);
+    if constexpr (Reverse)
+        row_reversed<Kind>(from + i, to - static_cast<std::ptrdiff_t>(i) * bytes, count - i, l, at);
+    else
+        row_upright<Kind>(from + i, to + static_cast<std::ptrdiff_t>(i) * bytes, count - i, l, at);
 }
 
-
-// A row upside down: `to` is where its first pixel goes, the rest going left.
-template<int Kind>
-void row_reversed(std::uint16_t const* from, std::uint8_t* to, std::int32_t count, Lanes const& l, Placement const& at)
-{
-    std::ptrdiff_t const bytes = at.bytes;
-    std::int32_t i = 0;
-    for (; i + 8 <= count; i += 8)
-        store8<Kind>(reversed(load8(from + i)), to - (i + 7) * bytes, l);
-    for (; i < count; ++i)
-        store_pixel(to - i * bytes, place_pixel(from[i], at), at.bytes);
-}
 
 // Eight rows of eight pixels turned into eight columns: c[j] holds
 // column j, rows 0 .. 7.
@@ -372,6 +428,8 @@ inline void transpose8(__m128i const r[8], __m128i c[8])
 // A quarter turn either way: a program column is a panel row. Blocks of
 // eight by eight are turned in registers, so the panel is written eight
 // pixels at a time instead of one a row apart.
+constexpr std::int32_t kStrip = 32;
+
 template<int Kind>
 void area_turned(Rgb565Image const& image, PixelRect const& a, PanelBuffer const& panel, std::int32_t turn,
     Lanes const& l, Placement const& at)
@@ -388,34 +446,38 @@ void area_turned(Rgb565Image const& image, PixelRect const& a, PanelBuffer const
     auto const one = [&](std::int32_t x, std::int32_t y) {
         store_pixel(panel_at(x, y), place_pixel(row(y)[x], at), at.bytes);
     };
-    std::int32_t const right = a.x + a.width, bottom = a.y + a.height;
-    std::int32_t y = a.y;
-    for (; y + 8 <= bottom; y += 8) {
-        std::uint16_t const* rows[8];
+    // Column x + j of the block at (x, y) is a panel row: left to right
+    // from y for a quarter turn, right to left ending at y + 7 for three.
+    std::ptrdiff_t const next_column = turn == 1 ? -stride : stride;
+    auto const block = [&](std::uint16_t const* const* rows, std::int32_t x, std::int32_t y) {
+        __m128i r[8], c[8];
         for (int k = 0; k < 8; ++k)
-            rows[k] = row(y + k);
-        std::int32_t x = a.x;
-        for (; x + 8 <= right; x += 8) {
-            __m128i r[8], c[8];
+            r[k] = load8(rows[k] + x);
+        transpose8(r, c);
+        std::uint8_t* to = panel_at(x, turn == 1 ? y : y + 7);
+        for (int j = 0; j < 8; ++j, to += next_column)
+            store8<Kind>(turn == 1 ? c[j] : reversed(c[j]), to, l);
+    };
+    std::int32_t const right = a.x + a.width, bottom = a.y + a.height;
+    // Strips of program columns, so that the panel rows being written at
+    // once are few and stay in the caches and the TLB.
+    std::int32_t const whole = a.x + (a.width & ~7);
+    for (std::int32_t strip = a.x; strip < whole; strip += kStrip) {
+        std::int32_t const strip_end = std::min(whole, strip + kStrip);
+        std::int32_t y = a.y;
+        for (; y + 8 <= bottom; y += 8) {
+            std::uint16_t const* rows[8];
             for (int k = 0; k < 8; ++k)
-                r[k] = load8(rows[k] + x);
-            transpose8(r, c);
-            if (turn == 1) {
-                // Column x + j goes to a panel row left to right from y.
-                for (int j = 0; j < 8; ++j)
-                    store8<Kind>(c[j], panel_at(x + j, y), l);
-            } else {
-                // ... or right to left from y, ending at y + 7.
-                for (int j = 0; j < 8; ++j)
-                    store8<Kind>(reversed(c[j]), panel_at(x + j, y + 7), l);
-            }
+                rows[k] = row(y + k);
+            for (std::int32_t x = strip; x < strip_end; x += 8)
+                block(rows, x, y);
         }
-        for (; x < right; ++x)
-            for (int k = 0; k < 8; ++k)
-                one(x, y + k);
+        for (; y < bottom; ++y)
+            for (std::int32_t x = strip; x < strip_end; ++x)
+                one(x, y);
     }
-    for (; y < bottom; ++y)
-        for (std::int32_t x = a.x; x < right; ++x)
+    for (std::int32_t y = a.y; y < bottom; ++y)
+        for (std::int32_t x = whole; x < right; ++x)
             one(x, y);
 }
 
@@ -434,7 +496,7 @@ void present_vector(Rgb565Image const& image, PixelRect const& a, PanelBuffer co
         area_turned<Kind>(image, a, panel, turn, l, at);
         return;
     }
-    bool const avx2 = turn == 0 && have_avx2();
+    bool const avx2 = have_avx2();
     for (std::int32_t y = a.y; y < a.y + a.height; ++y) {
         PanelPoint const start = program_to_panel({ a.x, y }, turn, image.width, image.height);
         auto const* from = reinterpret_cast<std::uint16_t const*>(
@@ -442,8 +504,10 @@ void present_vector(Rgb565Image const& image, PixelRect const& a, PanelBuffer co
             + a.x;
         std::uint8_t* to = panel.bytes + static_cast<std::ptrdiff_t>(start.y) * panel.stride
             + static_cast<std::ptrdiff_t>(start.x) * at.bytes;
-        if (avx2)
-            row_upright_avx2<Kind>(from, to, a.width, l, at);
+        if (avx2 && turn == 0)
+            row_avx2<Kind, false>(from, to, a.width, l, at);
+        else if (avx2)
+            row_avx2<Kind, true>(from, to, a.width, l, at);
         else if (turn == 0)
             row_upright<Kind>(from, to, a.width, l, at);
         else
@@ -551,12 +615,16 @@ bool present_rgb565(Rgb565Image const& image, PixelRect area, PanelBuffer const&
         return true;
     }
     Placement const at = placement(f);
-    if (at.bytes == 2)
-        present_vector<0>(image, a, panel, turn, at);
+    if (plain565)
+        present_vector<kSame>(image, a, panel, turn, at);
+    else if (at.bytes == 2)
+        present_vector<kNarrow>(image, a, panel, turn, at);
+    else if (is_xrgb(at))
+        present_vector<kXrgb>(image, a, panel, turn, at);
     else if (at.halves)
-        present_vector<1>(image, a, panel, turn, at);
+        present_vector<kHalves>(image, a, panel, turn, at);
     else
-        present_vector<2>(image, a, panel, turn, at);
+        present_vector<kWidened>(image, a, panel, turn, at);
     return true;
 #else
     if (plain565) {
