@@ -55,7 +55,9 @@ kill -KILL $stuck 2>/dev/null || true
 wait $stuck 2>/dev/null || true
 [[ $status == 0 ]] || fail "start after a hung instance: exit $status"
 (( elapsed >= 4 && elapsed < 30 )) || fail "gave up after $elapsed s"
-iconv -f UTF-16 -t UTF-8 "$work/second/quilvane.txt" | grep -q "gave up waiting for the running instance" || fail "no give-up line"
+# Read whole first: grep -q ending the pipe early would fail it under pipefail.
+after=$(iconv -f UTF-16 -t UTF-8 "$work/second/quilvane.txt")
+grep -q "gave up waiting for the running instance" <<< "$after" || fail "no give-up line"
 # A missing file or an unknown option is told at once, before any window
 # or hand-over, with exit code 2; --help and --version answer on standard
 # output.

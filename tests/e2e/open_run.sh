@@ -84,8 +84,10 @@ rm -f "$work/quilvane.txt"
 cat > "$work/running.txt" <<SCRIPT
 wait_log 15000 WinMain 14
 wait_log 30000 album form: command line, 1 paths
-wait_log 20000 image form: first full frame
-wait 10
+wait_log 30000 Time for create cache end
+wait_log 30000 Time for create cache end
+wait_log 30000 Time for create cache end
+wait 90
 screenshot $work/handed.png
 wait_log 30000 album form: command line, 3 paths
 wait_log 20000 image form: first full frame
@@ -101,11 +103,13 @@ wait_for_log "WinMain 14"
 name=$(basename "$outside")
 (cd "$work/elsewhere" && TMPDIR=$work/second timeout 20 "$quilvane" "../$name/b2.jpg") || fail "second start: exit $?"
 wait_for_log "album form: command line, 1 paths"
-# The outside folder's caches, built meanwhile in the background.
+# The outside folder's caches, built meanwhile in the background, the
+# picture shown from its file until its own is there.
 for _ in $(seq 300); do
     (( $(log_now | grep -c "Time for create cache end") >= 3 )) && break
     sleep 0.1
 done
+wait_for_log "Script: screenshot $work/handed.png"
 (cd "$outside" && TMPDIR=$work/second timeout 20 "$quilvane" b2.jpg ../docs/Trip/a2.jpg ./b1.jpg) ||
     fail "third start: exit $?"
 wait $running || fail "running program: exit $?"
@@ -113,6 +117,7 @@ log=$(log_now)
 shown=$(LC_ALL=C sed 's/\xff/\\xFF/' <<< "$outside")
 has "album form: open [$shown/b2.jpg]" || fail "the relative path was not handed over in full"
 has 'folder form: '"$(sed 's#/#\\#g' <<< "$shown")"'\ 3 pictures' || fail "the outside folder did not open as an album"
+has "reset PieceCrt1" || fail "the handed picture was not shown from its file while its cache was built"
 [[ $(grep -c "^[0-9]* GameBase 0$" <<< "$log") == 1 ]] || fail "a second start made a window"
 has "folder form: b2.jpg, a2.jpg, b1.jpg 3 pictures" || fail "three pictures did not make one album"
 middle_is handed "$brown"
