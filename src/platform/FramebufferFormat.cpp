@@ -27,64 +27,6 @@ std::uint32_t place(std::uint32_t value8, PixelField field)
 std::uint32_t expand5(std::uint32_t c) { return (c << 3) | (c >> 2); }
 std::uint32_t expand6(std::uint32_t c) { return (c << 2) | (c >> 4); }
 
-// The panel's pixel as shifts of the program's channels widened to 8 bits:
-// each is cut to its field's length (a right shift) and moved to the
-// field's offset (a left one). 32-bit pixels whose fields all lie inside
-// one 16-bit half are built as two halves and interleaved, which saves
-// widening each channel on its own.
-struct Placement {
-    std::uint32_t bytes; // 2 or 4
-    bool halves; // 32 bits, and no field crosses the middle
-    std::uint32_t right[3]; // red, green, blue
-    std::uint32_t offset[3];
-    // The shifts into the low and the high half: 16 or more puts nothing
-    // there, as the vector shifts give zero for such counts.
-    std::uint32_t low[3];
-    std::uint32_t high[3];
-    std::uint32_t opaque;
-};
-
-Placement placement(PixelFormat const& f)
-{
-    Placement p {};
-    p.bytes = f.bits_per_pixel / 8;
-    p.halves = p.bytes == 4;
-    PixelField const fields[3] = { f.red, f.green, f.blue };
-    for (int c = 0; c < 3; ++c) {
-        p.right[c] = 8 - fields[c].length;
-        p.offset[c] = fields[c].offset;
-        bool const in_high = fields[c].offset >= 16;
-        if (!in_high && fields[c].offset + fields[c].length > 16)
-            p.halves = false;
-        p.low[c] = in_high ? 32 : fields[c].offset;
-        p.high[c] = in_high ? fields[c].offset - 16 : 32;
-    }
-    p.opaque = field_mask(f.transparent);
-    return p;
-}
-
-// One pixel the way the vector code builds eight: the tails of rows and
-// the pixels around whole blocks.
-std::uint32_t place_pixel(std::uint32_t p, Placement const& at)
-{
-    std::uint32_t const c[3] = { ((p >> 8) & 0xF8) | (p >> 13), ((p >> 3) & 0xFC) | ((p >> 9) & 0x03),
-        ((p << 3) & 0xF8) | ((p >> 2) & 0x07) };
-    std::uint32_t out = at.opaque;
-    for (int i = 0; i < 3; ++i)
-        out |= (c[i] >> at.right[i]) << at.offset[i];
-    return out;
-}
-
-void store_pixel(std::uint8_t* to, std::uint32_t value, std::uint32_t bytes)
-{
-    if (bytes == 2) {
-        auto const narrow = static_cast<std::uint16_t>(value);
-        std::memcpy(to, &narrow, 2);
-    } else {
-        std::memcpy(to, &value, 4);
-    }
-}
-
 #if !defined(QV_FB_VECTOR)
 // A pixel as the OR of its two bytes' parts: every channel's widening and
 // narrowing only moves bits, so each source bit lands on fixed target bits
@@ -175,6 +117,64 @@ void convert_area(Rgb565Image const& image, PixelRect const& a, PanelBuffer cons
 #endif
 
 #if defined(QV_FB_VECTOR)
+
+// The panel's pixel as shifts of the program's channels widened to 8 bits:
+// each is cut to its field's length (a right shift) and moved to the
+// field's offset (a left one). 32-bit pixels whose fields all lie inside
+// one 16-bit half are built as two halves and interleaved, which saves
+// widening each channel on its own.
+struct Placement {
+    std::uint32_t bytes; // 2 or 4
+    bool halves; // 32 bits, and no field crosses the middle
+    std::uint32_t right[3]; // red, green, blue
+    std::uint32_t offset[3];
+    // The shifts into the low and the high half: 16 or more puts nothing
+    // there, as the vector shifts give zero for such counts.
+    std::uint32_t low[3];
+    std::uint32_t high[3];
+    std::uint32_t opaque;
+};
+
+Placement placement(PixelFormat const& f)
+{
+    Placement p {};
+    p.bytes = f.bits_per_pixel / 8;
+    p.halves = p.bytes == 4;
+    PixelField const fields[3] = { f.red, f.green, f.blue };
+    for (int c = 0; c < 3; ++c) {
+        p.right[c] = 8 - fields[c].length;
+        p.offset[c] = fields[c].offset;
+        bool const in_high = fields[c].offset >= 16;
+        if (!in_high && fields[c].offset + fields[c].length > 16)
+            p.halves = false;
+        p.low[c] = in_high ? 32 : fields[c].offset;
+        p.high[c] = in_high ? fields[c].offset - 16 : 32;
+    }
+    p.opaque = field_mask(f.transparent);
+    return p;
+}
+
+// One pixel the way the vector code builds eight: the tails of rows and
+// the pixels around whole blocks.
+std::uint32_t place_pixel(std::uint32_t p, Placement const& at)
+{
+    std::uint32_t const c[3] = { ((p >> 8) & 0xF8) | (p >> 13), ((p >> 3) & 0xFC) | ((p >> 9) & 0x03),
+        ((p << 3) & 0xF8) | ((p >> 2) & 0x07) };
+    std::uint32_t out = at.opaque;
+    for (int i = 0; i < 3; ++i)
+        out |= (c[i] >> at.right[i]) << at.offset[i];
+    return out;
+}
+
+void store_pixel(std::uint8_t* to, std::uint32_t value, std::uint32_t bytes)
+{
+    if (bytes == 2) {
+        auto const narrow = static_cast<std::uint16_t>(value);
+        std::memcpy(to, &narrow, 2);
+    } else {
+        std::memcpy(to, &value, 4);
+    }
+}
 
 // Eight program pixels at a time (SSE2, every x86-64), sixteen where the
 // processor has AVX2 (asked at run time: the build targets the baseline).
