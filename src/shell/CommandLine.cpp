@@ -51,7 +51,9 @@ std::string command_line_help()
            "  --demo     show every element of the skin instead of the albums\n"
            "  --         treat every later argument as a picture or folder\n"
            "\n"
-           "A second start hands its pictures and folders to the program already running.\n"
+           "A picture opens in the viewer, within the album of its folder; a folder opens\n"
+           "as an album; several make one album of their own, in the order given. A second\n"
+           "start hands them to the program already running, which shows them.\n"
            "Exit status: 0 when all went well, 2 for an unknown option or a missing file.\n";
 }
 
