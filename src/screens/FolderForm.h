@@ -6,7 +6,10 @@
 // picture of the album current, loads one thumbnail per frame as the
 // catalog reports it (those on the screen first, asking the catalog to
 // build those it has not), keeps only the thumbnails of the rows on and
-// around the screen, and opens the viewer on the chosen picture.
+// around the screen, and opens the viewer on the chosen picture. It also
+// shows what the program is asked to open from outside (open_given): a
+// folder of the list or any other, or pictures put together from anywhere,
+// each with the search root its cache belongs to.
 //
 // Threads: the user-interface thread; the catalog's events arrive from its
 // poll_events, which the screen calls once a frame.
