@@ -20,7 +20,8 @@ enum class InstanceCheck {
 // Takes the start lock (waiting at most `give_up_ms` for a starting instance
 // to get its window up) and offers the command line (or
 // "%CommandLineEmpty%") to a running instance, which must confirm within
-// what is left of `give_up_ms`.
+// what is left of `give_up_ms`. The text passes as it is, NULs and escaped
+// bytes included: what it means is the receiver's business.
 InstanceCheck check_running_instance(WStringView class_name, WStringView command_line,
     std::int32_t give_up_ms = 5000);
 
