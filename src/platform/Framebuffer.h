@@ -16,7 +16,9 @@
 // default from the rotation the DRM helper gave the console).
 // QUILVANE_FB_MODE=WIDTHxHEIGHT:BITS (BITS 16 for RGB565, 32 for
 // XRGB8888) gives the mode of a device that does not answer the mode
-// ioctls: a regular file standing for one in tests.
+// ioctls: a regular file standing for one in tests; a "/2" after BITS
+// gives it two screens of memory and a pan step, like a driver that
+// offers panning and then refuses it.
 // Main thread only.
 
 #include "core/WString.h"
@@ -89,8 +91,9 @@ struct FramebufferMode {
     std::int32_t width { 0 };
     std::int32_t height { 0 };
     PixelFormat format;
+    std::int32_t pages { 1 };
 };
-// "WIDTHxHEIGHT:16" or ":32"; none otherwise.
+// "WIDTHxHEIGHT:16" or ":32", either followed by "/2"; none otherwise.
 std::optional<FramebufferMode> parse_framebuffer_mode(std::string_view text);
 
 // A DRM connector's panel orientation as sysfs names it ("Normal",

@@ -112,9 +112,10 @@ public:
             std::uint32_t const bytes = mode->format.bits_per_pixel / 8;
             device->m_stride = mode->width * static_cast<std::int32_t>(bytes);
             device->m_length = static_cast<std::size_t>(st.st_size);
+            // Two pages offer panning, which a file then refuses.
             auto const lines = static_cast<std::uint32_t>(mode->height);
-            device->m_pages = FramePages(
-                { lines, lines, 0, 0, 0, static_cast<std::uint32_t>(device->m_stride), bytes, device->m_length });
+            device->m_pages = FramePages({ lines, lines * static_cast<std::uint32_t>(mode->pages), mode->pages == 2 ? 1u : 0u,
+                0, 0, static_cast<std::uint32_t>(device->m_stride), bytes, device->m_length });
         }
         if (!is_supported(device->m_format) || device->m_width <= 0 || device->m_height <= 0 || !device->m_pages.fits())
             return nullptr;
@@ -574,13 +575,18 @@ std::optional<FramebufferMode> parse_framebuffer_mode(std::string_view text)
     if (colon == std::string_view::npos)
         return std::nullopt;
     auto const geometry = parse_screen_geometry(text.substr(0, colon));
-    std::string_view const bits = text.substr(colon + 1);
+    std::string_view bits = text.substr(colon + 1);
     if (!geometry || text.substr(0, colon).find('@') != std::string_view::npos)
         return std::nullopt;
+    std::int32_t pages = 1;
+    if (bits.ends_with("/2")) {
+        pages = 2;
+        bits.remove_suffix(2);
+    }
     if (bits == "16")
-        return FramebufferMode { geometry->width, geometry->height, kFormatRgb565 };
+        return FramebufferMode { geometry->width, geometry->height, kFormatRgb565, pages };
     if (bits == "32")
-        return FramebufferMode { geometry->width, geometry->height, kFormatXrgb8888 };
+        return FramebufferMode { geometry->width, geometry->height, kFormatXrgb8888, pages };
     return std::nullopt;
 }
 

@@ -144,12 +144,7 @@ protected:
         ASSERT_NE(mkdtemp(pattern), nullptr);
         m_dir = pattern;
         m_file = m_dir + "/fb.raw";
-        int const fd = open(m_file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(ftruncate(fd, kWidth * kHeight * 4), 0);
-        close(fd);
         setenv("QUILVANE_FBDEV", m_file.c_str(), 1);
-        setenv("QUILVANE_FB_MODE", "48x32:32", 1);
         setenv("QUILVANE_INPUT", (m_dir + "/no-input").c_str(), 1);
         setenv("QUILVANE_PANEL_ORIENTATION", "0", 1);
         MessageQueue::main().clear();
@@ -166,12 +161,23 @@ protected:
         rmdir(m_dir.c_str());
     }
 
-    // The device file's pixels, in the program's terms.
-    std::vector<std::uint16_t> shown() const
+    // The file standing for a 48 x 32 XRGB8888 device of one or two pages.
+    void make_device(std::int32_t pages)
+    {
+        int const fd = open(m_file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, kWidth * kHeight * 4 * pages), 0);
+        close(fd);
+        setenv("QUILVANE_FB_MODE", pages == 2 ? "48x32:32/2" : "48x32:32", 1);
+    }
+
+    // A page of the device file, in the program's terms.
+    std::vector<std::uint16_t> shown(std::int32_t page = 0) const
     {
         std::vector<std::uint32_t> raw(kWidth * kHeight);
         int const fd = open(m_file.c_str(), O_RDONLY | O_CLOEXEC);
-        EXPECT_EQ(pread(fd, raw.data(), raw.size() * 4, 0), static_cast<ssize_t>(raw.size() * 4));
+        EXPECT_EQ(pread(fd, raw.data(), raw.size() * 4, static_cast<off_t>(raw.size()) * 4 * page),
+            static_cast<ssize_t>(raw.size() * 4));
         close(fd);
         std::vector<std::uint16_t> pixels;
         for (std::uint32_t p : raw)
@@ -197,6 +203,7 @@ protected:
 
 TEST_F(FramebufferWindowTest, leaving_the_terminal_stops_drawing_and_coming_back_repaints_all)
 {
+    make_device(1);
     std::string calls;
     auto window = create_framebuffer_window({ kWidth, kHeight, 96 }, m_target, std::make_unique<RecordingControl>(&calls));
     ASSERT_TRUE(window);
@@ -234,4 +241,21 @@ TEST_F(FramebufferWindowTest, leaving_the_terminal_stops_drawing_and_coming_back
 
     window.reset();
     EXPECT_EQ(calls, "GPRQAT") << "text mode and automatic switching come back with the window";
+}
+
+TEST_F(FramebufferWindowTest, a_refused_pan_puts_the_frame_on_the_visible_page_and_stays_there)
+{
+    make_device(2);
+    auto window = create_framebuffer_window({ kWidth, kHeight, 96 }, m_target, nullptr);
+    ASSERT_TRUE(window);
+    std::vector<std::uint16_t> const a(kWidth * kHeight, 0xF800), b(kWidth * kHeight, 0x07E0);
+    // A file cannot pan: the frame drawn behind never shows, so it is drawn
+    // again where the screen is.
+    window->present(a.data(), kWidth * 2, 0, 0, kWidth, kHeight, 0, 0);
+    EXPECT_EQ(shown(1), a) << "the first frame goes to the hidden page";
+    EXPECT_EQ(shown(0), a) << "and, the pan refused, to the visible one";
+    // From then on frames go straight to the visible page.
+    window->present(b.data(), kWidth * 2, 0, 0, kWidth, kHeight, 0, 0);
+    EXPECT_EQ(shown(0), b);
+    EXPECT_EQ(shown(1), a);
 }

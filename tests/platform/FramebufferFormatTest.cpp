@@ -146,6 +146,12 @@ TEST(FramebufferPixels, a_test_mode_names_size_and_depth)
     auto const xrgb = parse_framebuffer_mode("640x480:32");
     ASSERT_TRUE(xrgb);
     EXPECT_EQ(xrgb->format, kFormatXrgb8888);
+    EXPECT_EQ(xrgb->pages, 1);
+    auto const paged = parse_framebuffer_mode("640x480:16/2");
+    ASSERT_TRUE(paged);
+    EXPECT_EQ(paged->format, kFormatRgb565);
+    EXPECT_EQ(paged->pages, 2);
+    EXPECT_FALSE(parse_framebuffer_mode("640x480:32/3"));
     EXPECT_FALSE(parse_framebuffer_mode("640x480:24"));
     EXPECT_FALSE(parse_framebuffer_mode("640x480"));
     EXPECT_FALSE(parse_framebuffer_mode("640x480@96:16"));
