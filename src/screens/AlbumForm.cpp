@@ -123,7 +123,7 @@ void AlbumForm::on_built()
     set_focus(m_list);
 }
 
-void AlbumForm::apply_album_count()
+void AlbumForm::apply_album_count(bool keep_place)
 {
     auto const albums = m_catalog.get_folders();
     auto captions = album_captions(albums);
@@ -138,7 +138,12 @@ void AlbumForm::apply_album_count()
     m_warning_text->set_visible(count <= 0);
     if (count <= 0)
         return;
-    m_list->set_provider(this, count);
+    // A list that changed by itself stays where the user left it; a search
+    // the user asked for shows its albums from the top.
+    if (keep_place && m_list->item_count() > 0)
+        m_list->refresh_items(count);
+    else
+        m_list->set_provider(this, count);
     m_list->set_visible(true);
 }
 
@@ -246,7 +251,7 @@ void AlbumForm::get_items(MenuScreen&, WStringView name, WString& caption, std::
 void AlbumForm::on_catalog_event(CatalogEvent const& event)
 {
     if (event.folders_changed)
-        apply_album_count();
+        apply_album_count(true);
     if (event.search_complete) {
         // The button follows the search alone: a search that queued nothing
         // never sees its cache building complete, and one that did may be

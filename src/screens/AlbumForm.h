@@ -84,7 +84,7 @@ public:
 private:
     void on_built() override;
     bool on_back() override;
-    void apply_album_count();
+    void apply_album_count(bool keep_place = false);
     // The rows' captions by folder path, made for the whole list at once,
     // as it changes.
     std::unordered_map<WString, WString> m_captions;

@@ -72,6 +72,24 @@ void VirtualList::set_provider(ListProvider* provider, std::int32_t count)
     invalidate_drawing();
 }
 
+void VirtualList::refresh_items(std::int32_t count)
+{
+    count = std::max(count, 0);
+    std::int32_t const top = std::clamp(m_first_index + 1, 0, std::max(count - 1, 0));
+    cancel_press();
+    m_items.clear();
+    m_item_count = count;
+    m_first_index = top - 1;
+    m_end_index = top;
+    m_items_height = 0;
+    m_selected_index = -1;
+    // Shorter than the window now: the rows come down to fill it.
+    m_rebuild_pending = true;
+    m_focus_index = std::clamp(m_focus_index, 0, std::max(cell_count() - 1, 0));
+    invalidate_layout();
+    invalidate_drawing();
+}
+
 void VirtualList::remove_item(std::int32_t index)
 {
     if (index < 0 || index >= m_item_count)

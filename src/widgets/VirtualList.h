@@ -121,6 +121,10 @@ public:
 
     // Starts over with `count` items from the top; all items are destroyed.
     void set_provider(ListProvider* provider, std::int32_t count);
+    // The same provider with `count` items, made anew where they are shown:
+    // the row at the top of the window and the focus stay, as far as the
+    // new count allows (the list changed under the user, who did nothing).
+    void refresh_items(std::int32_t count);
     // Later items move up one index; the removed item shrinks away.
     void remove_item(std::int32_t index);
     // Binds the item again (not fresh) when it is instantiated.

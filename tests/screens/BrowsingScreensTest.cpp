@@ -513,7 +513,9 @@ TEST_F(BrowsingScreensTest, a_storage_that_refuses_cache_files_is_named_once_on_
     auto const caches = test::system_form(cache_directory_of(u"%my_documents%\\"));
     fs::create_directories(caches.parent_path());
     test::write_bytes(caches, std::string("in the way"));
-    PhotoCatalog catalog(m_dir.program_path("folders.ini"));
+    // The worker alone: the searches are the test's.
+    PhotoCatalog catalog(m_dir.program_path("folders.ini"), false);
+    catalog.start_worker();
     AlbumForm form(m_store, catalog);
     form.set_visible(true);
     form.place(Size { 240, 320 });

@@ -377,3 +377,42 @@ TEST(VirtualList, items_are_drawn_clipped_to_the_window_and_their_own_height)
     EXPECT_EQ(pixel(50, 55), blue);
     EXPECT_EQ(pixel(99, 229), blue);
 }
+
+TEST(VirtualList, rows_made_anew_for_a_changed_count_stay_where_the_user_left_them)
+{
+    ListFixture f(30);
+    // The row shown at `y` of the window, and where its top is.
+    auto const row_at = [&](double y) {
+        double top = std::floor(f.list->offset());
+        for (auto const& item : f.list->items()) {
+            if (y >= top && y < top + item->shown_height())
+                return std::pair<std::int32_t, double> { item->index(), top };
+            top += item->shown_height();
+        }
+        return std::pair<std::int32_t, double> { -1, 0 };
+    };
+    // Flung some rows down and come to rest in the middle.
+    f.list->fling(-600);
+    for (int i = 0; i < 500 && f.list->velocity() != 0; ++i)
+        f.list->advance(0.02);
+    ASSERT_EQ(f.list->velocity(), 0);
+    auto const shown = row_at(kListHeight / 2);
+    ASSERT_GT(shown.first, 0);
+    ASSERT_LT(f.list->end_index(), 30);
+    int const created = f.rows.created;
+
+    f.list->refresh_items(31);
+    f.list->advance(0.001);
+    EXPECT_EQ(row_at(kListHeight / 2), shown);
+    EXPECT_EQ(f.list->item_count(), 31);
+    EXPECT_GT(f.rows.created, created) << "the rows were made anew";
+    EXPECT_EQ(f.rows.live, static_cast<int>(f.list->items().size()));
+
+    // Fewer rows than the window holds: they come down to rest at the top.
+    f.list->refresh_items(2);
+    for (int i = 0; i < 100; ++i)
+        f.list->advance(0.02);
+    ASSERT_EQ(f.list->items().size(), 2u);
+    EXPECT_EQ(f.list->items().front()->index(), 0);
+    EXPECT_EQ(f.list->offset(), kBorderMin);
+}
