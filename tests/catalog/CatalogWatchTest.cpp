@@ -67,7 +67,9 @@ TEST_F(CatalogWatchTest, a_first_start_searches_by_itself_and_a_later_one_keeps_
     {
         PhotoCatalog catalog(m_ini);
         EXPECT_FALSE(catalog.album_list_found());
-        EXPECT_TRUE(catalog.search_under_way());
+        // Under way, or over already: the count goes up before the flag down.
+        bool const under_way = catalog.search_under_way();
+        EXPECT_TRUE(under_way || catalog.searches_completed() == 1);
         test::Recorder recorder;
         catalog.add_listener(&recorder);
         ASSERT_TRUE(poll_until(catalog, [&] { return recorder.count(&CatalogEvent::search_complete) > 0; }));
