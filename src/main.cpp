@@ -16,7 +16,6 @@
 #include "thumbcache/ScratchFiles.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string_view>
 #include <sys/stat.h>
@@ -49,18 +48,7 @@ std::vector<WString> given_paths(std::vector<std::string> const& paths, std::str
             mistake = "quilvane: cannot open '" + path + "': the current folder cannot be found";
             return {};
         }
-        std::string full = absolute_path(path, current);
-        // A ".." after a link to a folder leads to the target's parent, not
-        // back where the link is: the file system says where it went.
-        struct stat given {}, named {};
-        if (::stat(path.c_str(), &given) == 0
-            && (::stat(full.c_str(), &named) != 0 || given.st_dev != named.st_dev || given.st_ino != named.st_ino)) {
-            if (char* real = ::realpath(path.c_str(), nullptr)) {
-                full = real;
-                std::free(real);
-            }
-        }
-        out.push_back(platform::from_system_path(full));
+        out.push_back(platform::from_system_path(full_path(path, current)));
     }
     return out;
 }

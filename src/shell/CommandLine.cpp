@@ -1,5 +1,8 @@
 #include "shell/CommandLine.h"
 
+#include <cstdlib>
+#include <sys/stat.h>
+
 namespace qv {
 
 CommandLine parse_command_line(std::vector<std::string_view> const& arguments,
@@ -84,6 +87,23 @@ std::string absolute_path(std::string_view path, std::string_view current_direct
         out += name;
     }
     return out.empty() ? std::string("/") : out;
+}
+
+std::string full_path(std::string const& path, std::string const& current_directory)
+{
+    std::string full = absolute_path(path, current_directory);
+    // As the system reads it: from the folder, name by name.
+    std::string const as_given = !path.empty() && path.front() == '/' ? path : current_directory + "/" + path;
+    struct stat given {}, named {};
+    if (::stat(as_given.c_str(), &given) != 0)
+        return full;
+    if (::stat(full.c_str(), &named) == 0 && given.st_dev == named.st_dev && given.st_ino == named.st_ino)
+        return full;
+    if (char* real = ::realpath(as_given.c_str(), nullptr)) {
+        full = real;
+        std::free(real);
+    }
+    return full;
 }
 
 }

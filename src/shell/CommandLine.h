@@ -35,4 +35,10 @@ std::string command_line_help();
 // means the same file.
 std::string absolute_path(std::string_view path, std::string_view current_directory);
 
+// The file or folder `path` names, made absolute so (absolute_path) where
+// that names the same file; where it does not (a ".." after a link to a
+// folder leads to the target's parent, not back beside the link), the
+// path with every link resolved, as the file system went.
+std::string full_path(std::string const& path, std::string const& current_directory);
+
 }

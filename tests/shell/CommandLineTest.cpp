@@ -1,6 +1,10 @@
 #include "shell/CommandLine.h"
 
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include <set>
 
@@ -66,6 +70,21 @@ TEST(CommandLine, a_path_is_made_absolute_against_the_folder_the_program_was_sta
     // Names keep their bytes: spaces, quotes, and bytes that are no UTF-8.
     std::string const odd = "it's \"here\" \xff\xfe.jpg";
     EXPECT_EQ(absolute_path(odd, "/p q"), "/p q/" + odd);
+}
+
+TEST(CommandLine, a_path_through_a_link_and_back_names_the_file_the_system_finds)
+{
+    test::TempDir dir;
+    std::filesystem::create_directories(dir / "real" / "sub");
+    std::filesystem::create_directory_symlink(dir / "real" / "sub", dir / "link");
+    test::write_bytes(dir / "real" / "x.jpg", std::string("picture"));
+    test::write_bytes(dir / "beside.jpg", std::string("picture"));
+    std::string const base = dir.path().string();
+    // "link/.." is "real", where x.jpg is, not the folder that holds the link.
+    EXPECT_EQ(full_path("link/../x.jpg", base), (dir / "real" / "x.jpg").string());
+    // Without such a turn the name stays as given, link and all.
+    EXPECT_EQ(full_path("link/./", base), base + "/link");
+    EXPECT_EQ(full_path("./beside.jpg", base), base + "/beside.jpg");
 }
 
 }
