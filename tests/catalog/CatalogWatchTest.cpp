@@ -188,4 +188,32 @@ TEST_F(CatalogWatchTest, cache_files_being_written_start_no_update)
     catalog.remove_listener(&recorder);
 }
 
+TEST_F(CatalogWatchTest, albums_beyond_the_bound_of_watches_are_found_by_the_rescans)
+{
+    picture(m_docs / "A" / "a.jpg", 1);
+    picture(m_docs / "B" / "Deep" / "b.jpg", 2);
+    PhotoCatalog catalog(m_ini, false);
+    catalog.start_worker();
+    test::Recorder recorder;
+    catalog.add_listener(&recorder);
+    search_and_build(catalog, recorder);
+    // Two watches: the card and the pictures folder themselves.
+    PhotoCatalog::WatchOptions options;
+    options.quiet_ms = 50;
+    options.max_watches = 2;
+    options.rescan_seconds = 1;
+    ASSERT_TRUE(catalog.start_watching(options));
+    ASSERT_TRUE(poll_until(catalog, [&] { return catalog.watch_counts().first == 2; }, 10));
+    EXPECT_EQ(catalog.watch_counts().second, 2u) << "A and B left to the rescans";
+
+    picture(m_docs / "B" / "Deep" / "c.jpg", 3);
+    fs::remove_all(m_docs / "A");
+    ASSERT_TRUE(poll_until(catalog, [&] {
+        auto const deep = find(catalog, docs_album("B\\Deep"));
+        return deep && deep->folder_size == 2 && !find(catalog, docs_album("A"));
+    }, 20));
+    EXPECT_EQ(count(recorder, &CatalogEvent::search_complete), 1);
+    catalog.remove_listener(&recorder);
+}
+
 }
