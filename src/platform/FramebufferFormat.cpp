@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 
 #if defined(__x86_64__) && defined(__SSE2__)
@@ -343,7 +344,18 @@ QV_AVX2 void row_avx2(std::uint16_t const* from, std::uint8_t* to, std::int32_t 
                   x7 = _mm256_set1_epi16(0x07);
     __m256i const opaque = _mm256_broadcastsi128_si256(l.opaque);
     std::uint32_t const bytes = at.bytes;
+    // The first pixels the narrow way, until the wide stores land on
+    // whole 32 bytes: one straddling two cache lines costs two.
+    auto const address = reinterpret_cast<std::uintptr_t>(to) + (Reverse ? bytes : 0);
     std::int32_t i = 0;
+    if (address % bytes == 0) {
+        auto const lead = static_cast<std::int32_t>((Reverse ? address % 32 : (32 - address % 32) % 32) / bytes);
+        i = std::min(lead, count);
+        if constexpr (Reverse)
+            row_reversed<Kind>(from, to, i, l, at);
+        else
+            row_upright<Kind>(from, to, i, l, at);
+    }
     for (; i + 16 <= count; i += 16) {
         __m256i p = _mm256_loadu_si256(reinterpret_cast<__m256i const*>(from + i));
         if constexpr (Reverse) // each half reversed, then the halves swapped

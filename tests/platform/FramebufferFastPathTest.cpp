@@ -73,13 +73,15 @@ void compare(std::mt19937& random, PixelFormat const& format, std::int32_t turn,
     std::int32_t const pw = odd ? c.height : c.width, ph = odd ? c.width : c.height;
     std::int32_t const bytes = static_cast<std::int32_t>(format.bits_per_pixel / 8);
     std::int32_t const stride = pw * bytes + 4 * bytes + 2;
-    std::vector<std::uint8_t> fast(static_cast<std::size_t>(stride) * ph + 7);
+    std::vector<std::uint8_t> fast(static_cast<std::size_t>(stride) * ph + 64);
     for (auto& b : fast)
         b = static_cast<std::uint8_t>(random());
     std::vector<std::uint8_t> expected = fast;
-    // An odd start address for the panel too.
-    PanelBuffer const fast_panel { fast.data() + 1, pw, ph, stride, format };
-    PanelBuffer const expected_panel { expected.data() + 1, pw, ph, stride, format };
+    // The panel starts anywhere: odd addresses, and each pixel's place in a
+    // line of the vector stores.
+    std::size_t const start = random() % 64;
+    PanelBuffer const fast_panel { fast.data() + start, pw, ph, stride, format };
+    PanelBuffer const expected_panel { expected.data() + start, pw, ph, stride, format };
     PixelRect const area { c.area_x, c.area_y, c.area_width, c.area_height };
 
     ASSERT_TRUE(present_rgb565(image, area, fast_panel, turn));
