@@ -375,6 +375,7 @@ void PhotoCatalog::give_up_on_storage(WString const& drive)
     Log::get() << u"cache files cannot be written under " << drive << u"\n";
 
     std::vector<WString> given_up;
+    bool news = false;
     {
         QV_LOCK(u"create_cache", m_map_mutex);
         for (auto entry = m_map.begin(); entry != m_map.end();) {
@@ -397,9 +398,12 @@ void PhotoCatalog::give_up_on_storage(WString const& drive)
         QV_LOCK(u"create_cache", m_failed_mutex);
         for (auto const& picture : given_up)
             m_failed[picture] = PictureProblem::Storage;
+        // A build that was under way beside the first refused one fails
+        // the same way: the screens are told once.
+        news = m_storage_problem.fault != fault || m_storage_problem.drive_path != drive;
         m_storage_problem = { fault, drive };
     }
-    {
+    if (news) {
         QV_LOCK(u"create_cache", m_events_mutex);
         m_storage_changed = true;
     }
