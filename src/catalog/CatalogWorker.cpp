@@ -368,8 +368,12 @@ void PhotoCatalog::build_one(WString const& drive, WString const& picture, std::
 // search, and the screens hear once why.
 void PhotoCatalog::give_up_on_storage(WString const& drive)
 {
-    WString const cache_directory = strip_trailing_separator(expand_path(cache_directory_of(drive)));
-    auto fault = platform::storage_fault(FileInfo(cache_directory).exists() ? cache_directory : expand_path(drive));
+    // The cache directory, or the nearest folder above it that there is:
+    // what refused to hold it (a read-only cache home says so).
+    WString where = strip_trailing_separator(expand_path(cache_directory_of(drive)));
+    while (!where.empty() && !FileInfo(where).exists())
+        where = strip_trailing_separator(directory_of(where));
+    auto fault = platform::storage_fault(where.empty() ? expand_path(drive) : where);
     if (fault == platform::StorageFault::None)
         fault = platform::StorageFault::Other;
     Log::get() << u"cache files cannot be written under " << drive << u"\n";

@@ -177,9 +177,9 @@ TEST_F(CatalogIdentityTest, APictureRewrittenInPlaceIsBuiltAgainAndARenamedOneKe
     catalog.remove_listener(&recorder);
 }
 
-// A file system of its own where the documents folder's caches live, where
-// the machine lets the tests mount one (they run as root in CI); skipped
-// elsewhere.
+// A file system of its own as the cache home, where the documents folder's
+// cache directory is made, where the machine lets the tests mount one (they
+// run as root in CI); skipped elsewhere.
 class StorageTest : public CatalogIdentityTest {
 protected:
     void mount_documents(std::string const& options)
@@ -188,7 +188,6 @@ protected:
         if (::mount("tmpfs", m_store.c_str(), "tmpfs", 0, options.c_str()) != 0)
             GTEST_SKIP() << "cannot mount a file system here: " << std::strerror(errno);
         m_mounted = true;
-        fs::create_directories(cache_dir(m_docs));
     }
     void remount(unsigned long flags)
     {
