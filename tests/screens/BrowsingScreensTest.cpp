@@ -539,3 +539,87 @@ TEST_F(BrowsingScreensTest, a_storage_that_refuses_cache_files_is_named_once_on_
 
 }
 }
+
+namespace qv {
+namespace {
+
+TEST_F(BrowsingScreensTest, a_search_under_way_as_the_album_list_comes_shows_as_one_the_button_started)
+{
+    ASSERT_TRUE(write_picture(test::system_form(trip_picture(1))));
+    // As a first start asks for it: before the screen is made, and the
+    // worker late, so that it is still under way for as long as the test likes.
+    PhotoCatalog catalog(m_dir.program_path("folders.ini"), false);
+    catalog.need_search();
+    AlbumForm form(m_store, catalog);
+    form.set_visible(true);
+    form.place(Size { 240, 320 });
+    auto& search = *form.find_child(u"btnSearch");
+    form.advance(0.02);
+    EXPECT_TRUE(form.search_running());
+    EXPECT_FALSE(search.enabled());
+
+    ASSERT_TRUE(catalog.start_worker());
+    ASSERT_TRUE(frames_until(form, [&] { return !form.search_running(); }));
+    EXPECT_TRUE(search.enabled());
+    EXPECT_EQ(form.list().item_count(), 1);
+}
+
+TEST_F(BrowsingScreensTest, albums_that_change_on_disk_change_the_list_in_place_without_a_search)
+{
+    // More albums than the screen holds.
+    for (int i = 0; i < 12; ++i) {
+        fs::create_directories(m_dir / "docs" / ("Album " + std::to_string(i)));
+        ASSERT_TRUE(write_picture(m_dir / "docs" / ("Album " + std::to_string(i)) / "p.jpg"));
+    }
+    PhotoCatalog catalog(m_dir.program_path("folders.ini"), false);
+    ASSERT_TRUE(catalog.start_worker());
+    AlbumForm form(m_store, catalog);
+    form.set_visible(true);
+    form.place(Size { 240, 320 });
+    auto& search = *form.find_child(u"btnSearch");
+    form.on_click(search, Point {});
+    ASSERT_TRUE(frames_until(form, [&] { return !form.search_running() && catalog.pending_count() == 0; }));
+    ASSERT_EQ(form.list().item_count(), 12);
+    PhotoCatalog::WatchOptions options;
+    options.quiet_ms = 50;
+    ASSERT_TRUE(catalog.start_watching(options));
+    ASSERT_TRUE(frames_until(form, [&] { return catalog.watch_counts().first > 0; }));
+
+    // Scrolled down to rest a few rows in.
+    auto& list = form.list();
+    list.fling(-600);
+    ASSERT_TRUE(frames_until(form, [&] { return list.velocity() == 0; }));
+    ASSERT_FALSE(list.items().empty());
+    std::int32_t const top = list.items().front()->index();
+    double const offset = list.offset();
+    ASSERT_GT(top, 0);
+
+    // Every frame of the change: the rows are albums, never blank ones,
+    // and the button is left alone.
+    auto const quiet = [&] {
+        EXPECT_TRUE(search.enabled());
+        EXPECT_FALSE(form.search_running());
+        for (auto const& item : list.items())
+            EXPECT_NE(dynamic_cast<AlbumElement*>(item.get()), nullptr);
+    };
+    fs::create_directories(m_dir / "docs" / "Zoo");
+    ASSERT_TRUE(write_picture(m_dir / "docs" / "Zoo" / "z.jpg"));
+    ASSERT_TRUE(frames_until(form, [&] {
+        quiet();
+        return list.item_count() == 13;
+    }));
+    form.advance(0.02);
+    quiet();
+    EXPECT_EQ(list.items().front()->index(), top);
+    EXPECT_EQ(list.offset(), offset);
+
+    fs::remove_all(m_dir / "docs" / "Album 3");
+    ASSERT_TRUE(frames_until(form, [&] {
+        quiet();
+        return list.item_count() == 12;
+    }));
+    EXPECT_EQ(catalog.searches_completed(), 1);
+}
+
+}
+}
