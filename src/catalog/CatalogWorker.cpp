@@ -1,6 +1,7 @@
-// The catalog's worker, which searches the cards and My Documents, and its
-// building threads, which build the queued pictures' cache files, each its
-// own picture. Everything here runs on one of those threads.
+// The catalog's worker, which searches the cards and My Documents (and
+// applies the watching's updates, CatalogWatch.cpp), and its building
+// threads, which build the queued pictures' cache files, each its own
+// picture. Everything here runs on one of those threads.
 
 #include "catalog/PhotoCatalog.h"
 

@@ -7,7 +7,9 @@
 // in requests (add_picture, prioritize_picture), and never look for a cache
 // file themselves.
 //
-// Threads: the worker, the object's own thread, searches; the building
+// Threads: the worker, the object's own thread, searches and applies the
+// watching's updates, one after the other; the watching's thread only
+// waits for changes and hands them to the worker; the building
 // threads take pictures from the queue in its order, each its own, and run
 // only on time the rest of the system leaves over. Every other call belongs
 // to the user-interface thread, except the diagnostics, which any thread may
@@ -27,6 +29,8 @@
 //   m_need_search_mutex > m_events_mutex > m_progress_value_mutex
 //   m_map_mutex > m_current_folder_mutex
 // m_failed_mutex comes last: no other lock is taken while it is held.
+// The watching's updates take them in the same order, one at a time except
+// m_map_mutex > m_failed_mutex and m_map_mutex > m_progress_max_mutex.
 
 #include "base/Singleton.h"
 #include "base/Thread.h"
