@@ -26,13 +26,25 @@ PhotoCatalog::PhotoCatalog(WString folders_file, bool start)
     if (start) {
         start_worker();
         // A first start over a full pictures folder finds its albums without
-        // being asked; later starts show the list kept, and the watching
-        // brings it up to date.
+        // being asked; later starts show the list kept at once, and bring it
+        // up to date behind it.
+        // "WatchFolders"=dword:0 leaves the list to the search button, for
+        // storage that should stay idle.
+        std::uint32_t watch = 1;
+        read_dword(kMakerKey, u"WatchFolders", watch);
         if (!m_album_list_found) {
             Log::get() << u"no album list: the first search starts\n";
             need_search();
+        } else if (watch != 0) {
+            // The list kept is as old as the last run: what changed while
+            // the program was closed comes in quietly, as the watching's
+            // changes do.
+            queue_updates({ Update { {}, {}, true, true } });
         }
-        start_watching();
+        if (watch != 0)
+            start_watching();
+        else
+            Log::get() << u"the search roots are not watched (WatchFolders is 0)\n";
     }
 }
 

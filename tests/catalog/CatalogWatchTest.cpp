@@ -4,6 +4,7 @@
 #include "CatalogFixture.h"
 #include "base/FileStream.h"
 #include "base/Paths.h"
+#include "base/Registry.h"
 #include "base/TextFile.h"
 #include "catalog/CatalogFile.h"
 #include "catalog/PhotoCatalog.h"
@@ -87,6 +88,53 @@ TEST_F(CatalogWatchTest, a_first_start_searches_by_itself_and_a_later_one_keeps_
     // Built by the first start: nothing to search, nothing to build.
     EXPECT_EQ(again.pending_count(), 0);
     EXPECT_EQ(again.searches_completed(), 0);
+}
+
+TEST_F(CatalogWatchTest, a_later_start_takes_in_what_changed_while_closed_quietly_unless_told_not_to_watch)
+{
+    picture(m_docs / "Trip" / "a.jpg", 1);
+    picture(m_docs / "Old" / "o.jpg", 2);
+    {
+        PhotoCatalog first(m_ini);
+        ASSERT_TRUE(poll_until(first, [&] { return first.searches_completed() == 1 && first.pending_count() == 0; }));
+        ASSERT_EQ(first.get_folders_size(), 2);
+    }
+    // While closed: a folder comes, another goes.
+    picture(m_docs / "New" / "n.jpg", 3);
+    fs::remove_all(m_docs / "Old");
+
+    {
+        ASSERT_TRUE(write_dword(kMakerKey, u"WatchFolders", 0));
+        struct Restore {
+            ~Restore() { write_dword(kMakerKey, u"WatchFolders", 1); }
+        } restore;
+        PhotoCatalog unwatched(m_ini);
+        // The worker is idle when it has nothing to do: give it time to do
+        // what it should not.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        unwatched.poll_events();
+        EXPECT_EQ(unwatched.updates_completed(), 0);
+        EXPECT_EQ(unwatched.watch_counts().first, 0u);
+        EXPECT_TRUE(find(unwatched, docs_album("Old")));
+        EXPECT_FALSE(find(unwatched, docs_album("New")));
+    }
+
+    PhotoCatalog later(m_ini);
+    test::Recorder recorder;
+    later.add_listener(&recorder);
+    ASSERT_TRUE(poll_until(later, [&] { return later.updates_completed() > 0; }));
+    later.poll_events();
+    EXPECT_EQ(later.searches_completed(), 0);
+    EXPECT_EQ(count(recorder, &CatalogEvent::search_complete), 0);
+    EXPECT_GT(count(recorder, &CatalogEvent::folders_changed), 0);
+    EXPECT_TRUE(find(later, docs_album("Trip")));
+    EXPECT_TRUE(find(later, docs_album("New")));
+    EXPECT_FALSE(find(later, docs_album("Old")));
+    // The new folder's picture is built as a searched one would be.
+    ASSERT_TRUE(poll_until(later, [&] {
+        return later.picture_status(docs_album("New") + u"n.jpg", u"%my_documents%\\").state == PictureStatus::State::Ready;
+    }));
+    later.remove_listener(&recorder);
 }
 
 TEST_F(CatalogWatchTest, a_catalog_made_for_tests_neither_searches_nor_watches_until_asked)

@@ -20,6 +20,7 @@
 # QUILVANE_E2E_UPDATE=1 writes the references instead.
 quilvane=$1 probe=$2
 source "$(dirname "$0")/common.sh"
+search_button_only
 export QUILVANE_SCREEN=240x320@96
 export QUILVANE_DISPLAY=headless
 

@@ -20,6 +20,12 @@ export XDG_DATA_HOME=$work/data
 mkdir -p "$QUILVANE_DOCUMENTS" "$QUILVANE_CARDS"
 printf '[HKEY_CURRENT_USER\\Software\\Zenk]\n"Log"=dword:00000001\n' > "$QUILVANE_REGISTRY"
 
+# Leaves the album list to the search button: no watching of the folders
+# and no quiet update at start-up, for tests of what a search does.
+search_button_only() {
+    printf '"WatchFolders"=dword:00000000\n' >> "$QUILVANE_REGISTRY"
+}
+
 fail() {
     echo "FAIL: $*" >&2
     exit 1

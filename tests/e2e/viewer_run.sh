@@ -106,6 +106,8 @@ same_as_reference viewer solo
 
 # Large enough that its cache is still being built when the viewer opens
 # it: the album's thumbnail loader queues it a few frames after opening.
+# Nothing builds it before: no update at start-up finds it.
+search_button_only
 "$probe" jpeg "$gallery/new.jpg" 6000 4500 5 || fail "test picture"
 cat > "$work/uncached.txt" <<SCRIPT
 wait_log 15000 WinMain 14
