@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cwctype>
 #include <limits>
+#include <map>
+#include <optional>
 
 namespace qv {
 
@@ -120,20 +122,48 @@ char const* folder_entry_problem(FolderInfo const& folder, std::vector<WString> 
 
 std::vector<FolderInfo> folders_from_text(WStringView text, std::vector<WString> const& roots)
 {
-    auto values = parse_catalog_text(text);
-    std::vector<FolderInfo> folders;
-    for (auto const& [key, value] : values) {
+    // The values come ordered by key, which puts "KeyPicturePath10" before
+    // "KeyPicturePath2": each album is gathered under its own number and the
+    // albums taken in the numbers' order, the order they were saved in.
+    struct Numbered {
+        std::uint64_t number { 0 };
+        WString rest; // a suffix that is not a number sorts after the numbers
+        bool operator<(Numbered const& other) const
+        {
+            return number != other.number ? number < other.number : rest < other.rest;
+        }
+    };
+    auto const numbered = [](WStringView suffix) {
+        Numbered n;
+        bool const digits = !suffix.empty() && suffix.size() <= 18
+            && std::all_of(suffix.begin(), suffix.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
+        if (!digits) {
+            n.number = std::numeric_limits<std::uint64_t>::max();
+            n.rest = WString(suffix);
+            return n;
+        }
+        for (auto c : suffix)
+            n.number = n.number * 10 + static_cast<std::uint64_t>(c - u'0');
+        return n;
+    };
+    struct Parts {
+        std::optional<WString> key_picture;
+        WString drive;
+        std::int32_t size { 0 };
+    };
+    std::map<Numbered, Parts> entries;
+    for (auto const& [key, value] : parse_catalog_text(text)) {
         if (key.starts_with(u"KeyPicturePath"))
-            folders.push_back({ {}, folder_of(value), value, 0 });
+            entries[numbered(WStringView(key).substr(14))].key_picture = value;
+        else if (key.starts_with(u"FolderSize"))
+            entries[numbered(WStringView(key).substr(10))].size = parse_folder_size(value);
+        else if (key.starts_with(u"DrivePath"))
+            entries[numbered(WStringView(key).substr(9))].drive = value;
     }
-    size_t sizes = 0, drives = 0;
-    for (auto const& [key, value] : values) {
-        if (key.starts_with(u"FolderSize") && sizes < folders.size())
-            folders[sizes++].folder_size = parse_folder_size(value);
-    }
-    for (auto const& [key, value] : values) {
-        if (key.starts_with(u"DrivePath") && drives < folders.size())
-            folders[drives++].drive_path = value;
+    std::vector<FolderInfo> folders;
+    for (auto& [number, parts] : entries) {
+        if (parts.key_picture)
+            folders.push_back({ std::move(parts.drive), folder_of(*parts.key_picture), *parts.key_picture, parts.size });
     }
     std::vector<FolderInfo> usable;
     usable.reserve(folders.size());

@@ -102,31 +102,35 @@ TEST_F(CatalogFileTest, EmptyOrMarkOnlyFileGivesNoAlbums)
     EXPECT_EQ(catalog.get_folders_size(), 0);
 }
 
-TEST_F(CatalogFileTest, TwelveAlbumsComeBackInKeyOrderAndAreRenumbered)
+TEST_F(CatalogFileTest, TwelveAlbumsComeBackInTheirNumbersOrderAndEachPartByItsNumber)
 {
+    // Written out of order, with the parts of each album apart: the number
+    // says which album a line belongs to and where the album goes.
     std::u16string text;
-    for (int i = 0; i < 12; ++i) {
-        text += u"KeyPicturePath" + number(i) + u"\t" + card() + u"A" + number(i) + u"\\p.jpg\n";
-        text += u"DrivePath" + number(i) + u"\t" + card() + u"\n";
+    for (int i = 11; i >= 0; --i)
         text += u"FolderSize" + number(i) + u"\t" + number(100 + i) + u"\n";
+    for (int i : { 3, 0, 11, 1, 10, 2, 9, 4, 8, 5, 7, 6 }) {
+        text += u"KeyPicturePath" + number(i) + u"\t" + card() + u"A" + number(i) + u"\\p.jpg\n";
+        if (i != 7)
+            text += u"DrivePath" + number(i) + u"\t" + card() + u"\n";
     }
     test::write_bytes(ini_path(), utf16_file(text));
-    // Keys sort as text: 0, 1, 10, 11, 2, ..., 9.
-    std::vector<int> expected { 0, 1, 10, 11, 2, 3, 4, 5, 6, 7, 8, 9 };
+    std::vector<int> expected { 0, 1, 2, 3, 4, 5, 6, 8, 9, 10, 11 };
     {
         PhotoCatalog catalog(m_ini, false);
-        ASSERT_EQ(catalog.get_folders_size(), 12);
-        for (int i = 0; i < 12; ++i) {
+        // Album 7 has no drive: left out, and the others keep their own.
+        ASSERT_EQ(catalog.get_folders_size(), 11);
+        for (int i = 0; i < 11; ++i) {
             auto folder = catalog.get_folder(i);
             EXPECT_EQ(folder.key_picture_path, card() + u"A" + number(expected[i]) + u"\\p.jpg");
             EXPECT_EQ(folder.folder_size, 100 + expected[i]);
             EXPECT_EQ(folder.drive_path, card());
         }
-        EXPECT_EQ(catalog.search_folder_num(card() + u"A10\\p.jpg"), 2);
+        EXPECT_EQ(catalog.search_folder_num(card() + u"A10\\p.jpg"), 9);
         EXPECT_EQ(catalog.search_folder_num(card() + u"A10\\q.jpg"), -1);
         ASSERT_TRUE(catalog.save_folders(m_ini));
     }
-    // Saved in the loaded order with new numbers: album 10 is now number 2.
+    // Saved in the loaded order with new numbers: album 8 is now number 7.
     auto bytes = test::read_bytes(ini_path());
     ASSERT_GE(bytes.size(), 2u);
     EXPECT_EQ(bytes[0], 0xFF);
@@ -134,14 +138,14 @@ TEST_F(CatalogFileTest, TwelveAlbumsComeBackInKeyOrderAndAreRenumbered)
     std::u16string saved;
     for (size_t i = 2; i + 1 < bytes.size(); i += 2)
         saved += static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-    EXPECT_NE(saved.find(u"KeyPicturePath2\t" + card() + u"A10\\p.jpg\nDrivePath2\t" + card() + u"\nFolderSize2\t110\n"),
+    EXPECT_NE(saved.find(u"KeyPicturePath7\t" + card() + u"A8\\p.jpg\nDrivePath7\t" + card() + u"\nFolderSize7\t108\n"),
         std::u16string::npos);
     EXPECT_EQ(saved.find(u'\r'), std::u16string::npos);
-    // Loading the renumbered file sorts the keys again: new numbers 0, 1,
-    // 10, 11, 2 ... so the album saved as number 2 comes fifth.
+    // And the saved file loads in the same order again.
     PhotoCatalog again(m_ini, false);
-    EXPECT_EQ(again.get_folder(2).key_picture_path, card() + u"A8\\p.jpg");
-    EXPECT_EQ(again.get_folder(4).key_picture_path, card() + u"A10\\p.jpg");
+    ASSERT_EQ(again.get_folders_size(), 11);
+    for (int i = 0; i < 11; ++i)
+        EXPECT_EQ(again.get_folder(i).key_picture_path, card() + u"A" + number(expected[i]) + u"\\p.jpg");
 }
 
 TEST_F(CatalogFileTest, IndexOutsideTheListGivesAnEmptyAlbum)
