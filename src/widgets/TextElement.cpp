@@ -17,6 +17,7 @@ void TextElement::load(PropertiesImpl const& store, SkinNode node)
     m_halign = halign_from_name(store.get_string(node, u"halign", WString()));
     m_valign = valign_from_name(store.get_string(node, u"valign", WString()));
     m_wrap = store.get_integer(node, u"wrap", 0) != 0;
+    m_elide_path = store.get_string(node, u"elide", WString()) == u"PATH";
     m_left_part = find_child(u"#left");
     m_right_part = find_child(u"#right");
     for (auto* part : { m_left_part, m_right_part })
@@ -90,11 +91,15 @@ void TextElement::flow()
             });
     } else if (!m_runs.empty()) {
         auto const available = m_size.width - sides_at(0);
-        if (m_place_all)
+        if (m_place_all) {
             m_lines.push_back(flow_one_line(m_runs, std::numeric_limits<std::int32_t>::max()));
-        else
+        } else if (m_elide_path) {
+            auto const shown = elide_path(prepare_text(m_text, false), available, measure);
+            m_lines.push_back(flow_one_line(split_runs(shown, measure), available));
+        } else {
             m_lines.push_back(m_halign == HAlign::Right ? flow_right(m_runs, available, measure)
                                                         : flow_one_line(m_runs, available));
+        }
     }
     on_text_flowed();
 }

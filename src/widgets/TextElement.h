@@ -54,6 +54,8 @@ protected:
     HAlign m_halign { HAlign::Center };
     VAlign m_valign { VAlign::VCenter };
     bool m_wrap { false };
+    // One line shortened in its middle as a path (skin "elide PATH").
+    bool m_elide_path { false };
     Element* m_left_part { nullptr };
     Element* m_right_part { nullptr };
     std::vector<TextRun> m_runs;

@@ -73,6 +73,38 @@ FlowLine flow_one_line(std::vector<TextRun> const& runs, std::int32_t available)
     return line;
 }
 
+WString elide_path(WStringView text, std::int32_t available, RunMeasure const& measure)
+{
+    auto const width = [&](WStringView head, WStringView tail) {
+        WString shown(head);
+        shown += kEllipsis;
+        shown += tail;
+        return measure(shown).width;
+    };
+    if (measure(text).width <= available)
+        return WString(text);
+    auto const slash = text.rfind(u'/');
+    WStringView tail = slash == WStringView::npos ? WStringView() : text.substr(slash);
+    WStringView head = text.substr(0, text.size() - tail.size());
+    if (!tail.empty() && width({}, tail) > available) {
+        // Not even the last part fits: as much of the end as does.
+        std::size_t start = slash;
+        while (start < text.size() && width({}, text.substr(start)) > available)
+            ++start;
+        return WString(1, kEllipsis) + WString(text.substr(start));
+    }
+    // The longest start that fits; widths grow with the length.
+    std::size_t low = 0, high = head.size();
+    while (low < high) {
+        auto const mid = (low + high + 1) / 2;
+        if (width(head.substr(0, mid), tail) <= available)
+            low = mid;
+        else
+            high = mid - 1;
+    }
+    return WString(head.substr(0, low)) + kEllipsis + WString(tail);
+}
+
 FlowLine flow_right(std::vector<TextRun> const& runs, std::int32_t available, RunMeasure const& measure)
 {
     FlowLine line;

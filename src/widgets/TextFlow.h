@@ -53,6 +53,13 @@ FlowLine flow_one_line(std::vector<TextRun> const& runs, std::int32_t available)
 // ellipsis and as much of the end as fits after it, else nothing.
 FlowLine flow_right(std::vector<TextRun> const& runs, std::int32_t available, RunMeasure const& measure);
 
+// A path-like caption ("Trips/2019/Misc") fitted into `available`: whole
+// when it fits; else as much of its start as fits, the ellipsis, and its
+// last part whole ("Trips/20…/Misc"), since the last part names the
+// album and the start tells it from its namesakes; else the ellipsis and
+// as much of the end as fits. A caption without "/" keeps its start.
+WString elide_path(WStringView text, std::int32_t available, RunMeasure const& measure);
+
 // Words flowed into lines; `available` answers the width a line starting
 // at height y may take.
 std::vector<FlowLine> flow_words(std::vector<TextRun> const& runs, std::function<std::int32_t(std::int32_t)> const& available,

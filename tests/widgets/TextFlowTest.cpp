@@ -163,3 +163,19 @@ TEST(TextLabel, a_growing_label_measures_its_text_and_remeasures_when_it_changes
     f.form.place({ 400, 100 });
     EXPECT_EQ(label->size().width, long_size.width);
 }
+
+TEST(TextFlow, a_path_too_long_keeps_its_start_and_its_last_part)
+{
+    // Fits whole: unchanged.
+    EXPECT_EQ(elide_path(u"Autumn/contents", 150, measure), u"Autumn/contents");
+    // "Autumn/contents/images" is 220; 150 leaves 150 - 6 - 70 ("/images")
+    // = 74 for the start: 7 characters.
+    EXPECT_EQ(elide_path(u"Autumn/contents/images", 150, measure), u"Autumn/\u2026/images");
+    EXPECT_EQ(elide_path(u"Autumn/contents/images", 160, measure), u"Autumn/c\u2026/images");
+    // Namesakes stay apart as long as their start fits.
+    EXPECT_NE(elide_path(u"Autumn/contents/images", 120, measure), elide_path(u"Autumn/contents", 120, measure));
+    // The last part alone does not fit: the end after the ellipsis.
+    EXPECT_EQ(elide_path(u"a/abcdefghij", 66, measure), u"\u2026efghij");
+    // No "/": the start, then the ellipsis.
+    EXPECT_EQ(elide_path(u"Holidays in Spain", 100, measure), u"Holidays \u2026");
+}
