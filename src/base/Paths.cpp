@@ -54,19 +54,21 @@ AppPaths const& app_paths()
     return paths;
 }
 
-WString user_data_directory()
+std::string xdg_base_directory(char const* variable, char const* below_home)
 {
     std::string base;
-    if (char const* data = std::getenv("XDG_DATA_HOME"); data && *data == '/')
-        base = data;
+    if (char const* value = std::getenv(variable); value && *value == '/')
+        base = value;
     else if (char const* home = std::getenv("HOME"); home && *home)
-        base = std::string(home) + "/.local/share";
+        base = std::string(home) + "/" + below_home;
     else
-        base = "/.local/share";
+        base = std::string("/") + below_home;
     while (base.size() > 1 && base.back() == '/')
         base.pop_back();
-    return platform::from_system_path(base + "/quilvane");
+    return base;
 }
+
+WString user_data_directory() { return platform::from_system_path(xdg_base_directory("XDG_DATA_HOME", ".local/share") + "/quilvane"); }
 
 bool make_directories(WStringView path)
 {

@@ -33,6 +33,12 @@ WString installed_data_directory(WStringView app_path, std::function<bool(WStrin
 AppPaths make_app_paths(WString app_full_name, std::function<WString(int)> special_folder,
     std::function<bool(WStringView)> const& is_directory = {});
 
+// A desktop base directory, e.g. ("XDG_CACHE_HOME", ".cache"): the
+// variable when it names an absolute path (a relative one is to be ignored,
+// as the XDG rules say), else `below_home` under $HOME; system form, without
+// a trailing slash.
+std::string xdg_base_directory(char const* variable, char const* below_home);
+
 // Where an installed program keeps what the user makes (the album list):
 // $XDG_DATA_HOME/quilvane, else $HOME/.local/share/quilvane; program form.
 WString user_data_directory();

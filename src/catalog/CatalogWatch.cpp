@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <string>
 #include <unordered_set>
 
@@ -48,17 +47,6 @@ bool album_within(WString const& folder, WString const& directory, bool recursiv
     if (!recursive)
         return folder == directory;
     return folder.size() >= directory.size() && folder.compare(0, directory.size(), directory) == 0;
-}
-
-// Where the desktop keeps caches: builds write there all the time, and no
-// picture of an album lives there.
-std::string desktop_cache_home()
-{
-    if (char const* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache == '/')
-        return cache;
-    if (char const* home = std::getenv("HOME"); home && *home)
-        return std::string(home) + "/.cache";
-    return {};
 }
 
 bool same_albums(std::vector<FolderInfo> a, std::vector<FolderInfo> b)
@@ -105,8 +93,9 @@ public:
             system_roots.push_back(system_directory(root));
             ignored.push_back(system_directory(cache_directory_of(root)));
         }
-        if (auto home = desktop_cache_home(); !home.empty())
-            ignored.push_back(home);
+        // Where the desktop keeps caches: builds write there all the time,
+        // and no picture of an album lives there.
+        ignored.push_back(xdg_base_directory("XDG_CACHE_HOME", ".cache"));
         watch.set_roots(std::move(system_roots));
         watched = watch.watch_count();
         left = watch.unwatched().size();

@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
@@ -114,20 +113,7 @@ int hex_value(char16_t c)
 
 }
 
-WString user_cache_directory()
-{
-    std::string base;
-    // A relative value is to be ignored, as the XDG rules say.
-    if (char const* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache == '/')
-        base = cache;
-    else if (char const* home = std::getenv("HOME"); home && *home)
-        base = std::string(home) + "/.cache";
-    else
-        base = "/.cache";
-    while (base.size() > 1 && base.back() == '/')
-        base.pop_back();
-    return platform::from_system_path(base + "/quilvane");
-}
+WString user_cache_directory() { return platform::from_system_path(xdg_base_directory("XDG_CACHE_HOME", ".cache") + "/quilvane"); }
 
 // "\home\ann\Trips\Paris" becomes "!home!ann!Trips!Paris": each separator
 // a "!", and the two characters that would make it ambiguous, "!" and "%",
