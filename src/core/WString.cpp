@@ -10,25 +10,6 @@ bool is_low_surrogate(std::uint32_t c) { return c >= 0xDC00 && c < 0xE000; }
 // well-formed, so it is never escaped).
 bool is_escape(std::uint32_t c) { return c >= 0xDC80 && c < 0xDD00; }
 
-void append_utf8(std::string& out, std::uint32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 std::string encode(WStringView text, bool unescape)
 {
     std::string out;
@@ -41,9 +22,8 @@ std::string encode(WStringView text, bool unescape)
         } else if (unescape && is_escape(c)) {
             out += static_cast<char>(c - 0xDC00);
             continue;
-        } else if (is_high_surrogate(c) || is_low_surrogate(c)) {
-            c = 0xFFFD; // a lone surrogate cannot be written as UTF-8
         }
+        // A lone surrogate cannot be written as UTF-8: it becomes U+FFFD.
         append_utf8(out, c);
     }
     return out;
@@ -105,6 +85,27 @@ void append_utf16(WString& out, std::uint32_t c)
     }
 }
 
+}
+
+void append_utf8(std::string& out, std::uint32_t c)
+{
+    if (c > 0x10FFFF || (c >= 0xD800 && c < 0xE000))
+        c = 0xFFFD;
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
 }
 
 std::string to_utf8(WStringView text) { return encode(text, false); }

@@ -17,6 +17,9 @@ using WStringView = std::u16string_view;
 
 std::string to_utf8(WStringView text);
 WString from_utf8(std::string_view text);
+// The UTF-8 bytes of one code point; what is no Unicode scalar value (a
+// surrogate, or past U+10FFFF) is written as U+FFFD, which UTF-8 can carry.
+void append_utf8(std::string& out, std::uint32_t code_point);
 
 // File and folder names on Linux are bytes that are usually, but not
 // always, UTF-8; a name must come back to the very bytes it was listed

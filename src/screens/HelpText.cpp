@@ -19,28 +19,6 @@ std::string lower(std::string_view text)
     return out;
 }
 
-// The UTF-8 bytes of a code point (entities name characters, not bytes).
-void append_utf8(std::string& out, unsigned long code)
-{
-    if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        code = 0xFFFD;
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
 // An entity at `at` ('&'): its text and length, or none.
 bool decode_entity(std::string_view html, std::size_t at, std::string& out, std::size_t& length)
 {
@@ -66,7 +44,10 @@ bool decode_entity(std::string_view html, std::size_t at, std::string& out, std:
         std::string const digits(name.substr(hex ? 2 : 1));
         if (digits.empty() || digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos)
             return false;
-        append_utf8(out, std::stoul(digits, nullptr, hex ? 16 : 10));
+        // At most eight digits: the number fits. Entities name characters,
+        // not bytes; U+0000 is none a page can show.
+        auto const code = static_cast<std::uint32_t>(std::stoul(digits, nullptr, hex ? 16 : 10));
+        append_utf8(out, code == 0 ? 0xFFFD : code);
         return true;
     }
     return false;
