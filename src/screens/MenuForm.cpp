@@ -46,52 +46,59 @@ void ReloadForm::advance(double seconds)
     close();
 }
 
-AboutForm::AboutForm(PropertiesImpl& store)
-    : ScreenForm(store, u"AboutForm")
+TextPageForm::TextPageForm(PropertiesImpl& store, WStringView form, bool arrows_scroll)
+    : ScreenForm(store, WString(form))
+    , m_arrows_scroll(arrows_scroll)
 {
-    build();
 }
 
-void AboutForm::on_built()
+void TextPageForm::on_built()
 {
     enable_keyboard_focus();
     set_focus(&require_button(u"btnBack"));
     m_text = dynamic_cast<ScrollTextElement*>(find_child(u"text"));
 }
 
-bool AboutForm::on_key(KeyInput const& key)
+bool TextPageForm::on_key(KeyInput const& key)
 {
     if (ScreenForm::on_key(key))
         return true;
+    if (!m_text || !m_text->usable())
+        return false;
     // The page keys and the ends scroll the text from wherever the focus is.
-    bool const paging = key.key == Key::PageUp || key.key == Key::PageDown || key.key == Key::Home || key.key == Key::End;
-    return paging && m_text && m_text->usable() && m_text->on_focus_key(key);
+    bool const scrolling = key.key == Key::PageUp || key.key == Key::PageDown || key.key == Key::Home
+        || key.key == Key::End || (m_arrows_scroll && (key.key == Key::Up || key.key == Key::Down));
+    return scrolling && m_text->on_focus_key(key);
 }
 
-bool AboutForm::on_wheel(Point point, double notches, bool ctrl)
+bool TextPageForm::on_wheel(Point point, double notches, bool ctrl)
 {
     // The text is all there is to scroll, wherever the pointer is.
     return ScreenForm::on_wheel(point, notches, ctrl) || (m_text && m_text->usable() && m_text->on_wheel(point, notches, ctrl));
 }
 
-bool AboutForm::on_click(Element& source, Point)
+bool TextPageForm::on_click(Element& source, Point)
 {
     if (source.id() == u"btnBack")
         close();
     return true;
 }
 
+AboutForm::AboutForm(PropertiesImpl& store)
+    : TextPageForm(store, u"AboutForm", false)
+{
+    build();
+}
+
 HelpForm::HelpForm(PropertiesImpl& store)
-    : ScreenForm(store, u"HelpForm")
+    : TextPageForm(store, u"HelpForm", true)
 {
     build();
 }
 
 void HelpForm::on_built()
 {
-    enable_keyboard_focus();
-    set_focus(&require_button(u"btnBack"));
-    m_text = dynamic_cast<ScrollTextElement*>(find_child(u"text"));
+    TextPageForm::on_built();
     // Built again after a language change: the page shown stays.
     if (m_text && !m_shown.empty())
         m_text->set_text(m_shown);
@@ -104,30 +111,6 @@ void HelpForm::show_text(WStringView text)
         m_text->set_text(m_shown);
         m_text->scroll_to(0);
     }
-}
-
-bool HelpForm::on_key(KeyInput const& key)
-{
-    if (ScreenForm::on_key(key))
-        return true;
-    if (!m_text || !m_text->usable())
-        return false;
-    // The page is all there is: the arrows and the page keys scroll it.
-    bool const scrolling = key.key == Key::PageUp || key.key == Key::PageDown || key.key == Key::Home
-        || key.key == Key::End || key.key == Key::Up || key.key == Key::Down;
-    return scrolling && m_text->on_focus_key(key);
-}
-
-bool HelpForm::on_wheel(Point point, double notches, bool ctrl)
-{
-    return ScreenForm::on_wheel(point, notches, ctrl) || (m_text && m_text->usable() && m_text->on_wheel(point, notches, ctrl));
-}
-
-bool HelpForm::on_click(Element& source, Point)
-{
-    if (source.id() == u"btnBack")
-        close();
-    return true;
 }
 
 MenuForm::MenuForm(PropertiesImpl& store)

@@ -23,38 +23,42 @@ private:
     bool m_reload_pending { false };
 };
 
-// The program's name, version and description; a description longer than
-// the screen scrolls, by the wheel anywhere on the screen and by the page
-// keys whatever holds the focus.
-class AboutForm final : public ScreenForm {
+// A page of text ("text") under a back button ("btnBack"): a text longer
+// than the screen scrolls, by the wheel anywhere on the screen and by the
+// page keys whatever holds the focus.
+class TextPageForm : public ScreenForm {
 public:
-    explicit AboutForm(PropertiesImpl& store);
     bool on_click(Element& source, Point position) override;
     bool on_key(KeyInput const& key) override;
     bool on_wheel(Point point, double notches, bool ctrl) override;
 
     ScrollTextElement* text() const { return m_text; }
 
-private:
+protected:
+    // `arrows_scroll`: Up and Down scroll the text too, where the page is
+    // all there is to move through.
+    TextPageForm(PropertiesImpl& store, WStringView form, bool arrows_scroll);
     void on_built() override;
     ScrollTextElement* m_text { nullptr };
+
+private:
+    bool const m_arrows_scroll;
 };
 
-// A help page as text, for where no browser can show it: the page scrolls
-// as the about text does.
-class HelpForm final : public ScreenForm {
+// The program's name, version and description.
+class AboutForm final : public TextPageForm {
+public:
+    explicit AboutForm(PropertiesImpl& store);
+};
+
+// A help page as text, for where no browser can show it.
+class HelpForm final : public TextPageForm {
 public:
     explicit HelpForm(PropertiesImpl& store);
     void show_text(WStringView text);
-    bool on_click(Element& source, Point position) override;
-    bool on_key(KeyInput const& key) override;
-    bool on_wheel(Point point, double notches, bool ctrl) override;
-
-    ScrollTextElement* text() const { return m_text; }
 
 private:
     void on_built() override;
-    ScrollTextElement* m_text { nullptr };
     WString m_shown;
 };
 
