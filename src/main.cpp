@@ -60,7 +60,10 @@ int run_application(Properties& properties, bool demo, WString const& open)
 {
     Application application(kAppName);
     if (!application.has_window()) {
-        platform::show_message_box(kAppName, u"No window can be opened");
+        WString text = u"No window can be opened";
+        if (!platform::NativeWindow::failure().empty())
+            text += u" (" + from_utf8(platform::NativeWindow::failure()) + u")";
+        platform::show_message_box(kAppName, text);
         return 1;
     }
     // Opened as a second start's would be, once the first screen is there.

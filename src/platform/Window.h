@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -29,6 +30,12 @@ void set_display_kind(DisplayKind kind);
 // ends in ":N" (quarter turns 0 .. 3, as "headless:1"), else none: the
 // panel's own. Any other orientation than the panel's turns the picture.
 std::optional<std::int32_t> requested_orientation();
+
+// SDL falls back to drivers that draw where nobody sees ("offscreen",
+// "dummy") when no display answers, and the program would then run on
+// unseen. Such a driver counts only when named in SDL_VIDEODRIVER
+// (`requested`, null when unset); any other driver is visible.
+bool visible_video_driver(char const* driver, char const* requested);
 
 struct ScreenGeometry {
     std::int32_t width { 480 };
@@ -100,9 +107,10 @@ Message mouse_wheel_message(WindowId target, double notches, std::int32_t x, std
 
 class NativeWindow {
 public:
-    // Null when no display can be opened.
+    // Null when no display can be opened; failure() then says why.
     static std::unique_ptr<NativeWindow> create(WStringView title, ScreenGeometry const& geometry,
         bool fullscreen, WindowId target);
+    static std::string const& failure();
     virtual ~NativeWindow() = default;
 
     virtual std::int32_t width() const = 0;

@@ -15,6 +15,7 @@ namespace qv::platform {
 namespace {
 std::optional<DisplayKind> g_display_kind;
 bool g_screen_saver_inhibited = false;
+std::string g_window_failure;
 
 // SDL keeps the screen awake for as long as its video runs unless told
 // otherwise; a photo album left open would never let the screen blank.
@@ -60,6 +61,24 @@ DisplayKind display_kind()
     if (text.starts_with("fullscreen"))
         return DisplayKind::Fullscreen;
     return DisplayKind::Window;
+}
+
+bool visible_video_driver(char const* driver, char const* requested)
+{
+    if (!driver)
+        return false;
+    std::string_view const name(driver);
+    if (name != "offscreen" && name != "dummy")
+        return true;
+    // SDL_VIDEODRIVER may list several drivers, comma-separated.
+    std::string_view list(requested ? requested : "");
+    while (!list.empty()) {
+        std::size_t const comma = list.find(',');
+        if (list.substr(0, comma) == name)
+            return true;
+        list = comma == std::string_view::npos ? std::string_view {} : list.substr(comma + 1);
+    }
+    return false;
 }
 
 std::optional<std::int32_t> requested_orientation()
@@ -473,11 +492,36 @@ Message mouse_wheel_message(WindowId target, double notches, std::int32_t x, std
 std::unique_ptr<NativeWindow> NativeWindow::create(WStringView title, ScreenGeometry const& geometry,
     bool fullscreen, WindowId target)
 {
-    if (display_kind() == DisplayKind::Framebuffer)
-        return create_framebuffer_window(geometry, target);
-    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+    if (display_kind() == DisplayKind::Framebuffer) {
+        auto window = create_framebuffer_window(geometry, target);
+        g_window_failure = window ? "" : "no frame buffer device opens";
+        return window;
+    }
+    g_window_failure.clear();
+    auto const fail = [](std::string what) -> std::unique_ptr<NativeWindow> {
+        g_window_failure = std::move(what) + ": " + SDL_GetError();
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
         return nullptr;
+    };
+    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+    // A desktop that is named but does not answer yet (a session still
+    // coming up around an autostarted program, a loaded machine) is given a
+    // few seconds before the program gives up on it.
+    bool const desktop_named = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
+    for (int attempt = 0;; ++attempt) {
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+            g_window_failure = std::string("no video driver: ") + SDL_GetError();
+            return nullptr;
+        }
+        if (visible_video_driver(SDL_GetCurrentVideoDriver(), std::getenv("SDL_VIDEODRIVER")))
+            break;
+        if (!desktop_named || attempt == 12) {
+            SDL_SetError("only the %s driver, which shows nothing", SDL_GetCurrentVideoDriver());
+            return fail("no display answers");
+        }
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        SDL_Delay(250);
+    }
     apply_screen_saver();
     Uint32 flags = SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE;
     if (fullscreen)
@@ -494,10 +538,8 @@ std::unique_ptr<NativeWindow> NativeWindow::create(WStringView title, ScreenGeom
         placed ? placement.area.x : static_cast<int>(SDL_WINDOWPOS_UNDEFINED),
         placed ? placement.area.y : static_cast<int>(SDL_WINDOWPOS_UNDEFINED), placement.area.width,
         placement.area.height, flags);
-    if (!window) {
-        SDL_QuitSubSystem(SDL_INIT_VIDEO);
-        return nullptr;
-    }
+    if (!window)
+        return fail("no window");
     // The window manager's frame is known only once the window is up (and
     // not at all without one): the window is fitted again inside what the
     // frame leaves, shrinking when frame and window together overflow, so
@@ -515,12 +557,18 @@ std::unique_ptr<NativeWindow> NativeWindow::create(WStringView title, ScreenGeom
     }
     SDL_Renderer* renderer = SDL_CreateRenderer(window, -1, 0);
     if (!renderer) {
-        SDL_DestroyWindow(window);
-        SDL_QuitSubSystem(SDL_INIT_VIDEO);
-        return nullptr;
+        // A display whose GL cannot be had still shows what the CPU draws.
+        std::string const accelerated = SDL_GetError();
+        renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
+        if (!renderer) {
+            SDL_DestroyWindow(window);
+            return fail("no renderer (" + accelerated + ")");
+        }
     }
     return std::make_unique<SdlWindow>(window, renderer, target, placement.dpi);
 }
+
+std::string const& NativeWindow::failure() { return g_window_failure; }
 
 NativeWindow* current_native_window() { return g_current; }
 

@@ -82,7 +82,8 @@ GameBase::GameBase(WStringView name, platform::WindowProc proc)
             platform::display_kind() == platform::DisplayKind::Fullscreen, m_window);
         if (!m_native) {
             // No window to feed a message loop: the caller ends start-up.
-            Log::get() << u"GameBase: no window can be opened\n";
+            Log::get() << u"GameBase: no window can be opened: "
+                       << from_utf8(platform::NativeWindow::failure()) << u"\n";
             platform::MessageQueue::main().destroy_window(m_window);
             m_window = 0;
             return;

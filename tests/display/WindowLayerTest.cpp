@@ -230,3 +230,18 @@ TEST(ScreenSaver, the_wish_to_keep_the_screen_awake_is_kept_until_taken_back)
     inhibit_screen_saver(false);
     EXPECT_FALSE(screen_saver_inhibited()) << "asking twice is not counted twice";
 }
+
+TEST(VideoDriver, drivers_that_show_nothing_count_only_when_asked_for_by_name)
+{
+    EXPECT_TRUE(visible_video_driver("x11", nullptr));
+    EXPECT_TRUE(visible_video_driver("wayland", "x11"));
+    EXPECT_TRUE(visible_video_driver("kmsdrm", nullptr));
+    // What SDL falls back to when no display answers.
+    EXPECT_FALSE(visible_video_driver("offscreen", nullptr));
+    EXPECT_FALSE(visible_video_driver("dummy", ""));
+    EXPECT_FALSE(visible_video_driver("offscreen", "x11,wayland"));
+    EXPECT_FALSE(visible_video_driver("dummy", "dumm"));
+    EXPECT_FALSE(visible_video_driver(nullptr, nullptr));
+    EXPECT_TRUE(visible_video_driver("offscreen", "offscreen"));
+    EXPECT_TRUE(visible_video_driver("dummy", "x11,dummy"));
+}

@@ -96,6 +96,10 @@ window_of_app() {
         [[ -n $window ]] && break
         sleep 0.1
     done
-    [[ -n $window ]] || { kill "$1" 2> /dev/null; fail "no window"; }
+    if [[ -z $window ]]; then
+        kill "$1" 2> /dev/null
+        log_text "$quilvane" | tail -20 >&2 || true
+        fail "no window"
+    fi
     echo "$window"
 }

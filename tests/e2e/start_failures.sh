@@ -45,4 +45,13 @@ dir=$(without_form Splash nosplash)
 expect_message "$dir" "The skin is missing or damaged, please reinstall"
 dir=$(without_form Main nomain)
 expect_message "$dir" "The skin is missing or damaged, please reinstall"
+# A window asked for where no display answers: SDL would fall back to a
+# driver that shows nothing, and the program would run on unseen. It must
+# end with its message instead.
+display=4242
+while [[ -e /tmp/.X$display-lock || -e /tmp/.X11-unix/X$display ]]; do display=$((display + 1)); done
+out=$(QUILVANE_DISPLAY=window DISPLAY=:$display WAYLAND_DISPLAY= SDL_VIDEODRIVER= timeout 30 "$quilvane" 2>&1 > /dev/null) &&
+    fail "a window without a display: exit 0"
+[[ $? != 124 ]] || fail "a window without a display: still running after 30 s"
+grep -qF "No window can be opened" <<< "$out" || fail "a window without a display: message was: $out"
 echo "e2e_start_failures: ok"

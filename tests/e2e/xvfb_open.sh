@@ -6,11 +6,11 @@
 # of the whole screen, by the colour of the picture's middle (flat teal).
 # Skipped (77) when the X tools are missing.
 quilvane=$1 probe=$2 make=$3
-for tool in xvfb-run xdotool xwd xlogo; do
+for tool in Xvfb xauth xdotool xwd xlogo; do
     command -v $tool > /dev/null || { echo "e2e_xvfb_open: $tool missing, skipped"; exit 77; }
 done
 if [[ -z ${QUILVANE_XVFB_INNER:-} ]]; then
-    QUILVANE_XVFB_INNER=1 exec xvfb-run -a -s "-screen 0 640x800x24" "$0" "$@"
+    QUILVANE_XVFB_INNER=1 exec "$(dirname "$0")/with_xvfb.sh" 640x800x24 "$0" "$@"
 fi
 source "$(dirname "$0")/common.sh"
 export QUILVANE_DISPLAY=window

@@ -8,11 +8,11 @@
 # the new size, its controls are inside it again and the search button
 # answers at its new place. Skipped (77) when the X tools are missing.
 quilvane=$1 probe=$2
-for tool in xvfb-run xdotool xwd; do
+for tool in Xvfb xauth xdotool xwd; do
     command -v $tool > /dev/null || { echo "e2e_xvfb_small_desktop: $tool missing, skipped"; exit 77; }
 done
 if [[ -z ${QUILVANE_XVFB_INNER:-} ]]; then
-    QUILVANE_XVFB_INNER=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+    QUILVANE_XVFB_INNER=1 exec "$(dirname "$0")/with_xvfb.sh" 1280x1024x24 "$0" "$@"
 fi
 source "$(dirname "$0")/common.sh"
 # An album list that holds no album yet: the search is the test's to start,

@@ -5,11 +5,11 @@
 # arrived: the click opens the main menu from the album list's menu button.
 # Skipped (77) when the X tools are missing.
 quilvane=$1 probe=$2
-for tool in xvfb-run xdotool xwd; do
+for tool in Xvfb xauth xdotool xwd; do
     command -v $tool > /dev/null || { echo "e2e_xvfb: $tool missing, skipped"; exit 77; }
 done
 if [[ -z ${QUILVANE_XVFB_INNER:-} ]]; then
-    QUILVANE_XVFB_INNER=1 exec xvfb-run -a -s "-screen 0 640x800x24" "$0" "$@"
+    QUILVANE_XVFB_INNER=1 exec "$(dirname "$0")/with_xvfb.sh" 640x800x24 "$0" "$@"
 fi
 source "$(dirname "$0")/common.sh"
 export QUILVANE_DISPLAY=window
