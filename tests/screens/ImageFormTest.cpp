@@ -356,8 +356,9 @@ TEST_F(ImageFormTest, APhonePictureStoredTurnedIsShownUpright)
     for (bool cached : { false, true }) {
         SCOPED_TRACE(cached);
         WString const path = m_dir.program_path("phone.jpg");
-        if (cached)
+        if (cached) {
             ASSERT_TRUE(create_picture_cache(path, cache_file_name(path, root())));
+        }
         m_pictures = { path };
         open(0);
         EXPECT_EQ(m_form->slot(1).state, cached ? ViewSlot::Cached : ViewSlot::Loading);
