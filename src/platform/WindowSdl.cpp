@@ -516,8 +516,10 @@ std::unique_ptr<NativeWindow> NativeWindow::create(WStringView title, ScreenGeom
         if (visible_video_driver(SDL_GetCurrentVideoDriver(), std::getenv("SDL_VIDEODRIVER")))
             break;
         if (!desktop_named || attempt == 12) {
-            SDL_SetError("only the %s driver, which shows nothing", SDL_GetCurrentVideoDriver());
-            return fail("no display answers");
+            g_window_failure = std::string("no display answers: only the ") + SDL_GetCurrentVideoDriver()
+                + " driver, which shows nothing";
+            SDL_QuitSubSystem(SDL_INIT_VIDEO);
+            return nullptr;
         }
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
         SDL_Delay(250);

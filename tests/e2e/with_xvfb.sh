@@ -4,9 +4,8 @@
 # its exit code is COMMAND's.
 #
 # Not xvfb-run -a: that takes the first display number from :99 up whose
-# lock file is gone, and does not wait for its server to end. A test started
-# while an earlier test's server was still shutting down got that number,
-# its program's connection failed, and it ran on without a window. Here the
+# lock file is gone, and does not wait for its server to end, so a test may
+# start on the number of a server that is still shutting down. Here the
 # number comes from this process's id, so numbers are not reused within a
 # run, and the server is waited for until it has gone.
 set -euo pipefail
