@@ -5,7 +5,7 @@
 //                                        every *.jpg / *.jpeg under each root
 //                                        (default: the pictures folder and the cards),
 //                                        N at once (default: one per processor)
-//   quilvane-cache check PICTURE [ROOT]  the picture's cache file: header and sizes
+//   quilvane-cache check PICTURE [ROOT]  the picture's cache file: header, sizes and checksum
 //   quilvane-cache tile PICTURE LEVEL COLUMN ROW OUT.png [ROOT]
 //                                        a tile of the upright picture (Exif
 //                                        orientation applied), as the viewer shows it
@@ -32,6 +32,7 @@
 #include "platform/System.h"
 #include "thumbcache/CacheFile.h"
 #include "thumbcache/CacheLocation.h"
+#include "thumbcache/CacheOwnership.h"
 #include "thumbcache/ScratchFiles.h"
 
 #include <algorithm>
@@ -229,9 +230,13 @@ int build(std::vector<WString> roots, int threads)
             if (status.state == PictureStatus::State::Missing) {
                 // Listed a moment ago, gone or unreadable now.
                 problem = PictureProblem::Missing;
-            } else if (status.state == PictureStatus::State::Ready) {
+            } else if (status.state == PictureStatus::State::Ready && cache_body_intact(status.cache_file)) {
                 outcome = Outcome::Valid;
             } else {
+                // Damage the header does not show is found by the checksum;
+                // the file is built again under its name.
+                if (status.state == PictureStatus::State::Ready)
+                    mark_cache_damaged(status.cache_file);
                 WString const plain_name = cache_file_name(job.picture, job.root);
                 if ((plain_name.empty() || ticket.claim(plain_name))
                     && build_picture_cache(job.picture, job.root, nullptr, problem))
@@ -289,6 +294,11 @@ int check(WString const& picture, WString const& root)
     auto header = read_cache_header(cache);
     if (!header) {
         std::printf("not valid\n");
+        return 1;
+    }
+    if (!cache_body_intact(cache)) {
+        std::printf("damaged: its body does not match its checksum%s\n",
+            header->body_checksum ? "" : " (a file from before checksums)");
         return 1;
     }
     std::printf("valid, %zu bytes, %zu levels\n", static_cast<size_t>(header->file_size), header->levels.size() - 1);

@@ -15,6 +15,7 @@
 #include "platform/System.h"
 #include "thumbcache/CacheFile.h"
 #include "thumbcache/CacheLocation.h"
+#include "thumbcache/CacheOwnership.h"
 #include "thumbcache/ScratchFiles.h"
 
 #include <functional>
@@ -41,6 +42,7 @@ void PhotoCatalog::run()
 {
     set_priority(-1);
     move_old_document_caches();
+    remove_scratch_of_dead_builds();
     while (!stopping()) {
         bool wanted = false;
         std::vector<Update> updates;
@@ -76,6 +78,28 @@ void PhotoCatalog::run()
             break;
         m_work_event.wait();
     }
+}
+
+// Builds killed in an earlier run left their scratch files (a level of a
+// large picture takes tens of megabytes): gone at every start, before the
+// first search, in every cache directory this user's caches may be in.
+void PhotoCatalog::remove_scratch_of_dead_builds()
+{
+    std::vector<WString> directories;
+    for (auto const& root : search_roots())
+        directories.push_back(cache_directory_of(root));
+    WString const home = user_cache_directory();
+    for (char16_t const* kind : { u"\\cards", u"\\folders" }) {
+        for (auto const& entry : platform::list_directory(expand_path(home + kind))) {
+            if (entry.is_directory)
+                directories.push_back(home + kind + u"\\" + entry.name);
+        }
+    }
+    int removed = 0;
+    for (auto const& directory : directories)
+        removed += remove_stale_scratch_files(directory);
+    if (removed > 0)
+        Log::get() << u"removed " << removed << u" scratch files of builds that did not finish\n";
 }
 
 void PhotoCatalog::finish_search(bool whole)
@@ -213,10 +237,11 @@ bool PhotoCatalog::check_drive(WString const& root)
         if (!queue_pictures(root, checked, albums))
             return false;
     }
-    for (auto const& [file, used] : listed) {
-        if (!used)
-            platform::remove_file(expand_path(file));
-    }
+    // Files the listing did not see are newer than it: a build's.
+    remove_unused_cache_files(cache_directory, [&](WStringView leaf) {
+        auto const listed_file = listed.find(join_path(cache_directory, leaf));
+        return listed_file == listed.end() || listed_file->second;
+    });
     QV_LOCK(u"check_drive", m_folders_mutex);
     m_folders.insert(m_folders.end(), albums.begin(), albums.end());
     std::erase_if(m_folders, [](FolderInfo const& folder) { return folder.folder_size == 0; });

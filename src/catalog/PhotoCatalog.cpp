@@ -90,6 +90,22 @@ WString PhotoCatalog::default_folders_file()
     return u"%app_path%/folders.ini";
 }
 
+// More builds than processors only share them, each holding its levels:
+// the setting asks for at most one a processor, and a larger one is
+// clamped and said so.
+int PhotoCatalog::build_threads_for(std::uint32_t setting, int processors)
+{
+    int const most = std::clamp(processors, 1, kMaxBuildThreads);
+    if (setting == 0)
+        return most;
+    if (setting > static_cast<std::uint32_t>(most)) {
+        Log::get() << u"BuildThreads " << static_cast<std::int64_t>(setting) << u" is more than the " << most
+                   << u" processors: " << most << u" building threads\n";
+        return most;
+    }
+    return static_cast<int>(setting);
+}
+
 void PhotoCatalog::set_build_threads(int count) { m_build_threads = std::clamp(count, 0, kMaxBuildThreads); }
 
 bool PhotoCatalog::start_worker()
@@ -99,8 +115,7 @@ bool PhotoCatalog::start_worker()
     if (m_build_threads == 0) {
         std::uint32_t setting = 0;
         read_dword(kMakerKey, u"BuildThreads", setting);
-        m_build_threads = setting > 0 ? static_cast<int>(std::min<std::uint32_t>(setting, kMaxBuildThreads))
-                                      : std::min(platform::processor_count(), kMaxBuildThreads);
+        m_build_threads = build_threads_for(setting, platform::processor_count());
     }
     if (!start())
         return false;

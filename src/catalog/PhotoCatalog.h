@@ -96,6 +96,8 @@ public:
     // be removed for on a terminating signal.
     static constexpr int kMaxBuildThreads = 32;
     void set_build_threads(int count);
+    // What the setting `setting` (0: none) gives on `processors` processors.
+    static int build_threads_for(std::uint32_t setting, int processors);
     int build_threads() const { return m_build_threads; }
 
     // The album list.
@@ -167,6 +169,7 @@ private:
     // ---- The worker (CatalogWorker.cpp) ----
     void run() override;
     void finish_search(bool whole);
+    void remove_scratch_of_dead_builds();
     // False when the stop flag cut it short.
     bool search();
     bool check_drive(WString const& root);

@@ -7,6 +7,7 @@
 #include "thumbcache/CacheBuilder.h"
 #include "thumbcache/CacheFile.h"
 #include "thumbcache/CacheLocation.h"
+#include "thumbcache/CacheOwnership.h"
 
 namespace qv {
 
@@ -61,7 +62,7 @@ bool build_picture_cache(WStringView picture, WStringView root, std::atomic<bool
     // says nothing of the picture and leaves no mark.
     if (problem == PictureProblem::None || problem == PictureProblem::Storage)
         return false;
-    if (auto identity = identify_picture(picture, root)) {
+    if (auto identity = identify_picture(picture, root); identity && free_for_cache_file(name)) {
         auto const record = identity_record(*identity, problem);
         FileStream marker(name, OpenMode::Write);
         if (marker.write(record.data(), record.size()) != record.size()) {

@@ -35,10 +35,13 @@ std::vector<std::string> subdirectories(std::string const& directory)
     while (auto* entry = readdir(dir)) {
         if (entry->d_name[0] == '\0' || entry->d_name[0] == '.' || std::strchr(entry->d_name, '\\'))
             continue;
+        // Links to directories are not walked, as the search does not walk
+        // them: a link to "/" in the pictures folder would have the watch
+        // take the whole disk, other users' folders included.
         bool is_directory = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+        if (entry->d_type == DT_UNKNOWN) {
             struct stat st {};
-            is_directory = fstatat(at, entry->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+            is_directory = fstatat(at, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
         }
         if (is_directory)
             found.push_back(directory + "/" + entry->d_name);

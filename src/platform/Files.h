@@ -96,6 +96,8 @@ enum class OpenMode { Read = 0, Write = 1, Append = 2, ReadWrite = 3 };
 // is a regular file of ours, and written at the end only.
 enum class FileAccess { Shared, OwnerOnly };
 
+class OwnDirectory;
+
 class File {
 public:
     File() = default;
@@ -121,6 +123,7 @@ public:
     void flush();
 
 private:
+    friend class OwnDirectory;
     int m_fd { -1 };
 };
 

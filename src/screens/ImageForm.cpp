@@ -315,6 +315,10 @@ void ImageForm::deliver_one_tile()
         picture_failed(slot, request->problem);
         return;
     }
+    if (request->cache_damaged && slot.state == ViewSlot::Cached) {
+        cache_failed(slot);
+        return;
+    }
     if (!request->tile)
         return;
     auto surface = std::make_unique<RenderSurface>();

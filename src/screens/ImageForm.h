@@ -146,6 +146,9 @@ private:
     void load_all();
     void show_problem();
     void picture_failed(ViewSlot& slot, PictureProblem problem);
+    // The slot's cache file turned out damaged: read from the picture
+    // until it is built again.
+    void cache_failed(ViewSlot& slot);
 
     // ---- Placing, gestures and tiles (ImageForm.cpp) ----
     // The centre picture's edges on screen along the swipe axis, as a and b.

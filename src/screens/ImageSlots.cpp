@@ -179,6 +179,24 @@ void ImageForm::picture_failed(ViewSlot& slot, PictureProblem problem)
     }
 }
 
+void ImageForm::cache_failed(ViewSlot& slot)
+{
+    for (int k = 0; k < 3; ++k) {
+        if (m_slots[k] != &slot)
+            continue;
+        m_tiles.forget(&slot);
+        Log::get() << u"cache file damaged, read from the picture: " << file_name_of(picture_path(slot)) << u"\n";
+        // The file is marked: the catalog now says Building, and the slot
+        // reads the picture itself until the build is done.
+        reset(k);
+        restart(k);
+        if (k == 1)
+            slot.view->request_visible();
+        show_problem();
+        return;
+    }
+}
+
 void ImageForm::show_problem()
 {
     if (!m_problem_text)

@@ -1,3 +1,4 @@
+#include "thumbcache/CacheOwnership.h"
 #include "screens/MaskedThumbnail.h"
 
 #include "imaging/RenderSurface.h"
@@ -43,8 +44,10 @@ ThumbnailState load_masked_thumbnail(PictureStatus const& status, Size size, Pic
     if (auto const state = check_status(status, size); state != ThumbnailState::Ready)
         return state;
     auto thumbnail = load_thumbnail(status.cache_file);
+    // A thumbnail that does not decode from a file of ours is damage: the
+    // file is built again, and the cell waits for it.
     if (!thumbnail)
-        return ThumbnailState::Bad;
+        return mark_cache_damaged(status.cache_file) ? ThumbnailState::Loading : ThumbnailState::Bad;
     return masked(std::move(thumbnail), size, mask, out);
 }
 

@@ -206,6 +206,7 @@ void TileWorker::cut(TileRequest& request, SlotCopy const& slot)
         // icon and the reason, not a broken icon per tile.
         if (slot.state != ViewSlot::Cached && !creator->is_valid() && creator->problem() != PictureProblem::None)
             request.problem = creator->problem();
+        request.cache_damaged = slot.state == ViewSlot::Cached && creator->cache_damaged();
     }
     if (request.tile && request.landscape)
         request.tile = turned_clockwise(*request.tile);

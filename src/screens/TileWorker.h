@@ -67,6 +67,8 @@ struct TileRequest {
     std::unique_ptr<PixelBuffer> tile;
     // Set when this request found the picture unreadable.
     PictureProblem problem { PictureProblem::None };
+    // Set when the slot's cache file turned out damaged.
+    bool cache_damaged { false };
 };
 
 class TileWorker final : private Thread {

@@ -7,6 +7,7 @@
 #include "imaging/JpegCodec.h"
 #include "platform/System.h"
 #include "thumbcache/CacheFile.h"
+#include "thumbcache/CacheOwnership.h"
 #include "thumbcache/HalfEncoder.h"
 #include "thumbcache/ScratchFiles.h"
 
@@ -178,11 +179,12 @@ public:
         log_time(u"save small thum cache ", timer);
         if ((m_flags & kStoredStreamFlag) && !copy_to_cache(source, m_full_stream))
             return fail(PictureProblem::Storage);
-        if (!append_identity())
+        // The record comes last, with the checksum of everything before
+        // it, the mark included.
+        if (!write_header() || !append_identity())
             return fail(PictureProblem::Storage);
-        bool written = write_header();
         log_time(u"save handle cache ", timer);
-        return written;
+        return true;
     }
 
     WString const& file() const { return m_cache; }
@@ -299,12 +301,12 @@ private:
         }
 
         // The halved level drops a last odd row and column, as a 2 x 2
-        // average would; the scaled rows round up, so they are cut.
-        int half_width = full_width / 2, half_height = full_height / 2;
+        // average would; the scaled rows round up, so they are cut. A side
+        // of one pixel stays one pixel: a line of a picture halves along
+        // its length only.
+        int half_width = std::max(1, full_width / 2), half_height = std::max(1, full_height / 2);
         std::unique_ptr<JpegEncoder> next;
         if (make_next) {
-            if (half_width < 1 || half_height < 1)
-                return false;
             prepare_next(std::int64_t { half_width } * half_height);
             next = m_next.in_memory ? JpegEncoder::open_memory(m_next.bytes, half_width, half_height)
                                     : JpegEncoder::open(m_next.path, half_width, half_height);
@@ -485,9 +487,21 @@ private:
     // file from another's.
     bool append_identity()
     {
-        auto const record = identity_record(m_identity, PictureProblem::None);
-        FileStream cache(m_cache, OpenMode::Append);
-        return cache.is_open() && cache.write(record.data(), record.size()) == record.size();
+        FileStream cache(m_cache, OpenMode::ReadWrite);
+        if (!cache.is_open())
+            return false;
+        std::uint64_t const body = cache.size();
+        std::vector<std::uint8_t> block(kCopyBlock);
+        std::uint32_t checksum = 0;
+        for (std::uint64_t at = 0; at < body;) {
+            auto const want = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), body - at));
+            if (cache.read_at(at, block.data(), want) != want)
+                return false;
+            checksum = body_checksum({ block.data(), want }, checksum);
+            at += want;
+        }
+        auto const record = identity_record_with_checksum(m_identity, PictureProblem::None, checksum);
+        return cache.seek(body) && cache.write(record.data(), record.size()) == record.size();
     }
 
     bool write_header()
@@ -531,6 +545,17 @@ private:
     PictureIdentity m_identity;
 };
 
+// A failure that names no reason: the storage is to blame only when it
+// says so, since a picture the decoder or the encoder gave up on must not
+// make the whole folder's storage look unwritable.
+PictureProblem unexplained_failure(WStringView picture, WStringView cache_file)
+{
+    if (platform::storage_fault(directory_of(expand_path(cache_file))) != platform::StorageFault::None)
+        return PictureProblem::Storage;
+    auto const diagnosis = diagnose_picture(picture);
+    return diagnosis == PictureProblem::None ? PictureProblem::Damaged : diagnosis;
+}
+
 }
 
 bool create_picture_cache(WStringView picture, WStringView cache_file, std::atomic<bool> const* stop,
@@ -549,19 +574,23 @@ bool create_picture_cache(WStringView picture, WStringView cache_file, std::atom
     if (!identity) {
         if (problem)
             *problem = PictureProblem::Missing;
-        platform::remove_file(target);
+        remove_own_cache_file(target);
         return false;
     }
-    if (builder.run(picture, std::move(*identity)) && platform::move_file(expand_path(builder.file()), target))
+    // Never renamed over a file that is not ours.
+    bool const built = builder.run(picture, std::move(*identity));
+    if (built && free_for_cache_file(target) && platform::move_file(expand_path(builder.file()), target))
         return true;
-    // A failure that names nothing wrong with the picture happened in the
-    // program's own files.
-    if (problem)
-        *problem = builder.problem() != PictureProblem::None || (stop && stop->load()) ? builder.problem()
-                                                                                    : PictureProblem::Storage;
+    if (problem) {
+        *problem = builder.problem();
+        if (built)
+            *problem = PictureProblem::Storage; // the rename itself
+        else if (*problem == PictureProblem::None && !(stop && stop->load()))
+            *problem = unexplained_failure(picture, target);
+    }
     // As a build that starts by truncating its file: no older file
-    // survives a failed build.
-    platform::remove_file(target);
+    // survives a failed build. Only a file that is ours goes.
+    remove_own_cache_file(target);
     return false;
 }
 

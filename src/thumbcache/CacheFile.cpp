@@ -4,6 +4,8 @@
 #include "base/Paths.h"
 #include "platform/Files.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -34,7 +36,8 @@ bool fits(CacheRange range, std::uint64_t header, std::uint64_t end)
     return range.offset >= header && std::uint64_t { range.offset } + range.length <= end;
 }
 
-constexpr std::uint8_t kRecordVersion = 1;
+constexpr std::uint8_t kRecordVersion = 2;
+constexpr std::size_t kFirstRecordFixed = 32; // version 1: no checksum
 constexpr std::uint8_t kRecordMagic[4] = { 'Q', 'V', 'I', 'D' };
 // The largest header: 63 levels and a stored stream.
 constexpr std::size_t kMaxHeader = 21 + 16 * 63 + 8;
@@ -75,6 +78,7 @@ WString relative_path(WStringView picture, WStringView root)
 struct ReadRecord {
     std::optional<CacheHeader> header;
     std::optional<IdentityRecord> record;
+    bool ours { false }; // see CacheFileEnds
 };
 
 // The header of a complete file from its first bytes `head`, its ranges
@@ -154,24 +158,28 @@ void take_header(ReadRecord& result, std::span<std::uint8_t const> head, std::ui
     if (!header)
         return;
     header->file_size = size;
-    if (result.record)
+    if (result.record) {
         header->identity = result.record->identity;
+        header->body_checksum = result.record->body_checksum;
+    }
     result.header = std::move(header);
 }
 
 // One open and, for nearly every file, two reads: the header, which says
 // where the content ends, and the record after it. No size is asked for:
 // a read past the end says where the file ends.
-ReadRecord read_file_ends(WStringView path, bool want_header)
+ReadRecord read_file_ends(platform::File& file, bool want_header)
 {
     ReadRecord result;
-    FileStream file(path, OpenMode::Read);
     if (!file.is_open())
         return result;
     constexpr std::size_t kFirstRead = 512;
     std::vector<std::uint8_t> head(kFirstRead);
     head.resize(file.read_at(0, head.data(), head.size()));
     bool const complete = head.size() >= 5 && le32(head.data()) == kCacheMark;
+    // Nothing is lost with an empty file, and the complete mark is ours
+    // even where the rest was cut short.
+    result.ours = head.empty() || (head.size() >= 4 && le32(head.data()) == kCacheMark);
 
     if (head.size() < kFirstRead || !complete) {
         // A marker, an unfinished file or anything else: its record, if
@@ -186,6 +194,7 @@ ReadRecord read_file_ends(WStringView path, bool want_header)
                 return result;
         }
         result.record = parse_identity_record(tail, size);
+        result.ours = result.ours || result.record.has_value();
         if (!complete || !want_header)
             return result;
         auto const end = content_end_of(head);
@@ -214,6 +223,7 @@ ReadRecord read_file_ends(WStringView path, bool want_header)
     std::uint64_t const size = *end - 1 + got;
     std::span<std::uint8_t const> const after(tail.data() + 1, got - 1);
     result.record = parse_identity_record(after, size);
+    result.ours = result.ours || result.record.has_value();
     if (result.record && result.record->offset != *end)
         result.record.reset();
     if (!want_header || (result.record && result.record->problem != PictureProblem::None))
@@ -221,6 +231,13 @@ ReadRecord read_file_ends(WStringView path, bool want_header)
     // Without a record, whatever follows the content is not read as one.
     take_header(result, head, *end, size);
     return result;
+}
+
+ReadRecord read_file_ends(WStringView path, bool want_header)
+{
+    platform::File file;
+    file.open(expand_path(path), OpenMode::Read);
+    return read_file_ends(file, want_header);
 }
 
 bool same_listing(PictureIdentity const& recorded, PictureIdentity const& picture)
@@ -290,7 +307,26 @@ std::optional<std::uint64_t> picture_fingerprint(WStringView picture)
     return hash.value == 0 ? 1 : hash.value;
 }
 
-std::vector<std::uint8_t> identity_record(PictureIdentity const& identity, PictureProblem problem)
+std::uint32_t body_checksum(std::span<std::uint8_t const> bytes, std::uint32_t so_far)
+{
+    std::uint32_t crc = so_far;
+    // zlib takes at most 4 GiB a call.
+    for (std::size_t at = 0; at < bytes.size();) {
+        auto const n = static_cast<uInt>(std::min<std::size_t>(bytes.size() - at, 1u << 30));
+        crc = static_cast<std::uint32_t>(crc32(crc, bytes.data() + at, n));
+        at += n;
+    }
+    return crc;
+}
+
+std::vector<std::uint8_t> identity_record(PictureIdentity const& identity, PictureProblem problem,
+    std::span<std::uint8_t const> body)
+{
+    return identity_record_with_checksum(identity, problem, body_checksum(body));
+}
+
+std::vector<std::uint8_t> identity_record_with_checksum(PictureIdentity const& identity, PictureProblem problem,
+    std::uint32_t checksum)
 {
     auto path = to_utf8_escaped(identity.relative_path);
     if (path.size() > kMaxRecordedPath)
@@ -299,6 +335,8 @@ std::vector<std::uint8_t> identity_record(PictureIdentity const& identity, Pictu
     put64(out, identity.size);
     put64(out, static_cast<std::uint64_t>(identity.modified_ns));
     put64(out, identity.fingerprint);
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<std::uint8_t>(checksum >> (8 * i)));
     out.push_back(static_cast<std::uint8_t>(problem));
     out.push_back(kRecordVersion);
     out.push_back(static_cast<std::uint8_t>(path.size()));
@@ -309,24 +347,32 @@ std::vector<std::uint8_t> identity_record(PictureIdentity const& identity, Pictu
 
 std::optional<IdentityRecord> parse_identity_record(std::span<std::uint8_t const> tail, std::uint64_t file_size)
 {
-    if (tail.size() < kIdentityRecordFixed || tail.size() > file_size)
+    // The last eight bytes are laid out alike in both versions.
+    if (tail.size() < kFirstRecordFixed || tail.size() > file_size)
         return std::nullopt;
-    auto const* fixed = tail.data() + tail.size() - kIdentityRecordFixed;
-    if (!std::equal(std::begin(kRecordMagic), std::end(kRecordMagic), fixed + 28) || fixed[25] != kRecordVersion)
+    auto const* end = tail.data() + tail.size();
+    if (!std::equal(std::begin(kRecordMagic), std::end(kRecordMagic), end - 4))
         return std::nullopt;
-    std::size_t const path_length = fixed[26] | std::size_t { fixed[27] } << 8;
-    if (path_length > kMaxRecordedPath || path_length + kIdentityRecordFixed > tail.size())
+    std::uint8_t const version = end[-7];
+    if (version != 1 && version != kRecordVersion)
         return std::nullopt;
-    if (fixed[24] > static_cast<std::uint8_t>(PictureProblem::Storage))
+    std::size_t const fixed_size = version == 1 ? kFirstRecordFixed : kIdentityRecordFixed;
+    std::size_t const path_length = end[-6] | std::size_t { end[-5] } << 8;
+    if (path_length > kMaxRecordedPath || path_length + fixed_size > tail.size())
         return std::nullopt;
+    if (end[-8] > static_cast<std::uint8_t>(PictureProblem::Storage))
+        return std::nullopt;
+    auto const* fixed = end - fixed_size;
     IdentityRecord record;
     auto const* path = fixed - path_length;
     record.identity.relative_path = from_utf8_escaped(std::string_view(reinterpret_cast<char const*>(path), path_length));
     record.identity.size = le64(fixed);
     record.identity.modified_ns = static_cast<std::int64_t>(le64(fixed + 8));
     record.identity.fingerprint = le64(fixed + 16);
-    record.problem = static_cast<PictureProblem>(fixed[24]);
-    record.offset = file_size - path_length - kIdentityRecordFixed;
+    if (version != 1)
+        record.body_checksum = le32(fixed + 24);
+    record.problem = static_cast<PictureProblem>(end[-8]);
+    record.offset = file_size - path_length - fixed_size;
     return record;
 }
 
@@ -382,16 +428,24 @@ CacheLookup find_cache_file(WStringView picture, WStringView root, IdentityCheck
         if (!present(name))
             return false;
         auto const ends = read_file_ends(name, true);
-        if (!ends.record)
-            return false; // from before records, cut, or not ours: rebuilt
+        if (!ends.record) {
+            // A complete file from before records is ours, and rebuilt; a
+            // file that is not ours (or a directory) is left alone, and
+            // this picture takes the other name.
+            if (&name == &plain && !ends.ours)
+                plain_taken = true;
+            return false;
+        }
         if (identifies(ends.record->identity)) {
             if (ends.record->problem != PictureProblem::None) {
                 lookup.state = CacheLookup::State::Bad;
                 lookup.problem = ends.record->problem;
             } else {
                 // A record whose header does not check out is a damaged
-                // file of this picture: built again under its name.
-                lookup.state = ends.header ? CacheLookup::State::Valid : CacheLookup::State::Absent;
+                // file of this picture, and one without a checksum is
+                // older than checksums: built again under its name.
+                bool const sound = ends.header && ends.record->body_checksum;
+                lookup.state = sound ? CacheLookup::State::Valid : CacheLookup::State::Absent;
             }
             lookup.path = name;
             return true;
@@ -428,6 +482,32 @@ bool is_cache_file_valid(WStringView path)
 std::optional<CacheHeader> read_cache_header(WStringView path)
 {
     return read_file_ends(path, true).header;
+}
+
+CacheFileEnds read_cache_ends(platform::File& file)
+{
+    auto ends = read_file_ends(file, true);
+    return { std::move(ends.header), std::move(ends.record), ends.ours };
+}
+
+bool cache_body_intact(WStringView path)
+{
+    platform::File file;
+    if (!file.open(expand_path(path), OpenMode::Read))
+        return false;
+    auto const ends = read_file_ends(file, true);
+    if (!ends.header || !ends.header->body_checksum)
+        return false;
+    std::vector<std::uint8_t> block(1 << 16);
+    std::uint32_t crc = 0;
+    for (std::uint64_t at = 0; at < ends.header->content_end;) {
+        auto const want = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), ends.header->content_end - at));
+        if (file.read_at(at, block.data(), want) != want)
+            return false;
+        crc = body_checksum({ block.data(), want }, crc);
+        at += want;
+    }
+    return crc == *ends.header->body_checksum;
 }
 
 }

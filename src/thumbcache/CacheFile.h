@@ -29,10 +29,20 @@
 //   p   8  the picture's size in bytes
 //   p+8 8  its modification time, nanoseconds since 1970 (UTC)
 //  p+16 8  its fingerprint: FNV-1a 64 of its size, first 4 KiB and last 4 KiB
-//  p+24 1  0 for a cache file, else why the picture cannot be read
-//  p+25 1  the record's version, 1
-//  p+26 2  p (at most kMaxRecordedPath)
-//  p+28 4  "QVID"
+//  p+24 4  the body's checksum: CRC-32 (as zlib's crc32) of every byte before
+//          the record, the complete mark included; 0 for a marker
+//  p+28 1  0 for a cache file, else why the picture cannot be read
+//  p+29 1  the record's version, 2
+//  p+30 2  p (at most kMaxRecordedPath)
+//  p+32 4  "QVID"
+//
+// Version 1 records had no checksum (28 fixed bytes before the magic,
+// the problem at p+24): they still identify their picture, so that the
+// file is known to be ours, but a complete file with one is built again.
+// Damage that leaves the header's ranges sound shows only in the
+// checksum: the cache tool's build and check, and the viewer when it
+// opens a file, read the whole body; a search reads the header and the
+// record only.
 //
 // Identity. A cache file's name comes from what a directory listing tells
 // of its picture, so that a search reads no picture and a renamed picture
@@ -49,6 +59,7 @@
 
 #include "core/WString.h"
 #include "imaging/JpegCodec.h"
+#include "platform/Files.h"
 
 #include <cstdint>
 #include <functional>
@@ -84,7 +95,7 @@ struct PictureIdentity {
 };
 
 inline constexpr std::size_t kMaxRecordedPath = 4096;
-inline constexpr std::size_t kIdentityRecordFixed = 32;
+inline constexpr std::size_t kIdentityRecordFixed = 36;
 
 // From a look at the picture only; nothing when it is not a regular file.
 std::optional<PictureIdentity> stat_picture(WStringView picture, WStringView root);
@@ -95,7 +106,14 @@ std::optional<PictureIdentity> identify_picture(WStringView picture, WStringView
 // The search root of a file in a cache directory; empty for a file
 // elsewhere (its picture is then recorded by its full path).
 WString root_of_cache_file(WStringView cache_file);
-std::vector<std::uint8_t> identity_record(PictureIdentity const& identity, PictureProblem problem);
+// The record for a file whose bytes before it are `body` (nothing for a
+// marker); the checksum may also be given ready made.
+std::vector<std::uint8_t> identity_record(PictureIdentity const& identity, PictureProblem problem,
+    std::span<std::uint8_t const> body = {});
+std::vector<std::uint8_t> identity_record_with_checksum(PictureIdentity const& identity, PictureProblem problem,
+    std::uint32_t body_checksum);
+// CRC-32 of bytes, carried on from `so_far`.
+std::uint32_t body_checksum(std::span<std::uint8_t const> bytes, std::uint32_t so_far = 0);
 
 // The two names a picture's cache file can have, full paths under `root`.
 WString cache_plain_name(PictureIdentity const& identity, WStringView root);
@@ -152,6 +170,7 @@ struct CacheHeader {
     // point at. The file's size for files without one.
     std::uint64_t content_end { 0 };
     std::optional<PictureIdentity> identity;
+    std::optional<std::uint32_t> body_checksum;
 };
 
 // The identity record at the end of a file of `file_size` bytes, whose
@@ -160,6 +179,7 @@ struct IdentityRecord {
     PictureIdentity identity;
     PictureProblem problem { PictureProblem::None };
     std::uint64_t offset { 0 };
+    std::optional<std::uint32_t> body_checksum; // nothing in a version 1 record
 };
 std::optional<IdentityRecord> parse_identity_record(std::span<std::uint8_t const> tail, std::uint64_t file_size);
 
@@ -167,5 +187,21 @@ std::optional<IdentityRecord> parse_identity_record(std::span<std::uint8_t const
 // before its identity record and every entry table to hold whole records;
 // nothing for anything else.
 std::optional<CacheHeader> read_cache_header(WStringView path);
+
+// What a file's ends say: its record, when it has one, and its header when
+// it is complete. Read from a file opened by the caller (in a directory
+// handle, say).
+struct CacheFileEnds {
+    std::optional<CacheHeader> header;
+    std::optional<IdentityRecord> record;
+    // Whether the file is the program's: it has a record, or the complete
+    // mark (a file cut short keeps it), or no bytes at all to lose.
+    bool ours { false };
+};
+CacheFileEnds read_cache_ends(platform::File& file);
+
+// Whether a complete file's body still has the checksum its record gives:
+// false for a file without one, or that cannot be read whole.
+bool cache_body_intact(WStringView path);
 
 }

@@ -1,9 +1,11 @@
 #include "thumbcache/CacheLocation.h"
 
+#include "base/Log.h"
 #include "base/Paths.h"
 #include "platform/Files.h"
 #include "platform/System.h"
 #include "thumbcache/CacheFile.h"
+#include "thumbcache/CacheOwnership.h"
 
 #include <chrono>
 #include <cstdio>
@@ -66,11 +68,19 @@ bool is_card(WStringView expanded_root)
 
 WString documents_root() { return strip_trailing_separator(expand_path(u"%my_documents%")); }
 
+// A card's own directory is used only when it is a real directory of
+// ours, or nothing yet: a link there would have the search delete in, and
+// the builds write into, whatever folder it points at.
 WString card_directory(WritesCheck const& check, WStringView card)
 {
+    WString const own = WString(card) + u"\\" + kCacheDirectory;
+    if (!usable_cache_directory(own)) {
+        Log::get() << u"not used for cache files, not a directory of ours: " << own << u"\n";
+        return user_cache_directory() + u"\\cards\\" + file_name_of(card);
+    }
     if (refuses_writes(check, card))
         return user_cache_directory() + u"\\cards\\" + file_name_of(card);
-    return WString(card) + u"\\" + kCacheDirectory;
+    return own;
 }
 
 Place decide(WritesCheck const& check, WStringView root)
@@ -81,6 +91,13 @@ Place decide(WritesCheck const& check, WStringView root)
     // Names on Linux differ by case: "Photos" and "photos" are two folders.
     if (expanded == documents_root()) {
         place.directory = user_cache_directory() + u"\\documents";
+        // Where the cache home's own directory has become a link (an old
+        // move of a linked cache directory made such), the pictures folder
+        // keeps its caches as any other folder.
+        if (!usable_cache_directory(place.directory)) {
+            Log::get() << u"not used for cache files, not a directory of ours: " << place.directory << u"\n";
+            place.directory = user_cache_directory() + u"\\folders\\" + folder_cache_name(expanded);
+        }
     } else if (is_card(expanded)) {
         place.card = true;
         place.directory = card_directory(check, expanded);

@@ -4,10 +4,13 @@
 #include "base/Paths.h"
 #include "platform/FileMoves.h"
 #include "platform/Files.h"
+#include "platform/OwnFiles.h"
 #include "thumbcache/CacheFile.h"
 #include "thumbcache/CacheLocation.h"
+#include "thumbcache/CacheOwnership.h"
 #include "thumbcache/ScratchFiles.h"
 
+#include <algorithm>
 #include <mutex>
 
 namespace qv {
@@ -17,12 +20,6 @@ namespace {
 WString error_of(WStringView what, WStringView path)
 {
     return WString(what) + u" " + WString(path) + u": " + from_utf8(platform::error_text(platform::last_move_error()));
-}
-
-bool is_directory(WStringView path)
-{
-    auto const entry = platform::stat_path(path);
-    return entry && (entry->attributes & platform::kAttributeDirectory);
 }
 
 // One old file into the new directory; false, with `error` set, when it
@@ -77,14 +74,28 @@ CacheMigration move_cache_directory(WStringView from_path, WStringView to_path, 
     WString const from = strip_trailing_separator(expand_path(from_path));
     WString const to = strip_trailing_separator(expand_path(to_path));
     CacheMigration migration;
-    if (!is_directory(from))
+    // A link, or another user's directory, is never moved nor moved from:
+    // what it holds is not known to be ours.
+    platform::OwnDirectory old_directory(from);
+    if (!old_directory.is_open()) {
+        auto const state = old_directory.state();
+        if (state != platform::PlaceState::Missing && state != platform::PlaceState::NotDirectory) {
+            migration.outcome = CacheMigration::Outcome::LeftAlone;
+            migration.error = from_utf8(platform::place_state_text(state));
+        }
         return migration;
+    }
     migration.outcome = CacheMigration::Outcome::Failed;
     if (!make_directories(directory_of(to))) {
         migration.error = u"cannot make " + directory_of(to);
         return migration;
     }
-    if (!options.always_copy) {
+    auto const entries = old_directory.list();
+    // Renamed whole only when everything in it is ours.
+    bool const all_ours = std::all_of(entries.begin(), entries.end(), [&](platform::ListedEntry const& entry) {
+        return !entry.is_directory && (is_scratch_file_name(entry.name) || is_own_cache_file(old_directory, entry.name));
+    });
+    if (!options.always_copy && all_ours && usable_cache_directory(to)) {
         switch (platform::rename_without_replacing(from, to)) {
         case platform::MoveOutcome::Moved:
             migration.renamed = 1;
@@ -98,13 +109,12 @@ CacheMigration move_cache_directory(WStringView from_path, WStringView to_path, 
             return migration;
         }
     }
-    if (!make_directories(to)) {
+    if (!make_directories(to) || !usable_cache_directory(to)) {
         migration.error = u"cannot make " + to;
         return migration;
     }
     // Copies of a move cut short: their process has gone.
     remove_stale_scratch_files(to);
-    auto const entries = platform::list_directory(from);
     std::vector<WString> copied_from;
     for (auto const& entry : entries) {
         if (entry.is_directory)
@@ -112,20 +122,24 @@ CacheMigration move_cache_directory(WStringView from_path, WStringView to_path, 
         WString const old_file = join_path(from, entry.name);
         // Scratch files are half-built caches of builds long gone.
         if (is_scratch_file_name(entry.name)) {
-            copied_from.push_back(old_file);
+            copied_from.push_back(entry.name);
             ++migration.dropped;
+            continue;
+        }
+        if (!is_own_cache_file(old_directory, entry.name)) {
+            ++migration.kept;
             continue;
         }
         if (!move_file_over(old_file, join_path(to, entry.name), options, migration))
             return migration;
         if (platform::stat_path(old_file))
-            copied_from.push_back(old_file);
+            copied_from.push_back(entry.name);
     }
     // Only now that all of it is in the new place.
-    for (auto const& old_file : copied_from)
-        platform::remove_file(old_file);
+    for (auto const& name : copied_from)
+        old_directory.remove_file(name);
     migration.outcome = CacheMigration::Outcome::Moved;
-    if (!platform::remove_directory(from))
+    if (migration.kept > 0 || !platform::remove_directory(from))
         migration.error = u"the old directory keeps what is not a cache file";
     return migration;
 }
@@ -138,6 +152,8 @@ WString migration_text(CacheMigration const& migration, WStringView from, WStrin
         return {};
     case CacheMigration::Outcome::Failed:
         return u"old cache directory not moved: " + paths + u": " + migration.error;
+    case CacheMigration::Outcome::LeftAlone:
+        return u"old cache directory left alone, " + migration.error + u": {" + WString(from) + u"}";
     case CacheMigration::Outcome::Moved:
         break;
     }
@@ -147,6 +163,8 @@ WString migration_text(CacheMigration const& migration, WStringView from, WStrin
     else
         text += to_wstring(migration.renamed) + u" files renamed, " + to_wstring(migration.copied) + u" copied, "
             + to_wstring(migration.dropped) + u" dropped (there already, or scratch files)";
+    if (migration.kept > 0)
+        text += u", " + to_wstring(migration.kept) + u" not cache files left";
     if (!migration.error.empty())
         text += u"; " + migration.error;
     return text;

@@ -7,7 +7,9 @@
 // file the new place holds already stays, and the old copy goes. The old
 // directory is removed only once all of it has been moved; a move that
 // fails leaves it as it is (less what was renamed), and the next one
-// carries on.
+// carries on. Only files proven ours move (CacheOwnership.h); the
+// directory is renamed whole only when it holds nothing else, and a link
+// in its place is never followed.
 
 #include "core/WString.h"
 
@@ -19,12 +21,14 @@ struct CacheMigration {
     enum class Outcome {
         Nothing, // no old directory
         Moved,
-        Failed   // the old directory stays; `error` says why
+        Failed,  // the old directory stays; `error` says why
+        LeftAlone // a link or not ours: never moved nor moved from; `error` says which
     };
     Outcome outcome { Outcome::Nothing };
     int renamed { 0 }; // files, or 1 for a directory renamed whole
     int copied { 0 };
     int dropped { 0 }; // old files the new place had already, or scratch files
+    int kept { 0 };    // files not proven ours, left where they are
     WString error;
 };
 

@@ -1,3 +1,4 @@
+#include "thumbcache/CacheOwnership.h"
 #include "thumbcache/PieceCreator.h"
 #include "base/FileInfo.h"
 #include "base/FileStream.h"
@@ -211,18 +212,34 @@ bool CachePieceCreator::level_size(int level, int& width, int& height)
     return true;
 }
 
+bool CachePieceCreator::damaged()
+{
+    m_damaged = true;
+    mark_cache_damaged(m_cache_file);
+    return false;
+}
+
 bool CachePieceCreator::create_piece(int level, int column, int row, std::unique_ptr<PixelBuffer>& tile)
 {
-    if (!m_header)
+    if (!m_checked) {
+        m_checked = true;
+        if (!m_header || !cache_body_intact(m_cache_file))
+            return damaged();
+    }
+    if (m_damaged)
         return false;
     int const record = record_of(level);
-    if (record < 0 || (record != m_loaded && !load_record(record)))
+    if (record < 0)
         return false;
+    if (record != m_loaded && !load_record(record))
+        return damaged();
     if (column < 0 || row < 0 || column >= m_decoder->columns() || row >= m_decoder->rows())
         return false;
     auto piece = new_tile();
-    if (!piece || !m_decoder->decode_tile(column, row, *piece))
+    if (!piece)
         return false;
+    if (!m_decoder->decode_tile(column, row, *piece))
+        return damaged();
     tile = std::move(piece);
     return true;
 }

@@ -34,6 +34,9 @@ public:
     virtual bool is_valid() const = 0;
     // Why the picture cannot be shown, once that is known.
     virtual PictureProblem problem() const { return PictureProblem::None; }
+    // Whether the cache file it reads turned out damaged (and was marked
+    // for building again): the picture is to be read from its own file.
+    virtual bool cache_damaged() const { return false; }
     int top_level() const;
 };
 
@@ -83,8 +86,12 @@ public:
     int height() const override { return m_height; }
     // Always true: a failed step shows as failed tiles.
     bool is_valid() const override { return true; }
+    // The body's checksum is verified before the first tile; a checksum or
+    // a step that fails marks the file (CacheOwnership.h).
+    bool cache_damaged() const override { return m_damaged; }
 
 private:
+    bool damaged();
     bool load_record(int record);
     int record_of(int level) const;
     std::optional<JpegFrameSize> frame_size(int record) const;
@@ -103,6 +110,8 @@ private:
     int m_height { 0 };
     int m_loaded { -1 };
     std::unique_ptr<JpegTileDecoder> m_decoder;
+    bool m_checked { false };
+    bool m_damaged { false };
 };
 
 // Upright tiles from a creator of the picture as stored (Exif orientation
@@ -118,6 +127,7 @@ public:
     int height() const override;
     bool is_valid() const override { return m_stored->is_valid(); }
     PictureProblem problem() const override { return m_stored->problem(); }
+    bool cache_damaged() const override { return m_stored->cache_damaged(); }
 
 private:
     PixelBuffer const* stored_tile(int level, int column, int row);

@@ -2,6 +2,7 @@
 
 #include "base/Paths.h"
 #include "platform/Files.h"
+#include "platform/OwnFiles.h"
 #include "platform/System.h"
 
 #include <atomic>
@@ -57,10 +58,11 @@ bool is_scratch_file_name(WStringView leaf_name) { return scratch_file_process(l
 
 int remove_stale_scratch_files(WStringView cache_directory)
 {
-    WString const directory = strip_trailing_separator(expand_path(cache_directory));
+    // Only in a directory of our own, never through a link to one.
+    platform::OwnDirectory directory(strip_trailing_separator(expand_path(cache_directory)));
     int const self = platform::current_process_id();
     int removed = 0;
-    for (auto const& entry : platform::list_directory(directory)) {
+    for (auto const& entry : directory.list()) {
         if (entry.is_directory)
             continue;
         auto const process = scratch_file_process(entry.name);
@@ -68,7 +70,7 @@ int remove_stale_scratch_files(WStringView cache_directory)
         // files then stay until it too has gone, which only costs room.
         if (!process || *process == self || platform::process_exists(*process))
             continue;
-        if (platform::remove_file(directory + u'\\' + entry.name))
+        if (directory.remove_file(entry.name))
             ++removed;
     }
     return removed;

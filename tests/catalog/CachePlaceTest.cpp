@@ -105,7 +105,11 @@ TEST_F(CachePlaceTest, ASearchAndBuildWriteNothingIntoThePicturesFolderAndItsOld
         ASSERT_TRUE(create_picture_cache(program(picture), test::program_form(old_caches) + u"\\" + name));
         old_names[picture] = to_utf8(name);
     }
-    test::write_bytes(old_caches / "999-20200101000000.000000000", std::string(999, 'x'));
+    // Ours by its record: a stale cache, whose picture has gone.
+    auto stale = std::vector<std::uint8_t>(999, 'x');
+    auto const record = identity_record(PictureIdentity { 999, 0, u"gone.jpg", 1 }, PictureProblem::None, stale);
+    stale.insert(stale.end(), record.begin(), record.end());
+    test::write_bytes(old_caches / "999-20200101000000.000000000", stale);
     auto const old_files = snapshot(old_caches);
     auto before = snapshot(m_docs);
     std::erase_if(before, [](auto const& item) { return item.first.starts_with("!quilvanecache"); });

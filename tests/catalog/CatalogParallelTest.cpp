@@ -212,7 +212,7 @@ TEST_F(CatalogParallelTest, TranscodesUnderWayShareOneMemoryLimit)
         std::vector<std::future<bool>> builds;
         for (size_t i = 0; i < pictures.size(); ++i) {
             builds.push_back(std::async(std::launch::async, [&, i] {
-                auto const cache = cache_dir(m_docs) / ("c" + std::to_string(i));
+                auto const cache = cache_dir(m_docs) / ("1-20240101000000.00000000" + std::to_string(i));
                 PictureProblem problem = PictureProblem::None;
                 return create_picture_cache(test::program_form(pictures[i]), test::program_form(cache), nullptr,
                     &problem, limit);

@@ -166,16 +166,21 @@ TEST_F(CatalogSearchTest, ValidCachesAreKeptStaleOnesDeletedBadPicturesRetriedOn
     EXPECT_EQ(good_status.state, PictureStatus::State::Ready);
     EXPECT_EQ(good_status.cache_file, cache_file_name(good, u"%my_documents%\\"));
 
-    // A stale file and an unfinished one are deleted by the next search.
+    // A stale file of ours (its record names a picture that has gone) is
+    // deleted by the next search; files that are not ours stay, a letter
+    // with a cache file's name among them.
+    auto const good_cache = test::read_bytes(test::system_form(good_status.cache_file));
+    test::write_bytes(cache_dir(m_docs) / "1-20240101000000.000000000", good_cache);
     test::write_bytes(cache_dir(m_docs) / "12345", std::string("old"));
-    test::write_bytes(cache_dir(m_docs) / "67890", std::string(std::string(4, '\0') + "half"));
+    test::write_bytes(cache_dir(m_docs) / "2-20240101000000.000000000", std::string("a letter"));
     search_and_build(catalog, recorder);
     EXPECT_EQ(builds.count(good), 1) << "a valid cache file is kept";
     EXPECT_EQ(builds.count(bad), 2) << "a bad picture is tried once more";
     auto names = files_in(cache_dir(m_docs));
-    EXPECT_EQ(names.size(), 2u);
-    EXPECT_FALSE(fs::exists(cache_dir(m_docs) / "12345"));
-    EXPECT_FALSE(fs::exists(cache_dir(m_docs) / "67890"));
+    EXPECT_EQ(names.size(), 4u);
+    EXPECT_FALSE(fs::exists(cache_dir(m_docs) / "1-20240101000000.000000000"));
+    EXPECT_TRUE(fs::exists(cache_dir(m_docs) / "12345"));
+    EXPECT_TRUE(fs::exists(cache_dir(m_docs) / "2-20240101000000.000000000"));
     EXPECT_EQ(catalog.get_folders_size(), 1);
     EXPECT_EQ(catalog.get_folder(0).folder_size, 2);
     catalog.remove_listener(&recorder);

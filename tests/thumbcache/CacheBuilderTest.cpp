@@ -220,17 +220,19 @@ TEST_F(CacheBuilderTest, a_file_appears_under_its_cache_name_only_when_complete)
 {
     // A rebuild that fails takes the older file with it, as a build that
     // truncates its file first would.
-    build(640, 480);
-    ASSERT_TRUE(is_cache_file_valid(cache("p.jpg.c")));
+    std::string const name = "640-20240101000000.000000000";
+    ASSERT_TRUE(test::write_pattern_jpeg(m_dir / "p.jpg", 640, 480));
+    ASSERT_TRUE(create_picture_cache(picture("p.jpg"), cache(name)));
+    ASSERT_TRUE(is_cache_file_valid(cache(name)));
     std::atomic<bool> stop { true };
-    EXPECT_FALSE(create_picture_cache(picture("p.jpg"), cache("p.jpg.c"), &stop));
-    EXPECT_FALSE(fs::exists(m_dir / "!quilvanecache" / "p.jpg.c"));
+    EXPECT_FALSE(create_picture_cache(picture("p.jpg"), cache(name), &stop));
+    EXPECT_FALSE(fs::exists(m_dir / "!quilvanecache" / name));
 
-    // A successful one replaces an unfinished file whole and leaves nothing
-    // else behind.
-    test::write_bytes(m_dir / "!quilvanecache" / "p.jpg.c", std::string(5000, '\0'));
-    ASSERT_TRUE(create_picture_cache(picture("p.jpg"), cache("p.jpg.c")));
-    auto const header = read_cache_header(cache("p.jpg.c"));
+    // A successful one replaces a file of ours cut short whole and leaves
+    // nothing else behind.
+    test::write_bytes(m_dir / "!quilvanecache" / name, std::string("\x10\0\0\0", 4) + std::string(5000, '\0'));
+    ASSERT_TRUE(create_picture_cache(picture("p.jpg"), cache(name)));
+    auto const header = read_cache_header(cache(name));
     ASSERT_TRUE(header);
     EXPECT_EQ(header->levels.size(), 3u);
     ASSERT_TRUE(header->identity);

@@ -50,9 +50,11 @@ protected:
     test::TempDir m_dir;
     fs::path const m_old { m_dir / "Pictures" / "!quilvanecache" };
     fs::path const m_new { m_dir / "cache" / "quilvane" / "documents" };
-    std::map<std::string, std::string> const m_files { { "100-20240101000000.000000000", std::string(100, 'a') },
-        { "200-20240102000000.000000000", std::string(200, 'b') },
-        { "300-20240103000000.000000000-00000000000000ff", std::string(70000, 'c') } };
+    // Cache files, the complete mark in front: only such are moved.
+    static std::string cache_bytes(std::size_t size, char fill) { return std::string("\x10\0\0\0", 4) + std::string(size, fill); }
+    std::map<std::string, std::string> const m_files { { "100-20240101000000.000000000", cache_bytes(100, 'a') },
+        { "200-20240102000000.000000000", cache_bytes(200, 'b') },
+        { "300-20240103000000.000000000-00000000000000ff", cache_bytes(70000, 'c') } };
 
     void SetUp() override
     {

@@ -1,4 +1,5 @@
 #include "CachePictures.h"
+#include "thumbcache/CacheFile.h"
 #include "imaging/JpegCodec.h"
 #include "support/TestSupport.h"
 #include "thumbcache/CacheLocation.h"
@@ -134,6 +135,17 @@ double mean_difference(PixelBuffer const& a, int ax, int ay, PixelBuffer const& 
         }
     }
     return total / (3.0 * w * h);
+}
+
+void reseal_cache(std::vector<unsigned char>& bytes)
+{
+    // The checksum sits 12 bytes before the end; the path's length 6.
+    std::size_t const end = bytes.size();
+    std::size_t const path = bytes[end - 6] | std::size_t { bytes[end - 5] } << 8;
+    std::size_t const body = end - kIdentityRecordFixed - path;
+    std::uint32_t const checksum = body_checksum({ bytes.data(), body });
+    for (int i = 0; i < 4; ++i)
+        bytes[end - 12 + static_cast<std::size_t>(i)] = static_cast<unsigned char>(checksum >> (8 * i));
 }
 
 }

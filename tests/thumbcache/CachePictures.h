@@ -37,6 +37,10 @@ std::vector<std::uint8_t> squares_row(int width, int y);
 // CacheLocation.h); its system path.
 std::filesystem::path make_cache_directory(WStringView root);
 
+// A cache file's bytes changed by a test given the checksum of what they
+// are now, as if built so: for tests of what the checksum does not see.
+void reseal_cache(std::vector<unsigned char>& bytes);
+
 // The whole picture decoded at full size, in RGB565.
 std::unique_ptr<PixelBuffer> decode_whole(WStringView path);
 

@@ -211,6 +211,7 @@ TEST_F(PieceCreatorTest, size_comes_from_the_headers_and_the_full_size_table_onl
     length -= kEntrySize;
     for (int i = 0; i < 4; ++i)
         bytes[9 + i] = static_cast<unsigned char>(length >> (8 * i));
+    test::reseal_cache(bytes);
     test::write_bytes(system, bytes);
 
     CachePieceCreator creator(picture("a.jpg"), root());
@@ -226,6 +227,7 @@ TEST_F(PieceCreatorTest, size_comes_from_the_headers_and_the_full_size_table_onl
     // Without a readable first entry the size is unknown.
     for (int i = 0; i < 4; ++i)
         bytes[9 + i] = 0;
+    test::reseal_cache(bytes);
     test::write_bytes(system, bytes);
     CachePieceCreator unsized(picture("a.jpg"), root());
     EXPECT_EQ(unsized.width(), 0);
