@@ -161,12 +161,19 @@ int main(int argc, char** argv)
         log << u"\n";
     }
     WString const line = encode_open_request(paths);
-    switch (platform::check_running_instance(WString(u"PellumoClass_") + kAppName, line)) {
+    auto const answer = platform::check_running_instance(WString(u"PellumoClass_") + kAppName, line);
+    switch (answer.check) {
     case platform::InstanceCheck::HandedOver:
         Log::get() << u"Application::EnumProc window found: command line handed over\n";
         return 0;
     case platform::InstanceCheck::GaveUp:
         Log::get() << u"Application::show_running_instance gave up waiting for the running instance\n";
+        break;
+    case platform::InstanceCheck::Squatted:
+        // The user must learn why this start opens a window of its own, and
+        // that starts will go on doing so until the place is cleared.
+        std::fprintf(stderr, "quilvane: no hand-over to a running instance: %s\n", answer.reason.c_str());
+        Log::get() << u"Application::show_running_instance no hand-over: " << from_utf8(answer.reason) << u"\n";
         break;
     case platform::InstanceCheck::NoneRunning:
         break;
