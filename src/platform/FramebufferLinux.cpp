@@ -1,19 +1,17 @@
 #include "platform/Framebuffer.h"
 
 #include "platform/Console.h"
-#include "platform/Evdev.h"
+#include "platform/EvdevDevice.h"
 #include "platform/System.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fb.h>
-#include <linux/input.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -59,19 +57,6 @@ std::string environment(char const* name)
 {
     char const* value = std::getenv(name);
     return value ? value : "";
-}
-
-std::vector<std::string> split(std::string const& text, char separator)
-{
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t const end = std::min(text.find(separator, start), text.size());
-        if (end > start)
-            parts.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
 }
 
 // The device and its mapped memory.
@@ -232,171 +217,6 @@ std::int32_t panel_orientation()
     return 0;
 }
 
-bool test_bit(std::vector<unsigned long> const& bits, unsigned bit)
-{
-    constexpr unsigned per = sizeof(unsigned long) * 8;
-    return bit / per < bits.size() && (bits[bit / per] >> (bit % per)) & 1UL;
-}
-
-// The calibration udev gave the device, from its database entry.
-std::optional<Calibration> udev_calibration(int fd)
-{
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
-        return std::nullopt;
-    std::ifstream data("/run/udev/data/c" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)));
-    std::string line;
-    std::string const key = "E:LIBINPUT_CALIBRATION_MATRIX=";
-    while (std::getline(data, line))
-        if (line.starts_with(key))
-            return parse_calibration(std::string_view(line).substr(key.size()));
-    return std::nullopt;
-}
-
-// One event device or FIFO of input_event records.
-class InputDevice {
-public:
-    static std::unique_ptr<InputDevice> open(std::string const& path, bool required)
-    {
-        struct stat st {};
-        if (stat(path.c_str(), &st) != 0)
-            return nullptr;
-        bool const fifo = S_ISFIFO(st.st_mode);
-        // A FIFO opened for reading alone reads end-of-file whenever no
-        // writer holds it; holding its write end too keeps it waiting.
-        Fd fd(::open(path.c_str(), (fifo ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC));
-        if (fd.get() < 0)
-            return nullptr;
-        auto device = std::unique_ptr<InputDevice>(new InputDevice());
-        std::vector<unsigned long> types(1), keys(KEY_CNT / (sizeof(unsigned long) * 8) + 1), abs(2);
-        device->m_can_query = ioctl(fd.get(), EVIOCGBIT(0, sizeof(unsigned long)), types.data()) >= 0;
-        if (device->m_can_query) {
-            ioctl(fd.get(), EVIOCGBIT(EV_KEY, keys.size() * sizeof(unsigned long)), keys.data());
-            ioctl(fd.get(), EVIOCGBIT(EV_ABS, abs.size() * sizeof(unsigned long)), abs.data());
-            bool const touch = test_bit(abs, ABS_MT_POSITION_X) || test_bit(abs, ABS_X);
-            bool const has_keys = test_bit(keys, KEY_ENTER) || test_bit(keys, KEY_UP) || test_bit(keys, KEY_VOLUMEUP)
-                || test_bit(keys, KEY_BACK);
-            // Mice and the like are left alone unless asked for by name.
-            if (!required && !touch && !has_keys)
-                return nullptr;
-            device->m_multitouch = test_bit(abs, ABS_MT_POSITION_X);
-        }
-        device->m_fd = std::move(fd);
-        return device;
-    }
-
-    int fd() const { return m_fd.get(); }
-
-    void set_panel(std::int32_t width, std::int32_t height, std::int32_t turn)
-    {
-        TouchMapping mapping;
-        mapping.panel_width = width;
-        mapping.panel_height = height;
-        mapping.turn = turn;
-        if (m_can_query) {
-            input_absinfo info {};
-            if (ioctl(m_fd.get(), EVIOCGABS(m_multitouch ? ABS_MT_POSITION_X : ABS_X), &info) == 0)
-                mapping.x = { info.minimum, info.maximum };
-            if (ioctl(m_fd.get(), EVIOCGABS(m_multitouch ? ABS_MT_POSITION_Y : ABS_Y), &info) == 0)
-                mapping.y = { info.minimum, info.maximum };
-            if (auto calibration = udev_calibration(m_fd.get()))
-                mapping.calibration = *calibration;
-        }
-        m_decoder.set_mapping(mapping);
-    }
-
-    // Reads what is there; the decoder's actions go to `out`.
-    void read_into(std::vector<InputAction>& out)
-    {
-        std::uint8_t chunk[64 * sizeof(input_event)];
-        for (;;) {
-            ssize_t const got = ::read(m_fd.get(), chunk, sizeof chunk);
-            if (got <= 0)
-                return;
-            m_partial.insert(m_partial.end(), chunk, chunk + got);
-            std::size_t used = 0;
-            for (; used + sizeof(input_event) <= m_partial.size(); used += sizeof(input_event)) {
-                input_event record;
-                std::memcpy(&record, m_partial.data() + used, sizeof record);
-                if (m_decoder.feed({ record.type, record.code, record.value }, out) == EvdevDecoder::Fed::DropEnded)
-                    resync(out);
-            }
-            m_partial.erase(m_partial.begin(), m_partial.begin() + static_cast<std::ptrdiff_t>(used));
-        }
-    }
-
-private:
-    InputDevice() = default;
-
-    // After a drop the kernel's own view of the device is the truth; a
-    // FIFO has none, and its stream simply goes on.
-    void resync(std::vector<InputAction>& out)
-    {
-        if (!m_can_query)
-            return;
-        EvdevSnapshot snapshot;
-        std::vector<unsigned long> keys(KEY_CNT / (sizeof(unsigned long) * 8) + 1);
-        if (ioctl(m_fd.get(), EVIOCGKEY(keys.size() * sizeof(unsigned long)), keys.data()) >= 0) {
-            for (unsigned code = 0; code < KEY_CNT; ++code)
-                if (test_bit(keys, code))
-                    snapshot.keys_down.push_back(static_cast<std::uint16_t>(code));
-            snapshot.touching = test_bit(keys, BTN_TOUCH);
-        }
-        input_absinfo info {};
-        if (ioctl(m_fd.get(), EVIOCGABS(ABS_X), &info) == 0)
-            snapshot.x = info.value;
-        if (ioctl(m_fd.get(), EVIOCGABS(ABS_Y), &info) == 0)
-            snapshot.y = info.value;
-        if (m_multitouch) {
-            constexpr std::size_t n = EvdevDecoder::kSlots;
-            std::int32_t ids[n + 1] {}, xs[n + 1] {}, ys[n + 1] {};
-            ids[0] = ABS_MT_TRACKING_ID;
-            xs[0] = ABS_MT_POSITION_X;
-            ys[0] = ABS_MT_POSITION_Y;
-            bool const ok = ioctl(m_fd.get(), EVIOCGMTSLOTS(sizeof ids), ids) >= 0
-                && ioctl(m_fd.get(), EVIOCGMTSLOTS(sizeof xs), xs) >= 0
-                && ioctl(m_fd.get(), EVIOCGMTSLOTS(sizeof ys), ys) >= 0;
-            if (ok) {
-                for (std::size_t i = 0; i < n; ++i)
-                    snapshot.slots.push_back({ ids[i + 1], xs[i + 1], ys[i + 1] });
-                if (ioctl(m_fd.get(), EVIOCGABS(ABS_MT_SLOT), &info) == 0)
-                    snapshot.current_slot = info.value;
-            }
-        }
-        m_decoder.resync(snapshot, out);
-    }
-
-    Fd m_fd;
-    EvdevDecoder m_decoder;
-    std::vector<std::uint8_t> m_partial;
-    bool m_can_query { false };
-    bool m_multitouch { false };
-};
-
-std::vector<std::unique_ptr<InputDevice>> open_inputs()
-{
-    std::vector<std::unique_ptr<InputDevice>> devices;
-    std::string const chosen = environment("QUILVANE_INPUT");
-    if (!chosen.empty()) {
-        for (std::string const& path : split(chosen, ':'))
-            if (auto device = InputDevice::open(path, true))
-                devices.push_back(std::move(device));
-        return devices;
-    }
-    if (DIR* dir = opendir("/dev/input")) {
-        std::vector<std::string> names;
-        while (dirent* entry = readdir(dir))
-            if (std::string_view(entry->d_name).starts_with("event"))
-                names.push_back(std::string("/dev/input/") + entry->d_name);
-        closedir(dir);
-        std::sort(names.begin(), names.end());
-        for (std::string const& path : names)
-            if (auto device = InputDevice::open(path, false))
-                devices.push_back(std::move(device));
-    }
-    return devices;
-}
-
 class FramebufferWindow final : public NativeWindow, public EventPump {
 public:
     FramebufferWindow(std::unique_ptr<FramebufferDevice> device, std::int32_t turn, std::int32_t dpi, WindowId target,
@@ -410,7 +230,7 @@ public:
         bool const odd = (turn & 1) != 0;
         m_width = odd ? m_device->height() : m_device->width();
         m_height = odd ? m_device->width() : m_device->height();
-        m_inputs = open_inputs();
+        m_inputs = open_evdev_devices();
         for (auto& input : m_inputs)
             input->set_panel(m_device->width(), m_device->height(), m_turn);
         m_console = Console::take(std::move(console));
@@ -459,15 +279,17 @@ public:
     bool toggle_fullscreen() override { return true; }
     void minimize() override { }
 
-    void pump() override
+    std::size_t pump() override
     {
         std::vector<InputAction> actions;
+        std::size_t taken = 0;
         for (auto& input : m_inputs)
-            input->read_into(actions);
+            taken += input->read_into(actions);
         for (InputAction const& action : actions)
             post(action);
         if (m_console)
             take_terminal_switch();
+        return taken;
     }
 
     void wait(std::int32_t milliseconds) override
@@ -482,7 +304,6 @@ public:
             std::uint64_t count;
             [[maybe_unused]] auto got = read(m_wake.get(), &count, sizeof count);
         }
-        pump();
     }
 
     void wake() override
@@ -492,6 +313,11 @@ public:
     }
 
 private:
+    void input(std::uint32_t msg, std::uint64_t wparam, std::int64_t lparam)
+    {
+        MessageQueue::main().post_input(Message { m_target, msg, wparam, lparam, {} });
+    }
+
     void post(InputAction const& action)
     {
         MessageQueue& queue = MessageQueue::main();
@@ -508,23 +334,23 @@ private:
             m_last_y = action.y;
             MouseButtonInput const input { MouseButton::Left, true, m_clicks, action.x, action.y };
             for (auto& message : mouse_button_messages(m_target, input))
-                queue.post(std::move(message));
+                queue.post_input(std::move(message));
             break;
         }
         case InputAction::Kind::PenMove:
-            queue.post(m_target, WM_MOUSEMOVE, MK_LBUTTON, pack_point(action.x, action.y));
+            input(WM_MOUSEMOVE, MK_LBUTTON, pack_point(action.x, action.y));
             break;
         case InputAction::Kind::PenUp:
-            queue.post(m_target, WM_LBUTTONUP, 0, pack_point(action.x, action.y));
+            input(WM_LBUTTONUP, 0, pack_point(action.x, action.y));
             break;
         case InputAction::Kind::KeyDown:
-            queue.post(m_target, WM_KEYDOWN, static_cast<std::uint64_t>(action.virtual_key), 1);
+            input(WM_KEYDOWN, static_cast<std::uint64_t>(action.virtual_key), 1);
             break;
         case InputAction::Kind::KeyRepeat:
-            queue.post(m_target, WM_KEYDOWN, static_cast<std::uint64_t>(action.virtual_key), 1 | kKeyRepeatBit);
+            input(WM_KEYDOWN, static_cast<std::uint64_t>(action.virtual_key), 1 | kKeyRepeatBit);
             break;
         case InputAction::Kind::KeyUp:
-            queue.post(m_target, WM_KEYUP, static_cast<std::uint64_t>(action.virtual_key), 1);
+            input(WM_KEYUP, static_cast<std::uint64_t>(action.virtual_key), 1);
             break;
         }
     }
@@ -551,7 +377,7 @@ private:
     }
 
     std::unique_ptr<FramebufferDevice> m_device;
-    std::vector<std::unique_ptr<InputDevice>> m_inputs;
+    std::vector<std::unique_ptr<EvdevDevice>> m_inputs;
     std::unique_ptr<Console> m_console;
     std::int32_t m_turn;
     std::int32_t m_dpi;

@@ -9,7 +9,10 @@
 //
 // Threads: any; the parsed file is kept under a mutex and read again when
 // the file changes on disk.
-// Failures: a missing or unreadable file reads as empty; a write that
+// Failures: a missing file reads as empty. Only a regular file (or a link
+// to one) of at most 1 MiB is read; anything else - a device, a FIFO, a
+// file too large or unreadable - is ignored with one line on standard
+// error, reads as empty and is never replaced by a write. A write that
 // cannot make the folder, take the lock or replace the file returns false
 // and leaves the old file as it was.
 
@@ -25,6 +28,9 @@ using SettingValue = std::variant<WString, std::uint32_t>;
 
 // $QUILVANE_REGISTRY, else $XDG_CONFIG_HOME/zenk/registry.reg.
 std::string settings_file_path();
+
+// Why the settings file is being ignored, empty when it is read or missing.
+std::string settings_file_problem();
 
 // The value, or nothing when the file, the key or the value is missing.
 std::optional<SettingValue> read_setting(WStringView key, WStringView name);

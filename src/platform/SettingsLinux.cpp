@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <sstream>
@@ -134,30 +135,35 @@ void make_parent_directories(std::string const& file)
         ::mkdir(file.substr(0, slash).c_str(), 0700);
 }
 
-std::string read_file(std::string const& path)
+// The few values the program keeps take a few kilobytes; nothing larger is
+// a settings file, and reading it whole (a device that never ends, a file
+// grown by accident) would hold the start up and fill memory.
+constexpr off_t kLargestFile = off_t { 1 } << 20;
+
+// Why `st` cannot be the settings file, or nothing when it can.
+char const* unusable(struct stat const& st)
 {
-    std::string text;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return text;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        text.append(buffer, n);
-    std::fclose(f);
-    return text;
+    if (!S_ISREG(st.st_mode))
+        return "it is not a regular file";
+    if (st.st_size > kLargestFile)
+        return "it is larger than 1 MiB";
+    return nullptr;
 }
 
 // The parsed file, kept while the file on disk does not change, so that the
-// log switch (read on every log statement) costs one stat.
+// log switch (read on every log statement) costs one stat. A refused file
+// is kept too, as refused: each statement must not open it again.
 struct Cache {
     std::mutex mutex;
     std::string path;
     bool valid { false };
-    struct timespec mtime {};
+    dev_t device { 0 };
     ino_t inode { 0 };
     off_t size { 0 };
+    struct timespec mtime {};
     Document doc;
+    std::string refusal; // why the file is ignored; empty when it is read
+    std::string reported; // the file and refusal last written to standard error
 };
 
 Cache& cache()
@@ -168,26 +174,96 @@ Cache& cache()
 
 bool same_stat(Cache const& c, struct stat const& st)
 {
-    return c.valid && c.inode == st.st_ino && c.size == st.st_size && c.mtime.tv_sec == st.st_mtim.tv_sec
-        && c.mtime.tv_nsec == st.st_mtim.tv_nsec;
+    return c.valid && c.device == st.st_dev && c.inode == st.st_ino && c.size == st.st_size
+        && c.mtime.tv_sec == st.st_mtim.tv_sec && c.mtime.tv_nsec == st.st_mtim.tv_nsec;
+}
+
+void remember(Cache& c, std::string const& path, struct stat const& st)
+{
+    c.path = path;
+    c.valid = true;
+    c.device = st.st_dev;
+    c.inode = st.st_ino;
+    c.size = st.st_size;
+    c.mtime = st.st_mtim;
+}
+
+// The log is switched by these very settings, so it cannot say why they
+// are ignored; standard error can, once for each file and reason.
+void report_refusal(Cache& c)
+{
+    std::string const line = c.path + ": " + c.refusal;
+    if (c.refusal.empty() || line == c.reported)
+        return;
+    c.reported = line;
+    std::fprintf(stderr, "settings file %s is ignored, %s; the defaults apply\n", c.path.c_str(), c.refusal.c_str());
+    std::fflush(stderr);
+}
+
+void refuse(Cache& c, std::string const& path, struct stat const& st, std::string reason)
+{
+    c.doc.clear();
+    remember(c, path, st);
+    c.refusal = std::move(reason);
+    report_refusal(c);
 }
 
 Document const& current_document(Cache& c, std::string const& path)
 {
+    // A link to the file is followed, as people keep settings elsewhere;
+    // stat() answers without opening, so a FIFO cannot hold this up.
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) {
+        // No file is no refusal: the first write makes it.
+        bool const missing = errno == ENOENT;
         c.doc.clear();
         c.valid = false;
+        c.path = path;
+        c.refusal = missing ? "" : std::string("it cannot be read: ") + std::strerror(errno);
+        if (missing)
+            c.reported.clear();
+        report_refusal(c);
         return c.doc;
     }
-    if (c.path != path || !same_stat(c, st)) {
-        c.doc = parse(read_file(path));
-        c.path = path;
-        c.valid = true;
-        c.inode = st.st_ino;
-        c.size = st.st_size;
-        c.mtime = st.st_mtim;
+    if (c.path == path && same_stat(c, st))
+        return c.doc;
+    // Opening never blocks and never starts a device: only what looks like
+    // a plain file is opened, and what was opened must still be one.
+    if (char const* why = unusable(st)) {
+        refuse(c, path, st, why);
+        return c.doc;
     }
+    int const fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        refuse(c, path, st, std::string("it cannot be read: ") + std::strerror(errno));
+        return c.doc;
+    }
+    struct stat opened {};
+    char const* why = fstat(fd, &opened) != 0 ? "it cannot be read" : unusable(opened);
+    // The file may grow while it is read: a byte past the limit is enough
+    // to know it is too large.
+    std::string text;
+    char buffer[16384];
+    while (!why) {
+        ssize_t const n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0)
+            break;
+        if (n < 0 && errno != EINTR)
+            why = "it cannot be read";
+        else if (n > 0 && text.size() + static_cast<std::size_t>(n) > static_cast<std::size_t>(kLargestFile))
+            why = "it is larger than 1 MiB";
+        else if (n > 0)
+            text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    if (why) {
+        refuse(c, path, opened, why);
+        return c.doc;
+    }
+    c.doc = parse(text);
+    remember(c, path, opened);
+    c.refusal.clear();
+    c.reported.clear();
     return c.doc;
 }
 
@@ -218,8 +294,11 @@ private:
 
 bool write_atomically(std::string const& path, std::string const& text)
 {
+    // A scratch name of this process's own; whatever a crash left there is
+    // made afresh, never written through.
     auto temp = path + ".tmp." + std::to_string(getpid());
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ::unlink(temp.c_str());
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
     bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && fsync(fd) == 0;
@@ -231,17 +310,32 @@ bool write_atomically(std::string const& path, std::string const& text)
     return true;
 }
 
+// A file the reader ignores is not the program's to replace: a rename over
+// it would throw away what someone put there (a hand-kept file grown past
+// the limit, a device or FIFO set up on purpose). Nothing is made beside
+// it either, not even the lock file.
+bool refused(Cache& c, std::string const& path)
+{
+    std::lock_guard guard(c.mutex);
+    current_document(c, path);
+    return !c.refusal.empty();
+}
+
 template<typename Change>
 bool modify(Change change)
 {
     auto path = settings_file_path();
+    auto& c = cache();
+    if (refused(c, path))
+        return false;
     StoreLock lock(path);
     if (!lock.is_held())
         return false;
-    auto& c = cache();
     std::lock_guard guard(c.mutex);
     c.valid = false; // always re-read under the lock: another process may have written
     Document doc = current_document(c, path);
+    if (!c.refusal.empty())
+        return false;
     change(doc);
     if (!write_atomically(path, serialise(doc)))
         return false;
@@ -261,6 +355,15 @@ std::string settings_file_path()
     else
         config = std::string(std::getenv("HOME") ? std::getenv("HOME") : "") + "/.config";
     return config + "/zenk/registry.reg";
+}
+
+std::string settings_file_problem()
+{
+    auto path = settings_file_path();
+    auto& c = cache();
+    std::lock_guard guard(c.mutex);
+    current_document(c, path);
+    return c.refusal;
 }
 
 std::optional<SettingValue> read_setting(WStringView key_path, WStringView name)

@@ -11,6 +11,7 @@
 #include "core/WString.h"
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -104,9 +105,12 @@ constexpr bool wheel_ctrl(std::uint64_t wparam) { return (wparam & MK_CONTROL) !
 class EventPump {
 public:
     virtual ~EventPump() = default;
-    // Posts whatever the native side has ready; never blocks.
-    virtual void pump() = 0;
-    // Blocks for at most `milliseconds` (negative: no limit) or until wake().
+    // Posts (with post_input) a bounded batch of what the native side has
+    // ready, leaving the rest there for the next call; never blocks. The
+    // number of native events taken.
+    virtual std::size_t pump() = 0;
+    // Blocks for at most `milliseconds` (negative: no limit) or until wake()
+    // or native events are ready; takes none of them.
     virtual void wait(std::int32_t milliseconds) = 0;
     // From any thread: ends a wait().
     virtual void wake() = 0;
@@ -118,8 +122,18 @@ using WindowHook = std::function<void(Message&)>;
 
 // The main thread's message queue with its windows and their timers. Any
 // thread may post; getting, dispatching and timers belong to the main thread.
+//
+// Native input is taken from the pump in batches, a batch when the queue
+// has run dry: at most kInputPerFrame native events from one moment the
+// reader runs out of messages (peek answers none, or a wait blocks) to the
+// next, and none while kInputBacklog messages wait. The rest waits with
+// the kernel or SDL, so a flood of input can neither grow this queue nor
+// keep frames from being drawn; what is read is never dropped.
 class MessageQueue {
 public:
+    static constexpr std::size_t kInputPerFrame = 1024;
+    static constexpr std::size_t kInputBacklog = 1024;
+
     static MessageQueue& main();
 
     WindowId create_window(WindowProc proc);
@@ -130,6 +144,14 @@ public:
     void post(Message message);
     void post(WindowId window, std::uint32_t msg, std::uint64_t wparam = 0, std::int64_t lparam = 0);
     void post_quit();
+    // Native input, from the pump on the main thread. A pointer move right
+    // behind a move of the same window with the same buttons held takes its
+    // place: only where the pointer is now matters, and a flood of moves
+    // must not queue up as work for frames to come. Presses, releases and
+    // keys are kept, in order.
+    void post_input(Message message);
+    // How many messages wait.
+    std::size_t pending() const;
 
     // Without waiting; a due timer yields its WM_TIMER when nothing else waits.
     bool peek(Message& message);
@@ -162,6 +184,7 @@ private:
     };
     bool take_locked(Message& message);
     std::int32_t next_timer_wait_locked() const;
+    void pump_input();
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -171,6 +194,8 @@ private:
     std::map<std::pair<WindowId, std::uint32_t>, Timer> m_timers;
     WindowId m_next_window { 1 };
     EventPump* m_pump { nullptr };
+    std::size_t m_input_taken { 0 }; // native events since the reader last ran out
+    bool m_tail_is_input_move { false };
 };
 
 }

@@ -63,11 +63,51 @@ void MessageQueue::post(Message message)
     {
         std::lock_guard lock(m_mutex);
         m_messages.push_back(std::move(message));
+        m_tail_is_input_move = false;
         pump = m_pump;
     }
     m_wake.notify_all();
     if (pump)
         pump->wake();
+}
+
+void MessageQueue::post_input(Message message)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        bool const move = message.message == WM_MOUSEMOVE;
+        if (move && m_tail_is_input_move && !m_messages.empty()) {
+            Message& last = m_messages.back();
+            if (last.window == message.window && last.wparam == message.wparam) {
+                last.lparam = message.lparam;
+                return;
+            }
+        }
+        m_messages.push_back(std::move(message));
+        m_tail_is_input_move = move;
+    }
+    // The pump posts from the main thread, which is not waiting on itself.
+    m_wake.notify_all();
+}
+
+std::size_t MessageQueue::pending() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_messages.size();
+}
+
+void MessageQueue::pump_input()
+{
+    EventPump* pump;
+    {
+        std::lock_guard lock(m_mutex);
+        pump = m_pump;
+        if (!pump || m_input_taken >= kInputPerFrame || m_messages.size() >= kInputBacklog)
+            return;
+    }
+    std::size_t const taken = pump->pump();
+    std::lock_guard lock(m_mutex);
+    m_input_taken += taken;
 }
 
 void MessageQueue::post(WindowId window, std::uint32_t msg, std::uint64_t wparam, std::int64_t lparam)
@@ -82,6 +122,7 @@ bool MessageQueue::take_locked(Message& message)
     if (!m_messages.empty()) {
         message = std::move(m_messages.front());
         m_messages.pop_front();
+        m_tail_is_input_move = m_tail_is_input_move && !m_messages.empty();
         return true;
     }
     // Timers are the lowest priority, as on the original: one WM_TIMER per
@@ -111,15 +152,21 @@ std::int32_t MessageQueue::next_timer_wait_locked() const
 
 bool MessageQueue::peek(Message& message)
 {
-    EventPump* pump;
+    bool drained;
     {
         std::lock_guard lock(m_mutex);
-        pump = m_pump;
+        drained = m_messages.empty();
     }
-    if (pump)
-        pump->pump();
+    // A new batch only once the last is handled: what waits here is never
+    // more than one batch of input.
+    if (drained)
+        pump_input();
     std::lock_guard lock(m_mutex);
-    return take_locked(message);
+    if (take_locked(message))
+        return true;
+    // The reader has run out: the next frame may take a new batch.
+    m_input_taken = 0;
+    return false;
 }
 
 Message MessageQueue::wait()
@@ -158,7 +205,11 @@ bool MessageQueue::wait_any(std::int32_t timeout_ms)
         }
     }
     pump->wait(timeout_ms);
-    pump->pump();
+    {
+        std::lock_guard lock(m_mutex);
+        m_input_taken = 0;
+    }
+    pump_input();
     std::lock_guard lock(m_mutex);
     return !m_messages.empty();
 }
@@ -167,16 +218,13 @@ bool MessageQueue::wait_for(WindowId window, std::uint32_t msg, std::int32_t tim
 {
     std::uint32_t const start = tick_count();
     for (;;) {
-        EventPump* pump;
-        {
-            std::lock_guard lock(m_mutex);
-            pump = m_pump;
-        }
-        if (pump)
-            pump->pump();
+        pump_input();
         std::unique_lock lock(m_mutex);
+        EventPump* const pump = m_pump;
         for (auto it = m_messages.begin(); it != m_messages.end(); ++it) {
             if (it->window == window && it->message == msg) {
+                if (std::next(it) == m_messages.end())
+                    m_tail_is_input_move = false;
                 m_messages.erase(it);
                 return true;
             }
@@ -188,9 +236,13 @@ bool MessageQueue::wait_for(WindowId window, std::uint32_t msg, std::int32_t tim
                 return false;
             left = std::min(left, timeout_ms - spent);
         }
-        if (m_pump) {
+        // With the backlog full the pump takes nothing, and its input, ready
+        // to read, would end every wait at once.
+        if (pump && m_messages.size() < kInputBacklog) {
             lock.unlock();
             pump->wait(left);
+            std::lock_guard relock(m_mutex);
+            m_input_taken = 0;
         } else {
             m_wake.wait_for(lock, std::chrono::milliseconds(left));
         }
@@ -248,6 +300,8 @@ void MessageQueue::clear()
     std::lock_guard lock(m_mutex);
     m_messages.clear();
     m_timers.clear();
+    m_input_taken = 0;
+    m_tail_is_input_move = false;
 }
 
 }

@@ -209,18 +209,19 @@ public:
         SDL_RaiseWindow(m_window);
     }
 
-    void pump() override
+    std::size_t pump() override
     {
-        SDL_Event event;
-        while (SDL_PollEvent(&event))
+        // A batch at a time: the rest stays in SDL's queue for the next one.
+        std::size_t taken = 0;
+        for (SDL_Event event; taken < kEventsPerPump && SDL_PollEvent(&event); ++taken)
             translate(event);
+        return taken;
     }
 
     void wait(std::int32_t milliseconds) override
     {
-        SDL_Event event;
-        if (SDL_WaitEventTimeout(&event, milliseconds < 0 ? 1000 : milliseconds))
-            translate(event);
+        // Without an event to fill in SDL only waits; the queue's pump takes it.
+        SDL_WaitEventTimeout(nullptr, milliseconds < 0 ? 1000 : milliseconds);
     }
 
     void wake() override
@@ -244,9 +245,11 @@ private:
         return m_texture != nullptr;
     }
 
+    static constexpr std::size_t kEventsPerPump = 256;
+
     void post(std::uint32_t msg, std::uint64_t wparam = 0, std::int64_t lparam = 0)
     {
-        MessageQueue::main().post(m_target, msg, wparam, lparam);
+        MessageQueue::main().post_input(Message { m_target, msg, wparam, lparam, {} });
     }
 
     void translate(SDL_Event const& event)
@@ -284,7 +287,7 @@ private:
             input.x = event.button.x;
             input.y = event.button.y;
             for (auto& message : mouse_button_messages(m_target, input))
-                MessageQueue::main().post(std::move(message));
+                MessageQueue::main().post_input(std::move(message));
             break;
         }
         case SDL_MOUSEWHEEL: {
@@ -299,7 +302,7 @@ private:
 #else
             SDL_GetMouseState(&x, &y);
 #endif
-            MessageQueue::main().post(
+            MessageQueue::main().post_input(
                 mouse_wheel_message(m_target, notches, x, y, (SDL_GetModState() & KMOD_CTRL) != 0));
             break;
         }

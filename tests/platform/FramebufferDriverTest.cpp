@@ -1,21 +1,28 @@
 // The driver around the pixel conversion: which page of the device's
 // memory frames go to and where it pans (pure arithmetic over the mode,
-// as a regular file cannot pan), and the window on a file standing for the
+// as a regular file cannot pan), the window on a file standing for the
 // device going quiet while another terminal has the screen and repainting
-// everything when it comes back.
+// everything when it comes back, and a flood of touches from a FIFO
+// standing for the touch screen.
 
 #include "platform/Console.h"
+#include "platform/EvdevDevice.h"
 #include "platform/Framebuffer.h"
 #include "platform/WindowMessages.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <linux/input.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace qv::platform;
@@ -258,4 +265,87 @@ TEST_F(FramebufferWindowTest, a_refused_pan_puts_the_frame_on_the_visible_page_a
     window->present(b.data(), kWidth * 2, 0, 0, kWidth, kHeight, 0, 0);
     EXPECT_EQ(shown(0), b);
     EXPECT_EQ(shown(1), a);
+}
+
+TEST_F(FramebufferWindowTest, a_flood_of_touches_is_read_a_batch_at_a_time_with_moves_collapsed_and_presses_kept)
+{
+    make_device(1);
+    std::string const fifo = m_dir + "/touch";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    setenv("QUILVANE_INPUT", fifo.c_str(), 1);
+    auto window = create_framebuffer_window({ kWidth, kHeight, 96 }, m_target, nullptr);
+    ASSERT_TRUE(window);
+    int const writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    // The whole flood is in the FIFO before the first read, as it would be
+    // in the kernel's buffer: every read finds a full batch.
+    int const room = fcntl(writer, F_SETPIPE_SZ, 1 << 20);
+    ASSERT_GE(room, 1 << 20);
+
+    // Touches at alternating ends (never a double tap), each dragged
+    // through kMoves points, then a key pressed and released.
+    constexpr int kMoves = 30;
+    std::vector<input_event> records;
+    auto add = [&](std::uint16_t type, std::uint16_t code, std::int32_t value) {
+        input_event e {};
+        e.type = type;
+        e.code = code;
+        e.value = value;
+        records.push_back(e);
+    };
+    using Press = std::pair<std::uint32_t, std::uint64_t>; // message, wparam
+    std::vector<Press> presses;
+    std::vector<std::int64_t> lifted_at;
+    constexpr std::size_t kRound = 4 + 3 * kMoves + 2 + 4;
+    while ((records.size() + kRound) * sizeof(input_event) <= static_cast<std::size_t>(room)) {
+        int const x0 = (lifted_at.size() % 2) * 40;
+        add(EV_KEY, BTN_TOUCH, 1), add(EV_ABS, ABS_X, x0), add(EV_ABS, ABS_Y, 0), add(EV_SYN, SYN_REPORT, 0);
+        for (int i = 1; i <= kMoves; ++i)
+            add(EV_ABS, ABS_X, x0 + i % 7), add(EV_ABS, ABS_Y, i), add(EV_SYN, SYN_REPORT, 0);
+        add(EV_KEY, BTN_TOUCH, 0), add(EV_SYN, SYN_REPORT, 0);
+        add(EV_KEY, KEY_A, 1), add(EV_SYN, SYN_REPORT, 0), add(EV_KEY, KEY_A, 0), add(EV_SYN, SYN_REPORT, 0);
+        presses.insert(presses.end(), { { WM_LBUTTONDOWN, 1 }, { WM_LBUTTONUP, 0 }, { WM_KEYDOWN, 'A' }, { WM_KEYUP, 'A' } });
+        lifted_at.push_back(pack_point(x0 + kMoves % 7, kMoves));
+    }
+    std::size_t const bytes = records.size() * sizeof(input_event);
+    ASSERT_EQ(write(writer, records.data(), bytes), static_cast<ssize_t>(bytes));
+
+    // Frames as the program runs them: messages until the queue has none.
+    MessageQueue& queue = MessageQueue::main();
+    std::vector<Press> got;
+    std::vector<std::int64_t> moved_to; // the last move before each lift
+    std::size_t moves = 0, frames = 0, most_waiting = 0;
+    std::int64_t last_move = -1;
+    auto const give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (got.size() < presses.size() && std::chrono::steady_clock::now() < give_up) {
+        ++frames;
+        Message m;
+        while (queue.peek(m)) {
+            most_waiting = std::max(most_waiting, queue.pending() + 1);
+            if (m.message == WM_MOUSEMOVE) {
+                ++moves;
+                last_move = m.lparam;
+                continue;
+            }
+            if (m.message == WM_LBUTTONUP)
+                moved_to.push_back(last_move);
+            got.push_back({ m.message, m.wparam });
+        }
+    }
+    EXPECT_EQ(got, presses) << "every press and release, in order";
+    EXPECT_EQ(moved_to, lifted_at) << "the moves that are left end where the pen went";
+    // A drag's moves come as one, or two where a batch ends inside it.
+    EXPECT_LE(moves, 2 * lifted_at.size());
+    EXPECT_LE(most_waiting, EvdevDevice::kRecordsPerRead) << "never more than a batch waits";
+    EXPECT_GE(frames, records.size() / (MessageQueue::kInputPerFrame + EvdevDevice::kRecordsPerRead))
+        << "frames go on during the flood";
+    // Once it has been read, nothing is left to do.
+    Message m;
+    EXPECT_FALSE(queue.peek(m));
+    int unread = -1;
+    ASSERT_EQ(ioctl(writer, FIONREAD, &unread), 0);
+    EXPECT_EQ(unread, 0);
+    close(writer);
+    window.reset();
+    unlink(fifo.c_str());
 }
