@@ -73,7 +73,9 @@ TEST_F(CatalogWatchTest, a_first_start_searches_by_itself_and_a_later_one_keeps_
         EXPECT_TRUE(under_way || catalog.searches_completed() == 1);
         test::Recorder recorder;
         catalog.add_listener(&recorder);
-        ASSERT_TRUE(poll_until(catalog, [&] { return recorder.count(&CatalogEvent::search_complete) > 0; }));
+        // The later start relies on the builds too, not only the search.
+        ASSERT_TRUE(poll_until(catalog,
+            [&] { return recorder.count(&CatalogEvent::search_complete) > 0 && catalog.pending_count() == 0; }));
         EXPECT_EQ(catalog.searches_completed(), 1);
         EXPECT_FALSE(catalog.search_under_way());
         EXPECT_TRUE(find(catalog, docs_album("Trip")));

@@ -9,7 +9,9 @@
 #   3. scratch files of a build that no longer runs go at the start; those
 #      of a running one stay;
 #   4. a build ended by SIGTERM or SIGINT mid-way leaves no scratch file,
-#      and the next build finishes what it left.
+#      and the next build finishes what it left;
+#   5. cache directories that are links keep what they point at, and
+#      damage inside a cache file is found and mended.
 make_pictures=$1 cache_tool=$2
 source "$(dirname "$0")/common.sh"
 
@@ -159,6 +161,37 @@ expect "scratch files after the last build: $(scratch_files)" test -z "$(scratch
 
 expect "cache files were written into the pictures folder: $(find "$docs" -name '!quilvanecache')" \
     test -z "$(find "$docs" -name '!quilvanecache')"
+
+# 5. A card whose cache directory is a link to a folder of someone's files,
+# and the pictures folder's old one a relative link to the same: the build
+# and the search keep caches elsewhere and every one of those files. One
+# pixel wide or high, pictures are cached like any other. A body garbled
+# under a sound header is found by the checksum and built again.
+card=$QUILVANE_CARDS
+others=$work/Other
+mkdir -p "$others" "$card/Trip"
+for f in notes.txt thesis.odt photo.jpg 10-20240101000000.000000000; do echo "$f" > "$others/$f"; done
+ln -s "$others" "$card/!quilvanecache"
+ln -s ../Other "$docs/!quilvanecache"
+"$make_pictures" phone1 900 700 "$card/Trip/good.jpg" || fail "test picture"
+for size in "1 1" "1 300" "300 1" "2 600"; do
+    "$make_pictures" phone1 $size "$card/Trip/thin ${size/ /x}.jpg" || fail "test picture $size"
+done
+out=$(timeout 120 "$cache_tool" build "$card") || fail "build of the linked card: exit code $?"
+got=$(counts "$out")
+expect "build of the linked card: $got (output: $out)" test "$got" == "5 0 0 0 5"
+timeout 120 "$cache_tool" search > /dev/null || fail "search with linked cache directories: exit code $?"
+expect "files of the linked folder lost: $(ls "$others")" \
+    test "$(ls "$others" | tr '\n' ' ')" == "10-20240101000000.000000000 notes.txt photo.jpg thesis.odt "
+expect "a link was moved or replaced" test -L "$card/!quilvanecache" -a -L "$docs/!quilvanecache"
+card_caches=$XDG_CACHE_HOME/quilvane/cards/card
+largest=$(ls -S "$card_caches" | head -n 1)
+printf '\xff%.0s' {1..64} | dd of="$card_caches/$largest" bs=1 seek=3000 conv=notrunc status=none
+out=$(timeout 60 "$cache_tool" check "$card/Trip/good.jpg" "$card") && problems+=("check found no damage: $out")
+expect "check does not name the damage: $out" grep -q "does not match its checksum" <<< "$out"
+got=$(counts "$(timeout 120 "$cache_tool" build "$card")")
+expect "build after the damage: $got" test "$got" == "1 4 0 0 5"
+expect "the damaged cache was not built again" timeout 60 "$cache_tool" check "$card/Trip/good.jpg" "$card"
 
 if ((${#problems[@]})); then
     printf 'FAIL: %s\n' "${problems[@]}" >&2

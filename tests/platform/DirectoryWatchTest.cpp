@@ -89,10 +89,13 @@ TEST_F(DirectoryWatchTest, watches_the_whole_tree_and_directories_as_they_appear
 {
     fs::create_directories(m_root / "2024" / "Trip" / "Day 1");
     fs::create_directories(m_root / ".hidden" / "inside");
+    // A link to the whole disk is not walked, as the search does not walk it.
+    fs::create_directory_symlink("/", m_root / "Everything");
     DirectoryWatch watch(options());
     ASSERT_TRUE(watch.valid());
     watch.set_roots({ s(m_root) + "/" });
     EXPECT_EQ(watch.watch_count(), 4u);
+    EXPECT_FALSE(watch.watching(s(m_root / "Everything")));
     EXPECT_TRUE(watch.watching(s(m_root / "2024" / "Trip" / "Day 1")));
     EXPECT_FALSE(watch.watching(s(m_root / ".hidden")));
     EXPECT_TRUE(watch.unwatched().empty());
