@@ -73,9 +73,16 @@ TEST_F(CatalogWatchTest, a_first_start_searches_by_itself_and_a_later_one_keeps_
         EXPECT_TRUE(under_way || catalog.searches_completed() == 1);
         test::Recorder recorder;
         catalog.add_listener(&recorder);
-        // The later start relies on the builds too, not only the search.
-        ASSERT_TRUE(poll_until(catalog,
-            [&] { return recorder.count(&CatalogEvent::search_complete) > 0 && catalog.pending_count() == 0; }));
+        // The later start relies on the builds too, not only the search:
+        // waited for until both caches are there.
+        auto const built = [&] {
+            return catalog.picture_status(u"%my_documents%\\Trip\\a.jpg", u"%my_documents%\\").state
+                == PictureStatus::State::Ready
+                && catalog.picture_status(test::program_form(m_card / "DCIM" / "b.jpg"), test::program_form(m_card) + u"\\")
+                       .state
+                == PictureStatus::State::Ready;
+        };
+        ASSERT_TRUE(poll_until(catalog, [&] { return recorder.count(&CatalogEvent::search_complete) > 0 && built(); }));
         EXPECT_EQ(catalog.searches_completed(), 1);
         EXPECT_FALSE(catalog.search_under_way());
         EXPECT_TRUE(find(catalog, docs_album("Trip")));
