@@ -216,7 +216,8 @@ int main(int argc, char** argv)
                 // record, as if built for it.
                 auto bytes = sample_bytes;
                 auto const identity = identify_picture(picture, root);
-                auto const record = identity_record(identity.value_or(PictureIdentity {}), PictureProblem::None);
+                auto const record = identity_record(identity.value_or(PictureIdentity {}), PictureProblem::None,
+                    { reinterpret_cast<std::uint8_t const*>(bytes.data()), bytes.size() });
                 bytes.insert(bytes.end(), record.begin(), record.end());
                 std::ofstream(cache, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
             } else {

@@ -33,6 +33,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 namespace qv {
@@ -140,7 +141,8 @@ private:
     WString const& picture_path(ViewSlot const& slot) const;
     int first_slot() const;
     int last_slot() const;
-    void reset(int position);
+    // `build`: a picture read from its file is asked to be built first.
+    void reset(int position, bool build = true);
     void restart(int position);
     void show_empty(int position);
     void load_all();
@@ -183,6 +185,10 @@ private:
     std::int32_t m_current { 0 };
     // One root for every picture, or one per picture.
     std::shared_ptr<std::vector<WString> const> m_search_roots;
+    // Pictures whose cache turned out damaged while shown: a second time,
+    // the viewer reads the picture and leaves the build to the next search,
+    // rather than build the same file over and over.
+    std::unordered_set<WString> m_damaged_caches;
     WString const& search_root(std::int32_t index) const;
     std::array<ViewSlot, 3> m_slot_storage;
     std::array<ViewSlot*, 3> m_slots {};

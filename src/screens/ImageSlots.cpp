@@ -61,7 +61,7 @@ WString const& ImageForm::picture_path(ViewSlot const& slot) const
 int ImageForm::first_slot() const { return m_current == 0 ? 1 : 0; }
 int ImageForm::last_slot() const { return m_current + 1 >= picture_count() ? 1 : 2; }
 
-void ImageForm::reset(int position)
+void ImageForm::reset(int position, bool build)
 {
     ViewSlot& slot = *m_slots[position];
     std::int32_t const index = m_current + position - 1;
@@ -91,7 +91,7 @@ void ImageForm::reset(int position)
         log << (state == ViewSlot::Loading ? u"reset PieceCrt1\n" : u"reset PieceCrt2\n");
     }
     m_tiles.install(slot, std::move(creator), state, ok, index);
-    if (state == ViewSlot::Loading)
+    if (state == ViewSlot::Loading && build)
         m_catalog.prioritize_picture(picture, search_root(index));
 }
 
@@ -188,7 +188,8 @@ void ImageForm::cache_failed(ViewSlot& slot)
         Log::get() << u"cache file damaged, read from the picture: " << file_name_of(picture_path(slot)) << u"\n";
         // The file is marked: the catalog now says Building, and the slot
         // reads the picture itself until the build is done.
-        reset(k);
+        bool const first_time = m_damaged_caches.insert(picture_path(slot)).second;
+        reset(k, first_time);
         restart(k);
         if (k == 1)
             slot.view->request_visible();
