@@ -491,16 +491,10 @@ private:
         if (!cache.is_open())
             return false;
         std::uint64_t const body = cache.size();
-        std::vector<std::uint8_t> block(kCopyBlock);
-        std::uint32_t checksum = 0;
-        for (std::uint64_t at = 0; at < body;) {
-            auto const want = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), body - at));
-            if (cache.read_at(at, block.data(), want) != want)
-                return false;
-            checksum = body_checksum({ block.data(), want }, checksum);
-            at += want;
-        }
-        auto const record = identity_record_with_checksum(m_identity, PictureProblem::None, checksum);
+        auto const checksum = body_checksum_of(cache, body);
+        if (!checksum)
+            return false;
+        auto const record = identity_record_with_checksum(m_identity, PictureProblem::None, *checksum);
         return cache.seek(body) && cache.write(record.data(), record.size()) == record.size();
     }
 

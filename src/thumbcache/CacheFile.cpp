@@ -498,16 +498,7 @@ bool cache_body_intact(WStringView path)
     auto const ends = read_file_ends(file, true);
     if (!ends.header || !ends.header->body_checksum)
         return false;
-    std::vector<std::uint8_t> block(1 << 16);
-    std::uint32_t crc = 0;
-    for (std::uint64_t at = 0; at < ends.header->content_end;) {
-        auto const want = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), ends.header->content_end - at));
-        if (file.read_at(at, block.data(), want) != want)
-            return false;
-        crc = body_checksum({ block.data(), want }, crc);
-        at += want;
-    }
-    return crc == *ends.header->body_checksum;
+    return body_checksum_of(file, ends.header->content_end) == ends.header->body_checksum;
 }
 
 }

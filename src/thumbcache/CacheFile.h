@@ -61,6 +61,7 @@
 #include "imaging/JpegCodec.h"
 #include "platform/Files.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -114,6 +115,22 @@ std::vector<std::uint8_t> identity_record_with_checksum(PictureIdentity const& i
     std::uint32_t body_checksum);
 // CRC-32 of bytes, carried on from `so_far`.
 std::uint32_t body_checksum(std::span<std::uint8_t const> bytes, std::uint32_t so_far = 0);
+// The same of a file's first `length` bytes, read block by block with its
+// read_at; nothing when a read falls short.
+template <class File>
+std::optional<std::uint32_t> body_checksum_of(File& file, std::uint64_t length)
+{
+    std::vector<std::uint8_t> block(1 << 16);
+    std::uint32_t checksum = 0;
+    for (std::uint64_t at = 0; at < length;) {
+        auto const want = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), length - at));
+        if (file.read_at(at, block.data(), want) != want)
+            return std::nullopt;
+        checksum = body_checksum({ block.data(), want }, checksum);
+        at += want;
+    }
+    return checksum;
+}
 
 // The two names a picture's cache file can have, full paths under `root`.
 WString cache_plain_name(PictureIdentity const& identity, WStringView root);
