@@ -4,6 +4,7 @@
 #include "base/Log.h"
 #include "shell/SplashScreen.h"
 #include "catalog/PhotoCatalog.h"
+#include "display/Script.h"
 #include "screens/AlbumForm.h"
 #include "screens/DemoForm.h"
 #include "screens/OpenRequest.h"
@@ -88,6 +89,8 @@ int run_application(Properties& properties, bool demo, WString const& open)
     marker(u"WinMain 2\n");
     marker(u"WinMain 3\n");
     auto catalog = std::make_unique<PhotoCatalog>();
+    // A script's wait_idle: the catalog and the screens have done their work.
+    script_player().set_idle_probe([&] { return catalog && catalog->idle() && !application.busy(); });
     marker(u"WinMain 4\n");
     marker(u"WinMain 5\n");
     application.set_window_mode(false);

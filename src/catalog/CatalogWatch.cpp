@@ -5,6 +5,7 @@
 #include "catalog/PhotoCatalog.h"
 
 #include "base/Log.h"
+#include "base/Milestones.h"
 #include "base/Paths.h"
 #include "catalog/AlbumListing.h"
 #include "catalog/LoggedLock.h"
@@ -254,7 +255,8 @@ void PhotoCatalog::apply_updates(std::vector<Update> const& updates)
         QV_LOCK(u"apply_updates", m_events_mutex);
         m_folders_changed = true;
     }
-    Log::get() << u"update complete" << (changed ? u", albums changed\n" : u"\n");
+    // Both milestones: the one with the change says more of the same line.
+    Log::get() << (changed ? WStringView(milestone::kAlbumsChanged) : WStringView(milestone::kUpdateComplete)) << u"\n";
     ++m_updates_completed;
 }
 

@@ -452,6 +452,23 @@ std::vector<PendingPicture> PhotoCatalog::pending_pictures(WStringView folder_pa
     return found == m_map.end() ? std::vector<PendingPicture>() : found->second.pictures;
 }
 
+bool PhotoCatalog::idle()
+{
+    {
+        QV_LOCK(u"idle", m_need_search_mutex);
+        if (m_need_search || !m_updates.empty() || m_search_under_way)
+            return false;
+    }
+    {
+        // Pictures being built stay in the queue until they are done.
+        QV_LOCK(u"idle", m_map_mutex);
+        if (!m_map.empty())
+            return false;
+    }
+    QV_LOCK(u"idle", m_events_mutex);
+    return !m_search_complete && !m_folders_changed && !m_storage_changed && m_picture_complete.empty();
+}
+
 int PhotoCatalog::pending_count()
 {
     QV_LOCK(u"pending_count", m_map_mutex);

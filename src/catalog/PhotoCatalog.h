@@ -150,6 +150,9 @@ public:
 
     // Diagnostics for tools and tests.
     int searches_completed() const { return m_searches_completed.load(); }
+    // Nothing asked for, searched, queued or built, and every event told:
+    // what a script's wait_idle waits for.
+    bool idle();
     // Quiet updates the watching made, each a batch of changes.
     int updates_completed() const { return m_updates_completed.load(); }
     // Directories the watching holds a watch on, and the trees it left to

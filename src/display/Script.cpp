@@ -3,6 +3,8 @@
 #include "base/FileStream.h"
 #include "base/Keys.h"
 #include "base/Log.h"
+#include "base/Milestones.h"
+#include "base/ProgramClock.h"
 #include "imaging/PixelBuffer.h"
 #include "imaging/PngImage.h"
 #include "platform/System.h"
@@ -31,6 +33,7 @@ constexpr Shape kShapes[] = {
     { "dblclick", 2, false }, { "rclick", 2, false }, { "mclick", 2, false }, { "wheel", 2, false },
     { "drag", 5, false }, { "key", 0, true }, { "keydown", 0, true }, { "keyup", 0, true },
     { "text", 0, true }, { "wait", 1, false }, { "wait_ms", 1, false }, { "wait_log", 1, true },
+    { "wait_for", 1, true }, { "wait_idle", 1, false },
     { "screenshot", 0, true }, { "close", 0, false },
 };
 
@@ -115,6 +118,10 @@ std::vector<ScriptCommand> parse_script(std::string_view source, std::vector<std
             command.text = start == std::string::npos ? "" : rest.substr(start);
             if (command.text.empty() && command.verb != "text")
                 ok = false;
+            if (command.verb == "wait_for" && !milestone::text_of(command.text)) {
+                fail("no such milestone");
+                continue;
+            }
         } else {
             std::string extra;
             if (in >> extra)
@@ -145,11 +152,10 @@ void ScriptPlayer::load(std::vector<ScriptCommand> commands)
     m_waiting = false;
 }
 
-bool ScriptPlayer::log_contains(std::string const& text)
+bool ScriptPlayer::log_contains(WStringView needle)
 {
     // The log is UTF-16; only what was added since the last look is read,
     // keeping a tail so that a line split between looks is still found.
-    std::u16string const needle = from_utf8(text);
     FileStream file(log_file_path(), OpenMode::Read);
     if (!file.is_open())
         return false;
@@ -231,23 +237,39 @@ bool ScriptPlayer::run(ScriptCommand const& c, WindowId window, DisplaySurface c
         if (m_frames_left-- > 0)
             return false;
     } else if (c.verb == "wait_ms") {
+        // The program's clock: virtual under a script, so that a wait is
+        // the same number of frames on any machine.
         if (!m_waiting) {
             m_waiting = true;
-            m_wait_start = tick_count();
+            m_wait_start = program_ticks();
         }
-        if (static_cast<std::int32_t>(tick_count() - m_wait_start) < n[0])
+        if (static_cast<std::int32_t>(program_ticks() - m_wait_start) < n[0])
             return false;
-    } else if (c.verb == "wait_log") {
+    } else if (c.verb == "wait_log" || c.verb == "wait_for" || c.verb == "wait_idle") {
+        // Limits in real time, as long as a busy machine needs. Milestones
+        // and idleness are other threads' work: the screens' clock stands
+        // still while they are waited for. A log line may be the screens'
+        // own, after an animation: their clock runs.
         if (!m_waiting) {
             m_waiting = true;
             m_wait_start = tick_count();
+            hold_program_clock(c.verb != "wait_log");
         }
-        if (!log_contains(c.text)) {
+        bool done = false;
+        if (c.verb == "wait_idle") {
+            done = !m_idle_probe || m_idle_probe();
+        } else {
+            WString const text = c.verb == "wait_log" ? from_utf8(c.text) : WString(milestone::text_of(c.text).value_or(u""));
+            done = !text.empty() && log_contains(text);
+        }
+        if (!done) {
             if (static_cast<std::int32_t>(tick_count() - m_wait_start) < n[0])
                 return false;
-            Log::get() << u"Script: line " << c.line << u" gave up waiting for " << from_utf8(c.text) << u"\n";
-            std::fprintf(stderr, "script line %d: gave up waiting for \"%s\"\n", c.line, c.text.c_str());
+            char const* what = c.verb == "wait_idle" ? "the program to be idle" : c.text.c_str();
+            Log::get() << u"Script: line " << c.line << u" gave up waiting for " << from_utf8(what) << u"\n";
+            std::fprintf(stderr, "script line %d: gave up waiting for \"%s\"\n", c.line, what);
         }
+        hold_program_clock(false);
     } else if (c.verb == "screenshot") {
         auto buffer = PixelBuffer::wrap(screen.width, screen.height, screen.pitch, screen.pixels);
         bool const saved = buffer && save_png(*buffer, from_utf8(c.text));

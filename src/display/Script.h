@@ -9,6 +9,7 @@
 #include "platform/WindowMessages.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,10 +35,14 @@ public:
     // Runs commands until one has to wait; posts input to `window`; closes
     // the window after the last command.
     void step(platform::WindowId window, DisplaySurface const& screen);
+    // What `wait_idle` asks: whether the program has no work under way on
+    // other threads (searches, builds, tiles) and nothing left to show of
+    // it. Without one, the program counts as idle.
+    void set_idle_probe(std::function<bool()> probe) { m_idle_probe = std::move(probe); }
 
 private:
     bool run(ScriptCommand const& command, platform::WindowId window, DisplaySurface const& screen);
-    bool log_contains(std::string const& text);
+    bool log_contains(WStringView text);
 
     std::vector<ScriptCommand> m_commands;
     std::size_t m_next { 0 };
@@ -49,6 +54,7 @@ private:
     std::uint32_t m_wait_start { 0 };
     std::uint64_t m_log_scanned { 0 };
     std::u16string m_log_tail;
+    std::function<bool()> m_idle_probe;
 };
 
 // The process's player, loaded from QUILVANE_SCRIPT on first use.

@@ -1,6 +1,7 @@
 #include "screens/AlbumForm.h"
 
 #include "base/Log.h"
+#include "base/Milestones.h"
 #include "base/Paths.h"
 #include "catalog/AlbumListing.h"
 #include "catalog/PhotoCatalog.h"
@@ -256,7 +257,7 @@ void AlbumForm::on_catalog_event(CatalogEvent const& event)
         // The button follows the search alone: a search that queued nothing
         // never sees its cache building complete, and one that did may be
         // searched again while its caches are still being built.
-        Log::get() << u"album form: search complete, search enabled\n";
+        Log::get() << milestone::kSearchComplete << u", search enabled\n";
         m_search_running = false;
         m_search->set_enabled(true);
         apply_album_count();
@@ -272,7 +273,7 @@ void AlbumForm::on_catalog_event(CatalogEvent const& event)
         }
     }
     if (event.cache_complete) {
-        Log::get() << u"album form: cache complete\n";
+        Log::get() << milestone::kCacheComplete << u"\n";
         m_progress->set_visible(false);
         // Completions arrive one per frame at most and a later one replaces
         // an earlier: rows still waiting may have missed theirs.

@@ -2,6 +2,7 @@
 
 #include "widgets/ScreenHost.h"
 #include "base/Log.h"
+#include "base/Milestones.h"
 #include "catalog/AlbumListing.h"
 #include "catalog/PhotoCatalog.h"
 #include "screens/OpenRequest.h"
@@ -524,7 +525,7 @@ void FolderForm::on_cell_click(std::int32_t row, int column)
     std::int64_t const index = column + std::int64_t { row } * m_grid.columns;
     if (column >= m_grid.columns || index >= static_cast<std::int64_t>(m_pictures->size()))
         return;
-    Log::get() << u"folder form: open " << readable_path((*m_pictures)[static_cast<std::size_t>(index)], false)
+    Log::get() << milestone::kFolderOpen << u" " << readable_path((*m_pictures)[static_cast<std::size_t>(index)], false)
                << u" at " << platform::tick_count() << u"\n";
     m_list->set_focus_index(static_cast<std::int32_t>(index));
     if (m_roots)

@@ -108,6 +108,8 @@ public:
     bool open_given(std::vector<WString> const& paths);
 
     void advance(double seconds) override;
+    // Thumbnails still to be looked at, one a frame.
+    bool busy() override { return m_pictures && next_to_load() < static_cast<int>(m_pictures->size()); }
     bool on_click(Element& source, Point position) override;
     void on_cell_click(std::int32_t row, int column);
 

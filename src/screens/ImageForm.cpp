@@ -1,6 +1,7 @@
 #include "screens/ImageForm.h"
 
 #include "base/Log.h"
+#include "base/Milestones.h"
 #include "base/Paths.h"
 #include "base/Registry.h"
 #include "catalog/PhotoCatalog.h"
@@ -702,7 +703,7 @@ void ImageForm::draw(DrawTarget& target, Point origin)
         }
     if (any && whole) {
         m_first_frame_pending = false;
-        Log::get() << platform::tick_count() << u" image form: first full frame\n";
+        Log::get() << platform::tick_count() << u" " << milestone::kFirstFullFrame << u"\n";
     }
 }
 

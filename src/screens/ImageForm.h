@@ -127,6 +127,8 @@ public:
     ViewSlot const& slot(int position) const { return *m_slots[position]; }
     TileView& view(int position) const { return *m_slots[position]->view; }
     bool worker_idle() { return m_tiles.idle(); }
+    // Tiles asked for, being cut or cut and not yet shown.
+    bool busy() override { return !m_tiles.idle() || m_tiles.queued() > 0 || m_tiles.finished() > 0; }
     // See TileWorker::set_before_tile.
     void set_before_tile(std::function<void(std::size_t)> hook) { m_tiles.set_before_tile(std::move(hook)); }
     std::size_t queued_requests() { return m_tiles.queued(); }

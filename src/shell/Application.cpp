@@ -1,6 +1,7 @@
 #include "shell/Application.h"
 
 #include "base/Log.h"
+#include "base/ProgramClock.h"
 #include "base/Registry.h"
 #include "display/Script.h"
 #include "base/ResolutionListener.h"
@@ -52,6 +53,11 @@ Application::Application(WStringView name)
     // desktop opens shrunk, at a density shrunk with it.
     ScreenInfo const& info = m_game->m_screen_info;
     Log::get() << u"Application: screen " << info.width << u"x" << info.height << u" at " << info.dpi << u" dpi\n";
+    // A script's screens are the same at the same frame on any machine.
+    if (display_kind() == DisplayKind::Headless && script_player().is_loaded()) {
+        use_virtual_clock();
+        Log::get() << u"Application: virtual clock, " << kVirtualFramePeriodMs << u" ms a frame\n";
+    }
 }
 
 Application::~Application()
@@ -205,7 +211,8 @@ void Application::run()
 bool Application::direct_frame()
 {
     GameBase& g = *m_game;
-    std::uint32_t const now = tick_count();
+    program_clock_frame();
+    std::uint32_t const now = program_ticks();
     double const seconds = frame_seconds(now, g.m_last_tick);
     g.m_last_tick = now;
     update(seconds);
@@ -251,7 +258,7 @@ bool Application::logging_on()
 
 void Application::draw_overlay(DrawTarget& target, bool asked)
 {
-    m_frame_ticks.push_back(tick_count());
+    m_frame_ticks.push_back(program_ticks());
     while (m_frame_ticks.size() > 20)
         m_frame_ticks.pop_front();
     fill_rect(target, 0, 0, 150, 20, make_fade_op(128));
@@ -359,7 +366,8 @@ void Application::timer_frame()
     GameBase& g = *m_game;
     if (g.m_inactive || g.m_display)
         return;
-    std::uint32_t const now = tick_count();
+    program_clock_frame();
+    std::uint32_t const now = program_ticks();
     update(frame_seconds(now, g.m_last_tick));
     g.m_last_tick = now;
     if (display_kind() == DisplayKind::Headless) {
@@ -489,7 +497,7 @@ void Application::on_pen(std::uint32_t msg, std::int64_t lparam)
         g.m_last_pen = Point { kNoPen, kNoPen };
         g.m_captured = true;
         if (top)
-            top->on_pointer_button(to_client(lparam), true, true, tick_count());
+            top->on_pointer_button(to_client(lparam), true, true, program_ticks());
         break;
     case WM_MOUSEMOVE:
         if (top)
@@ -507,7 +515,7 @@ void Application::on_pen(std::uint32_t msg, std::int64_t lparam)
     case WM_CAPTURECHANGED:
         if (top) {
             bool const has_position = g.m_last_pen.x != kNoPen;
-            top->on_pointer_button(has_position ? g.m_last_pen : Point { 0, 0 }, false, has_position, tick_count());
+            top->on_pointer_button(has_position ? g.m_last_pen : Point { 0, 0 }, false, has_position, program_ticks());
         }
         break;
     default:

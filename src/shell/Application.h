@@ -88,6 +88,7 @@ public:
     bool draw(DrawTarget& target);
     // True when the next draw would change the picture.
     bool needs_redraw() const;
+    bool busy() const { return m_stack.busy(); }
     // The window procedure.
     std::int64_t handle_message(platform::Message& message);
 

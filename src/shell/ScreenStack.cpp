@@ -144,6 +144,12 @@ bool ScreenStack::needs_redraw() const
     return screen && screen->needs_redraw();
 }
 
+bool ScreenStack::busy() const
+{
+    Screen* screen = top();
+    return screen && screen->busy();
+}
+
 bool ScreenStack::draw(DrawTarget& target, Size area)
 {
     Screen* screen = top();

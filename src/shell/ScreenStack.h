@@ -46,6 +46,9 @@ public:
     void advance(double seconds, Size area);
     // True when the next draw would change the picture.
     bool needs_redraw() const;
+    // The top screen busy (Screen::busy); a change of screens is the
+    // screens' own time, not work to wait for.
+    bool busy() const;
     // Draws the effect, else the top screen over what lies under it. True
     // when the stack or its top screen asked for the frame.
     bool draw(DrawTarget& target, Size area);

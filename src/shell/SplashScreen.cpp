@@ -2,6 +2,7 @@
 
 #include "shell/FirstScreen.h"
 #include "base/Log.h"
+#include "base/Milestones.h"
 #include "platform/System.h"
 #include "skin/SkinErrors.h"
 
@@ -111,7 +112,7 @@ void SplashScreen::finish()
     m_application.push_screen(&m_first->main_screen(), false);
     marker(u"WinMain 13\n");
     m_application.remove_screen(&screen());
-    marker(u"WinMain 14\n");
+    Log::get() << platform::tick_count() << milestone::kStarted << u"\n";
 }
 
 }

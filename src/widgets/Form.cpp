@@ -1,5 +1,6 @@
 #include "widgets/Form.h"
 
+#include "base/ProgramClock.h"
 #include "platform/System.h"
 
 #include <algorithm>
@@ -346,9 +347,11 @@ void FormScreen::draw(DrawTarget& target, Point origin)
 
 bool FormScreen::needs_redraw() const { return m_form.needs_redraw() || m_form.layout_pending(); }
 
+bool FormScreen::busy() { return m_form.busy(); }
+
 void FormScreen::on_pointer_move(Point point)
 {
-    m_form.on_pointer_move(PointerEvent { point, platform::tick_count(), false, false });
+    m_form.on_pointer_move(PointerEvent { point, program_ticks(), false, false });
 }
 
 void FormScreen::on_pointer_button(Point point, bool pressed, bool has_position, std::uint32_t tick)

@@ -29,6 +29,7 @@ public:
     void advance(double seconds) override;
     void draw(DrawTarget& target, Point origin) override;
     bool needs_redraw() const override;
+    bool busy() override;
     void on_pointer_move(Point point) override;
     void on_pointer_button(Point point, bool pressed, bool has_position, std::uint32_t tick) override;
     bool on_key(KeyInput const& key) override;
@@ -64,6 +65,8 @@ public:
     bool on_wheel(Point point, double notches, bool ctrl) override;
     virtual bool on_double_click(Point point) { return false; }
     virtual bool on_menu_click(Point point) { return false; }
+    // See Screen::busy.
+    virtual bool busy() { return false; }
 
     // Input elements enter when built and leave when destroyed.
     void register_interactive(Element* element);

@@ -49,6 +49,9 @@ public:
     virtual void draw(DrawTarget& target, Point origin) = 0;
     // True when the screen changed since it was last drawn.
     virtual bool needs_redraw() const { return false; }
+    // True while work it waits for is under way on another thread, or
+    // left to show (tiles, thumbnails): what a script's wait_idle waits out.
+    virtual bool busy() { return false; }
 
     virtual void on_pointer_move(Point point) { }
     // `has_position` is false for a release whose point is unknown.

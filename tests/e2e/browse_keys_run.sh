@@ -30,61 +30,73 @@ done
 : > "$QUILVANE_FOLDERS_INI"
 
 cat > "$work/keys.txt" <<SCRIPT
-wait_log 15000 WinMain 14
+wait_for 15000 started
 wait 5
 key Right
 key Right
 wait 3
+wait_idle 60000
 screenshot $work/search_focused.png
 key Enter
-wait_log 60000 album form: search complete
-wait_log 60000 album form: cache complete
+wait_for 60000 search_complete
+wait_for 60000 cache_complete
 wait 10
 key Down
 key Down
 wait 10
+wait_idle 60000
 screenshot $work/second_album.png
 key Enter
 wait 40
 key Right
 key Right
 wait 10
+wait_idle 60000
 screenshot $work/third_thumbnail.png
 key Enter
-wait_log 30000 image form: first full frame
+wait_for 30000 first_full_frame
 wait 10
 key Right
 wait_log 5000 Set Right clear end
 wait 40
+wait_idle 60000
 screenshot $work/next_picture.png
 key Plus
 wait 40
+wait_idle 60000
 screenshot $work/zoomed.png
 key Left
 wait 40
+wait_idle 60000
 screenshot $work/panned.png
 key Backspace
 wait 30
+wait_idle 60000
 screenshot $work/back_from_viewer.png
 key Backspace
 wait 30
+wait_idle 60000
 screenshot $work/back_to_albums.png
 key SOFT_LEFT
 wait 30
+wait_idle 60000
 screenshot $work/main_menu.png
 key Right
 key Enter
 wait 30
+wait_idle 60000
 screenshot $work/language_menu.png
 key Down
 key Enter
 wait_log 10000 PropertiesImpl::send_reload_skin
 wait 30
+wait_idle 60000
 screenshot $work/german_menu.png
 key Down
 key Down
 key Right
 wait 3
+wait_idle 60000
 screenshot $work/exit_focused.png
 key Enter
 wait 30

@@ -38,28 +38,34 @@ broken_jpeg "$QUILVANE_DOCUMENTS/Trip/trip13.jpg"
 
 # Row y centres of the album list: the list starts at 53, rows are 56 high.
 cat > "$work/first.txt" <<SCRIPT
-wait_log 15000 WinMain 14
+wait_for 15000 started
 wait 5
+wait_idle 60000
 screenshot $work/empty.png
 tap 216 24
-wait_log 60000 album form: search complete
+wait_for 60000 search_complete
 wait 2
 screenshot $work/searching.png
-wait_log 60000 album form: cache complete
+wait_for 60000 cache_complete
 wait 10
+wait_idle 60000
 screenshot $work/albums.png
 tap 216 24
-wait_log 60000 album form: search complete
+wait_for 60000 search_complete
 wait 10
+wait_idle 60000
 screenshot $work/searched_again.png
 key Backspace
 wait 30
+wait_idle 60000
 screenshot $work/main_menu.png
 tap 120 280
 wait 30
+wait_idle 60000
 screenshot $work/exit_menu.png
 tap 120 280
 wait 30
+wait_idle 60000
 screenshot $work/cancelled.png
 SCRIPT
 run_script first
@@ -91,20 +97,24 @@ trip=$(grep -n "Trip" <<< "$albums" | head -1 | cut -d: -f1)
 
 "$probe" jpeg "$QUILVANE_CARDS/Beach/beach4.jpg" 320 240 4 || fail "test picture"
 cat > "$work/second.txt" <<SCRIPT
-wait_log 15000 WinMain 14
+wait_for 15000 started
 wait 10
+wait_idle 60000
 screenshot $work/second.png
 tap 120 81
 wait_log 30000 refresh
 wait 20
+wait_idle 60000
 screenshot $work/beach.png
 tap 24 24
 wait 20
 tap 120 137
 wait 40
+wait_idle 60000
 screenshot $work/trip.png
 tap 91 256
 wait 10
+wait_idle 60000
 screenshot $work/trip_after_empty_cell.png
 tap 24 24
 wait 20
@@ -130,7 +140,7 @@ grep -q "folder form: open .*trip" <<< "$log" && fail "an empty cell opened a pi
 
 # Main menu (24, 24), its language button (176, 96), German the second row.
 cat > "$work/language.txt" <<SCRIPT
-wait_log 15000 WinMain 14
+wait_for 15000 started
 wait 10
 tap 24 24
 wait 20
@@ -139,9 +149,11 @@ wait 30
 tap 120 181
 wait_log 10000 PropertiesImpl::send_reload_skin
 wait 20
+wait_idle 60000
 screenshot $work/german_menu.png
 tap 62 96
 wait 20
+wait_idle 60000
 screenshot $work/german.png
 SCRIPT
 run_script language
@@ -151,8 +163,9 @@ same_as_reference browse german_menu
 same_as_reference browse german
 
 cat > "$work/again.txt" <<SCRIPT
-wait_log 15000 WinMain 14
+wait_for 15000 started
 wait 10
+wait_idle 60000
 screenshot $work/german_start.png
 tap 24 24
 wait 20

@@ -32,44 +32,54 @@ done
 # The first start searches by itself; the list starts at 53 with rows 56 high,
 # the top row's middle at y 81; thumbnail cells 58 apart from (33, 82).
 cat > "$work/wheel.txt" <<SCRIPT
-wait_log 15000 WinMain 14
-wait_log 60000 album form: search complete
-wait_log 60000 album form: cache complete
+wait_for 15000 started
+wait_for 60000 search_complete
+wait_for 60000 cache_complete
 wait 10
+wait_idle 60000
 screenshot $work/albums.png
 wheel 120 200 -1
 wait_log 5000 WM_MOUSEWHEEL 120 200 notches=-1
 wheel 120 200 -0.5
 wheel 120 200 -0.5
 wait 60
+wait_idle 60000
 screenshot $work/albums_scrolled.png
 wheel 120 200 2
 wait 60
+wait_idle 60000
 screenshot $work/albums_back.png
 tap 120 81
 wait_log 10000 folder form:
 wait 40
+wait_idle 60000
 screenshot $work/album.png
 wheel 120 200 -2
 wait 60
+wait_idle 60000
 screenshot $work/thumbnails_scrolled.png
 tap 33 256
-wait_log 30000 image form: first full frame
+wait_for 30000 first_full_frame
 wait 60
+wait_idle 60000
 screenshot $work/picture.png
 dblclick 60 100
 wait_log 5000 WM_LBUTTONDBLCLK 60 100
 wait 90
+wait_idle 60000
 screenshot $work/full_size.png
 dblclick 60 100
 wait 90
+wait_idle 60000
 screenshot $work/whole_again.png
 wheel 60 100 2
 wait 90
+wait_idle 60000
 screenshot $work/wheel_zoomed.png
 wheel 60 100 -1
 wheel 60 100 -1
 wait 90
+wait_idle 60000
 screenshot $work/wheel_unzoomed.png
 SCRIPT
 run_script wheel

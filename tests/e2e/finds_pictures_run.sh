@@ -26,17 +26,20 @@ done
 # Each change is made once the screenshot before it is there; the program
 # has 5 s from then to show it.
 cat > "$work/finds.txt" <<SCRIPT
-wait_log 15000 WinMain 14
-wait_log 60000 album form: search complete
-wait_log 60000 album form: cache complete
+wait_for 15000 started
+wait_for 60000 search_complete
+wait_for 60000 cache_complete
 wait 10
+wait_idle 60000
 screenshot $work/found.png
-wait_log 5000 update complete, albums changed
-wait_log 30000 album form: cache complete
+wait_for 5000 albums_changed
+wait_for 30000 cache_complete
 wait 10
+wait_idle 60000
 screenshot $work/added.png
-wait_log 5000 update complete, albums changed
+wait_for 5000 albums_changed
 wait 10
+wait_idle 60000
 screenshot $work/removed.png
 SCRIPT
 

@@ -8,7 +8,7 @@ source "$(dirname "$0")/common.sh"
 
 cat > "$work/script.txt" <<SCRIPT
 # wait for the first screen, look, tap, look again
-wait_log 15000 WinMain 14
+wait_for 15000 started
 wait 3
 screenshot $work/first.png
 key Down
@@ -41,7 +41,7 @@ grep -q "menu form" <<< "$log" || fail "main menu not built"
 # (a tap at the panel's top-left corner reaches the program's top-right).
 rm -f "$work/quilvane.txt"
 cat > "$work/turned.txt" <<SCRIPT
-wait_log 15000 WinMain 14
+wait_for 15000 started
 tap 48 591
 wait_log 5000 album form: click btnMenu
 wait 10

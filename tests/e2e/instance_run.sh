@@ -46,7 +46,7 @@ QUILVANE_SCRIPT=$work/stuck.txt "$quilvane" &
 stuck=$!
 wait_for_log "WinMain 14"
 kill -STOP $stuck
-echo "wait_log 20000 WinMain 14" > "$work/after.txt"
+echo "wait_for 20000 started" > "$work/after.txt"
 start=$(date +%s)
 QUILVANE_SCRIPT=$work/after.txt TMPDIR=$work/second timeout 40 "$quilvane" "$work/two"
 status=$?

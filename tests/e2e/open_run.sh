@@ -52,13 +52,13 @@ cell_is() { "$probe" share "$work/$1.png" $((4 + 58 * $2 + 24)) 76 10 10 $3 90 1
 
 # The album list and Trip's caches, made by the first search, so that the
 # thumbnails below are there as soon as their screen shows.
-echo "wait_log 60000 album form: cache complete" > "$work/search.txt"
+echo "wait_for 60000 cache_complete" > "$work/search.txt"
 run_script search
 
 # 1. A first start with a picture.
 cat > "$work/first.txt" <<SCRIPT
-wait_log 15000 WinMain 14
-wait_log 20000 image form: first full frame
+wait_for 15000 started
+wait_for 20000 first_full_frame
 wait 10
 screenshot $work/first.png
 key Backspace
@@ -82,7 +82,7 @@ cell_is first_thumbs 1 "$teal"
 # 2. Handed over to a running program.
 rm -f "$work/quilvane.txt"
 cat > "$work/running.txt" <<SCRIPT
-wait_log 15000 WinMain 14
+wait_for 15000 started
 wait_log 30000 album form: command line, 1 paths
 wait_log 30000 Time for create cache end
 wait_log 30000 Time for create cache end
@@ -90,7 +90,7 @@ wait_log 30000 Time for create cache end
 wait 90
 screenshot $work/handed.png
 wait_log 30000 album form: command line, 3 paths
-wait_log 20000 image form: first full frame
+wait_for 20000 first_full_frame
 wait 10
 screenshot $work/several.png
 key Backspace

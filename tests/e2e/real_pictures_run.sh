@@ -62,7 +62,7 @@ open_picture() {
     local x=$((cells_x[$1] + 44)) y=$((cells_y[$1] + 44)) name=${names[$1]}
     cat <<SCRIPT
 tap $x $y
-wait_log 10000 folder form: open
+wait_for 10000 folder_open
 wait_log 20000 found $name.jpg
 wait 90
 SCRIPT
@@ -77,10 +77,10 @@ SCRIPT
 }
 {
     cat <<SCRIPT
-wait_log 15000 WinMain 14
+wait_for 15000 started
 wait 3
 tap 432 48
-wait_log 60000 album form: cache complete
+wait_for 60000 cache_complete
 wait 10
 tap 240 162
 wait_log 10000 6 pictures, 4 columns
@@ -95,7 +95,7 @@ SCRIPT
     # reason is in the log already, and only the screenshot tells.
     cat <<SCRIPT
 tap 182 280
-wait_log 10000 folder form: open
+wait_for 10000 folder_open
 wait 90
 screenshot $work/f_cut.png
 SCRIPT

@@ -24,7 +24,7 @@ done
 for screen in 240x320@96 480x640@192 720x1280@320 1080x2340@420 1920x1080@96; do
     tag=${screen//[x@]/_}
     cat > "$work/$tag.txt" <<SCRIPT
-wait_log 15000 WinMain 14
+wait_for 15000 started
 wait 30
 screenshot $work/albums_$tag.png
 key Enter
@@ -32,7 +32,7 @@ wait_log 10000 folder form:
 wait 60
 screenshot $work/thumbnails_$tag.png
 key Enter
-wait_log 30000 image form: first full frame
+wait_for 30000 first_full_frame
 wait 30
 screenshot $work/viewer_$tag.png
 SCRIPT

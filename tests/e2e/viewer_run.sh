@@ -40,40 +40,48 @@ swipe_left() {
 # plus (210, 290) buttons.
 {
     cat <<SCRIPT
-wait_log 15000 WinMain 14
-wait_log 60000 album form: cache complete
+wait_for 15000 started
+wait_for 60000 cache_complete
 wait 5
 tap 120 81
 wait 20
 tap 33 82
 wait 60
+wait_idle 60000
 screenshot $work/first.png
 tap 160 160
 wait 3
 tap 160 160
 wait 90
+wait_idle 60000
 screenshot $work/zoomed.png
 tap 162 290
 wait 90
+wait_idle 60000
 screenshot $work/unzoomed.png
 SCRIPT
     swipe_left
     cat <<SCRIPT
 wait_log 5000 Set Right clear end
 wait 90
+wait_idle 60000
 screenshot $work/second.png
 tap 30 290
 wait_log 10000 Landscape disabled
-wait_log 20000 Landscape enabled
+wait_idle 20000
+wait_log 5000 Landscape enabled
 wait 30
+wait_idle 60000
 screenshot $work/landscape.png
 tap 30 290
-wait_log 20000 Landscape enabled
+wait_idle 20000
+wait_log 5000 Landscape enabled
 wait 10
 tap 30 30
 wait 20
 tap 207 82
 wait 60
+wait_idle 60000
 screenshot $work/last.png
 tap 30 30
 wait 20
@@ -83,6 +91,7 @@ tap 120 137
 wait 20
 tap 33 82
 wait 60
+wait_idle 60000
 screenshot $work/solo.png
 SCRIPT
 } > "$work/first.txt"
@@ -110,13 +119,15 @@ same_as_reference viewer solo
 search_button_only
 "$probe" jpeg "$gallery/new.jpg" 6000 4500 5 || fail "test picture"
 cat > "$work/uncached.txt" <<SCRIPT
-wait_log 15000 WinMain 14
+wait_for 15000 started
 wait 5
 tap 120 81
 wait 8
 tap 33 140
-wait_log 30000 on_document_refresh resize end
+wait_idle 60000
+wait_log 5000 on_document_refresh resize end
 wait 60
+wait_idle 60000
 screenshot $work/uncached.png
 SCRIPT
 run_script uncached

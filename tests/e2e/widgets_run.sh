@@ -12,7 +12,7 @@ export QUILVANE_SCREEN=240x320@96
 export QUILVANE_DISPLAY=headless
 
 cat > "$work/demo.txt" <<SCRIPT
-wait_log 15000 WinMain 14
+wait_for 15000 started
 wait 10
 screenshot $work/start.png
 tap 62 64
