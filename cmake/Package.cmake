@@ -1,3 +1,8 @@
+# What is installed is built by whoever installs it (scripts/package builds
+# exactly those targets first): installing, and so CPack, never builds the
+# whole tree, whose tests and benchmarks the package does not contain.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
+
 # Installing and packaging. `cmake --install` lays the program out as a
 # Linux desktop expects: the program and its tools in bin/, what it reads in
 # share/quilvane/ (the rules for the data are in assets/assets.cmake, beside

@@ -443,6 +443,7 @@ void PhotoCatalog::give_up_on_storage(WString const& drive)
 
 void PhotoCatalog::built(WString const& picture, bool ok, PictureProblem problem)
 {
+    ++m_builds_finishing;
     // Kept before anyone can hear of the picture: a screen told of it finds
     // it Bad, with its reason, even where its marker could not be written.
     if (!stopping()) {
@@ -471,8 +472,11 @@ void PhotoCatalog::built(WString const& picture, bool ok, PictureProblem problem
         QV_LOCK(u"create_cache", m_events_mutex);
         m_picture_complete = picture;
     }
-    QV_LOCK(u"create_cache", m_progress_value_mutex);
-    ++m_progress_value;
+    {
+        QV_LOCK(u"create_cache", m_progress_value_mutex);
+        ++m_progress_value;
+    }
+    --m_builds_finishing;
 }
 
 }

@@ -452,19 +452,27 @@ std::vector<PendingPicture> PhotoCatalog::pending_pictures(WStringView folder_pa
     return found == m_map.end() ? std::vector<PendingPicture>() : found->second.pictures;
 }
 
-bool PhotoCatalog::idle()
+bool PhotoCatalog::work_done()
 {
     {
-        QV_LOCK(u"idle", m_need_search_mutex);
+        QV_LOCK(u"work_done", m_need_search_mutex);
         if (m_need_search || !m_updates.empty() || m_search_under_way)
             return false;
     }
     {
         // Pictures being built stay in the queue until they are done.
-        QV_LOCK(u"idle", m_map_mutex);
+        QV_LOCK(u"work_done", m_map_mutex);
         if (!m_map.empty())
             return false;
     }
+    // Asked after the queue: a build leaves it only once counted here.
+    return m_builds_finishing.load() == 0;
+}
+
+bool PhotoCatalog::idle()
+{
+    if (!work_done())
+        return false;
     QV_LOCK(u"idle", m_events_mutex);
     return !m_search_complete && !m_folders_changed && !m_storage_changed && m_picture_complete.empty();
 }

@@ -150,8 +150,10 @@ public:
 
     // Diagnostics for tools and tests.
     int searches_completed() const { return m_searches_completed.load(); }
-    // Nothing asked for, searched, queued or built, and every event told:
-    // what a script's wait_idle waits for.
+    // Nothing asked for, searched, queued or being built: every build has
+    // been counted and its event is ready for the next poll.
+    bool work_done();
+    // That, and every event told: what a script's wait_idle waits for.
     bool idle();
     // Quiet updates the watching made, each a batch of changes.
     int updates_completed() const { return m_updates_completed.load(); }
@@ -264,6 +266,8 @@ private:
     // The builder reads this one; Thread's own flag is set alongside it.
     std::atomic<bool> m_stop { false };
     std::atomic<int> m_searches_completed { 0 };
+    // Builds between leaving the queue and being counted.
+    std::atomic<int> m_builds_finishing { 0 };
     std::atomic<int> m_updates_completed { 0 };
     struct StopWatching {
         void operator()(WatchThread* thread) const;

@@ -79,9 +79,7 @@ void CatalogTest::search_and_build(PhotoCatalog& catalog, Recorder& recorder)
     };
     ASSERT_TRUE(poll_until(catalog, [&] { return seen(&CatalogEvent::search_complete); }));
     ASSERT_EQ(catalog.searches_completed(), searches + 1);
-    ASSERT_TRUE(poll_until(catalog, [&] { return catalog.pending_count() == 0; }));
-    // The last build leaves the queue just before it is counted.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(poll_until(catalog, [&] { return catalog.work_done(); }));
     catalog.poll_events();
 }
 

@@ -269,8 +269,7 @@ TEST_F(CatalogSearchTest, TwoRequestsBeforeTheWorkerWakesGiveOneSearch)
     catalog.need_search();
     catalog.start_worker();
     ASSERT_TRUE(poll_until(catalog, [&] { return recorder.count(&CatalogEvent::search_complete) == 1; }));
-    ASSERT_TRUE(poll_until(catalog, [&] { return catalog.pending_count() == 0; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(poll_until(catalog, [&] { return catalog.work_done(); }));
     catalog.poll_events();
     EXPECT_EQ(catalog.searches_completed(), 1);
     EXPECT_EQ(recorder.count(&CatalogEvent::search_complete), 1);
@@ -331,9 +330,8 @@ TEST_F(CatalogSearchTest, QueuedPictureIsQueuedOnceAndTheLastBuildCompletesTheRo
     catalog.start_worker();
     // Nobody polls until everything is built: one poll then tells all.
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (catalog.pending_count() != 0 && std::chrono::steady_clock::now() < end)
+    while (!catalog.work_done() && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     catalog.poll_events();
     ASSERT_EQ(recorder.events.size(), 2u);
     EXPECT_TRUE(recorder.events[0].picture_complete);
@@ -442,9 +440,8 @@ TEST_F(CatalogSearchTest, TheEndOfBuildingIsToldEvenWhenTheNextSearchStartsBefor
         changed.notify_all();
     }
     auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (catalog.pending_count() > 0 && std::chrono::steady_clock::now() < deadline)
+    while (!catalog.work_done() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     int const searches = catalog.searches_completed();
     catalog.need_search();
     while (catalog.searches_completed() == searches && std::chrono::steady_clock::now() < deadline)
