@@ -255,6 +255,22 @@ TEST(Script, commands_parse_and_bad_lines_are_reported_and_skipped)
     EXPECT_EQ(errors[4].rfind("line 12:", 0), 0u);
 }
 
+TEST(Script, waits_for_milestones_take_only_names_the_program_has)
+{
+    std::vector<std::string> errors;
+    auto const commands = parse_script("wait_for 5000 search_complete\n"
+                                       "wait_for 5000 album form: search complete\n"
+                                       "wait_idle 20000\n"
+                                       "wait_idle\n",
+        &errors);
+    ASSERT_EQ(commands.size(), 2u);
+    EXPECT_EQ(commands[0].text, "search_complete");
+    EXPECT_EQ(commands[1].verb, "wait_idle");
+    EXPECT_EQ(commands[1].numbers, (std::vector<std::int32_t> { 20000 }));
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0], "line 2: no such milestone");
+}
+
 TEST(Script, mouse_commands_parse_with_fractional_notches_and_an_optional_ctrl)
 {
     std::vector<std::string> errors;

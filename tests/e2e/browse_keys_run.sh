@@ -30,7 +30,7 @@ done
 : > "$QUILVANE_FOLDERS_INI"
 
 cat > "$work/keys.txt" <<SCRIPT
-wait_for 15000 started
+wait_for 30000 started
 wait 5
 key Right
 key Right
@@ -57,7 +57,7 @@ key Enter
 wait_for 30000 first_full_frame
 wait 10
 key Right
-wait_log 5000 Set Right clear end
+wait_log 30000 Set Right clear end
 wait 40
 wait_idle 60000
 screenshot $work/next_picture.png
@@ -88,7 +88,7 @@ wait_idle 60000
 screenshot $work/language_menu.png
 key Down
 key Enter
-wait_log 10000 PropertiesImpl::send_reload_skin
+wait_log 30000 PropertiesImpl::send_reload_skin
 wait 30
 wait_idle 60000
 screenshot $work/german_menu.png

@@ -38,7 +38,7 @@ broken_jpeg "$QUILVANE_DOCUMENTS/Trip/trip13.jpg"
 
 # Row y centres of the album list: the list starts at 53, rows are 56 high.
 cat > "$work/first.txt" <<SCRIPT
-wait_for 15000 started
+wait_for 30000 started
 wait 5
 wait_idle 60000
 screenshot $work/empty.png
@@ -97,7 +97,7 @@ trip=$(grep -n "Trip" <<< "$albums" | head -1 | cut -d: -f1)
 
 "$probe" jpeg "$QUILVANE_CARDS/Beach/beach4.jpg" 320 240 4 || fail "test picture"
 cat > "$work/second.txt" <<SCRIPT
-wait_for 15000 started
+wait_for 30000 started
 wait 10
 wait_idle 60000
 screenshot $work/second.png
@@ -140,14 +140,14 @@ grep -q "folder form: open .*trip" <<< "$log" && fail "an empty cell opened a pi
 
 # Main menu (24, 24), its language button (176, 96), German the second row.
 cat > "$work/language.txt" <<SCRIPT
-wait_for 15000 started
+wait_for 30000 started
 wait 10
 tap 24 24
 wait 20
 tap 176 96
 wait 30
 tap 120 181
-wait_log 10000 PropertiesImpl::send_reload_skin
+wait_log 30000 PropertiesImpl::send_reload_skin
 wait 20
 wait_idle 60000
 screenshot $work/german_menu.png
@@ -163,7 +163,7 @@ same_as_reference browse german_menu
 same_as_reference browse german
 
 cat > "$work/again.txt" <<SCRIPT
-wait_for 15000 started
+wait_for 30000 started
 wait 10
 wait_idle 60000
 screenshot $work/german_start.png

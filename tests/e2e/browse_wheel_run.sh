@@ -32,14 +32,14 @@ done
 # The first start searches by itself; the list starts at 53 with rows 56 high,
 # the top row's middle at y 81; thumbnail cells 58 apart from (33, 82).
 cat > "$work/wheel.txt" <<SCRIPT
-wait_for 15000 started
+wait_for 30000 started
 wait_for 60000 search_complete
 wait_for 60000 cache_complete
 wait 10
 wait_idle 60000
 screenshot $work/albums.png
 wheel 120 200 -1
-wait_log 5000 WM_MOUSEWHEEL 120 200 notches=-1
+wait_log 30000 WM_MOUSEWHEEL 120 200 notches=-1
 wheel 120 200 -0.5
 wheel 120 200 -0.5
 wait 60
@@ -50,7 +50,7 @@ wait 60
 wait_idle 60000
 screenshot $work/albums_back.png
 tap 120 81
-wait_log 10000 folder form:
+wait_log 30000 folder form:
 wait 40
 wait_idle 60000
 screenshot $work/album.png
@@ -64,7 +64,7 @@ wait 60
 wait_idle 60000
 screenshot $work/picture.png
 dblclick 60 100
-wait_log 5000 WM_LBUTTONDBLCLK 60 100
+wait_log 30000 WM_LBUTTONDBLCLK 60 100
 wait 90
 wait_idle 60000
 screenshot $work/full_size.png

@@ -26,18 +26,18 @@ done
 # Each change is made once the screenshot before it is there; the program
 # has 5 s from then to show it.
 cat > "$work/finds.txt" <<SCRIPT
-wait_for 15000 started
+wait_for 30000 started
 wait_for 60000 search_complete
 wait_for 60000 cache_complete
 wait 10
 wait_idle 60000
 screenshot $work/found.png
-wait_for 5000 albums_changed
+wait_for 30000 albums_changed
 wait_for 30000 cache_complete
 wait 10
 wait_idle 60000
 screenshot $work/added.png
-wait_for 5000 albums_changed
+wait_for 30000 albums_changed
 wait 10
 wait_idle 60000
 screenshot $work/removed.png

@@ -8,12 +8,12 @@ source "$(dirname "$0")/common.sh"
 
 cat > "$work/script.txt" <<SCRIPT
 # wait for the first screen, look, tap, look again
-wait_for 15000 started
+wait_for 30000 started
 wait 3
 screenshot $work/first.png
 key Down
 tap 48 48
-wait_log 5000 album form: click btnMenu
+wait_log 30000 album form: click btnMenu
 wait 10
 screenshot $work/tap.png
 SCRIPT
@@ -41,9 +41,9 @@ grep -q "menu form" <<< "$log" || fail "main menu not built"
 # (a tap at the panel's top-left corner reaches the program's top-right).
 rm -f "$work/quilvane.txt"
 cat > "$work/turned.txt" <<SCRIPT
-wait_for 15000 started
+wait_for 30000 started
 tap 48 591
-wait_log 5000 album form: click btnMenu
+wait_log 30000 album form: click btnMenu
 wait 10
 screenshot $work/turned.png
 SCRIPT

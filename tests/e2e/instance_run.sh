@@ -21,8 +21,8 @@ wait_for_log() {
 # What a second start hands over: names of files, which must exist.
 touch "$work/two" "$work/words"
 cat > "$work/first.txt" <<SCRIPT
-wait_log 20000 album form: command line, 2 paths
-wait_log 20000 album form: command line, 0 paths
+wait_log 30000 album form: command line, 2 paths
+wait_log 30000 album form: command line, 0 paths
 SCRIPT
 QUILVANE_SCRIPT=$work/first.txt timeout 60 "$quilvane" &
 first=$!
@@ -46,7 +46,7 @@ QUILVANE_SCRIPT=$work/stuck.txt "$quilvane" &
 stuck=$!
 wait_for_log "WinMain 14"
 kill -STOP $stuck
-echo "wait_for 20000 started" > "$work/after.txt"
+echo "wait_for 30000 started" > "$work/after.txt"
 start=$(date +%s)
 QUILVANE_SCRIPT=$work/after.txt TMPDIR=$work/second timeout 40 "$quilvane" "$work/two"
 status=$?

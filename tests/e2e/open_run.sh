@@ -57,8 +57,8 @@ run_script search
 
 # 1. A first start with a picture.
 cat > "$work/first.txt" <<SCRIPT
-wait_for 15000 started
-wait_for 20000 first_full_frame
+wait_for 30000 started
+wait_for 30000 first_full_frame
 wait 10
 screenshot $work/first.png
 key Backspace
@@ -82,7 +82,7 @@ cell_is first_thumbs 1 "$teal"
 # 2. Handed over to a running program.
 rm -f "$work/quilvane.txt"
 cat > "$work/running.txt" <<SCRIPT
-wait_for 15000 started
+wait_for 30000 started
 wait_log 30000 album form: command line, 1 paths
 wait_log 30000 Time for create cache end
 wait_log 30000 Time for create cache end
@@ -90,7 +90,7 @@ wait_log 30000 Time for create cache end
 wait 90
 screenshot $work/handed.png
 wait_log 30000 album form: command line, 3 paths
-wait_for 20000 first_full_frame
+wait_for 30000 first_full_frame
 wait 10
 screenshot $work/several.png
 key Backspace

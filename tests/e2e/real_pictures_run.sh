@@ -62,8 +62,8 @@ open_picture() {
     local x=$((cells_x[$1] + 44)) y=$((cells_y[$1] + 44)) name=${names[$1]}
     cat <<SCRIPT
 tap $x $y
-wait_for 10000 folder_open
-wait_log 20000 found $name.jpg
+wait_for 30000 folder_open
+wait_log 30000 found $name.jpg
 wait 90
 SCRIPT
     if [[ ${2:-} == bare ]]; then
@@ -77,13 +77,13 @@ SCRIPT
 }
 {
     cat <<SCRIPT
-wait_for 15000 started
+wait_for 30000 started
 wait 3
 tap 432 48
 wait_for 60000 cache_complete
 wait 10
 tap 240 162
-wait_log 10000 6 pictures, 4 columns
+wait_log 30000 6 pictures, 4 columns
 wait 40
 screenshot $work/thumbnails.png
 SCRIPT
@@ -95,7 +95,7 @@ SCRIPT
     # reason is in the log already, and only the screenshot tells.
     cat <<SCRIPT
 tap 182 280
-wait_for 10000 folder_open
+wait_for 30000 folder_open
 wait 90
 screenshot $work/f_cut.png
 SCRIPT

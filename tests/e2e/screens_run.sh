@@ -24,11 +24,11 @@ done
 for screen in 240x320@96 480x640@192 720x1280@320 1080x2340@420 1920x1080@96; do
     tag=${screen//[x@]/_}
     cat > "$work/$tag.txt" <<SCRIPT
-wait_for 15000 started
+wait_for 30000 started
 wait 30
 screenshot $work/albums_$tag.png
 key Enter
-wait_log 10000 folder form:
+wait_log 30000 folder form:
 wait 60
 screenshot $work/thumbnails_$tag.png
 key Enter

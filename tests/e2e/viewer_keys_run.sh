@@ -47,7 +47,7 @@ with_exif_date "$work/plain.jpg" "$gallery/a.jpg" "2020:08:15 18:30:00"
 
 # The album row at y 81, the first cell at (33, 82).
 cat > "$work/keys.txt" <<SCRIPT
-wait_for 15000 started
+wait_for 30000 started
 wait_for 60000 cache_complete
 wait 5
 tap 120 81
@@ -59,19 +59,19 @@ screenshot $work/first.png
 wheel 60 100 1
 wheel 60 100 0.5
 wheel 60 100 0.5 ctrl
-wait_log 5000 WM_MOUSEWHEEL 60 100 notches=0.5 ctrl
+wait_log 30000 WM_MOUSEWHEEL 60 100 notches=0.5 ctrl
 wait 90
 wait_idle 60000
 screenshot $work/wheeled.png
 dblclick 60 100
-wait_log 5000 WM_LBUTTONDBLCLK 60 100
+wait_log 30000 WM_LBUTTONDBLCLK 60 100
 wait 90
 wait_idle 60000
 screenshot $work/full.png
 key 0
 wait 40
 key Right
-wait_log 5000 Set Right clear end
+wait_log 30000 Set Right clear end
 wait 60
 wait_idle 60000
 screenshot $work/second.png
@@ -82,23 +82,23 @@ screenshot $work/last.png
 key Home
 wait 60
 key I
-wait_log 5000 image form: information on a.jpg taken
+wait_log 30000 image form: information on a.jpg taken
 wait 10
 wait_idle 60000
 screenshot $work/info.png
 key I
 key S
-wait_log 5000 image form: slideshow every 1 s
-wait_log 5000 Set Right clear end
+wait_log 30000 image form: slideshow every 1 s
+wait_log 30000 Set Right clear end
 key A
-wait_log 5000 image form: slideshow stopped
+wait_log 30000 image form: slideshow stopped
 wait 60
 wait_idle 60000
 screenshot $work/slideshow.png
 key F
 key F11
 rclick 120 160
-wait_log 5000 image form: menu ViewerMenu
+wait_log 30000 image form: menu ViewerMenu
 wait 40
 wait_idle 60000
 screenshot $work/menu.png

@@ -12,7 +12,7 @@ export QUILVANE_SCREEN=240x320@96
 export QUILVANE_DISPLAY=headless
 
 cat > "$work/demo.txt" <<SCRIPT
-wait_for 15000 started
+wait_for 30000 started
 wait 10
 screenshot $work/start.png
 tap 62 64
@@ -29,7 +29,7 @@ move 120 230
 wait_ms 20
 move 120 190
 up 120 190
-wait_log 10000 demo: list at row
+wait_log 30000 demo: list at row
 wait 10
 screenshot $work/flung.png
 tap 216 20
@@ -48,7 +48,7 @@ tap 230 194
 wait 5
 text !!
 key Backspace
-wait_log 5000 demo: edit text [Edit me!]
+wait_log 30000 demo: edit text [Edit me!]
 wait 10
 screenshot $work/typed.png
 SCRIPT
