@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
@@ -31,6 +32,15 @@ protected:
     }
     WString program(fs::path const& path) const { return test::program_form(path); }
 };
+
+// Promptness as the work done after a stop, in this process's processor
+// time: a busy machine stretches the wall clock, not the work.
+double processor_seconds()
+{
+    struct timespec t {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
 
 struct Builds {
     std::mutex mutex;
@@ -372,10 +382,10 @@ TEST_F(CatalogSearchTest, StopEndsALongSearchPromptlyAndKeepsTheOldList)
         // milliseconds here, and the album list is written before the search
         // is counted.
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        auto start = std::chrono::steady_clock::now();
+        double const start = processor_seconds();
         bool whole = catalog->searches_completed() > 0;
         catalog.reset();
-        stop_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        stop_seconds = processor_seconds() - start;
         ASSERT_FALSE(whole) << "the search ended before the stop";
         EXPECT_EQ(test::read_bytes(m_dir / "folders.ini"), before);
     }
@@ -389,8 +399,8 @@ TEST_F(CatalogSearchTest, StopEndsALongBuildPromptlyWithoutAValidCacheFile)
     // at the flag every few rows.
     ASSERT_TRUE(test::write_jpeg(m_docs / "big" / "huge.jpg", 8000, 6000, 7));
     WString big = u"%my_documents%\\big\\huge.jpg";
-    auto start = std::chrono::steady_clock::now();
-    double build_seconds = 0, stop_seconds = 0;
+    double start = 0;
+    bool building = false;
     {
         // Outlives the worker that reports to it.
         Builds builds;
@@ -399,11 +409,11 @@ TEST_F(CatalogSearchTest, StopEndsALongBuildPromptlyWithoutAValidCacheFile)
         catalog.start_worker();
         catalog.add_picture(big, u"%my_documents%\\");
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        start = std::chrono::steady_clock::now();
-        build_seconds = builds.size() == 0 ? 1 : 0;
+        start = processor_seconds();
+        building = builds.size() == 0;
     }
-    stop_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    ASSERT_EQ(build_seconds, 1) << "the build ended before the stop";
+    double const stop_seconds = processor_seconds() - start;
+    ASSERT_TRUE(building) << "the build ended before the stop";
     EXPECT_LT(stop_seconds, 0.5);
     EXPECT_FALSE(is_cache_file_valid(cache_file_name(big, u"%my_documents%\\")));
 }

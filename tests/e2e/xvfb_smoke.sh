@@ -24,7 +24,11 @@ done
 sleep 0.5
 xdotool mousemove --window "$window" 48 48 click 1
 xdotool key --window "$window" Down F1
-sleep 1
+# The keys taken and the menu up, however long a busy machine takes.
+for _ in $(seq 300); do
+    log_has "$quilvane" "WM_KEYDOWN = 112(SOFT_LEFT)" && log_has "$quilvane" "menu form" && break
+    sleep 0.1
+done
 xwd -id "$window" -silent > "$work/window.xwd" || fail "xwd"
 "$probe" xwd "$work/window.xwd" "$work/window.png" || fail "window dump unreadable"
 xdotool key --window "$window" Escape
