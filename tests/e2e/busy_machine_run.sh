@@ -75,7 +75,7 @@ run busy nice
 kill "${busy[@]}"
 
 if [[ -n ${QUILVANE_E2E_KEEP:-} ]]; then
-    for shot in "$work"/quiet/*.png; do cp "$shot" "$QUILVANE_E2E_KEEP/busy_machine_$(basename "$shot")"; done
+    cp "$work"/quiet/*.png "$QUILVANE_E2E_KEEP"/
 fi
 for shot in albums album opening zooming swiping rested; do
     "$probe" identical "$work/quiet/$shot.png" "$work/busy/$shot.png" 0 0 160 24 \

@@ -82,8 +82,9 @@ same_as_reference() {
         cp "$got" "$want"
         return
     fi
-    # QUILVANE_E2E_KEEP=DIR keeps every screenshot compared, to compare runs.
-    [[ -z ${QUILVANE_E2E_KEEP:-} ]] || cp "$got" "$QUILVANE_E2E_KEEP/$1_$2.png"
+    # QUILVANE_E2E_SHOTS=DIR keeps every screenshot compared with its
+    # reference, by the reference's name: to compare two runs.
+    [[ -z ${QUILVANE_E2E_SHOTS:-} ]] || cp "$got" "$QUILVANE_E2E_SHOTS/$1_$2.png"
     [[ -f $want ]] || fail "no reference $want"
     "$probe" compare "$got" "$want" 1.5 0 0 160 24 "${@:3}" || fail "$2.png differs from its reference"
 }
