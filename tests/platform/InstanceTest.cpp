@@ -101,7 +101,10 @@ TEST_F(InstanceTest, only_ends_of_one_user_talk)
     EXPECT_NE(squatted.reason.find("user " + std::to_string(::geteuid() + 1)), std::string::npos) << squatted.reason;
     int const fd = connect_to(socket_path);
     std::string const message = handover_message(u"/etc/passwd");
-    ASSERT_EQ(::send(fd, message.data(), message.size(), MSG_NOSIGNAL), static_cast<ssize_t>(message.size()));
+    // The listener may have closed it already, at its accept: then the send
+    // fails, and the text reaches nobody all the same.
+    ASSERT_GE(fd, 0);
+    ::send(fd, message.data(), message.size(), MSG_NOSIGNAL);
     ::shutdown(fd, SHUT_WR);
     EXPECT_EQ(word_within(fd, 5s), 0) << "closed without the answer a start waits for";
     ::close(fd);
