@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <random>
 
 namespace qv::test {
@@ -65,11 +66,21 @@ private:
     int m_tests { 0 };
 };
 
+// A death test's child run again from the start: it dies without its
+// destructors, so it makes no homes of its own and keeps its parent's.
+bool death_test_child()
+{
+    std::ifstream command_line("/proc/self/cmdline", std::ios::binary);
+    std::string const all((std::istreambuf_iterator<char>(command_line)), std::istreambuf_iterator<char>());
+    return all.find("--gtest_internal_run_death_test") != std::string::npos;
+}
+
 // Made before the test framework, so gone only after it; registered before
 // the tests run, and owned by the framework's list of listeners.
-TempDir const homes;
+std::optional<TempDir> const homes = death_test_child() ? std::nullopt : std::optional<TempDir>(std::in_place);
 bool const private_homes = [] {
-    ::testing::UnitTest::GetInstance()->listeners().Append(new PrivateHomes(homes.path()));
+    if (homes)
+        ::testing::UnitTest::GetInstance()->listeners().Append(new PrivateHomes(homes->path()));
     return true;
 }();
 
