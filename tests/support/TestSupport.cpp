@@ -14,10 +14,36 @@
 
 namespace qv::test {
 
+namespace {
+
+// A death test's child run again from the start: it dies without its
+// destructors, so it makes no homes of its own and keeps its directories
+// in its parent's test home, which the parent removes.
+bool death_test_child()
+{
+    std::ifstream command_line("/proc/self/cmdline", std::ios::binary);
+    std::string const all((std::istreambuf_iterator<char>(command_line)), std::istreambuf_iterator<char>());
+    return all.find("--gtest_internal_run_death_test") != std::string::npos;
+}
+
+std::filesystem::path temp_base()
+{
+    char const* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache && *cache && death_test_child()) {
+        auto const home = std::filesystem::path(cache).parent_path();
+        std::error_code ignored;
+        std::filesystem::create_directories(home, ignored);
+        return home;
+    }
+    return std::filesystem::temp_directory_path();
+}
+
+}
+
 TempDir::TempDir()
 {
     std::random_device random;
-    auto base = std::filesystem::temp_directory_path();
+    auto base = temp_base();
     for (;;) {
         auto candidate = base / ("quilvane-test-" + std::to_string(random()));
         if (std::filesystem::create_directory(candidate)) {
@@ -65,15 +91,6 @@ private:
     std::filesystem::path m_homes;
     int m_tests { 0 };
 };
-
-// A death test's child run again from the start: it dies without its
-// destructors, so it makes no homes of its own and keeps its parent's.
-bool death_test_child()
-{
-    std::ifstream command_line("/proc/self/cmdline", std::ios::binary);
-    std::string const all((std::istreambuf_iterator<char>(command_line)), std::istreambuf_iterator<char>());
-    return all.find("--gtest_internal_run_death_test") != std::string::npos;
-}
 
 // Made before the test framework, so gone only after it; registered before
 // the tests run, and owned by the framework's list of listeners.
