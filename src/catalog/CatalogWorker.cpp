@@ -57,6 +57,7 @@ void PhotoCatalog::run()
                 m_updates.clear();
             else
                 updates = std::exchange(m_updates, {});
+            m_applying_updates = !updates.empty();
             if (!wanted && updates.empty())
                 m_work_event.reset();
         }
@@ -70,6 +71,7 @@ void PhotoCatalog::run()
         }
         if (!updates.empty()) {
             apply_updates(updates);
+            m_applying_updates = false;
             continue;
         }
         // The destructor raises the flag before it signals: a signal lost to

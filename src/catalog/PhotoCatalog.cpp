@@ -456,7 +456,7 @@ bool PhotoCatalog::work_done()
 {
     {
         QV_LOCK(u"work_done", m_need_search_mutex);
-        if (m_need_search || !m_updates.empty() || m_search_under_way)
+        if (m_need_search || !m_updates.empty() || m_applying_updates || m_search_under_way)
             return false;
     }
     {

@@ -227,6 +227,8 @@ private:
     Mutex m_need_search_mutex;
     bool m_need_search { false };
     std::vector<Update> m_updates; // under m_need_search_mutex
+    // Taken from m_updates and not yet applied; set under m_need_search_mutex.
+    std::atomic<bool> m_applying_updates { false };
     std::atomic<bool> m_search_under_way { false };
     bool m_album_list_found { false };
     Mutex m_progress_max_mutex;
