@@ -3,6 +3,7 @@
 #include "imaging/JpegCodec.h"
 
 #include <chrono>
+#include <ctime>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
@@ -51,6 +52,13 @@ bool write_progressive(std::filesystem::path const& path, int width, int height)
     bool ok = std::system(command.c_str()) == 0;
     std::filesystem::remove(ppm);
     return ok;
+}
+
+double processor_seconds()
+{
+    struct timespec t {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
 bool CatalogTest::poll_until(PhotoCatalog& catalog, std::function<bool()> const& done, double seconds)

@@ -24,6 +24,11 @@ namespace qv::test {
 bool write_jpeg(std::filesystem::path const& path, int width, int height, int seed = 0);
 bool write_progressive(std::filesystem::path const& path, int width, int height);
 
+// This process's processor time, in seconds: how much work a stop let
+// happen, which a busy machine does not stretch as it stretches the wall
+// clock.
+double processor_seconds();
+
 struct Recorder : CatalogListener {
     std::vector<CatalogEvent> events;
     void on_catalog_event(CatalogEvent const& event) override { events.push_back(event); }

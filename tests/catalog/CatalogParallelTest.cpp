@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <future>
@@ -164,13 +163,6 @@ TEST_F(CatalogParallelTest, AStopEndsEveryBuildUnderWayAndLeavesNothingHalfWritt
     // Large enough that four builds are still under way when the stop comes.
     for (int i = 0; i < 4; ++i)
         ASSERT_TRUE(test::write_jpeg(m_docs / ("big" + std::to_string(i) + ".jpg"), 4000 + 16 * i, 3000, i));
-    // The work done after the stop, in processor time: a busy machine
-    // stretches the wall clock, not the work.
-    auto const processor_seconds = [] {
-        struct timespec t {};
-        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-    };
     double stop_asked = 0;
     {
         PhotoCatalog catalog(m_ini, false);
@@ -192,11 +184,11 @@ TEST_F(CatalogParallelTest, AStopEndsEveryBuildUnderWayAndLeavesNothingHalfWritt
         while (scratch_files() < 4 && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(2ms);
         ASSERT_GE(scratch_files(), 4);
-        stop_asked = processor_seconds();
+        stop_asked = test::processor_seconds();
     }
     // A whole build of one of them takes seconds of a processor; a stop
     // is seen every few rows.
-    EXPECT_LT(processor_seconds() - stop_asked, 2.0);
+    EXPECT_LT(test::processor_seconds() - stop_asked, 2.0);
     for (auto const& entry : fs::directory_iterator(cache_dir(m_docs))) {
         auto const name = from_utf8(entry.path().filename().string());
         EXPECT_FALSE(is_scratch_file_name(name)) << "left behind: " << entry.path();

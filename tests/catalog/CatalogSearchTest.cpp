@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
@@ -32,15 +31,6 @@ protected:
     }
     WString program(fs::path const& path) const { return test::program_form(path); }
 };
-
-// Promptness as the work done after a stop, in this process's processor
-// time: a busy machine stretches the wall clock, not the work.
-double processor_seconds()
-{
-    struct timespec t {};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
 
 struct Builds {
     std::mutex mutex;
@@ -382,10 +372,10 @@ TEST_F(CatalogSearchTest, StopEndsALongSearchPromptlyAndKeepsTheOldList)
         // milliseconds here, and the album list is written before the search
         // is counted.
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        double const start = processor_seconds();
+        double const start = test::processor_seconds();
         bool whole = catalog->searches_completed() > 0;
         catalog.reset();
-        stop_seconds = processor_seconds() - start;
+        stop_seconds = test::processor_seconds() - start;
         ASSERT_FALSE(whole) << "the search ended before the stop";
         EXPECT_EQ(test::read_bytes(m_dir / "folders.ini"), before);
     }
@@ -409,10 +399,10 @@ TEST_F(CatalogSearchTest, StopEndsALongBuildPromptlyWithoutAValidCacheFile)
         catalog.start_worker();
         catalog.add_picture(big, u"%my_documents%\\");
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        start = processor_seconds();
+        start = test::processor_seconds();
         building = builds.size() == 0;
     }
-    double const stop_seconds = processor_seconds() - start;
+    double const stop_seconds = test::processor_seconds() - start;
     ASSERT_TRUE(building) << "the build ended before the stop";
     EXPECT_LT(stop_seconds, 0.5);
     EXPECT_FALSE(is_cache_file_valid(cache_file_name(big, u"%my_documents%\\")));
