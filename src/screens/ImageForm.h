@@ -41,6 +41,9 @@ namespace qv {
 class PhotoCatalog;
 class TextElement;
 
+// A language file's text, or `fallback` where it has none.
+WString language_text(PropertiesImpl const& store, WStringView key, WStringView fallback);
+
 class ImageForm final : public Form,
                         public TileListener,
                         public GestureListener,
