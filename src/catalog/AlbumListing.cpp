@@ -4,6 +4,7 @@
 #include "base/Paths.h"
 #include "catalog/FolderInfo.h"
 #include "imaging/Exif.h"
+#include "imaging/PictureFormat.h"
 #include "platform/Files.h"
 
 #include <algorithm>
@@ -86,12 +87,39 @@ std::optional<ExifDateTime> picture_date_taken(WStringView path)
     return std::nullopt;
 }
 
-bool is_picture_name(WStringView name)
-{
-    return platform::matches_pattern(name, u"*.jpg") || platform::matches_pattern(name, u"*.jpeg");
-}
+bool is_picture_name(WStringView name) { return has_picture_extension(name); }
 
 namespace {
+
+WString lower_stem(WStringView name)
+{
+    WString stem(name.substr(0, name.rfind(u'.')));
+    for (auto& c : stem)
+        if (c >= u'A' && c <= u'Z')
+            c = static_cast<char16_t>(c - u'A' + u'a');
+    return stem;
+}
+
+// The pictures among a directory's files. A camera that saves a RAW and a
+// JPEG of each shot gives two files of one picture: the RAW beside a
+// picture of the same name is not shown again.
+std::vector<WString> picture_names(std::vector<platform::ListedEntry> const& entries)
+{
+    std::vector<WString> pictures;
+    std::vector<WString> stems;
+    for (auto const& entry : entries)
+        if (!entry.is_directory && is_picture_name(entry.name) && !has_raw_extension(entry.name))
+            stems.push_back(lower_stem(entry.name));
+    std::sort(stems.begin(), stems.end());
+    for (auto const& entry : entries) {
+        if (entry.is_directory || !is_picture_name(entry.name))
+            continue;
+        if (has_raw_extension(entry.name) && std::binary_search(stems.begin(), stems.end(), lower_stem(entry.name)))
+            continue;
+        pictures.push_back(entry.name);
+    }
+    return pictures;
+}
 
 struct Listing {
     std::vector<WString> pictures;
@@ -103,12 +131,12 @@ struct Listing {
 Listing list_album(WString const& directory)
 {
     Listing listing;
-    for (auto const& entry : platform::list_directory(expand_path(directory))) {
+    auto const entries = platform::list_directory(expand_path(directory));
+    for (auto const& entry : entries)
         if (entry.is_directory)
             listing.directories.push_back(join_path(directory, entry.name));
-        else if (is_picture_name(entry.name))
-            listing.pictures.push_back(join_path(directory, entry.name));
-    }
+    for (auto const& name : picture_names(entries))
+        listing.pictures.push_back(join_path(directory, name));
     std::sort(listing.directories.begin(), listing.directories.end(),
         [](WString const& a, WString const& b) { return natural_less(a, b); });
     listing.pictures = in_album_order(std::move(listing.pictures));
@@ -163,10 +191,7 @@ std::vector<WString> album_pictures(WStringView directory) { return list_album(W
 
 int album_picture_count(WStringView directory)
 {
-    int count = 0;
-    for (auto const& entry : platform::list_directory(expand_path(directory)))
-        count += !entry.is_directory && is_picture_name(entry.name);
-    return count;
+    return static_cast<int>(picture_names(platform::list_directory(expand_path(directory))).size());
 }
 
 bool pictures_under(WStringView root, std::vector<WString>& pictures, std::atomic<bool> const* stop)

@@ -19,13 +19,15 @@
 
 namespace qv {
 
-// Whether a file of that name is a picture: "*.jpg" or "*.jpeg", without
-// regard to case.
+// Whether a file of that name is looked at as a picture: by its extension
+// (JPEG, PNG, WebP, GIF, TIFF, HEIF, AVIF, JPEG XL and camera RAW), without
+// regard to case. Its content says what it is when its cache is built.
 bool is_picture_name(WStringView name);
 
-// The pictures of the album `directory`: its "*.jpg" and "*.jpeg" files
-// (names matched without regard to case; hidden files are no pictures), in
-// album order (in_album_order), named by their full path.
+// The pictures of the album `directory`: its files of picture names
+// (hidden files are no pictures; a RAW beside a picture of the same name is
+// that picture's and not shown again), in album order (in_album_order),
+// named by their full path.
 std::vector<WString> album_pictures(WStringView directory);
 
 // How many pictures album_pictures lists for `directory`, as it would list

@@ -4,6 +4,7 @@
 #include "base/FileInfo.h"
 #include "base/FileStream.h"
 #include "base/Paths.h"
+#include "imaging/PictureFormat.h"
 #include "thumbcache/CacheBuilder.h"
 #include "thumbcache/CacheFile.h"
 #include "thumbcache/CacheLocation.h"
@@ -37,7 +38,7 @@ PictureStatus read_picture_status(WStringView picture, WStringView root)
 std::unique_ptr<PieceCreator> open_piece_creator(WStringView picture, WStringView root, PictureStatus const& status)
 {
     if (status.state == PictureStatus::State::Ready) {
-        int const orientation = probe_jpeg(picture).info.orientation;
+        int const orientation = cache_orientation(picture).value_or(1);
         return upright_creator(std::make_unique<CachePieceCreator>(picture, CachePieceCreator::File { status.cache_file }), orientation);
     }
     auto file = std::make_unique<FilePieceCreator>(picture);

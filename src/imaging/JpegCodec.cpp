@@ -190,12 +190,12 @@ JpegEncoder::JpegEncoder(std::unique_ptr<Impl> impl)
 
 JpegEncoder::~JpegEncoder() = default;
 
-std::unique_ptr<JpegEncoder> JpegEncoder::open(WStringView path, int width, int height)
+std::unique_ptr<JpegEncoder> JpegEncoder::open(WStringView path, int width, int height, int quality, bool full_chroma)
 {
     if (width < 1 || height < 1 || width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION)
         return nullptr;
     auto impl = std::make_unique<Impl>();
-    if (!impl->file.open(path, OpenMode::Write) || !impl->start(width, height))
+    if (!impl->file.open(path, OpenMode::Write) || !impl->start(width, height, quality, full_chroma))
         return nullptr;
     return std::unique_ptr<JpegEncoder>(new JpegEncoder(std::move(impl)));
 }

@@ -5,6 +5,7 @@
 // result), never a stopped process.
 
 #include "core/WString.h"
+#include "imaging/PictureProblem.h"
 #include "imaging/PixelBuffer.h"
 
 #include <cstdint>
@@ -13,30 +14,6 @@
 #include <vector>
 
 namespace qv {
-
-// Why a picture cannot be shown. Every decode of the program ends in one of
-// these, so that the user is told something better than a broken icon.
-enum class PictureProblem : std::uint8_t {
-    None,
-    Missing,     // cannot be opened
-    Empty,       // no bytes at all
-    NotJpeg,     // anything else named .jpg
-    Damaged,     // cut short, or headers or data the library gives up on
-    Precision,   // 12-bit samples: the library decodes 8-bit ones only
-    Unsupported, // lossless and other processes the library does not decode
-    TooLarge,    // a size no decode here can afford (see kMaxPictureSide)
-    Storage,     // not the picture: a copy of it could not be written
-};
-
-// Beyond these a picture is refused before any decode: a header can claim
-// 65500 × 65500 in a few bytes, and a multi-scan picture's decode holds
-// every coefficient at once.
-inline constexpr int kMaxPictureSide = 30'000;
-inline constexpr std::uint64_t kMaxPicturePixels = 400'000'000;
-inline constexpr std::uint64_t kMaxCoefficientBytes = 512u << 20;
-
-// A short English sentence for the tools and the log.
-char const* problem_text(PictureProblem problem);
 
 // What a picture's headers say, read without decoding any scan.
 struct JpegInfo {
@@ -53,6 +30,8 @@ struct JpegInfo {
     int orientation { 1 }; // Exif, 1 to 8
     // What the library holds to read the whole picture as coefficients.
     std::uint64_t coefficient_bytes { 0 };
+    // The embedded colour profile (APP2), empty when there is none.
+    std::vector<std::uint8_t> icc;
 };
 
 struct JpegProbe {
@@ -73,10 +52,13 @@ PictureProblem diagnose_picture(WStringView path);
 // pictures whose probe says `transcodable`; holds info.coefficient_bytes.
 PictureProblem transcode_sequential(WStringView picture, WStringView out);
 
+class SrgbConversion;
+
 // Decodes the picture (any colour space the library reads, four-component
 // CMYK and YCCK too) and writes it as an RGB picture at high quality with
-// full chroma: for pictures whose coefficients cannot be kept.
-PictureProblem reencode_rgb(WStringView picture, WStringView out);
+// full chroma: for pictures whose coefficients cannot be kept, or whose
+// colours are converted (`conversion`, when given) on the way.
+PictureProblem reencode_rgb(WStringView picture, WStringView out, SrgbConversion const* conversion = nullptr);
 
 // Reads a picture one row of R, G, B bytes at a time, at full size.
 // One-component pictures are delivered as RGB too. Chroma is upsampled by
@@ -150,13 +132,14 @@ std::unique_ptr<PixelBuffer> decode_memory(std::span<std::uint8_t const> bytes,
 // R, G, B bytes to RGB565 by dropping the low bits, no dithering.
 void convert_rgb_to_rgb565(std::span<std::uint8_t const> rgb, std::uint16_t* out);
 
-// Writes a picture from rows of R, G, B bytes: quality 75, library
-// defaults (YCbCr, 2 × 2 chroma subsampling, standard tables), all tables
-// written.
+// Writes a picture from rows of R, G, B bytes: by default quality 75 and
+// the library's defaults (YCbCr, 2 × 2 chroma subsampling, standard
+// tables), all tables written.
 class JpegEncoder {
 public:
     // Null when the file cannot be created or the size is not encodable.
-    static std::unique_ptr<JpegEncoder> open(WStringView path, int width, int height);
+    static std::unique_ptr<JpegEncoder> open(WStringView path, int width, int height, int quality = 75,
+        bool full_chroma = false);
     // The same appended to `out`, which must outlive the encoder.
     static std::unique_ptr<JpegEncoder> open_memory(std::vector<std::uint8_t>& out, int width, int height);
     ~JpegEncoder();

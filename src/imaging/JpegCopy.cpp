@@ -1,4 +1,7 @@
+#include "imaging/ColourProfile.h"
 #include "imaging/Exif.h"
+
+#include <cstdlib>
 #include "imaging/JpegAdapter.h"
 
 namespace qv {
@@ -7,7 +10,7 @@ PictureProblem jpeg::problem_of(int message)
 {
     switch (message) {
     case JERR_NO_SOI:
-        return PictureProblem::NotJpeg;
+        return PictureProblem::NotPicture;
     case JERR_BAD_PRECISION:
         return PictureProblem::Precision;
     case JERR_SOF_UNSUPPORTED:
@@ -30,14 +33,14 @@ char const* problem_text(PictureProblem problem)
         return "the file cannot be opened";
     case PictureProblem::Empty:
         return "the file is empty";
-    case PictureProblem::NotJpeg:
-        return "not a JPEG picture";
+    case PictureProblem::NotPicture:
+        return "not a picture in a format the program reads";
     case PictureProblem::Damaged:
         return "the picture is cut short or damaged";
     case PictureProblem::Precision:
         return "12-bit JPEG pictures are not supported";
     case PictureProblem::Unsupported:
-        return "this kind of JPEG is not supported";
+        return "this kind of picture is not supported";
     case PictureProblem::TooLarge:
         return "the picture is too large to show";
     case PictureProblem::Storage:
@@ -48,8 +51,10 @@ char const* problem_text(PictureProblem problem)
 
 namespace {
 
-// Exif blocks are APP1 segments; the library keeps them only when asked.
+// Exif blocks are APP1 segments, colour profiles APP2; the library keeps
+// them only when asked.
 constexpr int kExifMarker = JPEG_APP0 + 1;
+constexpr int kProfileMarker = JPEG_APP0 + 2;
 
 struct Probe {
     jpeg_decompress_struct cinfo {};
@@ -73,10 +78,11 @@ struct Probe {
         created = true;
         attach_source(&cinfo, source);
         jpeg_save_markers(&cinfo, kExifMarker, 0xFFFF);
+        jpeg_save_markers(&cinfo, kProfileMarker, 0xFFFF);
         return jpeg_read_header(&cinfo, TRUE) == JPEG_HEADER_OK;
     }
 
-    JpegInfo info() const
+    JpegInfo info()
     {
         JpegInfo info;
         info.width = static_cast<int>(cinfo.image_width);
@@ -105,6 +111,12 @@ struct Probe {
                     break;
                 }
             }
+        }
+        JOCTET* profile = nullptr;
+        unsigned int profile_length = 0;
+        if (jpeg_read_icc_profile(&cinfo, &profile, &profile_length) && profile) {
+            info.icc.assign(profile, profile + profile_length);
+            std::free(profile);
         }
         return info;
     }
@@ -220,7 +232,7 @@ PictureProblem transcode_sequential(WStringView picture, WStringView out)
     return PictureProblem::None;
 }
 
-PictureProblem reencode_rgb(WStringView picture, WStringView out)
+PictureProblem reencode_rgb(WStringView picture, WStringView out, SrgbConversion const* conversion)
 {
     auto reader = std::make_unique<JpegReader::Impl>();
     if (!reader->open_file(picture))
@@ -236,6 +248,8 @@ PictureProblem reencode_rgb(WStringView picture, WStringView out)
     for (int y = 0; y < height; ++y) {
         if (!reader->read_row(row.data()))
             return reader->problem();
+        if (conversion)
+            conversion->convert(row.data(), static_cast<std::size_t>(width));
         if (!writer->write_row(row.data()))
             return PictureProblem::Storage;
     }

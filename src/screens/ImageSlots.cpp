@@ -25,8 +25,8 @@ char16_t const* problem_key(PictureProblem problem)
         return u"BadMissing";
     case PictureProblem::Empty:
         return u"BadEmpty";
-    case PictureProblem::NotJpeg:
-        return u"BadNotJpeg";
+    case PictureProblem::NotPicture:
+        return u"BadNotPicture";
     case PictureProblem::Damaged:
         return u"BadDamaged";
     case PictureProblem::Precision:

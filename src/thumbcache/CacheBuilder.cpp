@@ -5,11 +5,13 @@
 #include "base/Paths.h"
 #include "imaging/Exif.h"
 #include "imaging/JpegCodec.h"
+#include "imaging/PictureFormat.h"
 #include "platform/System.h"
 #include "thumbcache/CacheFile.h"
 #include "thumbcache/CacheOwnership.h"
 #include "thumbcache/HalfEncoder.h"
 #include "thumbcache/ScratchFiles.h"
+#include "thumbcache/TranscodeBudget.h"
 
 #include <algorithm>
 #include <chrono>
@@ -23,54 +25,6 @@
 namespace qv {
 
 namespace {
-
-// A transcode holds the picture's coefficients whole, up to the limit, and
-// builds run at once: they share one limit, so that however many run, the
-// transcodes together never hold more than one may alone. A transcode that
-// finds no room waits for one to end; one alone always runs.
-class TranscodeBudget {
-public:
-    bool acquire(std::uint64_t bytes, std::uint64_t limit, std::atomic<bool> const* stop)
-    {
-        std::unique_lock lock(m_mutex);
-        while (m_held > 0 && m_held + bytes > limit) {
-            if (stop && stop->load(std::memory_order_relaxed))
-                return false;
-            // The stop flag is nobody's to signal: it is looked at now and then.
-            m_released.wait_for(lock, std::chrono::milliseconds(50));
-        }
-        m_held += bytes;
-        m_peak = std::max(m_peak, m_held);
-        return true;
-    }
-
-    void release(std::uint64_t bytes)
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_held -= bytes;
-        }
-        m_released.notify_all();
-    }
-
-    std::uint64_t take_peak()
-    {
-        std::lock_guard lock(m_mutex);
-        return std::exchange(m_peak, m_held);
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_released;
-    std::uint64_t m_held { 0 };
-    std::uint64_t m_peak { 0 };
-};
-
-TranscodeBudget& transcode_budget()
-{
-    static TranscodeBudget budget;
-    return budget;
-}
 
 constexpr int kThumbnailSize = 64;
 
@@ -139,13 +93,19 @@ public:
                 return fail(PictureProblem::Storage);
         }
         Stopwatch timer;
-        auto const probe = probe_jpeg(picture);
+        auto const probe = probe_picture(picture);
         if (probe.problem != PictureProblem::None)
             return fail(probe.problem);
         m_orientation = probe.info.orientation;
         Level source { WString(picture), {}, false };
-        if (!probe.info.direct && !prepare_copy(picture, probe.info, source))
+        if (probe.info.format != PictureFormat::Jpeg || probe.info.foreign_profile) {
+            if (!prepare_converted_copy(picture, probe.info, source))
+                return false;
+        } else if (auto const jpeg = probe_jpeg(picture); jpeg.problem != PictureProblem::None) {
+            return fail(jpeg.problem);
+        } else if (!jpeg.info.direct && !prepare_copy(picture, jpeg.info, source)) {
             return false;
+        }
         log_time(u"create copy ", timer);
         if (!build_level(source, true, true) || stopped())
             return false;
@@ -217,6 +177,24 @@ private:
         } else {
             problem = reencode_rgb(picture, m_scratch.full);
         }
+        if (problem != PictureProblem::None)
+            return fail(problem);
+        m_flags = kStoredStreamFlag;
+        source = Level { m_scratch.full, {}, false };
+        return !stopped();
+    }
+
+    // A picture of another format, or a JPEG in other colours than sRGB:
+    // its full-size stream is a JPEG copy of it, upright and in sRGB (a
+    // JPEG's keeps its Exif turn, which the readers apply as for any JPEG).
+    // Its whole decode shares the transcodes' limit.
+    bool prepare_converted_copy(WStringView picture, PictureInfo const& info, Level& source)
+    {
+        std::uint64_t const held = std::min(info.decode_bytes * 2, m_transcode_limit);
+        if (!transcode_budget().acquire(held, m_transcode_limit, m_stop))
+            return false;
+        PictureProblem const problem = write_picture_copy(picture, m_scratch.full);
+        transcode_budget().release(held);
         if (problem != PictureProblem::None)
             return fail(problem);
         m_flags = kStoredStreamFlag;

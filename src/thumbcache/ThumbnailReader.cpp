@@ -5,6 +5,7 @@
 #include "imaging/JpegCodec.h"
 #include "imaging/JpegRegion.h"
 #include "imaging/JpegTile.h"
+#include "imaging/PictureFormat.h"
 #include "imaging/Rgb565Dither.h"
 #include "thumbcache/CacheFile.h"
 
@@ -164,10 +165,10 @@ std::unique_ptr<PixelBuffer> load_thumbnail_square(WStringView cache_file, WStri
     if (!header || header->levels.empty())
         return nullptr;
     int const deepest = static_cast<int>(header->levels.size()) - 1;
-    JpegProbe const picture_probe = probe_jpeg(picture);
-    if (picture_probe.problem != PictureProblem::None)
+    auto const turn = cache_orientation(picture);
+    if (!turn)
         return nullptr;
-    int const orientation = picture_probe.info.orientation;
+    int const orientation = *turn;
 
     // The builder cut the thumbnail from the deepest level, or from the
     // full-size picture when there is no level; that level's size, from its

@@ -123,7 +123,7 @@ TEST_F(CatalogSeamTest, StatusFollowsThePictureFromBuildingToReadyOrBadWithItsRe
     EXPECT_EQ(strip_trailing_separator(directory_of(ready.cache_file)), cache_directory_of(root()));
     auto const bad = catalog.picture_status(text, root());
     EXPECT_EQ(bad.state, PictureStatus::State::Bad);
-    EXPECT_EQ(bad.problem, PictureProblem::NotJpeg);
+    EXPECT_EQ(bad.problem, PictureProblem::NotPicture);
     EXPECT_TRUE(bad.cache_file.empty());
     EXPECT_EQ(catalog.picture_status(empty, root()).problem, PictureProblem::Empty);
 }
@@ -133,12 +133,12 @@ TEST_F(CatalogSeamTest, AMarkerLeftByAnEarlierRunKeepsItsReasonUntilThePictureCh
     WString const text = not_a_picture("album/text.jpg");
     PictureProblem problem = PictureProblem::None;
     ASSERT_FALSE(build_picture_cache(text, root(), nullptr, problem));
-    ASSERT_EQ(problem, PictureProblem::NotJpeg);
+    ASSERT_EQ(problem, PictureProblem::NotPicture);
     {
         PhotoCatalog catalog(m_ini, false);
         auto const status = catalog.picture_status(text, root());
         EXPECT_EQ(status.state, PictureStatus::State::Bad);
-        EXPECT_EQ(status.problem, PictureProblem::NotJpeg);
+        EXPECT_EQ(status.problem, PictureProblem::NotPicture);
     }
     // Mended since: the marker is of the picture as it was.
     ASSERT_TRUE(test::write_jpeg(m_docs / "album" / "text.jpg", 40, 30, 1));
@@ -170,7 +170,7 @@ TEST_F(CatalogSeamTest, AFailedBuildStaysBadWithoutItsMarkerAndIsTriedAgainOnlyB
     ASSERT_TRUE(poll_until(catalog, [&] { return tried() == 1 && catalog.pending_count() == 0; }));
     auto const status = catalog.picture_status(text, root());
     EXPECT_EQ(status.state, PictureStatus::State::Bad);
-    EXPECT_EQ(status.problem, PictureProblem::NotJpeg);
+    EXPECT_EQ(status.problem, PictureProblem::NotPicture);
 
     // Asked for again, as a viewer that reloads it would: not queued.
     catalog.prioritize_picture(text, root());

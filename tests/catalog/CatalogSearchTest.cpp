@@ -158,10 +158,10 @@ TEST_F(CatalogSearchTest, ValidCachesAreKeptStaleOnesDeletedBadPicturesRetriedOn
     // back by a catalog that never built it; the good one is Ready with its
     // cache file.
     EXPECT_FALSE(is_cache_file_valid(bad_cache));
-    EXPECT_EQ(read_picture_status(bad, u"%my_documents%\\").problem, PictureProblem::NotJpeg);
+    EXPECT_EQ(read_picture_status(bad, u"%my_documents%\\").problem, PictureProblem::NotPicture);
     auto const bad_status = catalog.picture_status(bad, u"%my_documents%\\");
     EXPECT_EQ(bad_status.state, PictureStatus::State::Bad);
-    EXPECT_EQ(bad_status.problem, PictureProblem::NotJpeg);
+    EXPECT_EQ(bad_status.problem, PictureProblem::NotPicture);
     auto const good_status = catalog.picture_status(good, u"%my_documents%\\");
     EXPECT_EQ(good_status.state, PictureStatus::State::Ready);
     EXPECT_EQ(good_status.cache_file, cache_file_name(good, u"%my_documents%\\"));

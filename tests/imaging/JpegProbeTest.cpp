@@ -62,7 +62,7 @@ TEST(JpegProbe, names_what_is_wrong_with_pictures_that_cannot_be_shown)
     EXPECT_EQ(probe_jpeg(std::span<std::uint8_t const>()).problem, PictureProblem::Empty);
     std::string const text = "just some text";
     EXPECT_EQ(probe_jpeg(std::span(reinterpret_cast<std::uint8_t const*>(text.data()), text.size())).problem,
-        PictureProblem::NotJpeg);
+        PictureProblem::NotPicture);
     EXPECT_EQ(probe_jpeg(with_frame(picture, 0xC1, 12)).problem, PictureProblem::Precision);
     EXPECT_EQ(probe_jpeg(with_frame(picture, 0xC3, 8)).problem, PictureProblem::Unsupported);
     EXPECT_EQ(probe_jpeg(std::span(picture.data(), 40)).problem, PictureProblem::Damaged);

@@ -216,10 +216,10 @@ TEST_P(UnwritableMarkerTest, TheViewerShowsTheUnreadablePictureAsBadAndTheOthers
     EXPECT_EQ(centre.picture, 1);
     EXPECT_EQ(centre.state, ViewSlot::Bad);
     EXPECT_FALSE(centre.creator_ok);
-    EXPECT_EQ(centre.problem, PictureProblem::NotJpeg);
+    EXPECT_EQ(centre.problem, PictureProblem::NotPicture);
     auto const& reason = dynamic_cast<TextElement&>(*m_form->find_child(u"problemText"));
     EXPECT_TRUE(reason.visible());
-    EXPECT_EQ(reason.text(), m_store.text(u"BadNotJpeg"));
+    EXPECT_EQ(reason.text(), m_store.text(u"BadNotPicture"));
     // The catalog has given up on it, and says so.
     auto const status = catalog.picture_status(unreadable(), root());
     EXPECT_EQ(status.state, PictureStatus::State::Bad);

@@ -170,7 +170,7 @@ TEST_F(CacheBuilderTest, broken_pictures_fail_with_their_reason_leaving_nothing_
     test::write_bytes(m_dir / "text.jpg", std::string("not a picture at all"));
     EXPECT_FALSE(create_picture_cache(picture("text.jpg"), cache("text"), nullptr, &problem));
     EXPECT_FALSE(is_cache_file_valid(cache("text")));
-    EXPECT_EQ(problem, PictureProblem::NotJpeg);
+    EXPECT_EQ(problem, PictureProblem::NotPicture);
 
     // A header claiming 65500 × 65500 is refused before any decode, with
     // no cache of the size it claims.

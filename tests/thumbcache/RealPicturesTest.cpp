@@ -308,5 +308,5 @@ TEST_F(RealPicturesTest, file_creators_read_headers_only_and_learn_a_cut_picture
     test::write_bytes(m_dir / "text.jpg", std::string("hello"));
     FilePieceCreator text(picture("text.jpg"));
     EXPECT_FALSE(text.is_valid());
-    EXPECT_EQ(text.problem(), PictureProblem::NotJpeg);
+    EXPECT_EQ(text.problem(), PictureProblem::NotPicture);
 }

@@ -1,0 +1,206 @@
+// TIFF through libtiff, read from the file's bytes in memory: the first
+// page only, through the library's RGBA reader, so that every layout and
+// photometric interpretation it knows (strips or tiles, 1 to 16 bits,
+// palette, grey, YCbCr, CMYK, Lab) comes out as 8-bit RGBA.
+
+#include "imaging/FormatAdapter.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+#include <memory>
+
+namespace qv::formats {
+
+namespace {
+
+struct Source {
+    std::span<std::uint8_t const> file;
+    std::uint64_t offset { 0 };
+};
+
+Source& source_of(thandle_t handle) { return *static_cast<Source*>(handle); }
+
+tmsize_t read_proc(thandle_t handle, void* data, tmsize_t size)
+{
+    auto& source = source_of(handle);
+    if (size < 0)
+        return -1;
+    std::uint64_t const left = source.offset < source.file.size() ? source.file.size() - source.offset : 0;
+    auto const count = static_cast<std::size_t>(std::min<std::uint64_t>(left, std::uint64_t(size)));
+    if (count > 0)
+        std::memcpy(data, source.file.data() + source.offset, count);
+    source.offset += count;
+    return static_cast<tmsize_t>(count);
+}
+
+tmsize_t write_proc(thandle_t, void*, tmsize_t) { return -1; }
+
+toff_t seek_proc(thandle_t handle, toff_t offset, int whence)
+{
+    auto& source = source_of(handle);
+    std::uint64_t base = 0;
+    if (whence == SEEK_CUR)
+        base = source.offset;
+    else if (whence == SEEK_END)
+        base = source.file.size();
+    // Offsets come from the file: one past any real size fails the seek
+    // rather than wrapping around.
+    if (offset > std::uint64_t(INT64_MAX) - base)
+        return static_cast<toff_t>(-1);
+    source.offset = base + offset;
+    return source.offset;
+}
+
+int close_proc(thandle_t) { return 0; }
+toff_t size_proc(thandle_t handle) { return source_of(handle).file.size(); }
+int map_proc(thandle_t, void**, toff_t*) { return 0; }
+void unmap_proc(thandle_t, void*, toff_t) { }
+
+// The library's messages would go to stderr; a bad file is ordinary input
+// and is told through the problem instead. Handled here, the process-wide
+// handlers are never reached.
+int silence(TIFF*, void*, char const*, char const*, va_list) { return 1; }
+
+struct Closer {
+    void operator()(TIFF* tiff) const { TIFFClose(tiff); }
+};
+using TiffHandle = std::unique_ptr<TIFF, Closer>;
+
+TiffHandle open(Source& source)
+{
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (!options)
+        return nullptr;
+    TIFFOpenOptionsSetErrorHandlerExtR(options, silence, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, silence, nullptr);
+    // A strip or tile whose header claims gigabytes is refused before it is
+    // allocated; the picture's own buffer is counted by the seam.
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(kMaxDecodeBytes));
+    // "m": no mapping, the bytes are in memory already.
+    TIFF* tiff = TIFFClientOpenExt("picture", "rm", &source, read_proc, write_proc, seek_proc, close_proc,
+        size_proc, map_proc, unmap_proc, options);
+    TIFFOpenOptionsFree(options);
+    return TiffHandle(tiff);
+}
+
+int stored_orientation(TIFF* tiff)
+{
+    std::uint16_t orientation = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ORIENTATION, &orientation);
+    return orientation >= 1 && orientation <= 8 ? orientation : 1;
+}
+
+// The RGBA reader takes the first extra sample as alpha whatever it is said
+// to be, and gives it premultiplied.
+bool has_alpha(TIFF* tiff)
+{
+    std::uint16_t count = 0;
+    std::uint16_t* kinds = nullptr;
+    return TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &count, &kinds) && count > 0;
+}
+
+PictureProblem read_header(TIFF* tiff, Header& header)
+{
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height)
+        || width == 0 || height == 0)
+        return PictureProblem::Damaged;
+    // Beyond the seam's limits anyway; kept so that they fit in an int.
+    header.width = static_cast<int>(std::min<std::uint32_t>(width, INT32_MAX));
+    header.height = static_cast<int>(std::min<std::uint32_t>(height, INT32_MAX));
+    std::uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+    char message[1024] = {};
+    if (!TIFFIsCODECConfigured(compression) || !TIFFRGBAImageOK(tiff, message))
+        return PictureProblem::Unsupported;
+    header.alpha = has_alpha(tiff);
+    header.orientation = stored_orientation(tiff);
+    std::uint32_t length = 0;
+    void* profile = nullptr;
+    if (TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &length, &profile) && profile && length > 0) {
+        auto const* bytes = static_cast<std::uint8_t const*>(profile);
+        header.icc.assign(bytes, bytes + length);
+    }
+    return PictureProblem::None;
+}
+
+// Back to straight alpha, as every other format gives it.
+void unpremultiply(std::uint8_t* pixel)
+{
+    unsigned const alpha = pixel[3];
+    if (alpha == 0xFF || alpha == 0)
+        return;
+    for (int c = 0; c < 3; ++c)
+        pixel[c] = static_cast<std::uint8_t>(std::min(255u, (pixel[c] * 255u + alpha / 2) / alpha));
+}
+
+bool sniff(std::span<std::uint8_t const> head)
+{
+    if (head.size() < 4)
+        return false;
+    // Classic TIFF (42) and BigTIFF (43), in either byte order.
+    bool const little = head[0] == 'I' && head[1] == 'I' && head[3] == 0 && (head[2] == 42 || head[2] == 43);
+    bool const big = head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43);
+    return little || big;
+}
+
+PictureProblem probe(std::span<std::uint8_t const> file, Header& header)
+{
+    if (!sniff(file))
+        return PictureProblem::NotPicture;
+    Source source { file };
+    auto const tiff = open(source);
+    if (!tiff)
+        return PictureProblem::Damaged;
+    return read_header(tiff.get(), header);
+}
+
+PictureProblem decode(std::span<std::uint8_t const> file, Rgba& out)
+{
+    if (!sniff(file))
+        return PictureProblem::NotPicture;
+    Source source { file };
+    auto const tiff = open(source);
+    if (!tiff)
+        return PictureProblem::Damaged;
+    Header header;
+    if (auto const problem = read_header(tiff.get(), header); problem != PictureProblem::None)
+        return problem;
+    if (!allocate_rgba(out, header.width, header.height))
+        return PictureProblem::TooLarge;
+    out.width = header.width;
+    out.height = header.height;
+    // The reader turns the picture only as far as it must to reach the
+    // asked orientation; asking for the stored one leaves rows and columns
+    // as stored, top row first, for the seam to turn like any other.
+    auto* raster = reinterpret_cast<std::uint32_t*>(out.pixels.data());
+    if (!TIFFReadRGBAImageOriented(tiff.get(), std::uint32_t(out.width), std::uint32_t(out.height), raster,
+            header.orientation, 1))
+        return PictureProblem::Damaged;
+    // Each pixel is a 32-bit word, red in its lowest byte: the same bytes
+    // in memory only on little-endian machines.
+    std::uint8_t* pixel = out.pixels.data();
+    for (std::size_t i = 0, count = out.pixels.size() / 4; i < count; ++i, pixel += 4) {
+        std::uint32_t word;
+        std::memcpy(&word, pixel, 4);
+        pixel[0] = static_cast<std::uint8_t>(TIFFGetR(word));
+        pixel[1] = static_cast<std::uint8_t>(TIFFGetG(word));
+        pixel[2] = static_cast<std::uint8_t>(TIFFGetB(word));
+        pixel[3] = static_cast<std::uint8_t>(TIFFGetA(word));
+        if (header.alpha)
+            unpremultiply(pixel);
+    }
+    out.orientation = header.orientation;
+    out.icc = std::move(header.icc);
+    return PictureProblem::None;
+}
+
+}
+
+Adapter const kTiff { PictureFormat::Tiff, sniff, probe, decode };
+
+}

@@ -1,0 +1,11 @@
+#include "thumbcache/TranscodeBudget.h"
+
+namespace qv {
+
+TranscodeBudget& transcode_budget()
+{
+    static TranscodeBudget budget;
+    return budget;
+}
+
+}
