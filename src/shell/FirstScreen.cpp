@@ -1,6 +1,7 @@
 #include "shell/FirstScreen.h"
 
 #include "base/Log.h"
+#include "imaging/PictureFormat.h"
 #include "imaging/PixelOp.h"
 #include "skin/SkinErrors.h"
 
@@ -18,6 +19,12 @@ FirstScreen::FirstScreen(PropertiesImpl const& properties)
 {
     if (!m_form.load_form(properties, u"Main"))
         throw NodeNotFoundInSkin(u"Main");
+    // Transparent parts of pictures show the viewer's background, in their
+    // caches too, which are built from here on.
+    if (auto viewer = properties.find_node(u"Image")) {
+        auto const colour = properties.get_color(viewer, u"outside_color", SkinColor {});
+        set_picture_background({ colour.red, colour.green, colour.blue });
+    }
 }
 
 void FirstScreen::set_visible(bool visible)
