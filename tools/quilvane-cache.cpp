@@ -2,7 +2,8 @@
 // time, and looks inside them.
 //
 //   quilvane-cache build [-j N] [ROOT...]
-//                                        every *.jpg / *.jpeg under each root
+//                                        every picture under each root (JPEG, PNG,
+//                                        WebP, GIF, TIFF, HEIF, AVIF, JPEG XL, RAW)
 //                                        (default: the pictures folder and the cards),
 //                                        N at once (default: one per processor)
 //   quilvane-cache check PICTURE [ROOT]  the picture's cache file: header, sizes and checksum
@@ -27,6 +28,7 @@
 #include "catalog/NameClaims.h"
 #include "catalog/PhotoCatalog.h"
 #include "catalog/PictureStatus.h"
+#include "imaging/PictureFormat.h"
 #include "imaging/PngImage.h"
 #include "platform/Files.h"
 #include "platform/System.h"
@@ -307,7 +309,11 @@ int check(WString const& picture, WString const& root)
             header->full_stream.offset);
     if (!header->has_full_size())
         std::printf("  full size: not stored (too large to copy); level 1 is the deepest\n");
-    int const orientation = probe_jpeg(picture).info.orientation;
+    auto const probe = probe_picture(picture);
+    if (probe.problem == PictureProblem::None)
+        std::printf("  picture: %s, %d x %d%s\n", format_name(probe.info.format), probe.info.width, probe.info.height,
+            probe.info.foreign_profile ? ", converted to sRGB from its colour profile" : "");
+    int const orientation = cache_orientation(picture).value_or(1);
     if (orientation != 1)
         std::printf("  Exif orientation: %d\n", orientation);
     for (size_t k = 0; k < header->levels.size(); ++k) {

@@ -187,6 +187,19 @@ std::vector<WString> in_album_order(std::vector<WString> pictures)
     return pictures;
 }
 
+std::optional<WString> raw_companion(WStringView picture)
+{
+    WString const name = file_name_of(picture);
+    if (has_raw_extension(name))
+        return std::nullopt;
+    WString const stem = lower_stem(name);
+    WString const folder(picture.substr(0, picture.size() - name.size()));
+    for (auto const& entry : platform::list_directory(expand_path(folder)))
+        if (!entry.is_directory && has_raw_extension(entry.name) && lower_stem(entry.name) == stem)
+            return entry.name;
+    return std::nullopt;
+}
+
 std::vector<WString> album_pictures(WStringView directory) { return list_album(WString(directory)).pictures; }
 
 int album_picture_count(WStringView directory)

@@ -30,6 +30,10 @@ bool is_picture_name(WStringView name);
 // named by their full path.
 std::vector<WString> album_pictures(WStringView directory);
 
+// The RAW file a camera saved beside the picture, which the album does
+// not show on its own (its name, in the same folder); nothing when none.
+std::optional<WString> raw_companion(WStringView picture);
+
 // How many pictures album_pictures lists for `directory`, as it would list
 // them now, without opening any of them.
 int album_picture_count(WStringView directory);

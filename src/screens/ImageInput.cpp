@@ -7,6 +7,7 @@
 #include "base/Milestones.h"
 #include "base/Paths.h"
 #include "base/Registry.h"
+#include "catalog/AlbumListing.h"
 #include "catalog/PhotoCatalog.h"
 #include "platform/System.h"
 #include "platform/Window.h"
@@ -526,7 +527,9 @@ void ImageForm::refresh_info()
         if (element)
             element->set_text(text);
     };
-    set(m_info_name, facts.name);
+    // The RAW a camera saved with it is this picture too: named beside it.
+    auto const raw = raw_companion(path);
+    set(m_info_name, raw ? facts.name + u" + " + *raw : facts.name);
     set(m_info_folder, facts.folder);
     // The size the picture shows at, Exif turns included; none for one
     // that shows its broken-picture icon instead.

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -188,6 +189,27 @@ TEST_F(AlbumOrderTest, ASearchListsAlbumsByNameWithTheirFirstPictureAsCover)
     EXPECT_EQ(trip.key_picture_path, album_pictures(trip.folder_path).front());
     EXPECT_EQ(file_name_of(trip.key_picture_path), u"early.jpeg");
     EXPECT_EQ(trip.folder_size, 2);
+}
+
+}
+
+namespace {
+
+TEST_F(AlbumOrderTest, every_picture_format_counts_and_a_raw_beside_its_jpeg_shows_once)
+{
+    fs::path const album = m_docs / "Camera";
+    fs::create_directories(album);
+    for (char const* name : { "IMG_0001.CR2", "img_0001.JPG", "IMG_0002.nef", "shot.HEIC", "screen.png", "a.webp",
+             "b.gif", "c.tiff", "d.avif", "e.jxl", "notes.txt", "IMG_0003.dng", "IMG_0003.heic" })
+        test::write_bytes(album / name, std::string("x"));
+    auto const listed = names(album_pictures(docs("Camera")));
+    std::vector<std::string> sorted = listed;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, (std::vector<std::string> { "IMG_0002.nef", "IMG_0003.heic", "a.webp", "b.gif", "c.tiff",
+                          "d.avif", "e.jxl", "img_0001.JPG", "screen.png", "shot.HEIC" }));
+    EXPECT_EQ(album_picture_count(docs("Camera")), static_cast<int>(listed.size()));
+    EXPECT_EQ(raw_companion(docs("Camera\\img_0001.JPG")), WString(u"IMG_0001.CR2"));
+    EXPECT_EQ(raw_companion(docs("Camera\\screen.png")), std::nullopt);
 }
 
 }
