@@ -130,10 +130,17 @@ void finish_pixels(formats::Rgba& rgba, RgbPixels& out)
         std::uint8_t const* s = p + i * 4;
         unsigned const a = s[3];
         std::uint8_t* d = p + i * 3; // never ahead of the pixel read
-        auto blend = [a](unsigned c, unsigned under) {
-            return static_cast<std::uint8_t>((c * a + under * (255 - a) + 127) / 255);
-        };
-        std::uint8_t const r = blend(s[0], background.r), g = blend(s[1], background.g), b = blend(s[2], background.b);
+        std::uint8_t r = s[0], g = s[1], b = s[2];
+        // Most pictures are opaque throughout: their pixels only move, which
+        // saves the blend's arithmetic on every one of them.
+        if (a != 255) {
+            auto blend = [a](unsigned c, unsigned under) {
+                return static_cast<std::uint8_t>((c * a + under * (255 - a) + 127) / 255);
+            };
+            r = blend(r, background.r);
+            g = blend(g, background.g);
+            b = blend(b, background.b);
+        }
         d[0] = r;
         d[1] = g;
         d[2] = b;
@@ -307,8 +314,10 @@ PictureProblem decode_picture(std::span<std::uint8_t const> bytes, RgbPixels& ou
             return probe.problem;
         if (auto problem = adapter_of(*format)->decode(bytes, rgba); problem != PictureProblem::None)
             return problem;
-        // A decode that gave other than the probe said is the file's fault.
-        if (rgba.width < 1 || rgba.height < 1
+        // A decode that gave other than the probe said is the file's fault
+        // (a HEIF whose size property is not its coded image's, say): the
+        // probe's size is what callers lay the picture out by.
+        if (rgba.width != header.width || rgba.height != header.height
             || rgba.pixels.size() != static_cast<std::size_t>(rgba.width) * static_cast<std::size_t>(rgba.height) * 4)
             return PictureProblem::Damaged;
     }
