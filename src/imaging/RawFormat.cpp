@@ -238,6 +238,8 @@ PictureProblem develop(LibRaw& raw, Rgba& out)
     if (pixels > kMaxPicturePixels || pixels * 8 > 2 * kMaxDecodeBytes)
         return PictureProblem::TooLarge;
     raw.imgdata.params.output_bps = 8;
+    // The white balance the camera measured, as its own JPEG would have.
+    raw.imgdata.params.use_camera_wb = 1;
     if (int const status = raw.unpack(); status != LIBRAW_SUCCESS)
         return status == LIBRAW_UNSUFFICIENT_MEMORY || status == LIBRAW_TOO_BIG ? PictureProblem::TooLarge
                                                                                  : PictureProblem::Damaged;
