@@ -56,7 +56,13 @@ toff_t seek_proc(thandle_t handle, toff_t offset, int whence)
 
 int close_proc(thandle_t) { return 0; }
 toff_t size_proc(thandle_t handle) { return source_of(handle).file.size(); }
-int map_proc(thandle_t, void**, toff_t*) { return 0; }
+int map_proc(thandle_t handle, void** base, toff_t* size)
+{
+    auto& source = source_of(handle);
+    *base = const_cast<std::uint8_t*>(source.file.data());
+    *size = source.file.size();
+    return 1;
+}
 void unmap_proc(thandle_t, void*, toff_t) { }
 
 // The library's messages would go to stderr; a bad file is ordinary input
@@ -80,7 +86,7 @@ TiffHandle open(Source& source)
     // allocated; the picture's own buffer is counted by the seam.
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(kMaxDecodeBytes));
     // "m": no mapping, the bytes are in memory already.
-    TIFF* tiff = TIFFClientOpenExt("picture", "rm", &source, read_proc, write_proc, seek_proc, close_proc,
+    TIFF* tiff = TIFFClientOpenExt("picture", "r", &source, read_proc, write_proc, seek_proc, close_proc,
         size_proc, map_proc, unmap_proc, options);
     TIFFOpenOptionsFree(options);
     return TiffHandle(tiff);
