@@ -335,7 +335,30 @@ PictureProblem decode_picture(WStringView path, RgbPixels& out)
     return decode_picture(bytes, out);
 }
 
-PictureProblem write_picture_copy(WStringView picture, WStringView out)
+namespace {
+
+void halve(RgbPixels const& whole, RgbPixels& half)
+{
+    half.width = std::max(1, whole.width / 2);
+    half.height = std::max(1, whole.height / 2);
+    half.rgb.resize(static_cast<std::size_t>(half.width) * static_cast<std::size_t>(half.height) * 3);
+    std::size_t const stride = static_cast<std::size_t>(whole.width) * 3;
+    int const step_x = whole.width > 1 ? 1 : 0, step_y = whole.height > 1 ? 1 : 0;
+    for (int y = 0; y < half.height; ++y) {
+        std::uint8_t const* top = whole.rgb.data() + static_cast<std::size_t>(2 * y) * stride;
+        std::uint8_t const* bottom = top + step_y * stride;
+        std::uint8_t* d = half.rgb.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(half.width) * 3;
+        for (int x = 0; x < half.width; ++x)
+            for (int c = 0; c < 3; ++c) {
+                std::size_t const left = static_cast<std::size_t>(2 * x) * 3 + c, right = left + step_x * 3;
+                *d++ = static_cast<std::uint8_t>((top[left] + top[right] + bottom[left] + bottom[right] + 2) / 4);
+            }
+    }
+}
+
+}
+
+PictureProblem write_picture_copy(WStringView picture, WStringView out, RgbPixels* half)
 {
     std::vector<std::uint8_t> head;
     if (auto problem = read_bytes(picture, false, head); problem != PictureProblem::None)
@@ -360,7 +383,11 @@ PictureProblem write_picture_copy(WStringView picture, WStringView out)
     for (int y = 0; y < pixels.height; ++y)
         if (!encoder->write_row({ pixels.rgb.data() + static_cast<std::size_t>(y) * stride, stride }))
             return PictureProblem::Storage;
-    return encoder->finish() ? PictureProblem::None : PictureProblem::Storage;
+    if (!encoder->finish())
+        return PictureProblem::Storage;
+    if (half)
+        halve(pixels, *half);
+    return PictureProblem::None;
 }
 
 }

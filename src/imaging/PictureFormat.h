@@ -88,7 +88,9 @@ PictureProblem decode_picture(WStringView path, RgbPixels& out);
 // The sequential JPEG a picture's cache stores for it: a picture of another
 // format upright and in sRGB; a JPEG with a foreign colour profile in sRGB,
 // as it is stored (its Exif turn still applies). Quality 95 with full
-// chroma, so that screenshots and line art stay sharp.
-PictureProblem write_picture_copy(WStringView picture, WStringView out);
+// chroma, so that screenshots and line art stay sharp. With `half`, a
+// picture decoded whole also gives its next level there: each pixel the
+// mean of 2 × 2, a last odd row and column dropped, a side of one kept.
+PictureProblem write_picture_copy(WStringView picture, WStringView out, RgbPixels* half = nullptr);
 
 }

@@ -56,6 +56,9 @@ toff_t seek_proc(thandle_t handle, toff_t offset, int whence)
 
 int close_proc(thandle_t) { return 0; }
 toff_t size_proc(thandle_t handle) { return source_of(handle).file.size(); }
+// The bytes are in memory already: lent as a mapping, libtiff reads
+// strips and tiles straight from them (its unmapped read of uncompressed
+// tiles fails in 4.5).
 int map_proc(thandle_t handle, void** base, toff_t* size)
 {
     auto& source = source_of(handle);

@@ -98,8 +98,9 @@ public:
             return fail(probe.problem);
         m_orientation = probe.info.orientation;
         Level source { WString(picture), {}, false };
+        RgbPixels half;
         if (probe.info.format != PictureFormat::Jpeg || probe.info.foreign_profile) {
-            if (!prepare_converted_copy(picture, probe.info, source))
+            if (!prepare_converted_copy(picture, probe.info, source, half))
                 return false;
         } else if (auto const jpeg = probe_jpeg(picture); jpeg.problem != PictureProblem::None) {
             return fail(jpeg.problem);
@@ -107,7 +108,12 @@ public:
             return false;
         }
         log_time(u"create copy ", timer);
-        if (!build_level(source, true, true) || stopped())
+        // A picture decoded whole gave its next level already: the copy's
+        // pass only records its entry points, at the smallest scale.
+        bool const halved = !half.rgb.empty();
+        if (!build_level(source, !halved, true) || stopped())
+            return false;
+        if (halved && m_levels_count > 0 && !encode_next(half))
             return false;
         log_time(u"create cache ", timer);
         if (m_levels_count == 0) {
@@ -188,18 +194,34 @@ private:
     // its full-size stream is a JPEG copy of it, upright and in sRGB (a
     // JPEG's keeps its Exif turn, which the readers apply as for any JPEG).
     // Its whole decode shares the transcodes' limit.
-    bool prepare_converted_copy(WStringView picture, PictureInfo const& info, Level& source)
+    bool prepare_converted_copy(WStringView picture, PictureInfo const& info, Level& source, RgbPixels& half)
     {
         std::uint64_t const held = std::min(info.decode_bytes * 2, m_transcode_limit);
         if (!transcode_budget().acquire(held, m_transcode_limit, m_stop))
             return false;
-        PictureProblem const problem = write_picture_copy(picture, m_scratch.full);
+        PictureProblem const problem = write_picture_copy(picture, m_scratch.full, &half);
         transcode_budget().release(held);
         if (problem != PictureProblem::None)
             return fail(problem);
         m_flags = kStoredStreamFlag;
         source = Level { m_scratch.full, {}, false };
         return !stopped();
+    }
+
+    bool encode_next(RgbPixels const& pixels)
+    {
+        prepare_next(std::int64_t { pixels.width } * pixels.height);
+        auto next = m_next.in_memory ? JpegEncoder::open_memory(m_next.bytes, pixels.width, pixels.height)
+                                     : JpegEncoder::open(m_next.path, pixels.width, pixels.height);
+        if (!next)
+            return fail(PictureProblem::Storage);
+        auto const stride = static_cast<std::size_t>(pixels.width) * 3;
+        for (int y = 0; y < pixels.height; ++y)
+            if (!next->write_row({ pixels.rgb.data() + static_cast<std::size_t>(y) * stride, stride })) {
+                next->finish();
+                return fail(PictureProblem::Storage);
+            }
+        return next->finish() || fail(PictureProblem::Storage);
     }
 
     bool stopped() const { return m_stop && m_stop->load(std::memory_order_relaxed); }
