@@ -222,6 +222,14 @@ std::optional<PictureFormat> sniff_picture(std::span<std::uint8_t const> head)
     return std::nullopt;
 }
 
+std::optional<PictureFormat> sniff_picture_file(WStringView path)
+{
+    std::vector<std::uint8_t> head;
+    if (read_bytes(path, false, head) != PictureProblem::None)
+        return std::nullopt;
+    return sniff_picture(head);
+}
+
 bool has_picture_extension(WStringView name)
 {
     return extension_in(name, kStillExtensions) || extension_in(name, kRawExtensions);
@@ -260,10 +268,10 @@ PictureProbe probe_picture(WStringView path)
 
 std::optional<int> cache_orientation(WStringView path)
 {
-    std::vector<std::uint8_t> head;
-    if (read_bytes(path, false, head) != PictureProblem::None || !sniff_picture(head))
+    auto const format = sniff_picture_file(path);
+    if (!format)
         return std::nullopt;
-    if (!is_jpeg(head))
+    if (*format != PictureFormat::Jpeg)
         return 1;
     auto const probe = probe_jpeg(path);
     if (probe.problem != PictureProblem::None)

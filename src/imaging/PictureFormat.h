@@ -27,6 +27,8 @@ char const* format_name(PictureFormat format);
 // enough for every format). Nothing for anything else.
 inline constexpr std::size_t kSniffBytes = 64;
 std::optional<PictureFormat> sniff_picture(std::span<std::uint8_t const> head);
+// The same for a file's first bytes (a TIFF-based RAW is a TIFF here).
+std::optional<PictureFormat> sniff_picture_file(WStringView path);
 
 // Whether a file of that name is looked at as a picture (by its extension,
 // case-insensitively); its content decides what it is.

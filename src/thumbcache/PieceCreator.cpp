@@ -7,8 +7,8 @@
 #include "imaging/JpegCodec.h"
 #include "imaging/JpegEntry.h"
 #include "imaging/JpegTile.h"
+#include "imaging/PictureFormat.h"
 #include "imaging/PixelOp.h"
-#include "imaging/Rgb565Dither.h"
 
 #include <algorithm>
 
@@ -53,55 +53,21 @@ std::optional<std::vector<std::uint8_t>> read_prefix(
 
 }
 
-namespace {
-
-// Each pixel of the level averages the block of 2^shift × 2^shift pixels
-// it covers (fewer at the right and bottom edges, as the levels round up),
-// then is dithered as the viewer's tiles are.
-std::unique_ptr<PixelBuffer> shrink_to_rgb565(RgbPixels const& whole, int shift, int width, int height)
-{
-    auto buffer = PixelBuffer::create(width, height);
-    if (!buffer || (whole.width + (1 << shift) - 1) >> shift != width
-        || (whole.height + (1 << shift) - 1) >> shift != height)
-        return nullptr;
-    int const block = 1 << shift;
-    std::vector<std::uint32_t> sums(static_cast<std::size_t>(width) * 4);
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 3);
-    for (int y = 0; y < height; ++y) {
-        std::fill(sums.begin(), sums.end(), 0);
-        int const bottom = std::min(whole.height, (y + 1) * block);
-        for (int sy = y * block; sy < bottom; ++sy) {
-            std::uint8_t const* source = whole.rgb.data() + static_cast<std::size_t>(sy) * whole.width * 3;
-            for (int sx = 0; sx < whole.width; ++sx) {
-                std::uint32_t* sum = &sums[static_cast<std::size_t>(sx >> shift) * 4];
-                sum[0] += source[3 * sx];
-                sum[1] += source[3 * sx + 1];
-                sum[2] += source[3 * sx + 2];
-                sum[3] += 1;
-            }
-        }
-        for (int x = 0; x < width; ++x)
-            for (int c = 0; c < 3; ++c) {
-                auto const* sum = &sums[static_cast<std::size_t>(x) * 4];
-                row[static_cast<std::size_t>(x) * 3 + c] = static_cast<std::uint8_t>((sum[c] + sum[3] / 2) / sum[3]);
-            }
-        dither_row_to_rgb565(row.data(), static_cast<std::size_t>(width), 3, buffer->row(y), 0, y);
-    }
-    return buffer;
-}
-
-}
-
 int PieceCreator::top_level() const { return level_count(std::max(width(), height())); }
 
 FilePieceCreator::FilePieceCreator(WStringView picture)
     : m_picture(picture)
 {
-    auto const probe = probe_picture(picture);
+    // Made on the screen's thread, from headers only. A picture of another
+    // format is decoded whole, which is its cache builder's work: the viewer
+    // shows it once that is done (built ahead of the others), as no picture
+    // meanwhile rather than a broken one.
+    if (auto const format = sniff_picture_file(picture); format && *format != PictureFormat::Jpeg)
+        return;
+    auto const probe = probe_jpeg(picture);
     m_problem = probe.problem;
     if (m_problem != PictureProblem::None)
         return;
-    m_other_format = probe.info.format != PictureFormat::Jpeg;
     m_width = probe.info.width;
     m_height = probe.info.height;
     m_orientation = probe.info.orientation;
@@ -121,37 +87,22 @@ bool FilePieceCreator::level_size(int level, int& width, int& height)
     return true;
 }
 
-bool FilePieceCreator::decode_level(int level)
-{
-    int const shift = m_top_level - level;
-    if (shift > 3)
-        return false; // the JPEG library scales down to 1/8 at most
-    m_decoded_level = -1;
-    if (!m_other_format) {
-        m_decoded = decode_scaled(m_picture, 1 << shift, &m_problem);
-    } else {
-        if (m_whole.rgb.empty()) {
-            m_problem = decode_picture(m_picture, m_whole);
-            if (m_problem != PictureProblem::None)
-                return false;
-        }
-        int width = 0, height = 0;
-        level_size(level, width, height);
-        m_decoded = shrink_to_rgb565(m_whole, shift, width, height);
-    }
-    if (!m_decoded)
-        return false;
-    m_decoded_level = level;
-    return true;
-}
-
 bool FilePieceCreator::create_piece(int level, int column, int row, std::unique_ptr<PixelBuffer>& tile)
 {
     if (!m_valid || level < 0 || level > m_top_level)
         return false;
-    if (level != m_decoded_level && !decode_level(level)) {
-        m_valid = false;
-        return false;
+    if (level != m_decoded_level) {
+        int shift = m_top_level - level;
+        if (shift > 3) {
+            m_valid = false; // the library scales down to 1/8 at most
+            return false;
+        }
+        m_decoded = decode_scaled(m_picture, 1 << shift, &m_problem);
+        m_decoded_level = m_decoded ? level : -1;
+        if (!m_decoded) {
+            m_valid = false;
+            return false;
+        }
     }
     int x = kTileSide * column, y = kTileSide * row;
     if (column < 0 || row < 0 || x >= m_decoded->width() || y >= m_decoded->height())

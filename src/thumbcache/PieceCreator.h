@@ -7,7 +7,6 @@
 
 #include "core/WString.h"
 #include "imaging/JpegCodec.h"
-#include "imaging/PictureFormat.h"
 #include "imaging/PixelBuffer.h"
 #include "thumbcache/CacheFile.h"
 
@@ -58,13 +57,7 @@ public:
     bool is_valid() const override { return m_valid; }
 
 private:
-    bool decode_level(int level);
-
     WString m_picture;
-    // A picture of another format than JPEG, decoded whole once, upright:
-    // its levels are halvings of it.
-    bool m_other_format { false };
-    RgbPixels m_whole;
     int m_width { 0 };
     int m_height { 0 };
     int m_top_level { 0 };
