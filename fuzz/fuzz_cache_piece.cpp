@@ -48,6 +48,13 @@ struct Fixture {
             c = c == '\\' ? '/' : c;
         cache = name;
     }
+
+    // libFuzzer ends by exit(): the folder goes with the static fixture.
+    ~Fixture()
+    {
+        std::error_code ignored;
+        fs::remove_all(dir, ignored);
+    }
 };
 
 Fixture& fixture()
