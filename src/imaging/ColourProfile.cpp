@@ -109,6 +109,29 @@ void SrgbConversion::convert(std::uint8_t* pixels, std::size_t count) const
     }
 }
 
+std::vector<std::uint8_t> rgb_profile(Chromaticities const& c, ToneCurve curve)
+{
+    silence_lcms();
+    cmsCIExyY const white { c.white_x, c.white_y, 1 };
+    cmsCIExyYTRIPLE const primaries { { c.red_x, c.red_y, 1 }, { c.green_x, c.green_y, 1 }, { c.blue_x, c.blue_y, 1 } };
+    // IEC 61966-2-1's curve as lcms2's parametric type 4.
+    double const srgb[5] = { 2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045 };
+    cmsToneCurve* tone = curve == ToneCurve::Srgb ? cmsBuildParametricToneCurve(nullptr, 4, srgb)
+                                                  : cmsBuildGamma(nullptr, curve == ToneCurve::Gamma22 ? 2.2 : 2.8);
+    if (!tone)
+        return {};
+    cmsToneCurve* curves[3] = { tone, tone, tone };
+    Profile profile(cmsCreateRGBProfile(&white, &primaries, curves));
+    cmsFreeToneCurve(tone);
+    cmsUInt32Number size = 0;
+    if (!profile.handle || !cmsSaveProfileToMem(profile.handle, nullptr, &size) || size == 0)
+        return {};
+    std::vector<std::uint8_t> bytes(size);
+    if (!cmsSaveProfileToMem(profile.handle, bytes.data(), &size))
+        return {};
+    return bytes;
+}
+
 bool is_foreign_profile(std::span<std::uint8_t const> icc)
 {
     return SrgbConversion::from_profile(icc, PixelLayout::Rgb) != nullptr;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 namespace qv {
 
@@ -29,6 +30,15 @@ private:
     explicit SrgbConversion(void* transform);
     void* m_transform;
 };
+
+// An ICC profile for RGB described by its primaries and white point (CIE
+// x, y) and one of these curves, as video-style colour descriptions (HEIF
+// and AVIF "nclx") give them. Empty when lcms2 cannot make it.
+enum class ToneCurve { Srgb, Gamma22, Gamma28 };
+struct Chromaticities {
+    double red_x, red_y, green_x, green_y, blue_x, blue_y, white_x, white_y;
+};
+std::vector<std::uint8_t> rgb_profile(Chromaticities const& c, ToneCurve curve);
 
 // Whether a picture with this profile needs its colours converted.
 bool is_foreign_profile(std::span<std::uint8_t const> icc);

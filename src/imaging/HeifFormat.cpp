@@ -6,6 +6,7 @@
 // Threads: one heif_context per call, nothing shared but the library's
 // own registry of decoders, which heif_init fills once.
 
+#include "imaging/ColourProfile.h"
 #include "imaging/FormatAdapter.h"
 
 #include <libheif/heif.h>
@@ -139,9 +140,45 @@ PictureProblem open_primary(std::span<std::uint8_t const> file, Primary& primary
     return primary.handle ? PictureProblem::None : PictureProblem::Damaged;
 }
 
+// AVIF and some HEIF say their colours as video does ("nclx"): primaries
+// and a transfer curve. Those of sRGB's primaries need nothing; wide ones
+// (Display P3, BT.2020) become a profile the seam converts from. HDR
+// curves (PQ, HLG) are left: they are no 8-bit picture's.
+std::vector<std::uint8_t> nclx_profile(heif_image_handle const* handle)
+{
+    heif_color_profile_nclx* nclx = nullptr;
+    if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok || !nclx)
+        return {};
+    std::unique_ptr<heif_color_profile_nclx, void (*)(heif_color_profile_nclx*)> owned(nclx,
+        heif_nclx_color_profile_free);
+    auto const primaries = static_cast<int>(nclx->color_primaries);
+    if (primaries == 1 || primaries == 2) // BT.709 (sRGB's), or unspecified
+        return {};
+    ToneCurve curve;
+    switch (static_cast<int>(nclx->transfer_characteristics)) {
+    case 1: case 2: case 6: case 13: case 14: case 15:
+        curve = ToneCurve::Srgb;
+        break;
+    case 4:
+        curve = ToneCurve::Gamma22;
+        break;
+    case 5:
+        curve = ToneCurve::Gamma28;
+        break;
+    default:
+        return {};
+    }
+    return rgb_profile({ nclx->color_primary_red_x, nclx->color_primary_red_y, nclx->color_primary_green_x,
+                           nclx->color_primary_green_y, nclx->color_primary_blue_x, nclx->color_primary_blue_y,
+                           nclx->color_primary_white_x, nclx->color_primary_white_y },
+        curve);
+}
+
 std::vector<std::uint8_t> icc_profile(heif_image_handle const* handle)
 {
     auto const type = heif_image_handle_get_color_profile_type(handle);
+    if (type == heif_color_profile_type_nclx)
+        return nclx_profile(handle);
     if (type != heif_color_profile_type_prof && type != heif_color_profile_type_rICC)
         return {};
     std::size_t const size = heif_image_handle_get_raw_color_profile_size(handle);
