@@ -147,10 +147,12 @@ PictureProblem open_primary(std::span<std::uint8_t const> file, Primary& primary
 std::vector<std::uint8_t> nclx_profile(heif_image_handle const* handle)
 {
     heif_color_profile_nclx* nclx = nullptr;
-    if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok || !nclx)
-        return {};
+    auto const error = heif_image_handle_get_nclx_color_profile(handle, &nclx);
+    // Freed whatever the answer: the library may fail after allocating it.
     std::unique_ptr<heif_color_profile_nclx, void (*)(heif_color_profile_nclx*)> owned(nclx,
         heif_nclx_color_profile_free);
+    if (error.code != heif_error_Ok || !nclx)
+        return {};
     auto const primaries = static_cast<int>(nclx->color_primaries);
     if (primaries == 1 || primaries == 2) // BT.709 (sRGB's), or unspecified
         return {};
