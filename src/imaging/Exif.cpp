@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <vector>
 
 namespace qv {
 
@@ -165,6 +166,16 @@ void orient(int orientation, Element const* stored, std::ptrdiff_t stored_row_el
     }
 }
 
+}
+
+int exif_orientation_of_block(std::span<std::uint8_t const> exif)
+{
+    static constexpr std::uint8_t prefix[] { 'E', 'x', 'i', 'f', 0, 0 };
+    if (exif.size() >= sizeof prefix && std::equal(std::begin(prefix), std::end(prefix), exif.begin()))
+        return exif_orientation(exif);
+    std::vector<std::uint8_t> block(std::begin(prefix), std::end(prefix));
+    block.insert(block.end(), exif.begin(), exif.end());
+    return exif_orientation(block);
 }
 
 int exif_orientation(std::span<std::uint8_t const> app1)

@@ -35,6 +35,10 @@ class ByteSource;
 // the block; nothing past it (the link to the next IFD) is needed or read.
 int exif_orientation(std::span<std::uint8_t const> app1);
 
+// The same for an Exif block as other formats carry it (PNG eXIf, WebP
+// EXIF): a bare TIFF block, or one that kept the "Exif\0\0" in front.
+int exif_orientation_of_block(std::span<std::uint8_t const> exif);
+
 // When the picture was taken, as the camera's clock said: local time, no
 // zone.
 struct ExifDateTime {

@@ -19,19 +19,6 @@ namespace {
 
 constexpr std::array<std::uint8_t, 8> kSignature { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n' };
 
-// The Exif orientation of an eXIf payload. The chunk holds a bare TIFF
-// block, but some writers keep the "Exif\0\0" of a JPEG's APP1 in front,
-// which is what exif_orientation reads.
-int orientation_of(std::span<std::uint8_t const> exif)
-{
-    static constexpr std::uint8_t prefix[] { 'E', 'x', 'i', 'f', 0, 0 };
-    if (exif.size() >= sizeof prefix && std::equal(std::begin(prefix), std::end(prefix), exif.begin()))
-        return exif_orientation(exif);
-    std::vector<std::uint8_t> block(std::begin(prefix), std::end(prefix));
-    block.insert(block.end(), exif.begin(), exif.end());
-    return exif_orientation(block);
-}
-
 std::uint32_t big_endian(std::uint8_t const* p)
 {
     return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
@@ -49,7 +36,7 @@ int file_orientation(std::span<std::uint8_t const> file)
         if (length > file.size() - at - 12)
             return 1;
         if (std::memcmp(type, "eXIf", 4) == 0)
-            return orientation_of(file.subspan(at + 8, length));
+            return exif_orientation_of_block(file.subspan(at + 8, length));
         if (std::memcmp(type, "IEND", 4) == 0)
             return 1;
         at += 12 + std::size_t(length);

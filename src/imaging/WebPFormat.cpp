@@ -17,18 +17,6 @@ namespace qv::formats {
 
 namespace {
 
-// The chunk holds a bare TIFF block, but some writers keep the "Exif\0\0"
-// of a JPEG's APP1 in front, which is what exif_orientation reads.
-int orientation_of(std::span<std::uint8_t const> exif)
-{
-    static constexpr std::uint8_t prefix[] { 'E', 'x', 'i', 'f', 0, 0 };
-    if (exif.size() >= sizeof prefix && std::equal(std::begin(prefix), std::end(prefix), exif.begin()))
-        return exif_orientation(exif);
-    std::vector<std::uint8_t> block(std::begin(prefix), std::end(prefix));
-    block.insert(block.end(), exif.begin(), exif.end());
-    return exif_orientation(block);
-}
-
 PictureProblem problem_of(VP8StatusCode status)
 {
     switch (status) {
@@ -78,7 +66,7 @@ PictureProblem read_header(std::span<std::uint8_t const> file, Header& header, b
         WebPDemuxReleaseChunkIterator(&chunk);
     }
     if ((flags & EXIF_FLAG) && WebPDemuxGetChunk(demux.get(), "EXIF", 1, &chunk)) {
-        header.orientation = orientation_of({ chunk.chunk.bytes, chunk.chunk.size });
+        header.orientation = exif_orientation_of_block({ chunk.chunk.bytes, chunk.chunk.size });
         WebPDemuxReleaseChunkIterator(&chunk);
     }
     return PictureProblem::None;
