@@ -442,7 +442,8 @@ int main(int argc, char** argv)
                 seconds_of([&] { return decode_picture(program(picture), pixels) == PictureProblem::None; }, ok));
             pixels = {};
             write_copy = std::min(write_copy, seconds_of([&] {
-                return write_picture_copy(program(picture), program(copy)) == PictureProblem::None;
+                PictureCopy made;
+                return make_picture_copy(program(picture), made) == PictureProblem::None;
             }, ok));
             build = std::min(build, seconds_of([&] { return create_picture_cache(program(picture), cache); }, ok));
         }
@@ -462,7 +463,7 @@ int main(int argc, char** argv)
         std::fflush(stdout);
     }
     std::printf("decode: the library's own, to RGB; + encode: that and one libjpeg-turbo encode at quality 95, 4:4:4;\n"
-                "seam: decode_picture; copy: write_picture_copy; build: create_picture_cache;\n"
+                "seam: decode_picture; copy: make_picture_copy; build: create_picture_cache;\n"
                 "ratio: build / (decode + encode), goal at most %.2f; best of %d rounds each, processor time;\n"
                 "peak MB: a build in a process of its own, beside the library's whole decode in one\n",
         kGoal, kRounds);

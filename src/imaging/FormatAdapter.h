@@ -23,10 +23,14 @@ struct Header {
     std::vector<std::uint8_t> icc; // the embedded profile, when the probe sees one
 };
 
-// 8-bit RGBA, width × 4 bytes per row, alpha 255 where opaque, as stored.
+// 8-bit RGBA, width × 4 bytes per row, alpha 255 where opaque, as stored;
+// or RGB, width × 3 bytes per row, from a decoder that knows the picture
+// has no alpha: a photo then skips a fourth byte per pixel and the pass
+// that drops it again.
 struct Rgba {
     int width { 0 };
     int height { 0 };
+    int channels { 4 }; // 3 or 4
     std::vector<std::uint8_t> pixels;
     int orientation { 1 };
     std::vector<std::uint8_t> icc;
@@ -53,7 +57,8 @@ extern Adapter const kRaw;
 // their files tell them apart where the first bytes cannot.
 bool is_camera_raw(std::span<std::uint8_t const> file);
 
-// The 8-bit RGBA buffer for a decode, or false when its size is refused.
-bool allocate_rgba(Rgba& out, int width, int height);
+// The 8-bit buffer for a decode (opaque where RGBA), or false when its
+// size is refused.
+bool allocate_rgba(Rgba& out, int width, int height, int channels = 4);
 
 }

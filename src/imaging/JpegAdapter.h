@@ -7,6 +7,7 @@
 
 #include "base/FileStream.h"
 #include "imaging/JpegCodec.h"
+#include "imaging/JpegEncodeEntries.h"
 #include "imaging/JpegHuffman.h"
 #include "imaging/JpegLibrary.h"
 
@@ -196,6 +197,7 @@ struct JpegEncoder::Impl {
     Destination destination;
     FileStream file;
     std::vector<std::uint8_t>* memory { nullptr }; // written here instead of to `file`
+    std::unique_ptr<EncodeEntries> counter;        // counts a copy's entry points
     std::uint8_t buffer[kWriteBufferSize];
     bool created { false };
     bool started { false };
@@ -279,6 +281,8 @@ struct JpegEncoder::Impl {
             cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = 1;
         jpeg_start_compress(&cinfo, TRUE);
         started = true;
+        if (counter && !counter->install(&cinfo))
+            counter.reset();
         return true;
     }
 

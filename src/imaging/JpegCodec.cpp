@@ -211,6 +211,20 @@ std::unique_ptr<JpegEncoder> JpegEncoder::open_memory(std::vector<std::uint8_t>&
     return std::unique_ptr<JpegEncoder>(new JpegEncoder(std::move(impl)));
 }
 
+std::unique_ptr<JpegEncoder> JpegEncoder::open_copy(std::vector<std::uint8_t>& out, int width, int height)
+{
+    if (width < 1 || height < 1 || width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION)
+        return nullptr;
+    auto impl = std::make_unique<Impl>();
+    impl->memory = &out;
+    // Most photos come to less; a larger one grows the bytes as needed.
+    out.reserve(out.size() + static_cast<std::size_t>(width) * static_cast<std::size_t>(height) / 2);
+    impl->counter = std::make_unique<EncodeEntries>();
+    if (!impl->start(width, height, 95, true))
+        return nullptr;
+    return std::unique_ptr<JpegEncoder>(new JpegEncoder(std::move(impl)));
+}
+
 bool JpegEncoder::write_row(std::span<std::uint8_t const> rgb)
 {
     if (rgb.size() < static_cast<std::size_t>(m_impl->cinfo.image_width) * 3)
@@ -219,5 +233,12 @@ bool JpegEncoder::write_row(std::span<std::uint8_t const> rgb)
 }
 
 bool JpegEncoder::finish() { return m_impl->finish(); }
+
+std::optional<std::vector<JpegEntry>> JpegEncoder::entries() const
+{
+    if (!m_impl->counter || m_impl->started || m_impl->failed || !m_impl->memory)
+        return std::nullopt;
+    return m_impl->counter->entries(*m_impl->memory);
+}
 
 }

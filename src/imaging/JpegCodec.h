@@ -5,11 +5,13 @@
 // result), never a stopped process.
 
 #include "core/WString.h"
+#include "imaging/JpegEntry.h"
 #include "imaging/PictureProblem.h"
 #include "imaging/PixelBuffer.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -142,6 +144,9 @@ public:
         bool full_chroma = false);
     // The same appended to `out`, which must outlive the encoder.
     static std::unique_ptr<JpegEncoder> open_memory(std::vector<std::uint8_t>& out, int width, int height);
+    // The full-size copy of a picture decoded whole: quality 95, full
+    // chroma, in `out`, its entry points counted as it is encoded.
+    static std::unique_ptr<JpegEncoder> open_copy(std::vector<std::uint8_t>& out, int width, int height);
     ~JpegEncoder();
     JpegEncoder(JpegEncoder const&) = delete;
     JpegEncoder& operator=(JpegEncoder const&) = delete;
@@ -151,6 +156,9 @@ public:
     // Completes and closes the file (or the bytes); false when it was not
     // all written.
     bool finish();
+    // After finish, a copy's entry points; nullopt for other encoders and
+    // when they could not be counted.
+    std::optional<std::vector<JpegEntry>> entries() const;
 
     struct Impl;
 

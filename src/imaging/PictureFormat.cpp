@@ -120,12 +120,9 @@ PictureProbe from_jpeg(JpegProbe const& jpeg)
     return probe;
 }
 
-// RGBA over the background, as RGB in the same bytes; then turned upright.
-void finish_pixels(formats::Rgba& rgba, RgbPixels& out)
+void compose_over_background(std::uint8_t* p, std::size_t count)
 {
     auto const background = picture_background();
-    std::size_t const count = rgba.pixels.size() / 4;
-    std::uint8_t* p = rgba.pixels.data();
     for (std::size_t i = 0; i < count; ++i) {
         std::uint8_t const* s = p + i * 4;
         unsigned const a = s[3];
@@ -145,6 +142,15 @@ void finish_pixels(formats::Rgba& rgba, RgbPixels& out)
         d[1] = g;
         d[2] = b;
     }
+}
+
+// RGBA over the background, as RGB in the same bytes; then, whatever the
+// decoder gave, turned upright.
+void finish_pixels(formats::Rgba& rgba, RgbPixels& out)
+{
+    std::size_t const count = rgba.pixels.size() / static_cast<std::size_t>(rgba.channels);
+    if (rgba.channels == 4)
+        compose_over_background(rgba.pixels.data(), count);
     rgba.pixels.resize(count * 3);
     int const orientation = rgba.orientation >= 2 && rgba.orientation <= 8 ? rgba.orientation : 1;
     bool const swaps = orientation_swaps_sides(orientation);
@@ -167,20 +173,12 @@ PictureProblem decode_jpeg(std::span<std::uint8_t const> bytes, formats::Rgba& o
     auto reader = JpegReader::open_memory(bytes);
     if (!reader)
         return PictureProblem::Damaged;
-    if (!formats::allocate_rgba(out, reader->width(), reader->height()))
+    if (!formats::allocate_rgba(out, reader->width(), reader->height(), 3))
         return PictureProblem::TooLarge;
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(reader->width()) * 3);
-    for (int y = 0; y < reader->height(); ++y) {
-        if (!reader->read_row(row))
+    std::size_t const stride = static_cast<std::size_t>(out.width) * 3;
+    for (int y = 0; y < reader->height(); ++y)
+        if (!reader->read_row({ out.pixels.data() + static_cast<std::size_t>(y) * stride, stride }))
             return PictureProblem::Damaged;
-        std::uint8_t* d = out.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(out.width) * 4;
-        for (int x = 0; x < out.width; ++x) {
-            d[4 * x] = row[3 * x];
-            d[4 * x + 1] = row[3 * x + 1];
-            d[4 * x + 2] = row[3 * x + 2];
-            d[4 * x + 3] = 255;
-        }
-    }
     out.orientation = probe.info.orientation;
     if (probe.info.components == 3)
         out.icc = probe.info.icc;
@@ -291,17 +289,19 @@ Background picture_background()
         static_cast<std::uint8_t>(packed) };
 }
 
-bool formats::allocate_rgba(Rgba& out, int width, int height)
+bool formats::allocate_rgba(Rgba& out, int width, int height, int channels)
 {
-    if (!within_limits(width, height))
+    if (!within_limits(width, height) || (channels != 3 && channels != 4))
         return false;
     try {
-        out.pixels.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4, 255);
+        out.pixels.assign(
+            static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * static_cast<std::size_t>(channels), 255);
     } catch (std::bad_alloc const&) {
         return false;
     }
     out.width = width;
     out.height = height;
+    out.channels = channels;
     return true;
 }
 
@@ -326,11 +326,15 @@ PictureProblem decode_picture(std::span<std::uint8_t const> bytes, RgbPixels& ou
         // (a HEIF whose size property is not its coded image's, say): the
         // probe's size is what callers lay the picture out by.
         if (rgba.width != header.width || rgba.height != header.height
-            || rgba.pixels.size() != static_cast<std::size_t>(rgba.width) * static_cast<std::size_t>(rgba.height) * 4)
+            || (rgba.channels != 3 && rgba.channels != 4)
+            || rgba.pixels.size()
+                != static_cast<std::size_t>(rgba.width) * static_cast<std::size_t>(rgba.height)
+                    * static_cast<std::size_t>(rgba.channels))
             return PictureProblem::Damaged;
     }
-    if (auto conversion = SrgbConversion::from_profile(rgba.icc, PixelLayout::Rgba))
-        conversion->convert(rgba.pixels.data(), rgba.pixels.size() / 4);
+    auto const layout = rgba.channels == 4 ? PixelLayout::Rgba : PixelLayout::Rgb;
+    if (auto conversion = SrgbConversion::from_profile(rgba.icc, layout))
+        conversion->convert(rgba.pixels.data(), rgba.pixels.size() / static_cast<std::size_t>(rgba.channels));
     finish_pixels(rgba, out);
     return PictureProblem::None;
 }
@@ -345,57 +349,81 @@ PictureProblem decode_picture(WStringView path, RgbPixels& out)
 
 namespace {
 
-void halve(RgbPixels const& whole, RgbPixels& half)
-{
-    half.width = std::max(1, whole.width / 2);
-    half.height = std::max(1, whole.height / 2);
-    half.rgb.resize(static_cast<std::size_t>(half.width) * static_cast<std::size_t>(half.height) * 3);
-    std::size_t const stride = static_cast<std::size_t>(whole.width) * 3;
-    int const step_x = whole.width > 1 ? 1 : 0, step_y = whole.height > 1 ? 1 : 0;
-    for (int y = 0; y < half.height; ++y) {
-        std::uint8_t const* top = whole.rgb.data() + static_cast<std::size_t>(2 * y) * stride;
-        std::uint8_t const* bottom = top + step_y * stride;
-        std::uint8_t* d = half.rgb.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(half.width) * 3;
-        for (int x = 0; x < half.width; ++x)
-            for (int c = 0; c < 3; ++c) {
-                std::size_t const left = static_cast<std::size_t>(2 * x) * 3 + c, right = left + step_x * 3;
-                *d++ = static_cast<std::uint8_t>((top[left] + top[right] + bottom[left] + bottom[right] + 2) / 4);
-            }
+// The next level, made a row at a time while the rows are still in the
+// cache from their encode: each row pair summed first, in a loop the
+// compiler vectorises, then the sums of neighbouring pixels.
+class Halver {
+public:
+    Halver(RgbPixels const& whole, RgbPixels& half)
+        : m_whole(whole)
+        , m_half(half)
+        , m_stride(static_cast<std::size_t>(whole.width) * 3)
+        , m_sums(m_stride)
+    {
+        half.width = std::max(1, whole.width / 2);
+        half.height = std::max(1, whole.height / 2);
+        half.rgb.resize(static_cast<std::size_t>(half.width) * static_cast<std::size_t>(half.height) * 3);
     }
-}
+
+    // After whole row `y` is done: the half row it completes, if any.
+    void row_done(int y)
+    {
+        int const row = y / 2;
+        bool const last = m_whole.height == 1 || y % 2 == 1;
+        if (!last || row >= m_half.height)
+            return;
+        std::uint8_t const* top = m_whole.rgb.data() + static_cast<std::size_t>(2 * row) * m_stride;
+        std::uint8_t const* bottom = m_whole.height > 1 ? top + m_stride : top;
+        for (std::size_t i = 0; i < m_stride; ++i)
+            m_sums[i] = static_cast<std::uint16_t>(top[i] + bottom[i]);
+        std::size_t const right = m_whole.width > 1 ? 3 : 0;
+        std::uint8_t* d = m_half.rgb.data() + static_cast<std::size_t>(row) * static_cast<std::size_t>(m_half.width) * 3;
+        std::uint16_t const* s = m_sums.data();
+        for (int x = 0; x < m_half.width; ++x, s += 6, d += 3)
+            for (std::size_t c = 0; c < 3; ++c)
+                d[c] = static_cast<std::uint8_t>((s[c] + s[c + right] + 2) >> 2);
+    }
+
+private:
+    RgbPixels const& m_whole;
+    RgbPixels& m_half;
+    std::size_t m_stride;
+    std::vector<std::uint16_t> m_sums;
+};
 
 }
 
-PictureProblem write_picture_copy(WStringView picture, WStringView out, RgbPixels* half)
+PictureProblem make_picture_copy(WStringView picture, PictureCopy& copy)
 {
-    std::vector<std::uint8_t> head;
-    if (auto problem = read_bytes(picture, false, head); problem != PictureProblem::None)
-        return problem;
-    if (is_jpeg(head)) {
-        // Streamed row by row: a JPEG's copy never holds the whole picture.
-        auto const probe = probe_jpeg(picture);
-        if (probe.problem != PictureProblem::None)
-            return probe.problem;
-        auto const conversion = probe.info.components == 3
-            ? SrgbConversion::from_profile(probe.info.icc, PixelLayout::Rgb)
-            : nullptr;
-        return reencode_rgb(picture, out, conversion.get());
-    }
     RgbPixels pixels;
     if (auto problem = decode_picture(picture, pixels); problem != PictureProblem::None)
         return problem;
-    auto encoder = JpegEncoder::open(out, pixels.width, pixels.height, 95, true);
+    copy.jpeg.clear();
+    auto encoder = JpegEncoder::open_copy(copy.jpeg, pixels.width, pixels.height);
     if (!encoder)
-        return PictureProblem::Storage;
+        return PictureProblem::TooLarge;
+    Halver halver(pixels, copy.half);
     auto const stride = static_cast<std::size_t>(pixels.width) * 3;
-    for (int y = 0; y < pixels.height; ++y)
+    for (int y = 0; y < pixels.height; ++y) {
         if (!encoder->write_row({ pixels.rgb.data() + static_cast<std::size_t>(y) * stride, stride }))
             return PictureProblem::Storage;
+        halver.row_done(y);
+    }
     if (!encoder->finish())
         return PictureProblem::Storage;
-    if (half)
-        halve(pixels, *half);
+    copy.entries = encoder->entries();
     return PictureProblem::None;
+}
+
+PictureProblem write_jpeg_copy(WStringView picture, WStringView out)
+{
+    auto const probe = probe_jpeg(picture);
+    if (probe.problem != PictureProblem::None)
+        return probe.problem;
+    auto const conversion = probe.info.components == 3
+        ? SrgbConversion::from_profile(probe.info.icc, PixelLayout::Rgb)
+        : nullptr;
+    return reencode_rgb(picture, out, conversion.get());
 }
 
 }

@@ -8,6 +8,7 @@
 // cache, so that thumbnails, levels and tiles work the same for all.
 
 #include "core/WString.h"
+#include "imaging/JpegEntry.h"
 #include "imaging/PictureProblem.h"
 
 #include <cstdint>
@@ -90,9 +91,21 @@ PictureProblem decode_picture(WStringView path, RgbPixels& out);
 // The sequential JPEG a picture's cache stores for it: a picture of another
 // format upright and in sRGB; a JPEG with a foreign colour profile in sRGB,
 // as it is stored (its Exif turn still applies). Quality 95 with full
-// chroma, so that screenshots and line art stay sharp. With `half`, a
-// picture decoded whole also gives its next level there: each pixel the
-// mean of 2 × 2, a last odd row and column dropped, a side of one kept.
-PictureProblem write_picture_copy(WStringView picture, WStringView out, RgbPixels* half = nullptr);
+// chroma, so that screenshots and line art stay sharp. A JPEG's is streamed
+// into the file `out` row by row (NotPicture for other formats).
+PictureProblem write_jpeg_copy(WStringView picture, WStringView out);
+
+// A picture of another format than JPEG is decoded whole: its copy is made
+// in memory, with what that decode gives besides.
+struct PictureCopy {
+    std::vector<std::uint8_t> jpeg;
+    // Its entry points, counted while it was encoded; nothing when they
+    // must be found by decoding the copy.
+    std::optional<std::vector<JpegEntry>> entries;
+    // Its next level: each pixel the mean of 2 × 2, a last odd row and
+    // column dropped, a side of one kept.
+    RgbPixels half;
+};
+PictureProblem make_picture_copy(WStringView picture, PictureCopy& copy);
 
 }

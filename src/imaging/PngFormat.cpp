@@ -1,5 +1,6 @@
 // PNG through libpng, read from the file's bytes in memory. Every kind of
-// PNG (palette, grey, 16-bit, tRNS, interlaced) leaves here as 8-bit RGBA.
+// PNG (palette, grey, 16-bit, tRNS, interlaced) leaves here as 8-bit RGBA,
+// or RGB when it has no transparency.
 // libpng reports a fatal error by jumping back to the setjmp of the call
 // that armed it, so each such call keeps no destructible locals of its own.
 
@@ -118,7 +119,8 @@ struct Reader {
     }
 
     // Colour and gamma stay as stored: the seam converts with the profile.
-    bool set_rgba_output()
+    // A picture without transparency comes as RGB.
+    bool set_output(int channels)
     {
         if (setjmp(png_jmpbuf(png)))
             return false;
@@ -129,10 +131,11 @@ struct Reader {
         png_set_strip_16(png);
 #endif
         png_set_gray_to_rgb(png);
-        png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+        if (channels == 4)
+            png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
         png_set_interlace_handling(png);
         png_read_update_info(png, info);
-        return png_get_rowbytes(png, info) == std::size_t(png_get_image_width(png, info)) * 4;
+        return png_get_rowbytes(png, info) == std::size_t(png_get_image_width(png, info)) * std::size_t(channels);
     }
 
     bool read_image(png_bytepp rows)
@@ -169,14 +172,13 @@ PictureProblem decode(std::span<std::uint8_t const> file, Rgba& out)
         return PictureProblem::Damaged;
     Header header;
     reader.fill_header(header);
-    if (!reader.set_rgba_output())
+    int const channels = header.alpha ? 4 : 3;
+    if (!reader.set_output(channels))
         return PictureProblem::Damaged;
-    if (!allocate_rgba(out, header.width, header.height))
+    if (!allocate_rgba(out, header.width, header.height, channels))
         return PictureProblem::TooLarge;
-    out.width = header.width;
-    out.height = header.height;
     std::vector<png_bytep> rows(static_cast<std::size_t>(header.height));
-    std::size_t const stride = std::size_t(header.width) * 4;
+    std::size_t const stride = std::size_t(header.width) * std::size_t(channels);
     for (std::size_t y = 0; y < rows.size(); ++y)
         rows[y] = out.pixels.data() + y * stride;
     if (!reader.read_image(rows.data()))

@@ -1,7 +1,9 @@
 // TIFF through libtiff, read from the file's bytes in memory: the first
 // page only, through the library's RGBA reader, so that every layout and
 // photometric interpretation it knows (strips or tiles, 1 to 16 bits,
-// palette, grey, YCbCr, CMYK, Lab) comes out as 8-bit RGBA.
+// palette, grey, YCbCr, CMYK, Lab) comes out as 8-bit RGBA. The layout
+// image editors and scanners write most, 8-bit RGB in strips, is read
+// straight into an RGB buffer instead, a strip at a time.
 
 #include "imaging/FormatAdapter.h"
 
@@ -88,7 +90,6 @@ TiffHandle open(Source& source)
     // A strip or tile whose header claims gigabytes is refused before it is
     // allocated; the picture's own buffer is counted by the seam.
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(kMaxDecodeBytes));
-    // "m": no mapping, the bytes are in memory already.
     TIFF* tiff = TIFFClientOpenExt("picture", "r", &source, read_proc, write_proc, seek_proc, close_proc,
         size_proc, map_proc, unmap_proc, options);
     TIFFOpenOptionsFree(options);
@@ -168,30 +169,45 @@ PictureProblem probe(std::span<std::uint8_t const> file, Header& header)
     return read_header(tiff.get(), header);
 }
 
-PictureProblem decode(std::span<std::uint8_t const> file, Rgba& out)
+bool is_plain_rgb(TIFF* tiff)
 {
-    if (!sniff(file))
-        return PictureProblem::NotPicture;
-    Source source { file };
-    auto const tiff = open(source);
-    if (!tiff)
-        return PictureProblem::Damaged;
-    Header header;
-    if (auto const problem = read_header(tiff.get(), header); problem != PictureProblem::None)
-        return problem;
-    if (!allocate_rgba(out, header.width, header.height))
-        return PictureProblem::TooLarge;
-    out.width = header.width;
-    out.height = header.height;
+    std::uint16_t photometric = 0, bits = 0, samples = 0, planar = 0;
+    return !TIFFIsTiled(tiff) && TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric)
+        && photometric == PHOTOMETRIC_RGB && TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits) && bits == 8
+        && TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples) && samples == 3
+        && TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar) && planar == PLANARCONFIG_CONTIG;
+}
+
+bool read_strips(TIFF* tiff, Rgba& out)
+{
+    std::uint32_t rows_per_strip = 0;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
+    rows_per_strip = std::clamp<std::uint32_t>(rows_per_strip, 1, std::uint32_t(out.height));
+    std::size_t const stride = std::size_t(out.width) * 3;
+    std::uint32_t const strips = (std::uint32_t(out.height) + rows_per_strip - 1) / rows_per_strip;
+    if (TIFFNumberOfStrips(tiff) < strips)
+        return false;
+    for (std::uint32_t strip = 0; strip < strips; ++strip) {
+        std::uint32_t const first = strip * rows_per_strip;
+        std::uint32_t const rows = std::min(rows_per_strip, std::uint32_t(out.height) - first);
+        auto const size = static_cast<tmsize_t>(stride * rows);
+        if (TIFFReadEncodedStrip(tiff, strip, out.pixels.data() + stride * first, size) != size)
+            return false;
+    }
+    return true;
+}
+
+// Each pixel a 32-bit word, red in its lowest byte: the same bytes in
+// memory only on little-endian machines.
+bool read_rgba(TIFF* tiff, Rgba& out, Header const& header)
+{
     // The reader turns the picture only as far as it must to reach the
     // asked orientation; asking for the stored one leaves rows and columns
     // as stored, top row first, for the seam to turn like any other.
     auto* raster = reinterpret_cast<std::uint32_t*>(out.pixels.data());
-    if (!TIFFReadRGBAImageOriented(tiff.get(), std::uint32_t(out.width), std::uint32_t(out.height), raster,
+    if (!TIFFReadRGBAImageOriented(tiff, std::uint32_t(out.width), std::uint32_t(out.height), raster,
             header.orientation, 1))
-        return PictureProblem::Damaged;
-    // Each pixel is a 32-bit word, red in its lowest byte: the same bytes
-    // in memory only on little-endian machines.
+        return false;
     std::uint8_t* pixel = out.pixels.data();
     for (std::size_t i = 0, count = out.pixels.size() / 4; i < count; ++i, pixel += 4) {
         std::uint32_t word;
@@ -203,6 +219,25 @@ PictureProblem decode(std::span<std::uint8_t const> file, Rgba& out)
         if (header.alpha)
             unpremultiply(pixel);
     }
+    return true;
+}
+
+PictureProblem decode(std::span<std::uint8_t const> file, Rgba& out)
+{
+    if (!sniff(file))
+        return PictureProblem::NotPicture;
+    Source source { file };
+    auto const tiff = open(source);
+    if (!tiff)
+        return PictureProblem::Damaged;
+    Header header;
+    if (auto const problem = read_header(tiff.get(), header); problem != PictureProblem::None)
+        return problem;
+    bool const plain = is_plain_rgb(tiff.get());
+    if (!allocate_rgba(out, header.width, header.height, plain ? 3 : 4))
+        return PictureProblem::TooLarge;
+    if (!(plain ? read_strips(tiff.get(), out) : read_rgba(tiff.get(), out, header)))
+        return PictureProblem::Damaged;
     out.orientation = header.orientation;
     out.icc = std::move(header.icc);
     return PictureProblem::None;

@@ -1,5 +1,5 @@
 // WebP through libwebp, read from the file's bytes in memory: stills
-// decoded straight into the RGBA buffer, animations through the animation
+// decoded straight into the RGB or RGBA buffer, animations through the animation
 // decoder for their first frame as composed on the canvas. Profiles and
 // Exif sit in chunks of the extended container, read through the demuxer.
 
@@ -77,10 +77,10 @@ PictureProblem decode_still(std::span<std::uint8_t const> file, Rgba& out)
     WebPDecoderConfig config;
     if (!WebPInitDecoderConfig(&config))
         return PictureProblem::Unsupported; // a library built for another ABI
-    config.output.colorspace = MODE_RGBA;
+    config.output.colorspace = out.channels == 4 ? MODE_RGBA : MODE_RGB;
     config.output.is_external_memory = 1;
     config.output.u.RGBA.rgba = out.pixels.data();
-    config.output.u.RGBA.stride = out.width * 4;
+    config.output.u.RGBA.stride = out.width * out.channels;
     config.output.u.RGBA.size = out.pixels.size();
     // The picture's own size must match the canvas the buffer was sized for,
     // or the library refuses the buffer.
@@ -134,10 +134,10 @@ PictureProblem decode(std::span<std::uint8_t const> file, Rgba& out)
     bool animated = false;
     if (auto const problem = read_header(file, header, animated); problem != PictureProblem::None)
         return problem;
-    if (!allocate_rgba(out, header.width, header.height))
+    // A still picture without alpha comes as RGB; the animation decoder
+    // gives RGBA only.
+    if (!allocate_rgba(out, header.width, header.height, animated || header.alpha ? 4 : 3))
         return PictureProblem::TooLarge;
-    out.width = header.width;
-    out.height = header.height;
     auto const problem = animated ? decode_first_frame(file, out) : decode_still(file, out);
     if (problem != PictureProblem::None)
         return problem;

@@ -9,6 +9,7 @@
 #include "platform/System.h"
 #include "thumbcache/CacheFile.h"
 #include "thumbcache/CacheOwnership.h"
+#include "thumbcache/CacheWriter.h"
 #include "thumbcache/HalfEncoder.h"
 #include "thumbcache/ScratchFiles.h"
 #include "thumbcache/TranscodeBudget.h"
@@ -28,20 +29,7 @@ namespace {
 
 constexpr int kThumbnailSize = 64;
 
-struct LevelRecord {
-    std::uint32_t entry_offset { 0 };
-    std::uint32_t entry_length { 0 };
-    std::uint32_t jpeg_offset { 0 };
-    std::uint32_t jpeg_length { 0 };
-};
-
 int floor_div(int a, int b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
-
-void put32(std::uint8_t* p, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 // A row the decoder fills and an encoder reads straight after. It starts
 // one byte off alignment on purpose: to aligned rows the library's
@@ -71,14 +59,11 @@ struct Level {
 // few hundred kilobytes at most, and small builds make no level files.
 constexpr std::int64_t kMemoryLevelPixels = 2'000'000;
 
-// Stream copies are long: copied in large blocks.
-constexpr std::size_t kCopyBlock = 1 << 16;
-
 class Builder {
 public:
     Builder(WStringView cache_file, std::atomic<bool> const* stop, std::uint64_t transcode_limit)
         : m_scratch(cache_file)
-        , m_cache(m_scratch.cache)
+        , m_writer(m_scratch.cache)
         , m_stop(stop)
         , m_transcode_limit(transcode_limit)
     {
@@ -87,20 +72,21 @@ public:
     bool run(WStringView picture, PictureIdentity identity)
     {
         m_identity = std::move(identity);
-        {
-            FileStream cache(m_cache, OpenMode::Write);
-            if (!cache.is_open())
-                return fail(PictureProblem::Storage);
-        }
+        if (!m_writer.create())
+            return fail(PictureProblem::Storage);
         Stopwatch timer;
         auto const probe = probe_picture(picture);
         if (probe.problem != PictureProblem::None)
             return fail(probe.problem);
         m_orientation = probe.info.orientation;
         Level source { WString(picture), {}, false };
-        RgbPixels half;
-        if (probe.info.format != PictureFormat::Jpeg || probe.info.foreign_profile) {
-            if (!prepare_converted_copy(picture, probe.info, source, half))
+        PictureCopy copy;
+        if (probe.info.format != PictureFormat::Jpeg) {
+            if (!prepare_decoded_copy(picture, probe.info, copy))
+                return false;
+            source = Level { {}, std::move(copy.jpeg), true };
+        } else if (probe.info.foreign_profile) {
+            if (!prepare_converted_copy(picture, probe.info, source))
                 return false;
         } else if (auto const jpeg = probe_jpeg(picture); jpeg.problem != PictureProblem::None) {
             return fail(jpeg.problem);
@@ -108,12 +94,18 @@ public:
             return false;
         }
         log_time(u"create copy ", timer);
-        // A picture decoded whole gave its next level already: the copy's
-        // pass only records its entry points, at the smallest scale.
-        bool const halved = !half.rgb.empty();
-        if (!build_level(source, !halved, true) || stopped())
+        // A picture decoded whole gave its next level already, and most
+        // often the copy's entry points: else the copy's pass only records
+        // them, at the smallest scale.
+        bool const halved = !copy.half.rgb.empty();
+        if (copy.entries) {
+            if (!start_cache_file(std::max(probe.info.width, probe.info.height), true)
+                || !m_writer.append_entries(*copy.entries))
+                return fail(PictureProblem::Storage);
+        } else if (!build_level(source, !halved, true) || stopped()) {
             return false;
-        if (halved && m_levels_count > 0 && !encode_next(half))
+        }
+        if (halved && m_levels_count > 0 && !encode_next(copy.half))
             return false;
         log_time(u"create cache ", timer);
         if (m_levels_count == 0) {
@@ -127,7 +119,7 @@ public:
                 if (!build_level(m_current, true, false) || stopped())
                     return false;
                 log_time(u"create cache ", timer);
-                if (!copy_to_cache(m_current, m_records.back()) || stopped())
+                if (!append_level(m_current) || stopped())
                     return false;
                 advance();
                 log_time(u"save thum cache ", timer);
@@ -136,24 +128,23 @@ public:
                 return false;
             log_time(u"create cache ", timer);
             Log::get() << u"save thum cache begin\n";
-            if (!copy_to_cache(m_current, m_records.back()) || stopped())
+            if (!append_level(m_current) || stopped())
                 return false;
             log_time(u"save thum cache ", timer);
             if (!make_thumbnail(m_current))
                 return false;
         }
         log_time(u"save small thum cache ", timer);
-        if ((m_flags & kStoredStreamFlag) && !copy_to_cache(source, m_full_stream))
+        if ((m_flags & kStoredStreamFlag)
+            && !(source.in_memory ? m_writer.append_full_stream(source.bytes) : m_writer.append_full_stream(source.path)))
             return fail(PictureProblem::Storage);
-        // The record comes last, with the checksum of everything before
-        // it, the mark included.
-        if (!write_header() || !append_identity())
+        if (!m_writer.finish(m_identity))
             return fail(PictureProblem::Storage);
         log_time(u"save handle cache ", timer);
         return true;
     }
 
-    WString const& file() const { return m_cache; }
+    WString const& file() const { return m_writer.file(); }
     PictureProblem problem() const { return m_problem; }
 
 private:
@@ -190,16 +181,31 @@ private:
         return !stopped();
     }
 
-    // A picture of another format, or a JPEG in other colours than sRGB:
-    // its full-size stream is a JPEG copy of it, upright and in sRGB (a
-    // JPEG's keeps its Exif turn, which the readers apply as for any JPEG).
-    // Its whole decode shares the transcodes' limit.
-    bool prepare_converted_copy(WStringView picture, PictureInfo const& info, Level& source, RgbPixels& half)
+    // A picture of another format: its full-size stream is a JPEG copy of
+    // it, upright and in sRGB, made in memory from its whole decode, which
+    // shares the transcodes' limit.
+    bool prepare_decoded_copy(WStringView picture, PictureInfo const& info, PictureCopy& copy)
     {
         std::uint64_t const held = std::min(info.decode_bytes * 2, m_transcode_limit);
         if (!transcode_budget().acquire(held, m_transcode_limit, m_stop))
             return false;
-        PictureProblem const problem = write_picture_copy(picture, m_scratch.full, &half);
+        PictureProblem const problem = make_picture_copy(picture, copy);
+        transcode_budget().release(held);
+        if (problem != PictureProblem::None)
+            return fail(problem);
+        m_flags = kStoredStreamFlag;
+        return !stopped();
+    }
+
+    // A JPEG in other colours than sRGB: its full-size stream is a copy in
+    // sRGB, streamed row by row (its Exif turn still applies, as for any
+    // JPEG).
+    bool prepare_converted_copy(WStringView picture, PictureInfo const& info, Level& source)
+    {
+        std::uint64_t const held = std::min(info.decode_bytes * 2, m_transcode_limit);
+        if (!transcode_budget().acquire(held, m_transcode_limit, m_stop))
+            return false;
+        PictureProblem const problem = write_jpeg_copy(picture, m_scratch.full);
         transcode_budget().release(held);
         if (problem != PictureProblem::None)
             return fail(problem);
@@ -231,12 +237,6 @@ private:
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%f", timer.elapsed());
         Log::get() << what << std::string_view(seconds) << u"\n";
-    }
-
-    std::uint32_t cache_size() const
-    {
-        FileStream cache(m_cache, OpenMode::Read);
-        return static_cast<std::uint32_t>(cache.size());
     }
 
     // Where the level after the current one goes: memory when it is small,
@@ -278,26 +278,17 @@ private:
         if (!record)
             reader = JpegReader::open_file(source.path, denominator);
         else if (source.in_memory)
-            reader = JpegReader::open_recording(source.bytes, m_cache, denominator);
+            reader = JpegReader::open_recording(source.bytes, m_writer.file(), denominator);
         else
-            reader = JpegReader::open_recording(source.path, m_cache, denominator);
+            reader = JpegReader::open_recording(source.path, m_writer.file(), denominator);
         if (!reader)
             return fail(first ? diagnose_picture(source.path) : PictureProblem::Damaged);
         int full_width = reader->source_width(), full_height = reader->source_height();
         if (first) {
-            m_levels_count = level_count(std::max(full_width, full_height));
-            // A picture that is its own deepest level needs its full size.
-            if (m_levels_count == 0 && !record)
-                return fail(PictureProblem::Unsupported);
-            std::vector<std::uint8_t> placeholder(header_size(m_levels_count, m_flags), 0);
-            placeholder[4] = static_cast<std::uint8_t>(m_levels_count | m_flags);
-            FileStream cache(m_cache, OpenMode::Write);
-            if (cache.write(placeholder.data(), placeholder.size()) != placeholder.size())
-                return fail(PictureProblem::Storage);
-            m_records.clear();
-            m_records.push_back({ record ? header_size(m_levels_count, m_flags) : 0, 0, 0, 0 });
+            if (!start_cache_file(std::max(full_width, full_height), record))
+                return false;
         } else {
-            m_records.push_back({ cache_size(), 0, 0, 0 });
+            m_writer.begin_level();
         }
 
         // The halved level drops a last odd row and column, as a 2 x 2
@@ -331,49 +322,23 @@ private:
         if (!record)
             return true;
 
-        // Count what reached the file, not what was meant to.
-        auto appended = cache_size() - m_records.back().entry_offset;
-        if (appended % kEntrySize != 0 || appended == 0)
-            return false;
-        m_records.back().entry_length = appended;
-        return true;
+        return m_writer.end_entries();
     }
 
-    bool copy_to_cache(Level const& source, LevelRecord& record)
+    // The header's placeholder, and the first level's entries to follow
+    // it when it has them.
+    bool start_cache_file(int longest_side, bool record)
     {
-        CacheRange range;
-        if (!copy_to_cache(source, range))
-            return false;
-        record.jpeg_offset = range.offset;
-        record.jpeg_length = range.length;
-        return true;
+        m_levels_count = level_count(longest_side);
+        // A picture that is its own deepest level needs its full size.
+        if (m_levels_count == 0 && !record)
+            return fail(PictureProblem::Unsupported);
+        return m_writer.start(m_levels_count, m_flags, record) || fail(PictureProblem::Storage);
     }
 
-    bool copy_to_cache(Level const& source, CacheRange& record)
+    bool append_level(Level const& level)
     {
-        FileStream cache(m_cache, OpenMode::Append);
-        if (!cache.is_open())
-            return false;
-        record.offset = static_cast<std::uint32_t>(cache.size());
-        if (source.in_memory) {
-            record.length = static_cast<std::uint32_t>(source.bytes.size());
-            if (cache.write(source.bytes.data(), source.bytes.size()) != source.bytes.size())
-                return false;
-        } else {
-            FileStream in(source.path, OpenMode::Read);
-            if (!in.is_open())
-                return false;
-            record.length = static_cast<std::uint32_t>(in.size());
-            std::vector<std::uint8_t> block(kCopyBlock);
-            for (;;) {
-                auto n = in.read(block.data(), block.size());
-                if (n == 0)
-                    break;
-                if (cache.write(block.data(), n) != n)
-                    return false;
-            }
-        }
-        return cache.size() == std::uint64_t { record.offset } + record.length;
+        return level.in_memory ? m_writer.append_level(level.bytes) : m_writer.append_level(level.path);
     }
 
     // `source` is the picture itself or m_current.
@@ -476,64 +441,17 @@ private:
         reader.reset();
         if (!encoder->finish() || !ok)
             return false;
-        LevelRecord record;
-        if (!copy_to_cache(thumbnail, record))
-            return false;
-        m_records.push_back(record);
-        return true;
-    }
-
-    // After everything the header points at: what tells this picture's
-    // file from another's.
-    bool append_identity()
-    {
-        FileStream cache(m_cache, OpenMode::ReadWrite);
-        if (!cache.is_open())
-            return false;
-        std::uint64_t const body = cache.size();
-        auto const checksum = body_checksum_of(cache, body);
-        if (!checksum)
-            return false;
-        auto const record = identity_record_with_checksum(m_identity, PictureProblem::None, *checksum);
-        return cache.seek(body) && cache.write(record.data(), record.size()) == record.size();
-    }
-
-    bool write_header()
-    {
-        std::vector<std::uint8_t> header(header_size(m_levels_count, m_flags), 0);
-        put32(header.data(), kCacheMark);
-        header[4] = static_cast<std::uint8_t>(m_levels_count | m_flags);
-        put32(header.data() + 5, m_records.front().entry_offset);
-        put32(header.data() + 9, m_records.front().entry_length);
-        for (int k = 1; k <= m_levels_count; ++k) {
-            auto const& r = m_records[k];
-            auto* p = header.data() + 13 + 16 * (k - 1);
-            put32(p, r.entry_offset);
-            put32(p + 4, r.entry_length);
-            put32(p + 8, r.jpeg_offset);
-            put32(p + 12, r.jpeg_length);
-        }
-        put32(header.data() + 13 + 16 * m_levels_count, m_records.back().jpeg_offset);
-        put32(header.data() + 17 + 16 * m_levels_count, m_records.back().jpeg_length);
-        if (m_flags & kStoredStreamFlag) {
-            put32(header.data() + 21 + 16 * m_levels_count, m_full_stream.offset);
-            put32(header.data() + 25 + 16 * m_levels_count, m_full_stream.length);
-        }
-        // Written last and in place: the mark is what makes the file valid.
-        FileStream cache(m_cache, OpenMode::ReadWrite);
-        return cache.is_open() && cache.write(header.data(), header.size()) == header.size();
+        return m_writer.append_thumbnail(thumbnail.bytes);
     }
 
     ScratchFiles m_scratch;
-    WString m_cache; // the scratch file being built
+    CacheWriter m_writer; // into the scratch file being built
     Level m_current; // the level the next pass reads
     Level m_next;    // the level a pass writes
     std::atomic<bool> const* m_stop;
     std::uint64_t m_transcode_limit;
     int m_levels_count { 0 };
-    std::vector<LevelRecord> m_records;
     std::uint8_t m_flags { 0 };
-    CacheRange m_full_stream;
     int m_orientation { 1 };
     PictureProblem m_problem { PictureProblem::None };
     PictureIdentity m_identity;

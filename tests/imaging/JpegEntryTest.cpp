@@ -1,6 +1,10 @@
+#include "imaging/JpegCodec.h"
 #include "imaging/JpegEntry.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
 
 namespace qv {
 namespace {
@@ -58,6 +62,57 @@ TEST(JpegEntry, walking_back_counts_raw_bytes)
     EXPECT_EQ(walk_back_data_bytes(stream, stream.size(), 3), 6u);
     EXPECT_FALSE(walk_back_data_bytes(stream, stream.size(), 4));
     EXPECT_EQ(walk_back_data_bytes(stream, 4, 0), 0u);
+}
+
+// The entries a copy's encoder counts are the ones a recording decode of
+// that copy finds, to the byte: sizes that cut a band or an MCU short,
+// and grain and sharp edges that put 0xFF bytes (stuffed) in the data.
+TEST(JpegEntry, entries_counted_while_encoding_match_a_recording_decode)
+{
+    struct Size {
+        int width;
+        int height;
+    };
+    for (Size const size : { Size { 1, 1 }, Size { 9, 7 }, Size { 256, 8 }, Size { 257, 300 }, Size { 777, 65 } }) {
+        std::vector<std::uint8_t> pixels(static_cast<std::size_t>(size.width) * static_cast<std::size_t>(size.height) * 3);
+        unsigned noise = 7;
+        for (std::size_t i = 0; i < pixels.size(); ++i) {
+            noise = noise * 1103515245u + 12345u;
+            auto const x = static_cast<int>(i / 3 % static_cast<std::size_t>(size.width));
+            int const base = (x / 5) % 2 ? 250 : 4; // sharp stripes: large coefficients
+            pixels[i] = static_cast<std::uint8_t>(std::clamp(base + static_cast<int>(noise >> 16 & 31) - 16, 0, 255));
+        }
+        std::vector<std::uint8_t> jpeg;
+        auto encoder = JpegEncoder::open_copy(jpeg, size.width, size.height);
+        ASSERT_TRUE(encoder);
+        std::size_t const stride = static_cast<std::size_t>(size.width) * 3;
+        for (int y = 0; y < size.height; ++y)
+            ASSERT_TRUE(encoder->write_row({ pixels.data() + static_cast<std::size_t>(y) * stride, stride }));
+        ASSERT_TRUE(encoder->finish());
+        auto const counted = encoder->entries();
+        ASSERT_TRUE(counted) << size.width << " x " << size.height;
+
+        std::vector<std::uint8_t> recorded;
+        auto reader = JpegReader::open_recording(jpeg, recorded);
+        ASSERT_TRUE(reader);
+        std::vector<std::uint8_t> row(stride);
+        for (int y = 0; y < size.height; ++y)
+            ASSERT_TRUE(reader->read_row(row));
+        reader.reset();
+        auto const decoded = parse_entry_table(recorded);
+        ASSERT_TRUE(decoded);
+        ASSERT_EQ(counted->size(), decoded->size());
+        for (std::size_t i = 0; i < counted->size(); ++i)
+            ASSERT_EQ((*counted)[i], (*decoded)[i]) << size.width << " x " << size.height << ", entry " << i;
+    }
+    // An encoder that counts nothing gives no entries.
+    std::vector<std::uint8_t> plain;
+    auto encoder = JpegEncoder::open_memory(plain, 8, 8);
+    std::vector<std::uint8_t> const row(24, 128);
+    for (int y = 0; y < 8; ++y)
+        ASSERT_TRUE(encoder->write_row(row));
+    ASSERT_TRUE(encoder->finish());
+    EXPECT_FALSE(encoder->entries());
 }
 
 }

@@ -149,6 +149,21 @@ RgbPixels part(RgbPixels const& whole, int left, int top, int width, int height)
     return out;
 }
 
+RgbPixels halved(RgbPixels const& whole)
+{
+    RgbPixels half { whole.width / 2, whole.height / 2, {} };
+    for (int y = 0; y < half.height; ++y)
+        for (int x = 0; x < half.width; ++x)
+            for (int c = 0; c < 3; ++c) {
+                int sum = 0;
+                for (int dy = 0; dy < 2; ++dy)
+                    for (int dx = 0; dx < 2; ++dx)
+                        sum += whole.rgb[((static_cast<std::size_t>(2 * y + dy)) * whole.width + 2 * x + dx) * 3 + c];
+                half.rgb.push_back(static_cast<std::uint8_t>((sum + 2) / 4));
+            }
+    return half;
+}
+
 class EveryFormatTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -210,6 +225,14 @@ TEST_F(EveryFormatTest, each_format_caches_tiles_and_a_thumbnail_that_match_anot
                 EXPECT_LT(mean_difference(widen(*tile, w, h), part(*expected, 256 * column, 256 * row, w, h)), 4.0)
                     << "tile " << column << "," << row;
             }
+
+        // The next level, made from the same decode, is the picture at half size.
+        ASSERT_TRUE(creator.level_size(top - 1, width, height));
+        ASSERT_EQ(width, 300);
+        ASSERT_EQ(height, 200);
+        std::unique_ptr<PixelBuffer> half_tile;
+        ASSERT_TRUE(creator.create_piece(top - 1, 0, 0, half_tile));
+        EXPECT_LT(mean_difference(widen(*half_tile, 256, 200), part(halved(*expected), 0, 0, 256, 200)), 4.0);
 
         // The thumbnail's middle is the picture's middle block.
         auto thumbnail = load_thumbnail(cache);
