@@ -1,6 +1,7 @@
 #include "platform/Instance.h"
 
 #include "platform/HandoverMessage.h"
+#include "platform/LockFile.h"
 #include "platform/System.h"
 
 #include <fcntl.h>
@@ -110,6 +111,7 @@ std::string place_path(std::string const& directory, WStringView class_name, cha
 }
 
 int g_lock_fd = -1;
+std::string g_lock_path;
 
 bool make_address(std::string const& path, sockaddr_un& address)
 {
@@ -141,23 +143,6 @@ std::int32_t left_of(std::uint32_t start, std::int32_t budget)
 
 // Opens the start lock, refusing one that is not a plain file of this
 // user's: whoever owns it could hold it and keep every start waiting.
-int open_lock(std::string const& path, std::string& problem)
-{
-    int const fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        if (errno == ELOOP || errno == EACCES || errno == EPERM)
-            problem = path + " is not a lock file of this user's";
-        return -1;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
-        problem = path + " is not a lock file of this user's";
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 struct Connection {
     int fd;
     std::uint32_t accepted;
@@ -258,8 +243,14 @@ Listener g_listener;
 
 Listener& listener() { return g_listener; }
 
+// A process that hands its paths over, or ends before its window exists,
+// still removes the lock it holds.
 struct ListenerStopper {
-    ~ListenerStopper() { stop_instance_listener(); }
+    ~ListenerStopper()
+    {
+        stop_instance_listener();
+        release_instance_lock();
+    }
 } g_stopper;
 
 }
@@ -277,21 +268,19 @@ InstanceAnswer check_running_instance(WStringView class_name, WStringView comman
     InstancePlace const place = instance_place();
     if (!place.problem.empty())
         return { InstanceCheck::Squatted, place.problem };
-    if (g_lock_fd < 0) {
-        std::string problem;
-        g_lock_fd = open_lock(place_path(place.directory, class_name, ".lock"), problem);
-        if (!problem.empty())
-            return { InstanceCheck::Squatted, problem };
-    }
-    if (g_lock_fd < 0)
-        return { InstanceCheck::NoneRunning, {} };
     // A starting instance holds the lock until its window exists; one that
     // never gets there must not keep this start waiting for ever.
-    bool locked = false;
-    while (!(locked = ::flock(g_lock_fd, LOCK_EX | LOCK_NB) == 0) && left_of(start, give_up_ms) > 0)
-        ::usleep(20000);
-    if (!locked)
-        return { InstanceCheck::GaveUp, {} };
+    if (g_lock_fd < 0) {
+        g_lock_path = place_path(place.directory, class_name, ".lock");
+        std::string problem;
+        while ((g_lock_fd = take_lock_file(g_lock_path, false, problem)) < 0 && errno == EWOULDBLOCK
+            && problem.empty() && left_of(start, give_up_ms) > 0)
+            ::usleep(20000);
+        if (!problem.empty())
+            return { InstanceCheck::Squatted, problem };
+        if (g_lock_fd < 0)
+            return { errno == EWOULDBLOCK ? InstanceCheck::GaveUp : InstanceCheck::NoneRunning, {} };
+    }
 
     std::string const path = place_path(place.directory, class_name, ".sock");
     int const fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -326,8 +315,7 @@ InstanceAnswer check_running_instance(WStringView class_name, WStringView comman
 void release_instance_lock()
 {
     if (g_lock_fd >= 0) {
-        ::flock(g_lock_fd, LOCK_UN);
-        ::close(g_lock_fd);
+        release_lock_file(g_lock_path, g_lock_fd);
         g_lock_fd = -1;
     }
 }

@@ -4,8 +4,9 @@
 // of the user. Keys are full paths beginning with a root name
 // ("HKEY_CURRENT_USER\Software\Zenk"); key and value names compare without
 // regard to case. Each write is a read-modify-write under a file lock, so two
-// processes writing different values never lose one another's. Reading never
-// writes: the file, its lock file and its folder are only made by a write.
+// processes writing different values never lose one another's; the lock
+// file goes when the write is done. Reading never writes: the file and its
+// folder are only made by a write (or by moving an earlier release's file).
 //
 // Threads: any; the parsed file is kept under a mutex and read again when
 // the file changes on disk.
@@ -26,7 +27,9 @@ namespace qv::platform {
 
 using SettingValue = std::variant<WString, std::uint32_t>;
 
-// $QUILVANE_REGISTRY, else $XDG_CONFIG_HOME/zenk/registry.reg.
+// $QUILVANE_REGISTRY, else $XDG_CONFIG_HOME/quilvane/settings.reg (where
+// the file of an earlier release, $XDG_CONFIG_HOME/zenk/registry.reg, is
+// moved once).
 std::string settings_file_path();
 
 // Why the settings file is being ignored, empty when it is read or missing.

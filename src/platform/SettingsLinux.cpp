@@ -1,4 +1,7 @@
 #include "platform/Settings.h"
+#include "platform/LockFile.h"
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstdio>
@@ -135,6 +138,36 @@ void make_parent_directories(std::string const& file)
         ::mkdir(file.substr(0, slash).c_str(), 0700);
 }
 
+// Settings kept under an earlier release's folder name (zenk/registry.reg)
+// move to the program's own folder once: only while the new file does not
+// exist, never over one made meanwhile, and only a plain file of this
+// user's (a link is left where it is). The old folder goes when nothing
+// else is in it. Looked at once per folder in a process.
+void move_old_settings(std::string const& config, std::string const& path)
+{
+    static std::mutex mutex;
+    static std::vector<std::string> looked;
+    std::lock_guard guard(mutex);
+    if (std::find(looked.begin(), looked.end(), config) != looked.end())
+        return;
+    looked.push_back(config);
+    std::string const old_folder = config + "/zenk";
+    std::string const old = old_folder + "/registry.reg";
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 || errno != ENOENT)
+        return;
+    if (::lstat(old.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+        return;
+    make_parent_directories(path);
+    if (::renameat2(AT_FDCWD, old.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0)
+        return;
+    // Its lock file is the program's own only while empty and a plain file.
+    std::string const old_lock = old + ".lock";
+    if (::lstat(old_lock.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 && st.st_uid == ::geteuid())
+        ::unlink(old_lock.c_str());
+    ::rmdir(old_folder.c_str());
+}
+
 // The few values the program keeps take a few kilobytes; nothing larger is
 // a settings file, and reading it whole (a device that never ends, a file
 // grown by accident) would hold the start up and fill memory.
@@ -267,28 +300,24 @@ Document const& current_document(Cache& c, std::string const& path)
     return c.doc;
 }
 
-// Holds an exclusive lock on the store's lock file for one read-modify-write.
+// Holds an exclusive lock on the store's lock file for one read-modify-write;
+// the lock file goes with it, so none is left once the writes are done.
 class StoreLock {
 public:
     explicit StoreLock(std::string const& path)
+        : m_path(path + ".lock")
     {
         make_parent_directories(path);
-        m_fd = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (m_fd >= 0 && flock(m_fd, LOCK_EX) != 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
+        std::string problem;
+        m_fd = take_lock_file(m_path, true, problem);
     }
-    ~StoreLock()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
+    ~StoreLock() { release_lock_file(m_path, m_fd); }
     StoreLock(StoreLock const&) = delete;
     StoreLock& operator=(StoreLock const&) = delete;
     bool is_held() const { return m_fd >= 0; }
 
 private:
+    std::string m_path;
     int m_fd { -1 };
 };
 
@@ -354,7 +383,9 @@ std::string settings_file_path()
         config = xdg;
     else
         config = std::string(std::getenv("HOME") ? std::getenv("HOME") : "") + "/.config";
-    return config + "/zenk/registry.reg";
+    std::string path = config + "/quilvane/settings.reg";
+    move_old_settings(config, path);
+    return path;
 }
 
 std::string settings_file_problem()

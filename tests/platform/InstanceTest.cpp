@@ -88,6 +88,7 @@ protected:
 TEST_F(InstanceTest, only_ends_of_one_user_talk)
 {
     EXPECT_EQ(start(u"first").check, InstanceCheck::NoneRunning);
+    EXPECT_FALSE(fs::exists(runtime / "InstanceTest.lock")) << "the lock outlives its holder";
     ASSERT_TRUE(listen());
     EXPECT_EQ(fs::status(socket_path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(start(u"").check, InstanceCheck::HandedOver);

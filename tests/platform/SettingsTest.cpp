@@ -118,3 +118,39 @@ TEST(SettingsFile, a_link_to_a_plain_file_is_read_and_a_fixed_file_is_used_again
     EXPECT_EQ(std::get<std::uint32_t>(*fixed.read), 3u);
     EXPECT_TRUE(fixed.written);
 }
+
+// An earlier release's settings move to the program's own folder once, with
+// every value, and nothing is left beside the file after writes.
+TEST(SettingsFile, moves_from_the_old_folder_once_and_leaves_no_lock_behind)
+{
+    test::TempDir config;
+    test::ScopedEnv no_override("QUILVANE_REGISTRY", std::nullopt);
+    test::ScopedEnv config_env("XDG_CONFIG_HOME", config.path().string());
+    fs::create_directories(config / "zenk");
+    test::write_bytes(config / "zenk" / "registry.reg",
+        std::string("[HKEY_CURRENT_USER\\Software\\Zenk]\n\"Log\"=dword:00000001\n\"Skin\"=\"dark\"\n"));
+    test::write_bytes(config / "zenk" / "registry.reg.lock", std::string());
+
+    EXPECT_EQ(platform::settings_file_path(), (config / "quilvane" / "settings.reg").string());
+    EXPECT_EQ(platform::read_setting(kKey, u"Skin"), platform::SettingValue { WString(u"dark") });
+    EXPECT_EQ(platform::read_setting(kKey, u"Log"), platform::SettingValue { std::uint32_t { 1 } });
+    EXPECT_FALSE(fs::exists(config / "zenk")) << "the old folder stays";
+
+    ASSERT_TRUE(platform::write_setting(kKey, u"Log", std::uint32_t { 0 }));
+    ASSERT_TRUE(platform::write_setting(kKey, u"Zoom", std::uint32_t { 2 }));
+    std::vector<std::string> names;
+    for (auto const& entry : fs::directory_iterator(config / "quilvane"))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string> { "settings.reg" });
+
+    // Once there is a file in the new place, an old one is left alone.
+    test::TempDir both;
+    test::ScopedEnv both_env("XDG_CONFIG_HOME", both.path().string());
+    fs::create_directories(both / "zenk");
+    fs::create_directories(both / "quilvane");
+    test::write_bytes(both / "zenk" / "registry.reg", std::string("[HKEY_CURRENT_USER\\Software\\Zenk]\n\"Skin\"=\"old\"\n"));
+    test::write_bytes(both / "quilvane" / "settings.reg", std::string("[HKEY_CURRENT_USER\\Software\\Zenk]\n\"Skin\"=\"new\"\n"));
+    EXPECT_EQ(platform::read_setting(kKey, u"Skin"), platform::SettingValue { WString(u"new") });
+    EXPECT_TRUE(fs::exists(both / "zenk" / "registry.reg"));
+}
+
