@@ -21,6 +21,7 @@
 // written), any other root's to .../quilvane/folders/. The pictures
 // folder's old "!quilvanecache" is moved first, as the program does.
 
+#include "StandardOptions.h"
 #include "base/Directories.h"
 #include "base/FileInfo.h"
 #include "base/Paths.h"
@@ -471,9 +472,7 @@ int search(int threads)
     return 0;
 }
 
-int usage(FILE* out = stderr)
-{
-    std::fprintf(out,
+constexpr char const* kUsage =
         "usage: quilvane-cache build [-j N] [ROOT...]\n"
         "       quilvane-cache check PICTURE [ROOT]\n"
         "       quilvane-cache tile PICTURE LEVEL COLUMN ROW OUT.png [ROOT]\n"
@@ -486,18 +485,22 @@ int usage(FILE* out = stderr)
         "  a memory card's          !quilvanecache on the card; $XDG_CACHE_HOME/quilvane/cards/NAME\n"
         "                           when the card cannot be written\n"
         "  any other ROOT's         $XDG_CACHE_HOME/quilvane/folders/ROOT's path with \"!\" for \"/\"\n"
-        "the pictures folder's old !quilvanecache is moved there first\n");
-    return out == stderr ? 2 : 0;
+        "the pictures folder's old !quilvanecache is moved there first\n";
+
+int usage()
+{
+    std::fputs(kUsage, stderr);
+    return 2;
 }
 
 }
 
 int main(int argc, char** argv)
 {
+    if (auto const status = tools::standard_options(argc, argv, "quilvane-cache", kUsage, { "-j=" }))
+        return *status;
     if (argc < 2)
         return usage();
-    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)
-        return usage(stdout);
     // Interrupted or killed, a build takes its scratch files with it.
     install_scratch_cleanup_on_signals();
     std::string command = argv[1];

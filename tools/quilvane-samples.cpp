@@ -8,6 +8,7 @@
 // smaller detail of it) and "Colours" (a colour chart with its values as
 // text, and a portrait-format evening sky). Pictures already there are kept.
 
+#include "StandardOptions.h"
 #include "base/Paths.h"
 #include "imaging/JpegCodec.h"
 #include "imaging/PixelOp.h"
@@ -170,8 +171,12 @@ Rgb evening(int x, int y, int width, int height)
 
 int main(int argc, char** argv)
 {
+    constexpr char const* kUsage = "usage: quilvane-samples FOLDER\n"
+                                   "  makes four sample pictures in two albums, Fractals and Colours, in FOLDER\n";
+    if (auto const status = tools::standard_options(argc, argv, "quilvane-samples", kUsage))
+        return *status;
     if (argc != 2) {
-        std::fprintf(stderr, "usage: quilvane-samples FOLDER\n");
+        std::fputs(kUsage, stderr);
         return 2;
     }
     std::filesystem::path const root(argv[1]);

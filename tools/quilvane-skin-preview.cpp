@@ -13,6 +13,7 @@
 // screens, 192 and above doubles them. Exit code 0 when the sheet is
 // written, 1 with a message on standard error otherwise.
 
+#include "StandardOptions.h"
 #include "base/Language.h"
 #include "base/Paths.h"
 #include "imaging/PixelOp.h"
@@ -468,10 +469,15 @@ int draw_sheet(Options const& options)
 
 int main(int argc, char** argv)
 {
+    constexpr char const* kUsage = "usage: quilvane-skin-preview OUT.png [--dpi DPI] [--language NAME] [--landscape]\n"
+                                   "  draws the main screens of the installed skin into one PNG sheet\n";
+    if (auto const status
+        = tools::standard_options(argc, argv, "quilvane-skin-preview", kUsage, { "--dpi", "--language", "--landscape" }))
+        return *status;
     auto const options = parse_options(argc, argv);
     if (!options) {
-        std::fprintf(stderr, "usage: quilvane-skin-preview OUT.png [--dpi DPI] [--language NAME] [--landscape]\n");
-        return 1;
+        std::fputs(kUsage, stderr);
+        return 2;
     }
     try {
         return draw_sheet(*options);

@@ -9,6 +9,7 @@
 // and @6x, each scale_length of the plain picture's size, so that a screen
 // of any density draws from a picture at least as fine as its own pixels.
 
+#include "StandardOptions.h"
 #include "imaging/BmpWriter.h"
 #include "imaging/Density.h"
 #include "imaging/Picture.h"
@@ -123,8 +124,13 @@ bool write_densities(fs::path const& pictures, std::string const& name, Size des
 
 int main(int argc, char** argv)
 {
+    constexpr char const* kUsage = "usage: skinc SOURCE PICTURE_DIR OUT_DIR\n"
+                                   "  compiles the skin description SOURCE, with the SVG pictures in PICTURE_DIR,\n"
+                                   "  into OUT_DIR\n";
+    if (auto const status = tools::standard_options(argc, argv, "skinc", kUsage))
+        return *status;
     if (argc != 4) {
-        std::cerr << "usage: skinc SOURCE PICTURE_DIR OUT_DIR\n";
+        std::cerr << kUsage;
         return 2;
     }
     fs::path source_path = argv[1], pictures = argv[2], out = argv[3];
