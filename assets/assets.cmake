@@ -90,7 +90,7 @@ install(FILES ${language_outputs} ${help_outputs} DESTINATION ${CMAKE_INSTALL_DA
 install(DIRECTORY ${QUILVANE_ICON_DIR} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
 install(FILES ${QUILVANE_ICON_SVG} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
     RENAME quilvane.svg)
-install(FILES ${QUILVANE_ASSETS_DIR}/desktop/org.quilvane.Quilvane.desktop
+install(FILES ${QUILVANE_ASSETS_DIR}/desktop/org.quilvane.quilvane.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${QUILVANE_ASSETS_DIR}/desktop/org.quilvane.Quilvane.metainfo.xml
+install(FILES ${QUILVANE_ASSETS_DIR}/desktop/org.quilvane.quilvane.metainfo.xml
     DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)

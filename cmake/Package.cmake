@@ -10,22 +10,24 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
 # their share/ directories. `cpack -G DEB` (scripts/package) turns that into
 # a Debian package.
 
-install(TARGETS quilvane quilvane-cache quilvane-samples quilvane-skin-preview
+install(TARGETS quilvane quilvane-cache quilvane-samples quilvane-skin-preview skinc
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+include(${CMAKE_SOURCE_DIR}/cmake/Docs.cmake)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quilvane)
 set(CPACK_PACKAGE_VENDOR "Quilvane")
-set(CPACK_PACKAGE_CONTACT "Quilvane maintainers <maintainers@users.noreply.c-seed-1d647fdb.example>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Photo album and JPEG viewer")
+set(CPACK_PACKAGE_CONTACT "${QUILVANE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Photo album and picture viewer")
 set(CPACK_PACKAGE_HOMEPAGE_URL "https://quilvane.org")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QUILVANE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${QUILVANE_DEBIAN_REVISION})
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Quilvane finds the JPEG pictures in the pictures folder and on memory
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Quilvane finds the pictures in the pictures folder and on memory
 cards, groups them into albums by folder and keeps one small cache file
 per picture, so that albums, thumbnails and full-screen pictures with
 continuous zoom, panning and swipes show without waiting for a large

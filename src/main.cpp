@@ -164,7 +164,7 @@ int main(int argc, char** argv)
         log << u"\n";
     }
     WString const line = encode_open_request(paths);
-    auto const answer = platform::check_running_instance(WString(u"PellumoClass_") + kAppName, line);
+    auto const answer = platform::check_running_instance(to_lower(kAppName), line);
     switch (answer.check) {
     case platform::InstanceCheck::HandedOver:
         Log::get() << u"Application::EnumProc window found: command line handed over\n";

@@ -58,7 +58,8 @@ double frame_seconds(std::uint32_t now, std::uint32_t last)
 
 GameBase::GameBase(WStringView name, platform::WindowProc proc)
     : m_name(name)
-    , m_class_name(u"PellumoClass_" + WString(name))
+    // Names the running instance's socket and lock in the runtime folder.
+    , m_class_name(to_lower(name))
 {
     if (g_instance)
         report_fatal(u"Singleton::Singleton()", u"Singleton is already instantiated");
