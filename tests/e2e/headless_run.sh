@@ -55,6 +55,10 @@ grep -q "album form: click btnMenu" <<< "$log" || fail "turned: tap not turned o
 "$probe" pixel "$work/turned.png" 92 300 22 25 30 || fail "turned.png header"
 "$probe" pixel "$work/turned.png" 470 320 15 17 21 || fail "turned.png background"
 
+# A clean exit leaves no lock (the start's, or the settings') nor the socket.
+leftover=$(find "$work" -name "*.lock" -o -name "*.sock")
+[[ -z $leftover ]] || fail "left after exit: $leftover"
+
 if [[ -n ${QUILVANE_E2E_KEEP:-} ]]; then
     cp "$work"/*.png "$QUILVANE_E2E_KEEP"/
 fi
