@@ -5,7 +5,7 @@
 // prints "NAME VERSION", both ending it with status 0; any other argument
 // that starts with "-" and is not one of its own options is refused with
 // status 2, before anything is made or written. After "--" nothing is an
-// option.
+// option; the "--" itself is taken out of the arguments.
 
 #include <cstdio>
 #include <initializer_list>
@@ -21,13 +21,17 @@ namespace qv::tools {
 // The exit status to end with now, or nothing to go on. `own` lists the
 // program's options; one ending in "=" also takes a value joined to it
 // (-j4 for "-j=").
-inline std::optional<int> standard_options(int argc, char** argv, char const* name, char const* usage,
+inline std::optional<int> standard_options(int& argc, char** argv, char const* name, char const* usage,
     std::initializer_list<std::string_view> own = {})
 {
     for (int i = 1; i < argc; ++i) {
         std::string_view const argument = argv[i];
-        if (argument == "--")
+        if (argument == "--") {
+            for (int j = i; j + 1 <= argc; ++j)
+                argv[j] = argv[j + 1]; // argv[argc] is the null that ends them
+            --argc;
             break;
+        }
         if (argument == "--help" || argument == "-h") {
             std::fputs(usage, stdout);
             return 0;

@@ -10,8 +10,9 @@
 // main menu, the exit menu over the album list, the About page and the
 // splash screen. Made-up photos stand in for pictures and thumbnails; no
 // picture file or cache is read. DPI 96 (the default) draws 240 x 320
-// screens, 192 and above doubles them. Exit code 0 when the sheet is
-// written, 1 with a message on standard error otherwise.
+// screens; higher densities grow them in quarter steps (192 doubles them).
+// Exit code 0 when the sheet is written, 1 with a message on standard error
+// otherwise, 2 for a mistake in the arguments.
 
 #include "StandardOptions.h"
 #include "base/Language.h"

@@ -48,7 +48,7 @@ std::string command_line_help()
     return "Usage: quilvane [OPTION]... [PICTURE|FOLDER]...\n"
            "Browse the photo albums of the pictures folder and the memory cards, and view\n"
            "pictures full screen with zoom, panning and swipes: JPEG, PNG, WebP, GIF,\n"
-           "TIFF, HEIC, AVIF, JPEG XL and camera RAW.\n"
+           "TIFF, HEIC, HEIF, AVIF, JPEG XL and camera RAW.\n"
            "\n"
            "  --help     show this help and exit\n"
            "  --version  show the version and exit\n"

@@ -18,4 +18,9 @@ for program in quilvane quilvane-cache quilvane-samples quilvane-skin-preview sk
     grep -q -- "--no-such-option" "$work/err" || fail "$program does not name the option: $(cat "$work/err")"
     [[ -z $(ls -A) ]] || fail "$program left: $(ls -A)"
 done
+# After "--" the arguments are the program's own: skinc gets its three and
+# fails on the missing source (1), not on its usage (2).
+status=0
+timeout 30 "$app/skinc" -- "$work/no-such.txt" "$work" "$work/out" 2> /dev/null || status=$?
+[[ $status == 1 ]] || fail "skinc -- SOURCE PICTURES OUT: exit $status"
 echo "every program answers --help and --version and refuses unknown options"
