@@ -1,8 +1,8 @@
 # Debian's hardening of the programs (fortified string and memory calls,
 # stack protector and clash protection, control-flow protection, read-only
-# relocations bound at load, position-independent executables), with the flags dpkg-buildflags gives a
-# package build, so that the installed programs are built as Debian would
-# build them. The build type still decides how far to optimise and whether
+# relocations bound at load, position-independent executables), with the
+# flags dpkg-buildflags gives a package build, so that the installed
+# programs are built as Debian would build them. The build type still decides how far to optimise and whether
 # to keep debugging information. Off under the sanitizers, which do the
 # checking themselves and clash with fortified calls.
 option(QUILVANE_HARDENING "Build with dpkg-buildflags' hardening flags" ON)
