@@ -158,15 +158,25 @@ bool sniff(std::span<std::uint8_t const> head)
     return little || big;
 }
 
+// The picture opened over `source` (which outlives it) and its header read;
+// null, with the reason, when either fails.
+TiffHandle open_picture(Source& source, Header& header, PictureProblem& problem)
+{
+    problem = sniff(source.file) ? PictureProblem::None : PictureProblem::NotPicture;
+    TiffHandle tiff = problem == PictureProblem::None ? open(source) : nullptr;
+    if (problem == PictureProblem::None && !tiff)
+        problem = PictureProblem::Damaged;
+    if (tiff)
+        problem = read_header(tiff.get(), header);
+    return problem == PictureProblem::None ? std::move(tiff) : nullptr;
+}
+
 PictureProblem probe(std::span<std::uint8_t const> file, Header& header)
 {
-    if (!sniff(file))
-        return PictureProblem::NotPicture;
     Source source { file };
-    auto const tiff = open(source);
-    if (!tiff)
-        return PictureProblem::Damaged;
-    return read_header(tiff.get(), header);
+    PictureProblem problem = PictureProblem::None;
+    open_picture(source, header, problem);
+    return problem;
 }
 
 bool is_plain_rgb(TIFF* tiff)
@@ -224,14 +234,11 @@ bool read_rgba(TIFF* tiff, Rgba& out, Header const& header)
 
 PictureProblem decode(std::span<std::uint8_t const> file, Rgba& out)
 {
-    if (!sniff(file))
-        return PictureProblem::NotPicture;
     Source source { file };
-    auto const tiff = open(source);
-    if (!tiff)
-        return PictureProblem::Damaged;
     Header header;
-    if (auto const problem = read_header(tiff.get(), header); problem != PictureProblem::None)
+    PictureProblem problem = PictureProblem::None;
+    auto const tiff = open_picture(source, header, problem);
+    if (!tiff)
         return problem;
     bool const plain = is_plain_rgb(tiff.get());
     if (!allocate_rgba(out, header.width, header.height, plain ? 3 : 4))

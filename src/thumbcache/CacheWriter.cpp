@@ -70,18 +70,17 @@ bool CacheWriter::append_entries(std::vector<JpegEntry> const& entries)
 bool CacheWriter::append_level(std::span<std::uint8_t const> jpeg)
 {
     CacheRange range;
-    if (!append(jpeg, range))
-        return false;
-    m_records.back().jpeg_offset = range.offset;
-    m_records.back().jpeg_length = range.length;
-    return true;
+    return append(jpeg, range) && set_level_jpeg(range);
 }
 
 bool CacheWriter::append_level(WStringView path)
 {
     CacheRange range;
-    if (!append(path, range))
-        return false;
+    return append(path, range) && set_level_jpeg(range);
+}
+
+bool CacheWriter::set_level_jpeg(CacheRange const& range)
+{
     m_records.back().jpeg_offset = range.offset;
     m_records.back().jpeg_length = range.length;
     return true;

@@ -58,6 +58,7 @@ private:
 
     bool append(std::span<std::uint8_t const> bytes, CacheRange& range);
     bool append(WStringView path, CacheRange& range);
+    bool set_level_jpeg(CacheRange const& range);
     bool write_header();
     bool append_identity(PictureIdentity const& identity);
 
